@@ -1,0 +1,133 @@
+#include "platform/EventLoop.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace platform {
+
+EventLoop::EventLoop(std::unique_ptr<Waiter> waiter)
+    : waiter_(std::move(waiter)), owner_(std::this_thread::get_id()) {}
+
+EventLoop::~EventLoop() = default;
+
+void EventLoop::Post(Task task) {
+  {
+    std::lock_guard lock(postedMutex_);
+    posted_.push_back(std::move(task));
+  }
+  waiter_->Wake();
+}
+
+EventLoop::TimerId EventLoop::SetTimer(uint32_t intervalMs, Task onTick) {
+  const TimerId id = nextTimerId_++;
+  timers_.emplace(id, Timer{intervalMs, NowMs() + intervalMs, std::move(onTick)});
+  return id;
+}
+
+void EventLoop::KillTimer(TimerId id) { timers_.erase(id); }
+
+bool EventLoop::RunPostedTasks() {
+  // Only what was posted before this call runs now, so a task that posts
+  // itself again cannot starve timers or the caller.
+  size_t count;
+  {
+    std::lock_guard lock(postedMutex_);
+    count = posted_.size();
+  }
+  for (size_t i = 0; i < count; ++i) {
+    Task task;
+    {
+      std::lock_guard lock(postedMutex_);
+      if (posted_.empty()) break;
+      task = std::move(posted_.front());
+      posted_.pop_front();
+    }
+    task();
+  }
+  return count > 0;
+}
+
+void EventLoop::FireDueTimers() {
+  const uint64_t now = NowMs();
+  std::vector<std::pair<uint64_t, TimerId>> due;
+  for (const auto& [id, timer] : timers_) {
+    if (timer.interval > 0 && timer.due <= now) due.emplace_back(timer.due, id);
+  }
+  std::sort(due.begin(), due.end());
+  for (const auto& [when, id] : due) {
+    // A handler may kill, restart or re-time any timer, itself included.
+    auto it = timers_.find(id);
+    if (it == timers_.end() || it->second.due != when || it->second.interval == 0) continue;
+    it->second.due = NowMs() + it->second.interval;
+    Task onTick = it->second.onTick;  // the handler may kill the timer it runs in
+    onTick();
+  }
+}
+
+void EventLoop::ProcessMessages() {
+  if (waiter_->DispatchNative()) terminated_ = true;
+  RunPostedTasks();
+  FireDueTimers();
+}
+
+std::optional<uint64_t> EventLoop::NextTimerDue() const {
+  std::optional<uint64_t> next;
+  for (const auto& [id, timer] : timers_) {
+    if (timer.interval == 0) continue;
+    if (!next || timer.due < *next) next = timer.due;
+  }
+  return next;
+}
+
+void EventLoop::WaitForWork(std::optional<uint64_t> deadline) {
+  {
+    std::lock_guard lock(postedMutex_);
+    if (!posted_.empty()) return;
+  }
+  std::optional<uint64_t> until = NextTimerDue();
+  if (deadline && (!until || *deadline < *until)) until = deadline;
+  if (until && *until <= NowMs()) return;
+  waiter_->WaitUntil(until);
+}
+
+void EventLoop::Run() {
+  while (!terminated_) {
+    ProcessMessages();
+    if (terminated_) break;
+    WaitForWork(std::nullopt);
+  }
+}
+
+void EventLoop::Terminate() {
+  terminated_ = true;
+  waiter_->Wake();
+}
+
+void EventLoop::RunUntil(uint64_t deadlineMs) {
+  for (;;) {
+    ProcessMessages();
+    if (terminated_ || NowMs() >= deadlineMs) return;
+    WaitForWork(deadlineMs);
+  }
+}
+
+namespace {
+std::unique_ptr<EventLoop>& MainLoopSlot() {
+  static std::unique_ptr<EventLoop> loop;
+  return loop;
+}
+}  // namespace
+
+EventLoop& MainLoop() {
+  auto& slot = MainLoopSlot();
+  if (!slot) slot = std::make_unique<EventLoop>(NewNativeWaiter());
+  return *slot;
+}
+
+std::unique_ptr<EventLoop> ReplaceMainLoop(std::unique_ptr<EventLoop> loop) {
+  auto& slot = MainLoopSlot();
+  std::swap(slot, loop);
+  return loop;
+}
+
+}  // namespace platform

@@ -1,0 +1,88 @@
+// The application's event loop: functions posted from any thread (FIFO),
+// timers with the class library's semantics, nested waits that keep handling
+// messages, and Run/Terminate. The platform supplies only the Waiter.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <deque>
+
+#include "platform/Waiter.h"
+
+namespace platform {
+
+class EventLoop {
+ public:
+  using Task = std::function<void()>;
+  using TimerId = uint64_t;
+
+  explicit EventLoop(std::unique_ptr<Waiter> waiter);
+  ~EventLoop();
+  EventLoop(const EventLoop&) = delete;
+  EventLoop& operator=(const EventLoop&) = delete;
+
+  // Any thread. Tasks run on the loop's thread in the order they were posted.
+  void Post(Task task);
+
+  // Loop thread only. A timer first fires intervalMs after it is set, then
+  // every intervalMs; a late tick fires once and the next is due a full
+  // interval after it (missed ticks coalesce). Interval 0 never fires.
+  TimerId SetTimer(uint32_t intervalMs, Task onTick);
+  void KillTimer(TimerId id);
+
+  // Handles what is pending now (posted tasks first, then due timers) and returns.
+  void ProcessMessages();
+
+  // Handles messages until Terminate().
+  void Run();
+  void Terminate();
+  bool Terminated() const { return terminated_; }
+  // Lets Run() be entered again (tests run many programs on one loop).
+  void ResetTerminated() { terminated_ = false; }
+
+  // A nested wait that keeps handling messages until the clock reaches the
+  // deadline (or the loop is terminated).
+  void RunUntil(uint64_t deadlineMs);
+  void RunFor(uint32_t ms) { RunUntil(NowMs() + ms); }
+
+  uint64_t NowMs() { return waiter_->NowMs(); }
+  // The 32-bit millisecond tick count, wrapping as the system's does.
+  uint32_t TickCount() { return static_cast<uint32_t>(NowMs()); }
+  // Blocks the loop thread without handling anything.
+  void Sleep(uint32_t ms) { waiter_->Sleep(ms); }
+
+  Waiter& waiter() { return *waiter_; }
+  bool IsLoopThread() const { return std::this_thread::get_id() == owner_; }
+
+ private:
+  struct Timer {
+    uint32_t interval;
+    uint64_t due;
+    Task onTick;
+  };
+
+  bool RunPostedTasks();
+  void FireDueTimers();
+  std::optional<uint64_t> NextTimerDue() const;
+  void WaitForWork(std::optional<uint64_t> deadline);
+
+  std::unique_ptr<Waiter> waiter_;
+  std::thread::id owner_;
+  std::mutex postedMutex_;
+  std::deque<Task> posted_;
+  std::map<TimerId, Timer> timers_;
+  TimerId nextTimerId_ = 1;
+  bool terminated_ = false;
+};
+
+// The process-wide loop. Created with the native waiter on first use unless a
+// loop was installed before (tests install one with a virtual clock).
+EventLoop& MainLoop();
+// Installs a loop as the process-wide one and returns the previous one.
+std::unique_ptr<EventLoop> ReplaceMainLoop(std::unique_ptr<EventLoop> loop);
+
+}  // namespace platform

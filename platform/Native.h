@@ -1,0 +1,19 @@
+// The primitives each backend (posix/, win32/) implements for the portable
+// wrappers of this folder. Only platform/ includes this.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform::native {
+
+void* OpenLibrary(const std::string& name);
+void* LibrarySymbol(void* library, const char* name);
+void CloseLibrary(void* library);
+
+// Returns a handle (never -1) and whether the name was taken already; -1 when
+// the mutex could not be created at all.
+intptr_t CreateNamedMutex(const std::string& name, bool& alreadyExisted);
+void CloseNamedMutex(intptr_t handle);
+
+}  // namespace platform::native

@@ -1,0 +1,37 @@
+// The one thing each platform supplies to the event loop: a clock and a way to
+// sleep until something happens (a post from another thread, native input, or
+// a deadline).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace platform {
+
+class Waiter {
+ public:
+  virtual ~Waiter() = default;
+
+  // Monotonic milliseconds; only differences mean anything.
+  virtual uint64_t NowMs() = 0;
+
+  // Blocks until Wake() was called (also before this call, since the last
+  // return), until native input arrives, or until NowMs() reaches the deadline.
+  virtual void WaitUntil(std::optional<uint64_t> deadlineMs) = 0;
+
+  // Safe from any thread; makes the current or the next WaitUntil return.
+  virtual void Wake() = 0;
+
+  // Blocks the calling thread and handles nothing, like a plain Sleep().
+  virtual void Sleep(uint32_t ms) = 0;
+
+  // Hands pending native window messages to their windows. Returns whether a
+  // quit request was among them. Backends without native windows do nothing.
+  virtual bool DispatchNative() { return false; }
+};
+
+// The backend's waiter for this platform (poll() on POSIX, the message queue on Win32).
+std::unique_ptr<Waiter> NewNativeWaiter();
+
+}  // namespace platform

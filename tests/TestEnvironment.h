@@ -1,0 +1,42 @@
+// What every test stands on: the process-wide loop runs on a virtual clock,
+// message boxes answer from a script and tones are recorded, on every platform.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/EventLoop.h"
+#include "platform/MessageBoxes.h"
+#include "platform/Services.h"
+#include "platform/Sound.h"
+#include "platform/VirtualClock.h"
+
+namespace korva_test {
+
+class VirtualTimeTest : public testing::Test {
+ protected:
+  VirtualTimeTest() {
+    auto waiter = std::make_unique<platform::VirtualWaiter>();
+    clock_ = waiter.get();
+    previousLoop_ =
+        platform::ReplaceMainLoop(std::make_unique<platform::EventLoop>(std::move(waiter)));
+  }
+  ~VirtualTimeTest() override { platform::ReplaceMainLoop(std::move(previousLoop_)); }
+
+  platform::EventLoop& loop() { return platform::MainLoop(); }
+  platform::VirtualWaiter& clock() { return *clock_; }
+  // Lets virtual time pass while the loop handles what falls due.
+  void Advance(uint32_t ms) { loop().RunFor(ms); }
+
+  platform::ScriptedMessageBoxes boxes_;
+  platform::RecordingSound sound_;
+
+ private:
+  platform::VirtualWaiter* clock_;
+  std::unique_ptr<platform::EventLoop> previousLoop_;
+  platform::ScopedService<platform::MessageBoxes> boxesGuard_{boxes_};
+  platform::ScopedService<platform::Sound> soundGuard_{sound_};
+};
+
+}  // namespace korva_test

@@ -1,0 +1,152 @@
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "TestEnvironment.h"
+
+namespace {
+
+using korva_test::VirtualTimeTest;
+
+class EventLoopTest : public VirtualTimeTest {};
+
+TEST_F(EventLoopTest, PostedTasksRunInOrderAndOnlyWhenHandled) {
+  std::vector<int> ran;
+  for (int i = 0; i < 5; ++i) loop().Post([&ran, i] { ran.push_back(i); });
+  EXPECT_TRUE(ran.empty());
+  loop().ProcessMessages();
+  EXPECT_EQ(ran, (std::vector<int>{0, 1, 2, 3, 4}));
+}
+
+TEST_F(EventLoopTest, TaskPostingItselfDoesNotStarveTheCaller) {
+  int runs = 0;
+  std::function<void()> again = [&] {
+    ++runs;
+    loop().Post(again);
+  };
+  loop().Post(again);
+  loop().ProcessMessages();
+  EXPECT_EQ(runs, 1);
+  loop().ProcessMessages();
+  EXPECT_EQ(runs, 2);
+}
+
+TEST_F(EventLoopTest, PostsFromOtherThreadsArriveWholeAndInEachThreadsOrder) {
+  constexpr int kThreads = 4;
+  constexpr int kEach = 500;
+  std::vector<std::vector<int>> seen(kThreads);
+  std::atomic<int> total{0};
+  {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        for (int i = 0; i < kEach; ++i)
+          loop().Post([&, t, i] {
+            seen[t].push_back(i);
+            ++total;
+          });
+      });
+    }
+    for (auto& thread : threads) thread.join();
+  }
+  loop().ProcessMessages();
+  EXPECT_EQ(total, kThreads * kEach);
+  for (const auto& one : seen) {
+    ASSERT_EQ(one.size(), static_cast<size_t>(kEach));
+    for (int i = 0; i < kEach; ++i) EXPECT_EQ(one[i], i);
+  }
+}
+
+TEST_F(EventLoopTest, RunWakesForAPostFromAnotherThread) {
+  std::thread poster([this] { loop().Post([this] { loop().Terminate(); }); });
+  loop().Run();  // would block for ever if the post did not wake the wait
+  poster.join();
+  EXPECT_TRUE(loop().Terminated());
+}
+
+TEST_F(EventLoopTest, TimerTicksEveryIntervalOnTheVirtualClock) {
+  std::vector<uint64_t> ticks;
+  const uint64_t start = loop().NowMs();
+  loop().SetTimer(1000, [&] { ticks.push_back(loop().NowMs() - start); });
+  Advance(999);
+  EXPECT_TRUE(ticks.empty());
+  Advance(4001);
+  EXPECT_EQ(ticks, (std::vector<uint64_t>{1000, 2000, 3000, 4000, 5000}));
+}
+
+TEST_F(EventLoopTest, MissedTicksCoalesceAfterABlockedLoop) {
+  std::vector<uint64_t> ticks;
+  const uint64_t start = loop().NowMs();
+  loop().SetTimer(100, [&] { ticks.push_back(loop().NowMs() - start); });
+  loop().Sleep(1050);  // the loop is blocked for ten intervals
+  Advance(0);
+  Advance(100);
+  EXPECT_EQ(ticks, (std::vector<uint64_t>{1050, 1150}));
+}
+
+TEST_F(EventLoopTest, ZeroIntervalNeverFiresAndKilledTimerStops) {
+  int zero = 0, killed = 0;
+  loop().SetTimer(0, [&] { ++zero; });
+  const auto id = loop().SetTimer(10, [&] { ++killed; });
+  Advance(25);
+  loop().KillTimer(id);
+  Advance(100);
+  EXPECT_EQ(zero, 0);
+  EXPECT_EQ(killed, 2);
+}
+
+TEST_F(EventLoopTest, HandlerMayKillItsOwnTimer) {
+  int ticks = 0;
+  platform::EventLoop::TimerId id = 0;
+  id = loop().SetTimer(10, [&] {
+    ++ticks;
+    loop().KillTimer(id);
+  });
+  Advance(100);
+  EXPECT_EQ(ticks, 1);
+}
+
+TEST_F(EventLoopTest, NestedWaitKeepsHandlingAndMovesTheClock) {
+  std::vector<std::string> order;
+  loop().SetTimer(300, [&] { order.push_back("tick"); });
+  loop().Post([&] {
+    order.push_back("outer");
+    const uint64_t before = loop().NowMs();
+    loop().RunFor(1000);  // as a handler's delay loop would
+    order.push_back("waited " + std::to_string(loop().NowMs() - before));
+  });
+  loop().Post([&] { order.push_back("queued"); });
+  loop().ProcessMessages();
+  EXPECT_EQ(order, (std::vector<std::string>{"outer", "queued", "tick", "tick", "tick",
+                                             "waited 1000"}));
+}
+
+TEST_F(EventLoopTest, TerminateEndsRunFromATimer) {
+  int ticks = 0;
+  loop().SetTimer(500, [&] {
+    if (++ticks == 3) loop().Terminate();
+  });
+  const uint64_t start = loop().NowMs();
+  loop().Run();
+  EXPECT_EQ(ticks, 3);
+  EXPECT_EQ(loop().NowMs() - start, 1500u);
+}
+
+TEST_F(EventLoopTest, SleepMovesVirtualTimeWithoutHandling) {
+  int ran = 0;
+  loop().Post([&] { ++ran; });
+  const uint64_t before = loop().NowMs();
+  loop().Sleep(60'000);
+  EXPECT_EQ(loop().NowMs() - before, 60'000u);
+  EXPECT_EQ(ran, 0);
+}
+
+TEST_F(EventLoopTest, TickCountWrapsAt32Bits) {
+  clock().Jump((uint64_t{1} << 32) - loop().NowMs() % (uint64_t{1} << 32) - 5);
+  const uint32_t before = loop().TickCount();
+  Advance(10);
+  EXPECT_EQ(static_cast<uint32_t>(loop().TickCount() - before), 10u);
+  EXPECT_LT(loop().TickCount(), before);
+}
+
+}  // namespace
