@@ -1,0 +1,75 @@
+// Files through the Win32 API; a write goes to a sibling temporary file that
+// then replaces the target, so a reader never sees half a file.
+#include <windows.h>
+
+#include <string>
+
+#include "platform/Files.h"
+#include "platform/Services.h"
+
+namespace platform {
+namespace {
+
+class Win32Files final : public Files {
+ public:
+  std::optional<std::string> ReadAll(const std::string& path) override {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string content;
+    char buffer[8192];
+    DWORD got = 0;
+    bool ok = true;
+    while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr)) && got > 0)
+      content.append(buffer, got);
+    CloseHandle(file);
+    if (!ok) return std::nullopt;
+    return content;
+  }
+
+  bool ReplaceAll(const std::string& path, const std::string& bytes) override {
+    const std::string temp = path + ".korva-tmp";
+    HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool ok = true;
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+      DWORD written = 0;
+      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20));
+      ok = WriteFile(file, bytes.data() + done, chunk, &written, nullptr) && written > 0;
+      done += written;
+    }
+    if (ok) ok = FlushFileBuffers(file);
+    if (!CloseHandle(file)) ok = false;
+    if (ok) ok = MoveFileExA(temp.c_str(), path.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) DeleteFileA(temp.c_str());
+    return ok;
+  }
+
+  uint32_t GetAttributes(const std::string& path) override {
+    return GetFileAttributesA(path.c_str());
+  }
+
+  bool SetAttributes(const std::string& path, uint32_t attributes) override {
+    return SetFileAttributesA(path.c_str(), attributes) != 0;
+  }
+
+  std::string Resolve(const std::string& path) override { return path; }
+
+  std::string ExecutablePath() override {
+    char buffer[MAX_PATH * 4];
+    const DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+    return std::string(buffer, n);
+  }
+};
+
+}  // namespace
+
+Files& NativeFiles() {
+  static Win32Files files;
+  return files;
+}
+
+}  // namespace platform
