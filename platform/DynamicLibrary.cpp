@@ -22,7 +22,8 @@ void* DynamicLibrary::Symbol(const char* name) const {
 }
 
 void DynamicLibrary::Close() {
-  if (handle_) native::CloseLibrary(handle_);
+  if (handle_)
+    native::CloseLibrary(handle_);
   handle_ = nullptr;
 }
 

@@ -24,7 +24,9 @@ EventLoop::TimerId EventLoop::SetTimer(uint32_t intervalMs, Task onTick) {
   return id;
 }
 
-void EventLoop::KillTimer(TimerId id) { timers_.erase(id); }
+void EventLoop::KillTimer(TimerId id) {
+  timers_.erase(id);
+}
 
 bool EventLoop::RunPostedTasks() {
   // Only what was posted before this call runs now, so a task that posts
@@ -38,7 +40,8 @@ bool EventLoop::RunPostedTasks() {
     Task task;
     {
       std::lock_guard lock(postedMutex_);
-      if (posted_.empty()) break;
+      if (posted_.empty())
+        break;
       task = std::move(posted_.front());
       posted_.pop_front();
     }
@@ -51,13 +54,15 @@ void EventLoop::FireDueTimers() {
   const uint64_t now = NowMs();
   std::vector<std::pair<uint64_t, TimerId>> due;
   for (const auto& [id, timer] : timers_) {
-    if (timer.interval > 0 && timer.due <= now) due.emplace_back(timer.due, id);
+    if (timer.interval > 0 && timer.due <= now)
+      due.emplace_back(timer.due, id);
   }
   std::sort(due.begin(), due.end());
   for (const auto& [when, id] : due) {
     // A handler may kill, restart or re-time any timer, itself included.
     auto it = timers_.find(id);
-    if (it == timers_.end() || it->second.due != when || it->second.interval == 0) continue;
+    if (it == timers_.end() || it->second.due != when || it->second.interval == 0)
+      continue;
     it->second.due = NowMs() + it->second.interval;
     Task onTick = it->second.onTick;  // the handler may kill the timer it runs in
     onTick();
@@ -65,7 +70,8 @@ void EventLoop::FireDueTimers() {
 }
 
 void EventLoop::ProcessMessages() {
-  if (waiter_->DispatchNative()) terminated_ = true;
+  if (waiter_->DispatchNative())
+    terminated_ = true;
   RunPostedTasks();
   FireDueTimers();
 }
@@ -73,8 +79,10 @@ void EventLoop::ProcessMessages() {
 std::optional<uint64_t> EventLoop::NextTimerDue() const {
   std::optional<uint64_t> next;
   for (const auto& [id, timer] : timers_) {
-    if (timer.interval == 0) continue;
-    if (!next || timer.due < *next) next = timer.due;
+    if (timer.interval == 0)
+      continue;
+    if (!next || timer.due < *next)
+      next = timer.due;
   }
   return next;
 }
@@ -82,18 +90,22 @@ std::optional<uint64_t> EventLoop::NextTimerDue() const {
 void EventLoop::WaitForWork(std::optional<uint64_t> deadline) {
   {
     std::lock_guard lock(postedMutex_);
-    if (!posted_.empty()) return;
+    if (!posted_.empty())
+      return;
   }
   std::optional<uint64_t> until = NextTimerDue();
-  if (deadline && (!until || *deadline < *until)) until = deadline;
-  if (until && *until <= NowMs()) return;
+  if (deadline && (!until || *deadline < *until))
+    until = deadline;
+  if (until && *until <= NowMs())
+    return;
   waiter_->WaitUntil(until);
 }
 
 void EventLoop::Run() {
   while (!terminated_) {
     ProcessMessages();
-    if (terminated_) break;
+    if (terminated_)
+      break;
     WaitForWork(std::nullopt);
   }
 }
@@ -106,7 +118,8 @@ void EventLoop::Terminate() {
 void EventLoop::RunUntil(uint64_t deadlineMs) {
   for (;;) {
     ProcessMessages();
-    if (terminated_ || NowMs() >= deadlineMs) return;
+    if (terminated_ || NowMs() >= deadlineMs)
+      return;
     WaitForWork(deadlineMs);
   }
 }
@@ -120,7 +133,8 @@ std::unique_ptr<EventLoop>& MainLoopSlot() {
 
 EventLoop& MainLoop() {
   auto& slot = MainLoopSlot();
-  if (!slot) slot = std::make_unique<EventLoop>(NewNativeWaiter());
+  if (!slot)
+    slot = std::make_unique<EventLoop>(NewNativeWaiter());
   return *slot;
 }
 

@@ -4,12 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <deque>
 
 #include "platform/Waiter.h"
 

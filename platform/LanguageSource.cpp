@@ -4,8 +4,7 @@
 
 namespace platform {
 
-LanguageLibrary::LanguageLibrary(const std::string& path)
-    : handle_(languageSource().Load(path)) {}
+LanguageLibrary::LanguageLibrary(const std::string& path) : handle_(languageSource().Load(path)) {}
 
 LanguageLibrary& LanguageLibrary::operator=(LanguageLibrary&& other) noexcept {
   if (this != &other) {
@@ -17,7 +16,8 @@ LanguageLibrary& LanguageLibrary::operator=(LanguageLibrary&& other) noexcept {
 }
 
 void LanguageLibrary::Free() {
-  if (handle_) languageSource().Free(handle_);
+  if (handle_)
+    languageSource().Free(handle_);
   handle_ = nullptr;
 }
 

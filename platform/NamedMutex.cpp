@@ -21,7 +21,8 @@ NamedMutex& NamedMutex::operator=(NamedMutex&& other) noexcept {
 }
 
 void NamedMutex::Close() {
-  if (handle_ != kNone) native::CloseNamedMutex(handle_);
+  if (handle_ != kNone)
+    native::CloseNamedMutex(handle_);
   handle_ = kNone;
 }
 

@@ -26,9 +26,17 @@ Service& Installed(Service& (*native)()) {
 }
 }  // namespace
 
-Files& files() { return Installed(&NativeFiles); }
-MessageBoxes& messageBoxes() { return Installed(&NativeMessageBoxes); }
-Sound& sound() { return Installed(&NativeSound); }
-LanguageSource& languageSource() { return Installed(&NativeLanguageSource); }
+Files& files() {
+  return Installed(&NativeFiles);
+}
+MessageBoxes& messageBoxes() {
+  return Installed(&NativeMessageBoxes);
+}
+Sound& sound() {
+  return Installed(&NativeSound);
+}
+LanguageSource& languageSource() {
+  return Installed(&NativeLanguageSource);
+}
 
 }  // namespace platform

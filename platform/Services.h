@@ -26,7 +26,7 @@ LanguageSource& NativeLanguageSource();
 template <class Service>
 class ScopedService {
  public:
-  explicit ScopedService(Service& service) : previous_(Slot() ) { Slot() = &service; }
+  explicit ScopedService(Service& service) : previous_(Slot()) { Slot() = &service; }
   ~ScopedService() { Slot() = previous_; }
   ScopedService(const ScopedService&) = delete;
   ScopedService& operator=(const ScopedService&) = delete;

@@ -23,7 +23,8 @@ class WorkerThread {
 
   bool running() const { return thread_.joinable(); }
   void Join() {
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+      thread_.join();
   }
 
  private:

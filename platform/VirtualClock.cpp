@@ -15,7 +15,8 @@ void VirtualWaiter::WaitUntil(std::optional<uint64_t> deadlineMs) {
   }
   if (deadlineMs) {
     // Nothing else can happen before the deadline on a virtual clock.
-    if (*deadlineMs > now_) now_ = *deadlineMs;
+    if (*deadlineMs > now_)
+      now_ = *deadlineMs;
     return;
   }
   // No deadline: only another (real) thread can bring work.
@@ -31,7 +32,9 @@ void VirtualWaiter::Wake() {
   woken_.notify_all();
 }
 
-void VirtualWaiter::Sleep(uint32_t ms) { Jump(ms); }
+void VirtualWaiter::Sleep(uint32_t ms) {
+  Jump(ms);
+}
 
 void VirtualWaiter::Jump(uint64_t ms) {
   std::lock_guard lock(mutex_);

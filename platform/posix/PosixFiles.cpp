@@ -22,7 +22,8 @@ namespace {
 
 std::string WithSlashes(std::string path) {
   for (char& c : path) {
-    if (c == '\\') c = '/';
+    if (c == '\\')
+      c = '/';
   }
   return path;
 }
@@ -35,7 +36,8 @@ bool Exists(const std::string& path) {
 // Finds `name` in `dir` ignoring case; the first match in directory order.
 std::string MatchInDirectory(const std::string& dir, const std::string& name) {
   DIR* handle = opendir(dir.empty() ? "." : dir.c_str());
-  if (!handle) return name;
+  if (!handle)
+    return name;
   std::string found = name;
   while (dirent* entry = readdir(handle)) {
     if (strcasecmp(entry->d_name, name.c_str()) == 0) {
@@ -49,26 +51,30 @@ std::string MatchInDirectory(const std::string& dir, const std::string& name) {
 
 std::string ResolveCaseInsensitive(const std::string& raw) {
   const std::string path = WithSlashes(raw);
-  if (path.empty() || Exists(path)) return path;
+  if (path.empty() || Exists(path))
+    return path;
   std::string resolved = path[0] == '/' ? "/" : "";
   std::stringstream parts(path);
   std::string part;
   bool first = true;
   while (std::getline(parts, part, '/')) {
-    if (part.empty()) continue;
+    if (part.empty())
+      continue;
     const std::string dir = resolved;
-    std::string candidate = (resolved.empty() || resolved.back() == '/') ? resolved + part
-                                                                          : resolved + "/" + part;
+    std::string candidate =
+        (resolved.empty() || resolved.back() == '/') ? resolved + part : resolved + "/" + part;
     if (!Exists(candidate)) {
       const std::string matched = MatchInDirectory(dir.empty() ? "." : dir, part);
       candidate = (resolved.empty() || resolved.back() == '/') ? resolved + matched
-                                                                : resolved + "/" + matched;
+                                                               : resolved + "/" + matched;
     }
     resolved = candidate;
     first = false;
   }
-  if (first) return path;
-  if (path.back() == '/' && resolved.back() != '/') resolved += '/';
+  if (first)
+    return path;
+  if (path.back() == '/' && resolved.back() != '/')
+    resolved += '/';
   return resolved;
 }
 
@@ -76,10 +82,12 @@ class PosixFiles final : public Files {
  public:
   std::optional<std::string> ReadAll(const std::string& path) override {
     std::ifstream in(Resolve(path), std::ios::binary);
-    if (!in) return std::nullopt;
+    if (!in)
+      return std::nullopt;
     std::ostringstream content;
     content << in.rdbuf();
-    if (in.bad()) return std::nullopt;
+    if (in.bad())
+      return std::nullopt;
     return content.str();
   }
 
@@ -87,39 +95,53 @@ class PosixFiles final : public Files {
     const std::string target = Resolve(path);
     const std::string temp = target + ".korva-tmp";
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    if (fd < 0)
+      return false;
     bool ok = true;
     size_t done = 0;
     while (ok && done < bytes.size()) {
       const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-      if (n <= 0) ok = false;
-      else done += static_cast<size_t>(n);
+      if (n <= 0)
+        ok = false;
+      else
+        done += static_cast<size_t>(n);
     }
-    if (ok && fsync(fd) != 0) ok = false;
-    if (close(fd) != 0) ok = false;
+    if (ok && fsync(fd) != 0)
+      ok = false;
+    if (close(fd) != 0)
+      ok = false;
     struct stat st;
-    if (ok && stat(target.c_str(), &st) == 0) fchmodat(AT_FDCWD, temp.c_str(), st.st_mode & 07777, 0);
-    if (ok && rename(temp.c_str(), target.c_str()) != 0) ok = false;
-    if (!ok) unlink(temp.c_str());
+    if (ok && stat(target.c_str(), &st) == 0)
+      fchmodat(AT_FDCWD, temp.c_str(), st.st_mode & 07777, 0);
+    if (ok && rename(temp.c_str(), target.c_str()) != 0)
+      ok = false;
+    if (!ok)
+      unlink(temp.c_str());
     return ok;
   }
 
   uint32_t GetAttributes(const std::string& path) override {
     struct stat st;
-    if (stat(Resolve(path).c_str(), &st) != 0) return kInvalidFileAttributes;
-    if (S_ISDIR(st.st_mode)) return kFileAttributeDirectory;
+    if (stat(Resolve(path).c_str(), &st) != 0)
+      return kInvalidFileAttributes;
+    if (S_ISDIR(st.st_mode))
+      return kFileAttributeDirectory;
     uint32_t attributes = kFileAttributeArchive;
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= kFileAttributeReadOnly;
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+      attributes |= kFileAttributeReadOnly;
     return attributes;
   }
 
   bool SetAttributes(const std::string& path, uint32_t attributes) override {
     const std::string target = Resolve(path);
     struct stat st;
-    if (stat(target.c_str(), &st) != 0) return false;
+    if (stat(target.c_str(), &st) != 0)
+      return false;
     mode_t mode = st.st_mode & 07777;
-    if (attributes & kFileAttributeReadOnly) mode &= ~(S_IWUSR | S_IWGRP | S_IWOTH);
-    else mode |= S_IWUSR;
+    if (attributes & kFileAttributeReadOnly)
+      mode &= ~(S_IWUSR | S_IWGRP | S_IWOTH);
+    else
+      mode |= S_IWUSR;
     return chmod(target.c_str(), mode) == 0;
   }
 
@@ -128,7 +150,8 @@ class PosixFiles final : public Files {
   std::string ExecutablePath() override {
     char buffer[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0) return {};
+    if (n <= 0)
+      return {};
     return std::string(buffer, static_cast<size_t>(n));
   }
 };

@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -23,15 +24,20 @@ void* OpenLibrary(const std::string& name) {
   return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
-void* LibrarySymbol(void* library, const char* name) { return dlsym(library, name); }
+void* LibrarySymbol(void* library, const char* name) {
+  return dlsym(library, name);
+}
 
-void CloseLibrary(void* library) { dlclose(library); }
+void CloseLibrary(void* library) {
+  dlclose(library);
+}
 
 namespace {
 std::string LockDirectory() {
   for (const char* variable : {"KORVA_LOCK_DIR", "XDG_RUNTIME_DIR", "TMPDIR"}) {
     const char* value = std::getenv(variable);
-    if (value && *value) return value;
+    if (value && *value)
+      return value;
   }
   return "/tmp";
 }
@@ -41,17 +47,33 @@ intptr_t CreateNamedMutex(const std::string& name, bool& alreadyExisted) {
   alreadyExisted = false;
   const std::string path = LockDirectory() + "/" + name + "-" + std::to_string(getuid()) + ".lock";
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return -1;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) alreadyExisted = true;
+  if (fd < 0)
+    return -1;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+    alreadyExisted = true;
   return fd;
 }
 
-void CloseNamedMutex(intptr_t handle) { close(static_cast<int>(handle)); }
+void CloseNamedMutex(intptr_t handle) {
+  close(static_cast<int>(handle));
+}
 
 }  // namespace native
 
+namespace {
+// Nobody can press a button here: the box answers with its default button and
+// its text goes to the standard error, so a user still reads it.
+class ConsoleMessageBoxes final : public ScriptedMessageBoxes {
+ public:
+  int Show(const std::string& text, const std::string& caption, uint32_t flags) override {
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    return ScriptedMessageBoxes::Show(text, caption, flags);
+  }
+};
+}  // namespace
+
 MessageBoxes& NativeMessageBoxes() {
-  static ScriptedMessageBoxes boxes;
+  static ConsoleMessageBoxes boxes;
   return boxes;
 }
 

@@ -16,7 +16,8 @@ namespace {
 class PosixWaiter final : public Waiter {
  public:
   PosixWaiter() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    if (wakeFd_ < 0) throw std::runtime_error("eventfd failed");
+    if (wakeFd_ < 0)
+      throw std::runtime_error("eventfd failed");
   }
   ~PosixWaiter() override { close(wakeFd_); }
   PosixWaiter(const PosixWaiter&) = delete;
@@ -57,6 +58,8 @@ class PosixWaiter final : public Waiter {
 
 }  // namespace
 
-std::unique_ptr<Waiter> NewNativeWaiter() { return std::make_unique<PosixWaiter>(); }
+std::unique_ptr<Waiter> NewNativeWaiter() {
+  return std::make_unique<PosixWaiter>();
+}
 
 }  // namespace platform

@@ -15,7 +15,8 @@ class Win32Files final : public Files {
   std::optional<std::string> ReadAll(const std::string& path) override {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    if (file == INVALID_HANDLE_VALUE)
+      return std::nullopt;
     std::string content;
     char buffer[8192];
     DWORD got = 0;
@@ -23,7 +24,8 @@ class Win32Files final : public Files {
     while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr)) && got > 0)
       content.append(buffer, got);
     CloseHandle(file);
-    if (!ok) return std::nullopt;
+    if (!ok)
+      return std::nullopt;
     return content;
   }
 
@@ -31,7 +33,8 @@ class Win32Files final : public Files {
     const std::string temp = path + ".korva-tmp";
     HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    if (file == INVALID_HANDLE_VALUE)
+      return false;
     bool ok = true;
     size_t done = 0;
     while (ok && done < bytes.size()) {
@@ -40,11 +43,15 @@ class Win32Files final : public Files {
       ok = WriteFile(file, bytes.data() + done, chunk, &written, nullptr) && written > 0;
       done += written;
     }
-    if (ok) ok = FlushFileBuffers(file);
-    if (!CloseHandle(file)) ok = false;
-    if (ok) ok = MoveFileExA(temp.c_str(), path.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok) DeleteFileA(temp.c_str());
+    if (ok)
+      ok = FlushFileBuffers(file);
+    if (!CloseHandle(file))
+      ok = false;
+    if (ok)
+      ok = MoveFileExA(temp.c_str(), path.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok)
+      DeleteFileA(temp.c_str());
     return ok;
   }
 

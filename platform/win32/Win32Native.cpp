@@ -20,16 +20,21 @@ void* LibrarySymbol(void* library, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
-void CloseLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+void CloseLibrary(void* library) {
+  FreeLibrary(static_cast<HMODULE>(library));
+}
 
 intptr_t CreateNamedMutex(const std::string& name, bool& alreadyExisted) {
   HANDLE mutex = CreateMutexA(nullptr, TRUE, name.c_str());
   alreadyExisted = GetLastError() == ERROR_ALREADY_EXISTS;
-  if (!mutex) return -1;
+  if (!mutex)
+    return -1;
   return reinterpret_cast<intptr_t>(mutex);
 }
 
-void CloseNamedMutex(intptr_t handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
+void CloseNamedMutex(intptr_t handle) {
+  CloseHandle(reinterpret_cast<HANDLE>(handle));
+}
 
 }  // namespace native
 
@@ -44,9 +49,7 @@ class Win32MessageBoxes final : public MessageBoxes {
 
 class Win32Sound final : public Sound {
  public:
-  void Beep(uint32_t frequencyHz, uint32_t durationMs) override {
-    ::Beep(frequencyHz, durationMs);
-  }
+  void Beep(uint32_t frequencyHz, uint32_t durationMs) override { ::Beep(frequencyHz, durationMs); }
   void MessageBeep(uint32_t type) override { ::MessageBeep(type); }
 };
 

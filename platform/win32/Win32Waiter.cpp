@@ -13,7 +13,8 @@ namespace {
 class Win32Waiter final : public Waiter {
  public:
   Win32Waiter() : wake_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
-    if (!wake_) throw std::runtime_error("CreateEventA failed");
+    if (!wake_)
+      throw std::runtime_error("CreateEventA failed");
   }
   ~Win32Waiter() override { CloseHandle(wake_); }
   Win32Waiter(const Win32Waiter&) = delete;
@@ -55,6 +56,8 @@ class Win32Waiter final : public Waiter {
 
 }  // namespace
 
-std::unique_ptr<Waiter> NewNativeWaiter() { return std::make_unique<Win32Waiter>(); }
+std::unique_ptr<Waiter> NewNativeWaiter() {
+  return std::make_unique<Win32Waiter>();
+}
 
 }  // namespace platform

@@ -12,7 +12,8 @@ class EventLoopTest : public VirtualTimeTest {};
 
 TEST_F(EventLoopTest, PostedTasksRunInOrderAndOnlyWhenHandled) {
   std::vector<int> ran;
-  for (int i = 0; i < 5; ++i) loop().Post([&ran, i] { ran.push_back(i); });
+  for (int i = 0; i < 5; ++i)
+    loop().Post([&ran, i] { ran.push_back(i); });
   EXPECT_TRUE(ran.empty());
   loop().ProcessMessages();
   EXPECT_EQ(ran, (std::vector<int>{0, 1, 2, 3, 4}));
@@ -47,13 +48,15 @@ TEST_F(EventLoopTest, PostsFromOtherThreadsArriveWholeAndInEachThreadsOrder) {
           });
       });
     }
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+      thread.join();
   }
   loop().ProcessMessages();
   EXPECT_EQ(total, kThreads * kEach);
   for (const auto& one : seen) {
     ASSERT_EQ(one.size(), static_cast<size_t>(kEach));
-    for (int i = 0; i < kEach; ++i) EXPECT_EQ(one[i], i);
+    for (int i = 0; i < kEach; ++i)
+      EXPECT_EQ(one[i], i);
   }
 }
 
@@ -117,14 +120,15 @@ TEST_F(EventLoopTest, NestedWaitKeepsHandlingAndMovesTheClock) {
   });
   loop().Post([&] { order.push_back("queued"); });
   loop().ProcessMessages();
-  EXPECT_EQ(order, (std::vector<std::string>{"outer", "queued", "tick", "tick", "tick",
-                                             "waited 1000"}));
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"outer", "queued", "tick", "tick", "tick", "waited 1000"}));
 }
 
 TEST_F(EventLoopTest, TerminateEndsRunFromATimer) {
   int ticks = 0;
   loop().SetTimer(500, [&] {
-    if (++ticks == 3) loop().Terminate();
+    if (++ticks == 3)
+      loop().Terminate();
   });
   const uint64_t start = loop().NowMs();
   loop().Run();

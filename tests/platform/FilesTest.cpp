@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "platform/DynamicLibrary.h"
+#include "platform/Files.h"
+#include "platform/MessageBoxes.h"
+#include "platform/NamedMutex.h"
+#include "platform/Services.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class FilesTest : public testing::Test {
+ protected:
+  FilesTest() {
+    dir_ = fs::temp_directory_path() / ("korva-files-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir_);
+  }
+  ~FilesTest() override {
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(dir_, ignored))
+      fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+    fs::remove_all(dir_, ignored);
+  }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  platform::Files& files = platform::files();
+  fs::path dir_;
+};
+
+TEST_F(FilesTest, MissingFileReadsAsNothingAndInvalidAttributes) {
+  EXPECT_FALSE(files.ReadAll(Path("absent.ini")).has_value());
+  EXPECT_EQ(files.GetAttributes(Path("absent.ini")), platform::kInvalidFileAttributes);
+  EXPECT_FALSE(files.SetAttributes(Path("absent.ini"), platform::kFileAttributeReadOnly));
+}
+
+TEST_F(FilesTest, ReplaceAllWritesBytesExactlyAndLeavesNoTemporaryFile) {
+  const std::string bytes = std::string("[A]\r\nkey=1\r\n\nraw\0byte\xff", 22);
+  ASSERT_TRUE(files.ReplaceAll(Path("s.ini"), bytes));
+  EXPECT_EQ(files.ReadAll(Path("s.ini")), bytes);
+  ASSERT_TRUE(files.ReplaceAll(Path("s.ini"), "short"));
+  EXPECT_EQ(files.ReadAll(Path("s.ini")), "short");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(FilesTest, ReadOnlyAttributeRoundTripsWithArchive) {
+  ASSERT_TRUE(files.ReplaceAll(Path("s.ini"), "x"));
+  EXPECT_EQ(files.GetAttributes(Path("s.ini")) & platform::kFileAttributeReadOnly, 0u);
+  ASSERT_TRUE(files.SetAttributes(
+      Path("s.ini"), platform::kFileAttributeReadOnly | platform::kFileAttributeArchive));
+  EXPECT_EQ(files.GetAttributes(Path("s.ini")),
+            platform::kFileAttributeReadOnly | platform::kFileAttributeArchive);
+  ASSERT_TRUE(files.SetAttributes(Path("s.ini"), platform::kFileAttributeArchive));
+  EXPECT_EQ(files.GetAttributes(Path("s.ini")) & platform::kFileAttributeReadOnly, 0u);
+  EXPECT_EQ(files.GetAttributes(dir_.string()) & platform::kFileAttributeDirectory,
+            platform::kFileAttributeDirectory);
+}
+
+TEST_F(FilesTest, PathsMatchWithoutRegardToCaseAndWithBackslashes) {
+  fs::create_directories(dir_ / "Lang" / "ENG");
+  std::ofstream(dir_ / "Lang" / "ENG" / "english.dll") << "table";
+  const std::string asWindowsWrites = (dir_ / "lang").string() + "\\eng\\ENGLISH.DLL";
+  EXPECT_EQ(files.ReadAll(asWindowsWrites), "table");
+  EXPECT_NE(files.GetAttributes(asWindowsWrites), platform::kInvalidFileAttributes);
+}
+
+TEST_F(FilesTest, ExecutablePathNamesThisProgram) {
+  const fs::path self = files.ExecutablePath();
+  EXPECT_EQ(self.stem().string(), "platform_tests");
+  EXPECT_TRUE(fs::exists(self));
+}
+
+TEST(NamedMutexTest, SecondHolderSeesItExistsUntilAllHoldersClose) {
+  const std::string name = "KORVA-TEST-" + std::to_string(std::random_device{}());
+  {
+    auto first = platform::NamedMutex::Create(name);
+    ASSERT_TRUE(first.valid());
+    EXPECT_FALSE(first.alreadyExisted());
+    auto second = platform::NamedMutex::Create(name);
+    EXPECT_TRUE(second.valid());
+    EXPECT_TRUE(second.alreadyExisted());
+  }
+  auto again = platform::NamedMutex::Create(name);
+  EXPECT_FALSE(again.alreadyExisted());
+}
+
+TEST(DynamicLibraryTest, MissingLibraryAndSymbolGiveNothing) {
+  auto missing = platform::DynamicLibrary::Open("no-such-library-korva.dll");
+  EXPECT_FALSE(missing);
+  EXPECT_EQ(missing.Symbol("anything"), nullptr);
+#ifdef _WIN32
+  auto present = platform::DynamicLibrary::Open("kernel32.dll");
+  const char* symbol = "GetTickCount";
+#else
+  auto present = platform::DynamicLibrary::Open("libc.so.6");
+  const char* symbol = "strlen";
+#endif
+  ASSERT_TRUE(present);
+  EXPECT_NE(present.Symbol(symbol), nullptr);
+  EXPECT_EQ(present.Symbol("no_such_symbol_korva"), nullptr);
+  auto moved = std::move(present);
+  EXPECT_FALSE(present);
+  EXPECT_TRUE(moved);
+}
+
+TEST(ScriptedMessageBoxesTest, AnswersFromScriptThenWithDefaultButton) {
+  platform::ScriptedMessageBoxes boxes;
+  boxes.QueueAnswer(platform::kIdNo);
+  EXPECT_EQ(boxes.Show("a", "c", platform::kMbYesNo), platform::kIdNo);
+  EXPECT_EQ(boxes.Show("b", "c", platform::kMbYesNo | platform::kMbIconWarning), platform::kIdYes);
+  EXPECT_EQ(boxes.Show("d", "c", platform::kMbYesNo | platform::kMbDefButton2), platform::kIdNo);
+  EXPECT_EQ(boxes.Show("e", "c", platform::kMbOk | platform::kMbIconError), platform::kIdOk);
+  ASSERT_EQ(boxes.shown().size(), 4u);
+  EXPECT_EQ(boxes.shown()[0].text, "a");
+}
+
+}  // namespace
