@@ -1,0 +1,110 @@
+#include "monitor/lang.h"
+
+#include <algorithm>
+#include <array>
+#include <mutex>
+
+#include "platform/Services.h"
+
+namespace monitor {
+namespace {
+
+struct LanguageEntry {
+  char letter;
+  const char* library;
+};
+
+constexpr std::array<LanguageEntry, 4> kLanguages = {{
+    {'G', "DEU\\deutsch.dll"},
+    {'E', "ENG\\english.dll"},
+    {'F', "FRA\\french.dll"},
+    {'I', "ITA\\italian.dll"},
+}};
+
+const LanguageEntry* EntryOf(uint8_t code) {
+  return code >= 1 && code <= kLanguages.size() ? &kLanguages[code - 1] : nullptr;
+}
+
+// The library GetLangString reads. The lock also keeps a library from being
+// freed while another thread reads a text from it.
+std::mutex currentMutex;
+platform::LanguageSource::Handle currentLibrary = nullptr;
+
+}  // namespace
+
+uint8_t LanguageCodeFromSetting(std::string_view value) {
+  if (value.empty())
+    return 0;
+  char first = value.front();
+  if (first >= 'a' && first <= 'z')
+    first = static_cast<char>(first - 'a' + 'A');
+  for (size_t i = 0; i < kLanguages.size(); ++i) {
+    if (kLanguages[i].letter == first)
+      return static_cast<uint8_t>(i + 1);
+  }
+  return 0;
+}
+
+std::string LanguageSettingLetter(uint8_t code) {
+  const LanguageEntry* entry = EntryOf(code);
+  return entry ? std::string(1, entry->letter) : std::string();
+}
+
+std::string LanguageLibraryPath(uint8_t code) {
+  const LanguageEntry* entry = EntryOf(code);
+  return entry ? std::string(entry->library) : std::string();
+}
+
+std::string LoadLangString(platform::LanguageSource::Handle library, uint32_t number) {
+  if (library == nullptr)
+    return std::string(kNoLangEntry);
+  char buffer[kLangBufferSize] = {};
+  const int count = platform::languageSource().LoadString(library, number, buffer, kLangBufferSize);
+  if (count < 1)
+    return std::string(kNoLangEntry);
+  return std::string(buffer, static_cast<size_t>(std::min(count, kLangBufferSize - 1)));
+}
+
+bool LanguageDll::Load(uint8_t code) {
+  Free();
+  const std::string path = LanguageLibraryPath(code);
+  if (path.empty())
+    return false;
+  platform::LanguageLibrary library(path);
+  if (!library)
+    return false;
+  std::lock_guard lock(currentMutex);
+  library_ = std::move(library);
+  currentLibrary = library_.handle();
+  return true;
+}
+
+void LanguageDll::Free() {
+  if (!library_)
+    return;
+  std::lock_guard lock(currentMutex);
+  if (currentLibrary == library_.handle())
+    currentLibrary = nullptr;
+  library_.Free();
+}
+
+std::string GetLangString(uint32_t number) {
+  std::lock_guard lock(currentMutex);
+  return LoadLangString(currentLibrary, number);
+}
+
+std::string FormatLangText(std::string_view text, std::string_view argument) {
+  const size_t at = text.find("%s");
+  if (at == std::string_view::npos)
+    return std::string(text);
+  std::string result(text.substr(0, at));
+  result += argument;
+  result += text.substr(at + 2);
+  return result;
+}
+
+std::string FormatLangString(uint32_t number, std::string_view argument) {
+  return FormatLangText(GetLangString(number), argument);
+}
+
+}  // namespace monitor

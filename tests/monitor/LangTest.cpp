@@ -1,0 +1,239 @@
+// The language texts: every number the program asks for is in each of the
+// four libraries beside the program, with the roles its callers rely on;
+// every way of not finding a text gives the fallback; texts used as formats
+// cannot be made to misbehave by what a translation holds.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "monitor/lang.h"
+#include "platform/Files.h"
+#include "platform/LanguageSource.h"
+#include "platform/Services.h"
+#include "platform/StringTable.h"
+
+namespace {
+
+using monitor::FormatLangText;
+using monitor::GetLangString;
+using monitor::kNoLangEntry;
+using monitor::LanguageDll;
+
+std::vector<uint32_t> ListedNumbers() {
+  std::vector<uint32_t> numbers;
+  auto add = [&](uint32_t from, uint32_t to, uint32_t step) {
+    for (uint32_t n = from; n <= to; n += step)
+      numbers.push_back(n);
+  };
+  add(1, 22, 1);
+  add(30, 32, 1);
+  add(34, 43, 1);
+  add(45, 47, 1);
+  add(49, 68, 1);
+  add(70, 100, 2);
+  add(102, 116, 2);
+  add(120, 120, 1);
+  add(140, 140, 1);
+  add(142, 147, 1);
+  add(200, 208, 2);
+  add(209, 216, 1);
+  add(300, 330, 1);
+  add(340, 340, 1);
+  add(346, 346, 1);
+  add(348, 348, 1);
+  add(390, 402, 2);
+  add(404, 430, 1);
+  add(500, 522, 1);
+  return numbers;
+}
+
+size_t Count(const std::string& text, std::string_view what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+    ++count;
+  return count;
+}
+
+TEST(LangTest, EveryLibraryHoldsEveryNumberWithTheRoleItsCallersNeed) {
+  const std::vector<uint32_t> numbers = ListedNumbers();
+  for (uint8_t code = 1; code <= 4; ++code) {
+    SCOPED_TRACE(monitor::LanguageLibraryPath(code));
+    LanguageDll dll;
+    ASSERT_TRUE(dll.Load(code));
+    for (uint32_t number : numbers) {
+      const std::string text = GetLangString(number);
+      EXPECT_NE(text, kNoLangEntry) << "text " << number;
+      EXPECT_FALSE(text.empty()) << "text " << number;
+    }
+    // Formats: exactly the one placeholder, no other '%' for a formatter to trip on.
+    for (uint32_t number : {106u, 200u, 202u}) {
+      const std::string text = GetLangString(number);
+      EXPECT_EQ(Count(text, "%s"), 1u) << "text " << number << ": " << text;
+      EXPECT_EQ(Count(text, "%"), 1u) << "text " << number << ": " << text;
+    }
+    for (uint32_t number : {390u, 392u}) {
+      EXPECT_EQ(Count(GetLangString(number), "%"), 0u) << "text " << number;
+    }
+    // Pieces that are joined with a link name or a number: a prefix ends with
+    // a blank (or the "COM" a port number follows), a suffix starts with one.
+    for (uint32_t number : {55u, 56u, 64u}) {
+      EXPECT_EQ(GetLangString(number).back(), ' ') << "text " << number;
+    }
+    for (uint32_t number : {53u, 204u}) {
+      const std::string text = GetLangString(number);
+      EXPECT_EQ(text.substr(text.size() - 3), "COM") << "text " << number;
+    }
+    for (uint32_t number : {54u, 57u, 58u, 59u, 61u, 62u, 63u, 143u, 522u}) {
+      EXPECT_EQ(GetLangString(number).front(), ' ') << "text " << number;
+    }
+    // The key that toggles the received-text line is the letter after '&'.
+    const std::string upDown = GetLangString(3);
+    ASSERT_GE(upDown.size(), 2u);
+    EXPECT_EQ(upDown[0], '&');
+    EXPECT_TRUE(upDown[1] >= 'A' && upDown[1] <= 'Z') << upDown;
+  }
+}
+
+TEST(LangTest, TextsReadTheSameThroughEveryBuild) {
+  // Plain-ASCII texts compare byte for byte on both builds, so the resource
+  // compiler and our reader must agree on them.
+  LanguageDll dll;
+  ASSERT_TRUE(dll.Load(2));
+  EXPECT_EQ(GetLangString(1), "&Settings");
+  EXPECT_EQ(GetLangString(56), "Connection ");
+  EXPECT_EQ(GetLangString(106), "The settings file %s could not be write-protected.");
+  EXPECT_EQ(GetLangString(402), "Hide the window@Ctrl+click ends the program");
+  ASSERT_TRUE(dll.Load(3));
+  EXPECT_EQ(GetLangString(16), "Remarques d'utilisation");
+  ASSERT_TRUE(dll.Load(4));
+  EXPECT_EQ(GetLangString(31), "Carica superiore all'85 %");
+}
+
+// Runs the program as if it lay in a folder without language libraries.
+class ProgramElsewhere final : public platform::Files {
+ public:
+  std::optional<std::string> ReadAll(const std::string& path) override {
+    return native_.ReadAll(path);
+  }
+  bool ReplaceAll(const std::string& path, const std::string& bytes) override {
+    return native_.ReplaceAll(path, bytes);
+  }
+  uint32_t GetAttributes(const std::string& path) override { return native_.GetAttributes(path); }
+  bool SetAttributes(const std::string& path, uint32_t attributes) override {
+    return native_.SetAttributes(path, attributes);
+  }
+  std::string Resolve(const std::string& path) override { return native_.Resolve(path); }
+  std::string ExecutablePath() override {
+    const std::string exe = native_.ExecutablePath();
+    return exe.substr(0, exe.find_last_of("\\/") + 1) + "no-languages-here/korvamon.exe";
+  }
+
+ private:
+  platform::Files& native_ = platform::NativeFiles();
+};
+
+TEST(LangTest, EveryWayOfNotFindingATextGivesTheFallback) {
+  EXPECT_EQ(GetLangString(1), kNoLangEntry);  // nothing loaded
+
+  LanguageDll none;
+  EXPECT_FALSE(none.Load(0));
+  EXPECT_FALSE(none.Load(5));
+  EXPECT_EQ(GetLangString(1), kNoLangEntry);
+
+  LanguageDll english;
+  ASSERT_TRUE(english.Load(2));
+  EXPECT_EQ(GetLangString(23), kNoLangEntry);
+  EXPECT_EQ(GetLangString(65535), kNoLangEntry);
+  EXPECT_EQ(GetLangString(70000), kNoLangEntry);
+  english.Free();
+  EXPECT_EQ(GetLangString(1), kNoLangEntry);
+
+  {
+    ProgramElsewhere elsewhere;
+    platform::ScopedService<platform::Files> guard(elsewhere);
+    EXPECT_FALSE(english.Load(2));
+    EXPECT_FALSE(english.IsLoaded());
+    EXPECT_EQ(GetLangString(1), kNoLangEntry);
+  }
+}
+
+TEST(LangTest, GetLangStringReadsTheLibraryLoadedNow) {
+  LanguageDll first;
+  ASSERT_TRUE(first.Load(2));
+  {
+    LanguageDll second;
+    ASSERT_TRUE(second.Load(3));
+    EXPECT_EQ(GetLangString(16), "Remarques d'utilisation");
+    // Freeing a library that is no longer the current one leaves the current alone.
+    first.Free();
+    EXPECT_EQ(GetLangString(16), "Remarques d'utilisation");
+  }
+  EXPECT_EQ(GetLangString(16), kNoLangEntry);
+  // Loading again replaces what the owner held.
+  ASSERT_TRUE(first.Load(2));
+  ASSERT_TRUE(first.Load(4));
+  EXPECT_EQ(GetLangString(21), "Esci");
+}
+
+// Hands out texts with LoadStringA's semantics from a map.
+class MapLanguages final : public platform::LanguageSource {
+ public:
+  std::map<uint32_t, std::string> texts;
+  Handle Load(const std::string&) override { return this; }
+  int LoadString(Handle, uint32_t id, char* buffer, int bufferSize) override {
+    const auto it = texts.find(id);
+    return platform::CopyTableText(it == texts.end() ? "" : it->second, buffer, bufferSize);
+  }
+  void Free(Handle) override {}
+};
+
+TEST(LangTest, ALongTextIsCutTo511Characters) {
+  MapLanguages source;
+  source.texts[1] = std::string(600, 'x');
+  source.texts[2] = std::string(511, 'y');
+  platform::ScopedService<platform::LanguageSource> guard(source);
+  LanguageDll dll;
+  ASSERT_TRUE(dll.Load(1));
+  EXPECT_EQ(GetLangString(1), std::string(511, 'x'));
+  EXPECT_EQ(GetLangString(2), std::string(511, 'y'));
+  EXPECT_EQ(GetLangString(3), kNoLangEntry);
+}
+
+TEST(LangTest, TheLanguageComesFromTheFirstLetterOfTheSetting) {
+  EXPECT_EQ(monitor::LanguageCodeFromSetting("G"), 1);
+  EXPECT_EQ(monitor::LanguageCodeFromSetting("english"), 2);
+  EXPECT_EQ(monitor::LanguageCodeFromSetting("f"), 3);
+  EXPECT_EQ(monitor::LanguageCodeFromSetting("Italiano"), 4);
+  EXPECT_EQ(monitor::LanguageCodeFromSetting("x"), 0);
+  EXPECT_EQ(monitor::LanguageCodeFromSetting(""), 0);
+  EXPECT_EQ(monitor::LanguageCodeFromSetting(" E"), 0);
+  EXPECT_EQ(monitor::LanguageCodeFromSetting("\xC9"), 0);
+
+  EXPECT_EQ(monitor::LanguageLibraryPath(1), "DEU\\deutsch.dll");
+  EXPECT_EQ(monitor::LanguageLibraryPath(2), "ENG\\english.dll");
+  EXPECT_EQ(monitor::LanguageLibraryPath(3), "FRA\\french.dll");
+  EXPECT_EQ(monitor::LanguageLibraryPath(4), "ITA\\italian.dll");
+  EXPECT_EQ(monitor::LanguageLibraryPath(0), "");
+  for (uint8_t code = 1; code <= 4; ++code) {
+    EXPECT_EQ(monitor::LanguageCodeFromSetting(monitor::LanguageSettingLetter(code)), code);
+  }
+  EXPECT_EQ(monitor::LanguageSettingLetter(0), "");
+}
+
+TEST(LangTest, TheFormatterFillsOnlyTheOnePlaceholder) {
+  EXPECT_EQ(FormatLangText("File %s is locked.", "C:\\KORVAMON.INI"),
+            "File C:\\KORVAMON.INI is locked.");
+  EXPECT_EQ(FormatLangText("%", "x"), "%");
+  EXPECT_EQ(FormatLangText("100%", "x"), "100%");
+  EXPECT_EQ(FormatLangText("%d", "x"), "%d");
+  EXPECT_EQ(FormatLangText("%s%s%n", "x"), "x%s%n");
+  EXPECT_EQ(FormatLangText("%n %p %*s %%s", "x"), "%n %p %*s %x");
+  EXPECT_EQ(FormatLangText("no placeholder", "x"), "no placeholder");
+  EXPECT_EQ(FormatLangText("", "x"), "");
+  // The argument is never read as a format itself.
+  EXPECT_EQ(FormatLangText("[%s]", "%s%n%d"), "[%s%n%d]");
+}
+
+}  // namespace
