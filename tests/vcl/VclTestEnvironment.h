@@ -1,0 +1,31 @@
+// What the class library's tests stand on: the virtual clock, a fresh
+// application, and the headless backend with nothing scripted.
+#pragma once
+
+#include "TestEnvironment.h"
+#include "vcl/Backend.h"
+#include "vcl/Forms.h"
+
+namespace korva_test {
+
+class VclTest : public VirtualTimeTest {
+ protected:
+  VclTest() { ResetHeadless(); }
+  ~VclTest() override { ResetHeadless(); }
+
+  static void ResetHeadless() {
+    vcl::HeadlessBackend& headless = vcl::Headless();
+    headless.modalAnswer = nullptr;
+    headless.modalForms.clear();
+    headless.broughtToFront.clear();
+    headless.keysDown.clear();
+    headless.cursorPos = {};
+  }
+
+  vcl::HeadlessBackend& headless() { return vcl::Headless(); }
+
+ private:
+  vcl::ScopedApplication application_;
+};
+
+}  // namespace korva_test

@@ -1,0 +1,144 @@
+#include "vcl/Backend.h"
+
+#include <atomic>
+#include <future>
+
+#include "platform/EventLoop.h"
+#include "vcl/Forms.h"
+#include "vcl/StdCtrls.h"
+
+namespace vcl {
+namespace {
+
+std::atomic<Backend*> installed{nullptr};
+thread_local int nativeUpdates = 0;
+
+}  // namespace
+
+HeadlessBackend& Headless() {
+  static HeadlessBackend headless;
+  return headless;
+}
+
+Backend& backend() {
+  Backend* current = installed.load();
+  return current ? *current : Headless();
+}
+
+Backend* SetBackend(Backend* next) {
+  Backend* previous = installed.exchange(next);
+  return previous ? previous : &Headless();
+}
+
+NativeUpdate::NativeUpdate() {
+  ++nativeUpdates;
+}
+NativeUpdate::~NativeUpdate() {
+  --nativeUpdates;
+}
+bool NativeUpdate::Active() {
+  return nativeUpdates > 0;
+}
+
+TWindowHandle HeadlessBackend::CreateFormHandle(TForm&) {
+  std::lock_guard lock(mutex_);
+  nextHandle_ += 4;
+  return nextHandle_;
+}
+
+void HeadlessBackend::DestroyFormHandle(TForm&, TWindowHandle) {}
+
+void HeadlessBackend::BringToFront(TForm& form) {
+  broughtToFront.push_back(form.ClassName());
+}
+
+void HeadlessBackend::RunModal(TForm& form) {
+  modalForms.push_back(form.ClassName());
+  if (modalAnswer) {
+    const ModalAnswer answer = modalAnswer;
+    answer(form);
+  }
+  if (form.ModalResult() == mrNone) {
+    if (TButton* button = form.DefaultButton())
+      button->Click();
+  }
+  if (form.ModalResult() == mrNone)
+    form.SetModalResult(mrCancel);
+  form.CloseModal();
+  // A close event that refuses cannot keep a headless form open: nobody could close it.
+  if (form.ModalResult() == mrNone)
+    form.SetModalResult(mrCancel);
+}
+
+TPoint HeadlessBackend::NonClientSize(const TForm& form) {
+  int frame = 3;
+  int caption = 22;
+  switch (form.BorderStyle) {
+    case bsNone:
+      return TPoint{0, 0};
+    case bsSizeable:
+      frame = 4;
+      break;
+    case bsToolWindow:
+      caption = 18;
+      break;
+    case bsSizeToolWin:
+      frame = 4;
+      caption = 18;
+      break;
+    case bsSingle:
+    case bsDialog:
+      break;
+  }
+  return TPoint{2 * frame, 2 * frame + caption};
+}
+
+bool HeadlessBackend::PostFormMessage(TWindowHandle handle, uint32_t msg, uintptr_t wParam,
+                                      intptr_t lParam) {
+  if (handle == 0 || !FindForm(handle))
+    return false;
+  // The form is looked up at delivery: a form freed meanwhile gets nothing.
+  platform::MainLoop().Post([handle, msg, wParam, lParam] {
+    Guarded([&] {
+      if (TForm* form = FindForm(handle)) {
+        TMessage message{msg, wParam, lParam, 0};
+        form->WndProc(message);
+      }
+    });
+  });
+  return true;
+}
+
+intptr_t HeadlessBackend::SendFormMessage(TWindowHandle handle, uint32_t msg, uintptr_t wParam,
+                                          intptr_t lParam) {
+  auto deliver = [handle, msg, wParam, lParam]() -> intptr_t {
+    TForm* form = FindForm(handle);
+    if (!form)
+      return 0;
+    TMessage message{msg, wParam, lParam, 0};
+    form->WndProc(message);
+    return message.Result;
+  };
+  platform::EventLoop& loop = platform::MainLoop();
+  if (loop.IsLoopThread())
+    return deliver();
+  auto done = std::make_shared<std::promise<intptr_t>>();
+  std::future<intptr_t> result = done->get_future();
+  loop.Post([done, deliver] {
+    intptr_t value = 0;
+    Guarded([&] { value = deliver(); });
+    done->set_value(value);
+  });
+  return result.get();
+}
+
+ScopedModalAnswer::ScopedModalAnswer(HeadlessBackend::ModalAnswer answer)
+    : previous_(std::move(Headless().modalAnswer)) {
+  Headless().modalAnswer = std::move(answer);
+}
+
+ScopedModalAnswer::~ScopedModalAnswer() {
+  Headless().modalAnswer = std::move(previous_);
+}
+
+}  // namespace vcl

@@ -1,0 +1,148 @@
+// The backend behind the class library: told when forms get a handle, are
+// shown or hidden, when a control changes, and asked to deliver messages. The
+// headless backend keeps only state that tests set and read; the Win32 backend
+// (platform/win32/vcl/) makes real windows. Tests use the headless one on
+// every build.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "vcl/Controls.h"
+#include "vcl/Messages.h"
+
+namespace vcl {
+
+class TForm;
+class TPopupMenu;
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+
+  // Forms. CreateFormHandle makes the form's window and those of its
+  // controls and returns a non-zero handle.
+  virtual TWindowHandle CreateFormHandle(TForm& form) = 0;
+  virtual void DestroyFormHandle(TForm& form, TWindowHandle handle) = 0;
+  virtual void FormShown(TForm& form) = 0;
+  virtual void FormHidden(TForm& form) = 0;
+  virtual void BringToFront(TForm& form) = 0;
+  // Returns when the form's ModalResult is set (TForm::ShowModal runs the rest).
+  virtual void RunModal(TForm& form) = 0;
+  // Whatever the form's WndProc passes on: the native default handling.
+  virtual void DefaultHandler(TForm& form, TMessage& message) = 0;
+  // Width and height of a form's frame and caption with its border style.
+  virtual TPoint NonClientSize(const TForm& form) = 0;
+
+  // Controls.
+  virtual void ParentChanged(TControl& control) = 0;
+  virtual void Changed(TControl& control, TProperty property) = 0;
+  virtual void ControlDestroyed(TControl& control) = 0;
+
+  // Pops a menu up at screen position (x, y); a chosen item is clicked.
+  virtual void Popup(TPopupMenu& menu, int x, int y) = 0;
+
+  // Messages to a form's handle. PostFormMessage is safe from any thread.
+  virtual bool PostFormMessage(TWindowHandle handle, uint32_t msg, uintptr_t wParam,
+                               intptr_t lParam) = 0;
+  virtual intptr_t SendFormMessage(TWindowHandle handle, uint32_t msg, uintptr_t wParam,
+                                   intptr_t lParam) = 0;
+
+  // The application's own hidden window.
+  virtual void ApplicationTitleChanged(const std::string& title) = 0;
+  virtual TWindowHandle ApplicationHandle() = 0;
+
+  // Input state and the screen.
+  virtual TPoint CursorPos() = 0;
+  virtual bool IsKeyDown(uint16_t virtualKey) = 0;
+  virtual TPoint ScreenSize() = 0;
+};
+
+// The backend in use (the headless one unless another was installed).
+Backend& backend();
+// Installs a backend (null: the headless one again) and returns the previous.
+Backend* SetBackend(Backend* backend);
+
+// Changes made while one of these lives come from the native side (a user
+// typed, moved a window) and are not told back to the backend.
+class NativeUpdate {
+ public:
+  NativeUpdate();
+  ~NativeUpdate();
+  NativeUpdate(const NativeUpdate&) = delete;
+  NativeUpdate& operator=(const NativeUpdate&) = delete;
+  static bool Active();
+};
+
+// State only. A modal form is answered by the modal answer when one is set
+// (it may set fields, click buttons and set ModalResult); otherwise, and when
+// the answer left ModalResult at zero, the form's default button is clicked,
+// and a form that still has no result closes with mrCancel.
+class HeadlessBackend final : public Backend {
+ public:
+  using ModalAnswer = std::function<void(TForm& form)>;
+
+  TWindowHandle CreateFormHandle(TForm& form) override;
+  void DestroyFormHandle(TForm& form, TWindowHandle handle) override;
+  void FormShown(TForm&) override {}
+  void FormHidden(TForm&) override {}
+  void BringToFront(TForm& form) override;
+  void RunModal(TForm& form) override;
+  void DefaultHandler(TForm&, TMessage&) override {}
+  TPoint NonClientSize(const TForm& form) override;
+
+  void ParentChanged(TControl&) override {}
+  void Changed(TControl&, TProperty) override {}
+  void ControlDestroyed(TControl&) override {}
+
+  void Popup(TPopupMenu&, int, int) override {}
+
+  bool PostFormMessage(TWindowHandle handle, uint32_t msg, uintptr_t wParam,
+                       intptr_t lParam) override;
+  intptr_t SendFormMessage(TWindowHandle handle, uint32_t msg, uintptr_t wParam,
+                           intptr_t lParam) override;
+
+  void ApplicationTitleChanged(const std::string&) override {}
+  TWindowHandle ApplicationHandle() override { return kApplicationHandle; }
+
+  TPoint CursorPos() override { return cursorPos; }
+  bool IsKeyDown(uint16_t virtualKey) override { return keysDown.count(virtualKey) > 0; }
+  TPoint ScreenSize() override { return screenSize; }
+
+  static constexpr TWindowHandle kApplicationHandle = 0x10;
+
+  // Set by tests.
+  ModalAnswer modalAnswer;
+  TPoint cursorPos{};
+  std::set<uint16_t> keysDown;
+  TPoint screenSize{1024, 768};
+  // Read by tests: class names of the forms shown modally, and of the forms
+  // brought to the front, in order.
+  std::vector<std::string> modalForms;
+  std::vector<std::string> broughtToFront;
+
+ private:
+  std::mutex mutex_;
+  TWindowHandle nextHandle_ = 0x10000;
+};
+
+// The process's headless backend (also when another one is installed).
+HeadlessBackend& Headless();
+
+// Sets the headless modal answer for its lifetime.
+class ScopedModalAnswer {
+ public:
+  explicit ScopedModalAnswer(HeadlessBackend::ModalAnswer answer);
+  ~ScopedModalAnswer();
+  ScopedModalAnswer(const ScopedModalAnswer&) = delete;
+  ScopedModalAnswer& operator=(const ScopedModalAnswer&) = delete;
+
+ private:
+  HeadlessBackend::ModalAnswer previous_;
+};
+
+}  // namespace vcl

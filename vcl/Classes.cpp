@@ -1,0 +1,163 @@
+#include "vcl/Classes.h"
+
+#include <algorithm>
+
+namespace vcl {
+namespace {
+
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool IsIdentifier(const std::string& name) {
+  if (name.empty())
+    return false;
+  auto alpha = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
+  if (!alpha(name[0]))
+    return false;
+  return std::all_of(name.begin(), name.end(),
+                     [&](char c) { return alpha(c) || (c >= '0' && c <= '9'); });
+}
+
+void Erase(std::vector<TComponent*>& list, TComponent* item) {
+  list.erase(std::remove(list.begin(), list.end(), item), list.end());
+}
+
+}  // namespace
+
+bool SameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i]))
+      return false;
+  }
+  return true;
+}
+
+TComponent::TComponent(TComponent* owner, std::string className)
+    : className_(std::move(className)) {
+  if (owner)
+    owner->InsertComponent(this);
+}
+
+TComponent::~TComponent() {
+  // Reached through Free (BeforeDestruction has run) or a plain delete.
+  destroying_ = true;
+  DestroyComponents();
+  while (!freeNotifies_.empty()) {
+    TComponent* other = freeNotifies_.back();
+    freeNotifies_.pop_back();
+    Erase(other->freeNotifies_, this);
+    other->Notification(this, TOperation::opRemove);
+  }
+  if (owner_)
+    owner_->RemoveComponent(this);
+}
+
+void TComponent::BeforeDestruction() {
+  DestroyComponents();
+}
+
+void TComponent::DestroyComponents() {
+  // Each freed component takes itself out of the list (RemoveComponent).
+  while (!components_.empty())
+    Free(components_.back());
+}
+
+void TComponent::SetName(const std::string& name) {
+  if (name == name_)
+    return;
+  if (!name.empty() && !IsIdentifier(name)) {
+    throw EComponentError("'" + name + "' is not a valid component name");
+  }
+  if (owner_)
+    owner_->ValidateRename(this, name);
+  name_ = name;
+}
+
+void TComponent::ValidateRename(TComponent* component, const std::string& newName) const {
+  if (newName.empty())
+    return;
+  for (TComponent* other : components_) {
+    if (other != component && SameText(other->name_, newName)) {
+      throw EComponentError("A component named " + newName + " already exists");
+    }
+  }
+}
+
+TComponent* TComponent::FindComponent(const std::string& name) const {
+  if (name.empty())
+    return nullptr;
+  for (TComponent* component : components_) {
+    if (SameText(component->name_, name))
+      return component;
+  }
+  return nullptr;
+}
+
+void TComponent::InsertComponent(TComponent* component) {
+  if (!component || component->owner_ == this)
+    return;
+  ValidateRename(component, component->name_);
+  if (component->owner_)
+    component->owner_->RemoveComponent(component);
+  Insert(component);
+  Notification(component, TOperation::opInsert);
+}
+
+void TComponent::RemoveComponent(TComponent* component) {
+  if (!component || component->owner_ != this)
+    return;
+  Remove(component);
+  Notification(component, TOperation::opRemove);
+}
+
+void TComponent::Insert(TComponent* component) {
+  components_.push_back(component);
+  component->owner_ = this;
+}
+
+void TComponent::Remove(TComponent* component) {
+  Erase(components_, component);
+  component->owner_ = nullptr;
+}
+
+void TComponent::FreeNotification(TComponent* other) {
+  if (!other || other == this || other == owner_)
+    return;
+  if (std::find(freeNotifies_.begin(), freeNotifies_.end(), other) == freeNotifies_.end()) {
+    freeNotifies_.push_back(other);
+    other->freeNotifies_.push_back(this);
+  }
+}
+
+void TComponent::RemoveFreeNotification(TComponent* other) {
+  if (!other)
+    return;
+  Erase(freeNotifies_, other);
+  Erase(other->freeNotifies_, this);
+}
+
+void TComponent::Notification(TComponent* component, TOperation operation) {
+  if (operation == TOperation::opRemove)
+    RemoveFreeNotification(component);
+  // A copy: a component told of the news may free or insert others.
+  const std::vector<TComponent*> owned = components_;
+  for (TComponent* child : owned) {
+    if (child != component &&
+        std::find(components_.begin(), components_.end(), child) != components_.end()) {
+      child->Notification(component, operation);
+    }
+  }
+}
+
+void Free(TComponent* component) {
+  if (!component || component->destroying_)
+    return;
+  component->destroying_ = true;
+  component->BeforeDestruction();
+  delete component;
+}
+
+}  // namespace vcl
