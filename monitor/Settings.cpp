@@ -28,48 +28,26 @@ constexpr std::array<ProgramKeys, 6> kProgramKeys = {{
     {"Under85", "UNDER85"},
 }};
 
-// One number key: the default its reader passes and what "not a number" gives.
-struct NumberKey {
-  const char* key;
-  const char* defaultValue;
-  int32_t notANumber;
-};
-
+// A missing key and a value that is not a number give the same number on
+// every side, so each reader's default is kept as that number alone.
 struct DelayKeys {
-  NumberKey mainMinutes, mainSeconds;
-  NumberKey dialogMinutes, dialogSeconds;
+  const char* minutes;
+  const char* seconds;
+  DelayPair main;    // the main window's reactions
+  DelayPair dialog;  // the settings dialog, until it saves
 };
 
+// clang-format off
 constexpr std::array<DelayKeys, 7> kDelayKeys = {{
-    {{"StartMinutes", "5", 5},
-     {"StartSeconds", "5", 5},
-     {"StartMinutes", "", 0},
-     {"StartSeconds", "", 0}},
-    {{"ShutDownMinutes", "5", 5},
-     {"ShutDownSeconds", "5", 5},
-     {"ShutDownMinutes", "", 10},
-     {"ShutDownSeconds", "", 5}},
-    {{"AlarmMinutes", "0", 0},
-     {"AlarmSeconds", "0", 0},
-     {"AlarmMinutes", "", 0},
-     {"AlarmSeconds", "", 0}},
-    {{"VerbindungMinutes", "0", 0},
-     {"VerbindungSeconds", "30", 30},
-     {"VerbindungMinutes", "0", 0},
-     {"VerbindungSeconds", "0", 0}},
-    {{"AkkuMinutes", "0", 0},
-     {"AkkuSeconds", "0", 0},
-     {"AkkuMinutes", "0", 0},
-     {"AkkuSeconds", "0", 0}},
-    {{"Over85Minutes", "0", 0},
-     {"Over85Seconds", "0", 0},
-     {"Over85Minutes", "0", 0},
-     {"Over85Seconds", "0", 0}},
-    {{"Under85Minutes", "0", 0},
-     {"Under85Seconds", "0", 0},
-     {"Under85Minutes", "0", 0},
-     {"Under85Seconds", "0", 0}},
+    {"StartMinutes",      "StartSeconds",      {5, 5},  {0, 0}},
+    {"ShutDownMinutes",   "ShutDownSeconds",   {5, 5},  {10, 5}},
+    {"AlarmMinutes",      "AlarmSeconds",      {0, 0},  {0, 0}},
+    {"VerbindungMinutes", "VerbindungSeconds", {0, 30}, {0, 0}},
+    {"AkkuMinutes",       "AkkuSeconds",       {0, 0},  {0, 0}},
+    {"Over85Minutes",     "Over85Seconds",     {0, 0},  {0, 0}},
+    {"Under85Minutes",    "Under85Seconds",    {0, 0},  {0, 0}},
 }};
+// clang-format on
 
 struct OpenKeys {
   const char* minutes;
@@ -111,9 +89,10 @@ std::string Settings::Read(const char* section, const char* key, const char* def
   return file_.ReadString(section, key, defaultValue);
 }
 
-int32_t Settings::ReadInteger(const char* section, const char* key, const char* defaultValue,
-                              int32_t notANumber) const {
-  return IntegerOr(Read(section, key, defaultValue), notANumber);
+// Every number reader's default converts to its own "not a number" value, so
+// a missing key needs no default text of its own.
+int32_t Settings::ReadInteger(const char* section, const char* key, int32_t notANumber) const {
+  return IntegerOr(Read(section, key, ""), notANumber);
 }
 
 bool Settings::UsbPort() const {
@@ -121,7 +100,7 @@ bool Settings::UsbPort() const {
 }
 
 int32_t Settings::ComPort() const {
-  return ReadInteger(kCom, "COMPORT", "0", 0);
+  return ReadInteger(kCom, "COMPORT", 0);
 }
 
 std::string Settings::DialogComPortEntry() const {
@@ -130,7 +109,7 @@ std::string Settings::DialogComPortEntry() const {
 }
 
 int32_t Settings::ReadWaitTimeSeconds() const {
-  const int32_t seconds = ReadInteger(kCom, "WAIT_TIME", "0", 0);
+  const int32_t seconds = ReadInteger(kCom, "WAIT_TIME", 0);
   return (seconds < 0 || seconds > 60) ? 60 : seconds;
 }
 
@@ -206,11 +185,11 @@ bool Settings::LogLimit8k() const {
 }
 
 bool Settings::DialogStartSwitch(ProgramEvent event) const {
-  return ReadInteger(kCheck, Row(kProgramKeys, event).switchKey, "", 0) == 1;
+  return ReadInteger(kCheck, Row(kProgramKeys, event).switchKey, 0) == 1;
 }
 
 bool Settings::DialogShutdownSwitch() const {
-  return ReadInteger(kCheck, "DC_LOW_ShutDown", "", 1) == 1;
+  return ReadInteger(kCheck, "DC_LOW_ShutDown", 1) == 1;
 }
 
 bool Settings::ShutdownAfterBattery() const {
@@ -222,11 +201,11 @@ bool Settings::ShutdownSignalEnabled() const {
 }
 
 int32_t Settings::DialogRepeatAbschaltung() const {
-  return ReadInteger(kCheck, "RepeatAbschaltung", "", 0);
+  return ReadInteger(kCheck, "RepeatAbschaltung", 0);
 }
 
 HotKeyChoice Settings::SelectedHotKey() const {
-  switch (ReadInteger(kCheck, "SelectHotKey", "1", 1)) {
+  switch (ReadInteger(kCheck, "SelectHotKey", 1)) {
     case 1:
       return HotKeyChoice::AltO;
     case 2:
@@ -237,36 +216,37 @@ HotKeyChoice Settings::SelectedHotKey() const {
 }
 
 int32_t Settings::ShutDownFlag() const {
-  return ReadInteger(kCheck, "ShutDownFlag", "1", 1);
+  return ReadInteger(kCheck, "ShutDownFlag", 1);
 }
 
 int32_t Settings::ExtShutdownPosition() const {
-  return ReadInteger(kCheck, "ExtShutdownPosition", "0", 0);
+  return ReadInteger(kCheck, "ExtShutdownPosition", 0);
 }
 
 std::string Settings::ProgramCommand(ProgramEvent event) const {
   return Read(kStart, Row(kProgramKeys, event).commandKey, "");
 }
 
+DelayPair Settings::ReadDelay(const char* section, const char* minutesKey, const char* secondsKey,
+                              DelayPair fallback) const {
+  return {ReadInteger(section, minutesKey, fallback.minutes),
+          ReadInteger(section, secondsKey, fallback.seconds)};
+}
+
 uint32_t Settings::ReactionDelayMs(ReactionDelay delay) const {
   const DelayKeys& keys = Row(kDelayKeys, delay);
-  const NumberKey& m = keys.mainMinutes;
-  const NumberKey& s = keys.mainSeconds;
-  return DelayPairMs(ReadInteger(kStart, m.key, m.defaultValue, m.notANumber),
-                     ReadInteger(kStart, s.key, s.defaultValue, s.notANumber));
+  const DelayPair pair = ReadDelay(kStart, keys.minutes, keys.seconds, keys.main);
+  return DelayPairMs(pair.minutes, pair.seconds);
 }
 
 DelayPair Settings::DialogReactionDelay(ReactionDelay delay) const {
   const DelayKeys& keys = Row(kDelayKeys, delay);
-  const NumberKey& m = keys.dialogMinutes;
-  const NumberKey& s = keys.dialogSeconds;
-  return {ReadInteger(kStart, m.key, m.defaultValue, m.notANumber),
-          ReadInteger(kStart, s.key, s.defaultValue, s.notANumber)};
+  return ReadDelay(kStart, keys.minutes, keys.seconds, keys.dialog);
 }
 
 DelayPair Settings::OpenDelay(OpenEvent event) const {
   const OpenKeys& keys = Row(kOpenKeys, event);
-  return {ReadInteger(kAction, keys.minutes, "0", 0), ReadInteger(kAction, keys.seconds, "0", 0)};
+  return ReadDelay(kAction, keys.minutes, keys.seconds, {0, 0});
 }
 
 uint32_t Settings::OpenDelayMs(OpenEvent event) const {

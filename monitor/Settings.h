@@ -113,8 +113,9 @@ class Settings {
 
  private:
   std::string Read(const char* section, const char* key, const char* defaultValue) const;
-  int32_t ReadInteger(const char* section, const char* key, const char* defaultValue,
-                      int32_t notANumber) const;
+  int32_t ReadInteger(const char* section, const char* key, int32_t notANumber) const;
+  DelayPair ReadDelay(const char* section, const char* minutesKey, const char* secondsKey,
+                      DelayPair fallback) const;
 
   IniFile file_;
 };

@@ -1,5 +1,5 @@
 // A private temporary folder for tests that write settings files, removed with
-// everything in it (write protection included) when the test ends.
+// everything in it (write-protected files too) when the test ends.
 #pragma once
 
 #include <filesystem>
@@ -17,19 +17,15 @@ class IniTestFolder {
  public:
   IniTestFolder() {
     std::random_device random;
-    const auto base = std::filesystem::temp_directory_path();
-    for (;;) {
-      path_ = base / ("korva-ini-" + std::to_string(random()));
-      if (std::filesystem::create_directory(path_))
-        break;
-    }
+    do {
+      path_ = std::filesystem::temp_directory_path() / ("korva-ini-" + std::to_string(random()));
+    } while (!std::filesystem::create_directory(path_));
   }
   ~IniTestFolder() {
     std::error_code ignored;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored))
       std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
                                    std::filesystem::perm_options::add, ignored);
-    }
     std::filesystem::remove_all(path_, ignored);
   }
   IniTestFolder(const IniTestFolder&) = delete;
@@ -39,13 +35,11 @@ class IniTestFolder {
   const std::filesystem::path& path() const { return path_; }
 
   static void Put(const std::string& file, const std::string& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << bytes;
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
   }
   static std::string Get(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
     std::ostringstream content;
-    content << in.rdbuf();
+    content << std::ifstream(file, std::ios::binary).rdbuf();
     return content.str();
   }
   static void MakeReadOnly(const std::string& file) {
