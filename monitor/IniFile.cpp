@@ -90,8 +90,8 @@ std::vector<Line> SplitLines(std::string_view text) {
   return lines;
 }
 
-// The lines of the first section named `section`: [first, last) as indexes
-// into `lines`, `first` being the header itself.
+// The first section named `section`: its header line and the index just past
+// its last line.
 struct SectionRange {
   std::size_t header;
   std::size_t last;
@@ -132,8 +132,8 @@ bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != text.npos;
 }
 
-// Position where a new line can start after line `index`, adding the line
-// break that the last line of a file may lack.
+// Where a new line can start after `line`, adding the line break that the
+// last line of a file may lack.
 std::size_t EnsureLineEnd(std::string& out, const Line& line) {
   if (line.end == line.next) {
     out.insert(line.end, kLineEnd);
