@@ -4,6 +4,7 @@
 #include <array>
 #include <mutex>
 
+#include "monitor/Globfunc.h"
 #include "platform/Services.h"
 
 namespace monitor {
@@ -91,6 +92,52 @@ void LanguageDll::Free() {
 std::string GetLangString(uint32_t number) {
   std::lock_guard lock(currentMutex);
   return LoadLangString(currentLibrary, number);
+}
+
+TfrmLanguage::TfrmLanguage(vcl::TComponent* owner) : vcl::TForm(owner, "TfrmLanguage") {
+  SetName("frmLanguage");
+  // Built in: no language library is loaded before this choice is made.
+  SetCaption("Sprache / Language / Langue / Lingua");
+  BorderStyle = vcl::bsDialog;
+  BorderIcons = vcl::biSystemMenu;
+  Position = vcl::poScreenCenter;
+  SetClientWidth(240);
+  SetClientHeight(176);
+
+  Language = new vcl::TRadioGroup(this);
+  Language->SetName("Language");
+  Language->SetParent(this);
+  Language->SetBounds(16, 8, 208, 121);
+  Language->SetItems({"Deutsch", "English", "Francais ", "Italian"});
+  Language->SetItemIndex(0);
+
+  btnOK = new vcl::TButton(this);
+  btnOK->SetName("btnOK");
+  btnOK->SetParent(this);
+  btnOK->SetBounds(82, 140, 75, 25);
+  btnOK->SetCaption("OK");
+  btnOK->Default = true;
+  btnOK->ModalResult = vcl::mrOk;
+}
+
+uint8_t ChooseLanguage(uint8_t code) {
+  if (code != 0)
+    return code;
+  int choice = -1;
+  {
+    vcl::Owned<TfrmLanguage> dialog(vcl::CreateForm<TfrmLanguage>(nullptr));
+    dialog->ShowModal();
+    choice = dialog->Language->ItemIndex();
+  }
+  if (choice < 0 || choice >= static_cast<int>(kLanguages.size()))
+    return 0;
+  const uint8_t chosen = static_cast<uint8_t>(choice + 1);
+  try {
+    WriteIniString("CHECK", "Language", LanguageSettingLetter(chosen));
+  } catch (const EIniFileException& error) {
+    vcl::Application().HandleException(error);
+  }
+  return chosen;
 }
 
 std::string FormatLangText(std::string_view text, std::string_view argument) {

@@ -8,6 +8,9 @@
 #include <string_view>
 
 #include "platform/LanguageSource.h"
+#include "vcl/ExtCtrls.h"
+#include "vcl/Forms.h"
+#include "vcl/StdCtrls.h"
 
 namespace monitor {
 
@@ -52,6 +55,21 @@ class LanguageDll {
 // Text `number` of the library loaded now: kNoLangEntry when none is.
 // Safe from any thread (the USB thread reports with these texts too).
 std::string GetLangString(uint32_t number);
+
+// The language dialog of the first start: one choice of four, German first.
+class TfrmLanguage : public vcl::TForm {
+ public:
+  explicit TfrmLanguage(vcl::TComponent* owner);
+
+  vcl::TRadioGroup* Language;
+  vcl::TButton* btnOK;
+};
+
+// The language of the first showing. A code already chosen stands. With 0 the
+// user picks one in TfrmLanguage (choices 0 to 3 are the codes 1 to 4) and
+// its letter is written to [CHECK] Language; when the write is refused, the
+// application's error box says so and the choice holds for this run.
+uint8_t ChooseLanguage(uint8_t code);
 
 // A text used as a format with one argument (texts 106, 200 and 202): the
 // first "%s" becomes `argument`; every other '%' is plain text, so a text

@@ -8,11 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "IniTestFolder.h"
+#include "monitor/Globfunc.h"
 #include "monitor/lang.h"
 #include "platform/Files.h"
 #include "platform/LanguageSource.h"
 #include "platform/Services.h"
 #include "platform/StringTable.h"
+#include "vcl/VclTestEnvironment.h"
 
 namespace {
 
@@ -234,6 +237,65 @@ TEST(LangTest, TheFormatterFillsOnlyTheOnePlaceholder) {
   EXPECT_EQ(FormatLangText("", "x"), "");
   // The argument is never read as a format itself.
   EXPECT_EQ(FormatLangText("[%s]", "%s%n%d"), "[%s%n%d]");
+}
+
+// The first start's choice, with the settings file in a folder of the test's own.
+class LanguageChoiceTest : public korva_test::VclTest {
+ protected:
+  std::string Settings() const { return korva_test::IniTestFolder::Get(ini_); }
+
+  korva_test::IniTestFolder folder_;
+  std::string ini_ = folder_.File("korvamon.INI");
+  monitor::ScopedSettingsFilePath settingsGuard_{ini_};
+};
+
+TEST_F(LanguageChoiceTest, AChosenLanguageStandsWithoutAsking) {
+  EXPECT_EQ(monitor::ChooseLanguage(3), 3);
+  EXPECT_TRUE(headless().modalForms.empty());
+  EXPECT_EQ(Settings(), "");
+}
+
+TEST_F(LanguageChoiceTest, TheDialogOffersFourLanguagesGermanFirst) {
+  vcl::ScopedModalAnswer answer([](vcl::TForm& form) {
+    auto& dialog = dynamic_cast<monitor::TfrmLanguage&>(form);
+    EXPECT_EQ(dialog.Caption(), "Sprache / Language / Langue / Lingua");
+    EXPECT_EQ(dialog.Language->Items(),
+              (std::vector<std::string>{"Deutsch", "English", "Francais ", "Italian"}));
+    EXPECT_EQ(dialog.Language->ItemIndex(), 0);
+  });
+  // Nobody picks anything: OK takes the first choice.
+  EXPECT_EQ(monitor::ChooseLanguage(0), 1);
+  EXPECT_EQ(headless().modalForms, (std::vector<std::string>{"TfrmLanguage"}));
+  EXPECT_EQ(monitor::ReadIniString("CHECK", "Language", ""), "G");
+}
+
+TEST_F(LanguageChoiceTest, EachChoiceGivesItsCodeAndIsWrittenAsItsLetter) {
+  const char* letters[] = {"G", "E", "F", "I"};
+  for (int choice = 0; choice < 4; ++choice) {
+    vcl::ScopedModalAnswer answer([choice](vcl::TForm& form) {
+      auto& dialog = dynamic_cast<monitor::TfrmLanguage&>(form);
+      dialog.Language->ClickItem(choice);
+      dialog.btnOK->Click();
+    });
+    EXPECT_EQ(monitor::ChooseLanguage(0), choice + 1);
+    EXPECT_EQ(monitor::ReadIniString("CHECK", "Language", ""), letters[choice]);
+    // What the next start reads from the file gives the same language.
+    EXPECT_EQ(monitor::LanguageCodeFromSetting(letters[choice]), choice + 1);
+  }
+}
+
+TEST_F(LanguageChoiceTest, ARefusedWriteIsReportedAndTheChoiceStillHolds) {
+  korva_test::IniTestFolder::Put(ini_, "[COM]\r\nCOMPORT=1\r\n");
+  korva_test::IniTestFolder::MakeReadOnly(ini_);
+  vcl::ScopedModalAnswer answer([](vcl::TForm& form) {
+    auto& dialog = dynamic_cast<monitor::TfrmLanguage&>(form);
+    dialog.Language->ClickItem(1);
+    dialog.btnOK->Click();
+  });
+  EXPECT_EQ(monitor::ChooseLanguage(0), 2);
+  EXPECT_EQ(Settings(), "[COM]\r\nCOMPORT=1\r\n");
+  ASSERT_EQ(boxes_.shown().size(), 1u);
+  EXPECT_EQ(boxes_.shown()[0].flags & platform::kMbIconError, platform::kMbIconError);
 }
 
 }  // namespace
