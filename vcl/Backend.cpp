@@ -11,7 +11,7 @@ namespace vcl {
 namespace {
 
 std::atomic<Backend*> installed{nullptr};
-thread_local int nativeUpdates = 0;
+thread_local const TControl* nativeUpdate = nullptr;
 
 }  // namespace
 
@@ -30,14 +30,14 @@ Backend* SetBackend(Backend* next) {
   return previous ? previous : &Headless();
 }
 
-NativeUpdate::NativeUpdate() {
-  ++nativeUpdates;
+NativeUpdate::NativeUpdate(const TControl& control) : previous_(nativeUpdate) {
+  nativeUpdate = &control;
 }
 NativeUpdate::~NativeUpdate() {
-  --nativeUpdates;
+  nativeUpdate = previous_;
 }
-bool NativeUpdate::Active() {
-  return nativeUpdates > 0;
+bool NativeUpdate::Active(const TControl& control) {
+  return nativeUpdate == &control;
 }
 
 TWindowHandle HeadlessBackend::CreateFormHandle(TForm&) {

@@ -67,15 +67,19 @@ Backend& backend();
 // Installs a backend (null: the headless one again) and returns the previous.
 Backend* SetBackend(Backend* backend);
 
-// Changes made while one of these lives come from the native side (a user
-// typed, moved a window) and are not told back to the backend.
+// Changes to `control` made while one of these lives come from the native
+// side (a user typed, moved a window) and are not told back to the backend.
+// What follows from them (children realigned) is told as usual.
 class NativeUpdate {
  public:
-  NativeUpdate();
+  explicit NativeUpdate(const TControl& control);
   ~NativeUpdate();
   NativeUpdate(const NativeUpdate&) = delete;
   NativeUpdate& operator=(const NativeUpdate&) = delete;
-  static bool Active();
+  static bool Active(const TControl& control);
+
+ private:
+  const TControl* previous_;
 };
 
 // State only. A modal form is answered by the modal answer when one is set

@@ -138,7 +138,7 @@ void TControl::MouseMove(TShiftState shift, int x, int y) {
 }
 
 void TControl::Changed(TProperty property) {
-  if (!NativeUpdate::Active())
+  if (!NativeUpdate::Active(*this))
     backend().Changed(*this, property);
 }
 
@@ -164,7 +164,7 @@ void TWinControl::FreeChildControls() {
   }
 }
 
-void TWinControl::KeyDown(uint16_t key, TShiftState shift) {
+uint16_t TWinControl::KeyDown(uint16_t key, TShiftState shift) {
   TForm* form = ParentForm();
   if (form && form != this && form->KeyPreview && form->OnKeyDown) {
     const TKeyEvent preview = form->OnKeyDown;
@@ -176,6 +176,7 @@ void TWinControl::KeyDown(uint16_t key, TShiftState shift) {
   }
   if (key != 0 && form)
     form->DialogKey(key, shift);
+  return key;
 }
 
 void TWinControl::Realign() {

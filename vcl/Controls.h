@@ -161,8 +161,8 @@ class TWinControl : public TControl {
   // Input: a key pressed while this control has the focus. The form sees it
   // first when its KeyPreview is on; then this control's OnKeyDown; then,
   // unless a handler zeroed the key, Return and Escape press the form's
-  // default and cancel buttons.
-  void KeyDown(uint16_t key, TShiftState shift = 0);
+  // default and cancel buttons. Returns the key left (0: it was handled).
+  uint16_t KeyDown(uint16_t key, TShiftState shift = 0);
 
   // Places the children that have an Align within the client area, in the
   // order they were given this parent.

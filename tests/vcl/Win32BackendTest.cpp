@@ -1,0 +1,238 @@
+// The Win32 backend makes real windows: a form's window has its class's name,
+// messages posted to it with PostMessageA reach its WndProc, and the native
+// controls reach the class library's events. Runs on the Windows build only
+// (under Wine with a virtual display), on the native event loop.
+#ifdef _WIN32
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "platform/EventLoop.h"
+#include "platform/MessageBoxes.h"
+#include "platform/Services.h"
+#include "platform/win32/vcl/Win32Backend.h"
+#include "vcl/Buttons.h"
+#include "vcl/ComCtrls.h"
+#include "vcl/ExtCtrls.h"
+#include "vcl/Forms.h"
+#include "vcl/StdCtrls.h"
+
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+namespace {
+
+class TfrmKorvamon : public vcl::TForm {
+ public:
+  explicit TfrmKorvamon(vcl::TComponent* owner) : TForm(owner, "TfrmKorvamon") {
+    SetCaption("korvamon");
+    BorderStyle = vcl::bsDialog;
+    BorderIcons = 0;
+    SetClientWidth(546);
+    SetClientHeight(293);
+    btnHide = new vcl::TButton(this);
+    btnHide->SetParent(this);
+    btnHide->SetCaption("Close");
+    btnHide->SetBounds(10, 10, 75, 25);
+    btnHide->OnClick = [this](vcl::TObject*) { ++hideClicks; };
+    pnlMask = new vcl::TPanel(this);
+    pnlMask->SetParent(this);
+    pnlMask->SetBounds(0, 50, 522, 98);
+    lblSeriell = new vcl::TLabel(pnlMask);
+    lblSeriell->SetParent(pnlMask);
+    lblSeriell->SetBounds(5, 5, 200, 13);
+    edRead = new vcl::TEdit(this);
+    edRead->SetParent(this);
+    edRead->SetBounds(10, 160, 300, 21);
+    StatBar = new vcl::TStatusBar(this);
+    StatBar->SetParent(this);
+    StatBar->Panels().Add().SetWidth(360);
+    StatBar->Panels()[0].SetText("COM1");
+  }
+
+  void WndProc(vcl::TMessage& message) override {
+    if (message.Msg == 0x8400) {
+      trayLParam = message.LParam;
+      trayThread = std::this_thread::get_id();
+      ++trayMessages;
+      message.Result = static_cast<intptr_t>(message.WParam);
+      return;
+    }
+    if (message.Msg == 0x0312) {  // WM_HOTKEY
+      hotKeyId = static_cast<int>(message.WParam);
+      return;
+    }
+    TForm::WndProc(message);
+  }
+
+  vcl::TButton* btnHide;
+  vcl::TPanel* pnlMask;
+  vcl::TLabel* lblSeriell;
+  vcl::TEdit* edRead;
+  vcl::TStatusBar* StatBar;
+  int hideClicks = 0;
+  int trayMessages = 0;
+  intptr_t trayLParam = 0;
+  int hotKeyId = 0;
+  std::thread::id trayThread;
+};
+
+std::string ClassOf(HWND hwnd) {
+  char name[256] = {};
+  GetClassNameA(hwnd, name, sizeof name);
+  return name;
+}
+
+std::string TextOf(HWND hwnd) {
+  char text[256] = {};
+  GetWindowTextA(hwnd, text, sizeof text);
+  return text;
+}
+
+class Win32BackendTest : public testing::Test {
+ protected:
+  Win32BackendTest() {
+    previousLoop_ = platform::ReplaceMainLoop(
+        std::make_unique<platform::EventLoop>(platform::NewNativeWaiter()));
+    backend_ = vcl::win32::NewBackend();
+    previousBackend_ = vcl::SetBackend(backend_.get());
+    application_.emplace();
+    vcl::Application().SetTitle("DI-ZOD");
+  }
+  ~Win32BackendTest() override {
+    application_.reset();  // frees the forms while their backend is there
+    vcl::SetBackend(previousBackend_ == &vcl::Headless() ? nullptr : previousBackend_);
+    backend_.reset();
+    platform::ReplaceMainLoop(std::move(previousLoop_));
+  }
+
+  // Handles messages for real until `done` holds, five seconds at most.
+  static bool RunUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 500 && !done(); ++i)
+      platform::MainLoop().RunFor(10);
+    return done();
+  }
+
+  platform::ScriptedMessageBoxes boxes_;
+  platform::ScopedService<platform::MessageBoxes> boxesGuard_{boxes_};
+
+ private:
+  std::unique_ptr<platform::EventLoop> previousLoop_;
+  std::unique_ptr<vcl::Backend> backend_;
+  vcl::Backend* previousBackend_ = nullptr;
+  std::optional<vcl::ScopedApplication> application_;
+};
+
+TEST_F(Win32BackendTest, AFormIsARealWindowOfItsClassName) {
+  auto* form = vcl::Application().CreateForm<TfrmKorvamon>();
+  form->Show();
+  HWND hwnd = reinterpret_cast<HWND>(form->Handle());
+  ASSERT_TRUE(IsWindow(hwnd));
+  EXPECT_EQ(ClassOf(hwnd), "TfrmKorvamon");
+  EXPECT_EQ(TextOf(hwnd), "korvamon");
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  EXPECT_EQ(FindWindowA("TfrmKorvamon", nullptr), hwnd);
+  RECT client;
+  GetClientRect(hwnd, &client);
+  EXPECT_EQ(client.right, 546);
+  EXPECT_EQ(client.bottom, 293);
+
+  HWND application = reinterpret_cast<HWND>(vcl::Application().Handle());
+  EXPECT_EQ(FindWindowA("TApplication", "DI-ZOD"), application);
+  vcl::Application().SetTitle("DUMMY");
+  EXPECT_EQ(FindWindowA("TApplication", "DI-ZOD"), nullptr);
+
+  EXPECT_EQ(ClassOf(reinterpret_cast<HWND>(form->btnHide->NativeHandle())), "Button");
+  EXPECT_EQ(ClassOf(reinterpret_cast<HWND>(form->edRead->NativeHandle())), "Edit");
+  HWND bar = reinterpret_cast<HWND>(form->StatBar->NativeHandle());
+  EXPECT_EQ(ClassOf(bar), "msctls_statusbar32");
+  char panel[64] = {};
+  SendMessageA(bar, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(panel));
+  EXPECT_STREQ(panel, "COM1");
+  form->StatBar->Panels()[0].SetText("COM1 closed");
+  SendMessageA(bar, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(panel));
+  EXPECT_STREQ(panel, "COM1 closed");
+
+  form->Hide();
+  EXPECT_FALSE(IsWindowVisible(hwnd));
+  vcl::Free(form);
+  EXPECT_FALSE(IsWindow(hwnd));
+}
+
+TEST_F(Win32BackendTest, MessagesPostedToTheWindowReachWndProc) {
+  auto* form = vcl::Application().CreateForm<TfrmKorvamon>();
+  HWND hwnd = reinterpret_cast<HWND>(form->Handle());
+  std::thread other([hwnd] { PostMessageA(hwnd, 0x8400, 0x100, 0x203); });
+  other.join();
+  ASSERT_TRUE(RunUntil([&] { return form->trayMessages == 1; }));
+  EXPECT_EQ(form->trayLParam, 0x203);
+  EXPECT_EQ(form->trayThread, std::this_thread::get_id());
+
+  PostMessageA(hwnd, WM_HOTKEY, 0xB000, 0);
+  ASSERT_TRUE(RunUntil([&] { return form->hotKeyId == 0xB000; }));
+
+  EXPECT_EQ(SendMessageA(hwnd, 0x8400, 0x1234, 0x203), 0x1234);
+  EXPECT_EQ(form->trayMessages, 2);
+}
+
+TEST_F(Win32BackendTest, NativeControlsReachTheEventsAndFollowTheFields) {
+  auto* form = vcl::Application().CreateForm<TfrmKorvamon>();
+  form->Show();
+  HWND button = reinterpret_cast<HWND>(form->btnHide->NativeHandle());
+  SendMessageA(button, BM_CLICK, 0, 0);
+  EXPECT_EQ(form->hideClicks, 1);
+
+  HWND edit = reinterpret_cast<HWND>(form->edRead->NativeHandle());
+  SetWindowTextA(edit, "*****..ALARM..DC_OK..");
+  EXPECT_EQ(form->edRead->Text(), "*****..ALARM..DC_OK..");
+  form->edRead->SetText("typed by code");
+  EXPECT_EQ(TextOf(edit), "typed by code");
+
+  HWND label = reinterpret_cast<HWND>(form->lblSeriell->NativeHandle());
+  EXPECT_EQ(GetParent(label), reinterpret_cast<HWND>(form->pnlMask->NativeHandle()));
+  form->lblSeriell->SetCaption("COM1 open");
+  EXPECT_EQ(TextOf(label), "COM1 open");
+
+  HWND mask = reinterpret_cast<HWND>(form->pnlMask->NativeHandle());
+  form->pnlMask->SetLeft(-800);
+  RECT rect;
+  GetWindowRect(mask, &rect);
+  MapWindowPoints(HWND_DESKTOP, reinterpret_cast<HWND>(form->Handle()),
+                  reinterpret_cast<POINT*>(&rect), 2);
+  EXPECT_EQ(rect.left, -800);
+}
+
+TEST_F(Win32BackendTest, ShowModalWaitsForTheResultAndDisablesTheOtherWindows) {
+  auto* main = vcl::Application().CreateForm<TfrmKorvamon>();
+  main->Show();
+  auto* dialog = vcl::CreateForm<vcl::TForm>(nullptr, "TfrmLanguage");
+  auto* ok = new vcl::TButton(dialog);
+  ok->SetParent(dialog);
+  ok->ModalResult = vcl::mrOk;
+  ok->Default = true;
+  bool mainDisabledMeanwhile = false;
+  auto* press = new vcl::TTimer(dialog);
+  press->SetInterval(50);
+  press->SetOnTimer([&](vcl::TObject*) {
+    press->SetEnabled(false);
+    mainDisabledMeanwhile = !IsWindowEnabled(reinterpret_cast<HWND>(main->Handle()));
+    PostMessageA(reinterpret_cast<HWND>(ok->NativeHandle()), BM_CLICK, 0, 0);
+  });
+  EXPECT_EQ(dialog->ShowModal(), vcl::mrOk);
+  EXPECT_TRUE(mainDisabledMeanwhile);
+  EXPECT_TRUE(IsWindowEnabled(reinterpret_cast<HWND>(main->Handle())));
+  EXPECT_FALSE(IsWindowVisible(reinterpret_cast<HWND>(dialog->Handle())));
+  EXPECT_FALSE(vcl::Application().Terminated());
+  vcl::Free(dialog);
+}
+
+}  // namespace
+
+#endif  // _WIN32
