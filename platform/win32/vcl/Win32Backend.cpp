@@ -122,7 +122,6 @@ void FormStyles(const TForm& form, DWORD& style, DWORD& exStyle) {
 struct Native {
   HWND hwnd = nullptr;
   HFONT font = nullptr;
-  HWND groupBox = nullptr;   // radio group
   std::vector<HWND> radios;  // radio group
 };
 
@@ -666,8 +665,6 @@ void Win32Backend::ApplyFont(TControl& control, Native& native) {
       (font.Style & fsStrikeOut) ? TRUE : FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, font.Name.c_str());
   SendMessageA(native.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(created), TRUE);
-  if (native.groupBox)
-    SendMessageA(native.groupBox, WM_SETFONT, reinterpret_cast<WPARAM>(created), TRUE);
   for (HWND radio : native.radios) {
     SendMessageA(radio, WM_SETFONT, reinterpret_cast<WPARAM>(created), TRUE);
   }
@@ -683,14 +680,9 @@ void Win32Backend::BuildRadios(TRadioGroup& group, Native& native) {
     DestroyWindow(radio);
   }
   native.radios.clear();
-  if (native.groupBox)
-    DestroyWindow(native.groupBox);
 
   const int width = group.Width();
   const int height = group.Height();
-  native.groupBox =
-      CreateWindowExA(0, "BUTTON", group.Caption().c_str(), WS_CHILD | WS_VISIBLE | BS_GROUPBOX, 0,
-                      0, width, height, native.hwnd, nullptr, instance_, nullptr);
   const int count = static_cast<int>(group.Items().size());
   const int columns = std::max(group.Columns, 1);
   const int rows = std::max((count + columns - 1) / columns, 1);
@@ -718,7 +710,6 @@ void Win32Backend::BuildRadios(TRadioGroup& group, Native& native) {
     for (HWND window : native.radios) {
       SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(native.font), TRUE);
     }
-    SendMessageA(native.groupBox, WM_SETFONT, reinterpret_cast<WPARAM>(native.font), TRUE);
   }
   CheckRadios(group, native);
 }
@@ -806,8 +797,6 @@ void Win32Backend::Changed(TControl& control, TProperty property) {
   switch (property) {
     case TProperty::Caption:
       SetWindowTextA(hwnd, control.Caption().c_str());
-      if (native.groupBox)
-        SetWindowTextA(native.groupBox, control.Caption().c_str());
       InvalidateRect(hwnd, nullptr, TRUE);
       break;
     case TProperty::Bounds:
@@ -1014,6 +1003,29 @@ void Win32Backend::PaintContainer(TWinControl& control, HWND hwnd) {
   RECT rect;
   GetClientRect(hwnd, &rect);
   FillRect(dc, &rect, Brush(ToColorRef(control.Color())));
+  auto it = natives_.find(&control);
+  HGDIOBJ oldFont = nullptr;
+  if (it != natives_.end() && it->second.font)
+    oldFont = SelectObject(dc, it->second.font);
+  SetTextColor(dc, ToColorRef(control.Font().Color));
+  SetBkMode(dc, TRANSPARENT);
+  if (dynamic_cast<TRadioGroup*>(&control)) {
+    // A group frame: an etched line half a text line down, the caption on it.
+    TEXTMETRICA metrics{};
+    GetTextMetricsA(dc, &metrics);
+    RECT frame = rect;
+    frame.top += metrics.tmHeight / 2;
+    DrawEdge(dc, &frame, EDGE_ETCHED, BF_RECT);
+    const std::string& caption = control.Caption();
+    if (!caption.empty()) {
+      SIZE size{};
+      GetTextExtentPoint32A(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
+      RECT label{6, 0, 6 + size.cx + 4, metrics.tmHeight};
+      FillRect(dc, &label, Brush(ToColorRef(control.Color())));
+      label.left += 2;
+      DrawTextA(dc, caption.c_str(), -1, &label, DT_LEFT | DT_TOP | DT_SINGLELINE);
+    }
+  }
   if (auto* panel = dynamic_cast<TPanel*>(&control)) {
     auto edge = [](TBevelCut cut, bool outer) -> UINT {
       switch (cut) {
@@ -1034,17 +1046,11 @@ void Win32Backend::PaintContainer(TWinControl& control, HWND hwnd) {
       InflateRect(&rect, -panel->BevelWidth, -panel->BevelWidth);
     }
     if (!panel->Caption().empty()) {
-      auto it = natives_.find(panel);
-      HGDIOBJ old = nullptr;
-      if (it != natives_.end() && it->second.font)
-        old = SelectObject(dc, it->second.font);
-      SetBkMode(dc, TRANSPARENT);
-      SetTextColor(dc, ToColorRef(panel->Font().Color));
       DrawTextA(dc, panel->Caption().c_str(), -1, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-      if (old)
-        SelectObject(dc, old);
     }
   }
+  if (oldFont)
+    SelectObject(dc, oldFont);
   EndPaint(hwnd, &paint);
 }
 
