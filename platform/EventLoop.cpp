@@ -102,9 +102,13 @@ void EventLoop::WaitForWork(std::optional<uint64_t> deadline) {
 }
 
 void EventLoop::Run() {
-  while (!terminated_) {
+  RunWhile([] { return true; });
+}
+
+void EventLoop::RunWhile(const std::function<bool()>& keepRunning) {
+  while (!terminated_ && keepRunning()) {
     ProcessMessages();
-    if (terminated_)
+    if (terminated_ || !keepRunning())
       break;
     WaitForWork(std::nullopt);
   }

@@ -39,6 +39,9 @@ class EventLoop {
 
   // Handles messages until Terminate().
   void Run();
+  // Handles messages while `keepRunning` holds (it is asked after each round
+  // of handling) and the loop is not terminated: a modal loop.
+  void RunWhile(const std::function<bool()>& keepRunning);
   void Terminate();
   bool Terminated() const { return terminated_; }
   // Lets Run() be entered again (tests run many programs on one loop).

@@ -229,9 +229,6 @@ void TForm::Close() {
 
 void TForm::SetModalResult(TModalResult result) {
   modalResult_ = result;
-  // Wakes a waiting modal loop so that it looks at the result.
-  if (result != mrNone && modalLoops_ > 0)
-    platform::MainLoop().Terminate();
 }
 
 int TForm::ShowModal() {
@@ -257,7 +254,6 @@ int TForm::ShowModal() {
 
 void TForm::ModalLoop() {
   platform::EventLoop& loop = platform::MainLoop();
-  ++modalLoops_;
   for (;;) {
     if (Application().Terminated()) {
       modalResult_ = mrCancel;
@@ -266,13 +262,8 @@ void TForm::ModalLoop() {
     }
     if (modalResult_ != mrNone)
       break;
-    // Run returns when anything terminates the loop: a result set here, or
-    // the application's end.
-    loop.Run();
-    if (!Application().Terminated())
-      loop.ResetTerminated();
+    loop.RunWhile([this] { return modalResult_ == mrNone && !Application().Terminated(); });
   }
-  --modalLoops_;
 }
 
 void TForm::CloseModal() {
@@ -403,13 +394,7 @@ void TApplication::Run() {
     return;
   if (ShowMainForm && !mainForm_->Visible())
     mainForm_->Show();
-  platform::EventLoop& loop = platform::MainLoop();
-  while (!terminated_) {
-    loop.Run();
-    // Another terminate (a modal loop's wake-up) is not the application's end.
-    if (!terminated_)
-      loop.ResetTerminated();
-  }
+  platform::MainLoop().RunWhile([this] { return !terminated_; });
 }
 
 void TApplication::Terminate() {

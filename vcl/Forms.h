@@ -147,7 +147,6 @@ class TForm : public TWinControl {
   bool created_ = false;
   bool showing_ = false;
   bool modal_ = false;
-  int modalLoops_ = 0;
   TModalResult modalResult_ = mrNone;
   TWindowHandle handle_ = 0;
 };

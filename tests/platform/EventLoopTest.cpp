@@ -154,3 +154,33 @@ TEST_F(EventLoopTest, TickCountWrapsAt32Bits) {
 }
 
 }  // namespace
+
+namespace {
+
+class RunWhileTest : public korva_test::VirtualTimeTest {};
+
+TEST_F(RunWhileTest, EndsWhenTheConditionFailsAndLeavesTheLoopUsable) {
+  bool open = true;
+  int ticks = 0;
+  const auto id = loop().SetTimer(100, [&] {
+    if (++ticks == 3)
+      open = false;
+  });
+  loop().RunWhile([&] { return open; });
+  EXPECT_EQ(ticks, 3);
+  EXPECT_FALSE(loop().Terminated());
+  // A nested timed wait inside such a loop runs its full time.
+  loop().KillTimer(id);
+  open = true;
+  uint64_t waited = 0;
+  loop().Post([&] {
+    const uint64_t before = loop().NowMs();
+    loop().RunFor(1000);
+    waited = loop().NowMs() - before;
+    open = false;
+  });
+  loop().RunWhile([&] { return open; });
+  EXPECT_EQ(waited, 1000u);
+}
+
+}  // namespace
