@@ -117,24 +117,6 @@ std::string Settings::Language() const {
   return Read(kCheck, "Language", "");
 }
 
-int Settings::LanguageCode() const {
-  const std::string language = Language();
-  if (language.empty())
-    return 0;
-  switch (UpperAscii(language.front())) {
-    case 'G':
-      return 1;
-    case 'E':
-      return 2;
-    case 'F':
-      return 3;
-    case 'I':
-      return 4;
-    default:
-      return 0;
-  }
-}
-
 GuardLanguage Settings::InstanceQuestionLanguage() const {
   std::string language = Language();
   for (char& c : language)
@@ -144,18 +126,6 @@ GuardLanguage Settings::InstanceQuestionLanguage() const {
   if (language == "F")
     return GuardLanguage::French;
   return GuardLanguage::English;
-}
-
-SettingsWriteResult Settings::WriteLanguageCode(int code) const {
-  static constexpr std::array<const char*, 4> kLetters = {"G", "E", "F", "I"};
-  if (code < 1 || code > 4)
-    return {"No language has the code " + std::to_string(code) + "."};
-  try {
-    file_.WriteString(kCheck, "Language", kLetters[static_cast<std::size_t>(code - 1)]);
-  } catch (const EIniFileException& error) {
-    return {error.what()};
-  }
-  return {};
 }
 
 std::string Settings::HistoryPath() const {

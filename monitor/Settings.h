@@ -58,11 +58,7 @@ class Settings {
 
   // [CHECK]
   std::string Language() const;
-  // 1 German, 2 English, 3 French, 4 Italian from the first letter; 0 none.
-  int LanguageCode() const;
   GuardLanguage InstanceQuestionLanguage() const;
-  // Writes "G", "E", "F" or "I" for the codes 1 to 4.
-  SettingsWriteResult WriteLanguageCode(int code) const;
   std::string HistoryPath() const;
   // The log file: HistoryPath, or `appDir` + "korva_usv.log" when it is empty.
   std::string LogFilePath(const std::string& appDir) const;

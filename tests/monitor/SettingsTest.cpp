@@ -78,13 +78,12 @@ TEST_F(SettingsTest, KeysWithRulesOfTheirOwn) {
     Given(std::string("[COM]\r\nCOMPORT=") + value + "\r\n");
     EXPECT_EQ(settings_.DialogComPortEntry(), entry) << value;
   }
-  for (const auto& [value, code, question] : {std::tuple{"f", 3, GuardLanguage::French},
-                                              {"I", 4, GuardLanguage::English},
-                                              {"g", 1, GuardLanguage::German},
-                                              {"fr", 3, GuardLanguage::English},
-                                              {"x", 0, GuardLanguage::English}}) {
+  for (const auto& [value, question] : {std::pair{"f", GuardLanguage::French},
+                                        {"I", GuardLanguage::English},
+                                        {"g", GuardLanguage::German},
+                                        {"fr", GuardLanguage::English},
+                                        {"x", GuardLanguage::English}}) {
     Given(std::string("[CHECK]\r\nLanguage=") + value + "\r\n");
-    EXPECT_EQ(settings_.LanguageCode(), code) << value;
     EXPECT_EQ(settings_.InstanceQuestionLanguage(), question) << value;
   }
 }
@@ -94,8 +93,6 @@ TEST_F(SettingsTest, StartWritesReportFailuresAndGoOnWithTheValue) {
   auto result = settings_.EnsureHistoryPath("C:\\Korva\\");
   EXPECT_TRUE(result.write.ok());
   EXPECT_EQ(Text(), "[CHECK]\r\nHistoryPath=C:\\Korva\\korvamon.log\r\n");
-  EXPECT_TRUE(settings_.WriteLanguageCode(3).ok());
-  EXPECT_EQ(settings_.Language(), "F");
 
   Given("[CHECK]\r\nLanguage=G\r\n");
   EXPECT_EQ(settings_.LogFilePath("/opt/korva/"), "/opt/korva/korva_usv.log");
@@ -103,7 +100,6 @@ TEST_F(SettingsTest, StartWritesReportFailuresAndGoOnWithTheValue) {
   result = settings_.EnsureHistoryPath("/opt/korva/");
   EXPECT_NE(result.write.error.find("HistoryPath"), std::string::npos) << result.write.error;
   EXPECT_EQ(result.path, "/opt/korva/korvamon.log");
-  EXPECT_FALSE(settings_.WriteLanguageCode(2).ok());
   EXPECT_EQ(Text(), "[CHECK]\r\nLanguage=G\r\n");
 }
 
