@@ -3,6 +3,7 @@
 // whose exact spelling does not exist is resolved case-insensitively.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,6 +29,10 @@ class Files {
   // kInvalidFileAttributes for a missing file.
   virtual uint32_t GetAttributes(const std::string& path) = 0;
   virtual bool SetAttributes(const std::string& path, uint32_t attributes) = 0;
+
+  // When the file was last written; nothing for a missing file.
+  virtual std::optional<std::chrono::system_clock::time_point> LastWriteTime(
+      const std::string& path) = 0;
 
   // The path as the platform finds it (case-insensitive lookup on POSIX).
   virtual std::string Resolve(const std::string& path) = 0;

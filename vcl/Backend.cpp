@@ -70,6 +70,34 @@ void HeadlessBackend::RunModal(TForm& form) {
     form.SetModalResult(mrCancel);
 }
 
+bool HeadlessBackend::AddTrayIcon(TForm& form, uint32_t id, uint32_t callbackMessage,
+                                  const std::string& tip) {
+  RemoveTrayIcon(form, id);
+  trayIcons.push_back({form.ClassName(), id, callbackMessage, tip});
+  return true;
+}
+
+void HeadlessBackend::RemoveTrayIcon(TForm& form, uint32_t id) {
+  std::erase_if(trayIcons, [&](const TrayIcon& icon) {
+    return icon.formClass == form.ClassName() && icon.id == id;
+  });
+}
+
+bool HeadlessBackend::RegisterHotKey(TForm& form, int id, uint32_t modifiers, uint16_t virtualKey) {
+  for (const HotKey& key : hotKeys) {
+    if (key.modifiers == modifiers && key.virtualKey == virtualKey)
+      return false;
+  }
+  hotKeys.push_back({form.ClassName(), id, modifiers, virtualKey});
+  return true;
+}
+
+void HeadlessBackend::UnregisterHotKey(TForm& form, int id) {
+  std::erase_if(hotKeys, [&](const HotKey& key) {
+    return key.formClass == form.ClassName() && key.id == id;
+  });
+}
+
 TPoint HeadlessBackend::NonClientSize(const TForm& form) {
   int frame = 3;
   int caption = 22;

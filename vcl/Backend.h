@@ -56,6 +56,17 @@ class Backend {
   virtual void ApplicationTitleChanged(const std::string& title) = 0;
   virtual TWindowHandle ApplicationHandle() = 0;
 
+  // The form's icon in the notification area: adds icon `id` (or replaces its
+  // tip); its mouse messages reach the form as `callbackMessage` with the
+  // mouse message in LParam. False when the system refused it.
+  virtual bool AddTrayIcon(TForm& form, uint32_t id, uint32_t callbackMessage,
+                           const std::string& tip) = 0;
+  virtual void RemoveTrayIcon(TForm& form, uint32_t id) = 0;
+  // A system-wide key whose press reaches the form as WM_HOTKEY with `id`.
+  // False when the key is taken or the system refused it.
+  virtual bool RegisterHotKey(TForm& form, int id, uint32_t modifiers, uint16_t virtualKey) = 0;
+  virtual void UnregisterHotKey(TForm& form, int id) = 0;
+
   // Input state and the screen.
   virtual TPoint CursorPos() = 0;
   virtual bool IsKeyDown(uint16_t virtualKey) = 0;
@@ -113,6 +124,12 @@ class HeadlessBackend final : public Backend {
   void ApplicationTitleChanged(const std::string&) override {}
   TWindowHandle ApplicationHandle() override { return kApplicationHandle; }
 
+  bool AddTrayIcon(TForm& form, uint32_t id, uint32_t callbackMessage,
+                   const std::string& tip) override;
+  void RemoveTrayIcon(TForm& form, uint32_t id) override;
+  bool RegisterHotKey(TForm& form, int id, uint32_t modifiers, uint16_t virtualKey) override;
+  void UnregisterHotKey(TForm& form, int id) override;
+
   TPoint CursorPos() override { return cursorPos; }
   bool IsKeyDown(uint16_t virtualKey) override { return keysDown.count(virtualKey) > 0; }
   TPoint ScreenSize() override { return screenSize; }
@@ -124,6 +141,21 @@ class HeadlessBackend final : public Backend {
   TPoint cursorPos{};
   std::set<uint16_t> keysDown;
   TPoint screenSize{1024, 768};
+  // Read by tests: the tray icons and hot keys in place now.
+  struct TrayIcon {
+    std::string formClass;
+    uint32_t id;
+    uint32_t callbackMessage;
+    std::string tip;
+  };
+  struct HotKey {
+    std::string formClass;
+    int id;
+    uint32_t modifiers;
+    uint16_t virtualKey;
+  };
+  std::vector<TrayIcon> trayIcons;
+  std::vector<HotKey> hotKeys;
   // Read by tests: class names of the forms shown modally, and of the forms
   // brought to the front, in order.
   std::vector<std::string> modalForms;

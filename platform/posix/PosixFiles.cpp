@@ -145,6 +145,16 @@ class PosixFiles final : public Files {
     return chmod(target.c_str(), mode) == 0;
   }
 
+  std::optional<std::chrono::system_clock::time_point> LastWriteTime(
+      const std::string& path) override {
+    struct stat st;
+    if (stat(Resolve(path).c_str(), &st) != 0)
+      return std::nullopt;
+    using namespace std::chrono;
+    return system_clock::time_point(duration_cast<system_clock::duration>(
+        seconds(st.st_mtim.tv_sec) + nanoseconds(st.st_mtim.tv_nsec)));
+  }
+
   std::string Resolve(const std::string& path) override { return ResolveCaseInsensitive(path); }
 
   std::string ExecutablePath() override {

@@ -127,6 +127,10 @@ class ProgramElsewhere final : public platform::Files {
   bool SetAttributes(const std::string& path, uint32_t attributes) override {
     return native_.SetAttributes(path, attributes);
   }
+  std::optional<std::chrono::system_clock::time_point> LastWriteTime(
+      const std::string& path) override {
+    return native_.LastWriteTime(path);
+  }
   std::string Resolve(const std::string& path) override { return native_.Resolve(path); }
   std::string ExecutablePath() override {
     const std::string exe = native_.ExecutablePath();

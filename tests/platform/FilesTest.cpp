@@ -47,6 +47,15 @@ TEST_F(FilesTest, ReplaceAllWritesBytesExactlyAndLeavesNoTemporaryFile) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
+TEST_F(FilesTest, LastWriteTimeIsNowForAFreshFileAndNothingForAMissingOne) {
+  ASSERT_TRUE(files.ReplaceAll(Path("s.ini"), "x"));
+  const auto written = files.LastWriteTime(Path("s.ini"));
+  ASSERT_TRUE(written.has_value());
+  const auto apart = std::chrono::abs(std::chrono::system_clock::now() - *written);
+  EXPECT_LT(apart, std::chrono::minutes(5));
+  EXPECT_FALSE(files.LastWriteTime(Path("absent.ini")).has_value());
+}
+
 TEST_F(FilesTest, ReadOnlyAttributeRoundTripsWithArchive) {
   ASSERT_TRUE(files.ReplaceAll(Path("s.ini"), "x"));
   EXPECT_EQ(files.GetAttributes(Path("s.ini")) & platform::kFileAttributeReadOnly, 0u);

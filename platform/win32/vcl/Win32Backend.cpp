@@ -22,6 +22,7 @@
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 // clang-format on
 
 namespace vcl::win32 {
@@ -171,6 +172,36 @@ class Win32Backend final : public Backend {
     return reinterpret_cast<TWindowHandle>(application_);
   }
 
+  bool AddTrayIcon(TForm& form, uint32_t id, uint32_t callbackMessage,
+                   const std::string& tip) override {
+    NOTIFYICONDATAA data = TrayData(form, id);
+    if (!data.hWnd)
+      return false;
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = callbackMessage;
+    data.hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1));
+    if (!data.hIcon)
+      data.hIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(32512));  // IDI_APPLICATION
+    lstrcpynA(data.szTip, tip.c_str(), sizeof data.szTip);
+    return Shell_NotifyIconA(NIM_ADD, &data) || Shell_NotifyIconA(NIM_MODIFY, &data);
+  }
+
+  void RemoveTrayIcon(TForm& form, uint32_t id) override {
+    NOTIFYICONDATAA data = TrayData(form, id);
+    if (data.hWnd)
+      Shell_NotifyIconA(NIM_DELETE, &data);
+  }
+
+  bool RegisterHotKey(TForm& form, int id, uint32_t modifiers, uint16_t virtualKey) override {
+    HWND hwnd = FormWindow(form);
+    return hwnd && ::RegisterHotKey(hwnd, id, modifiers, virtualKey);
+  }
+
+  void UnregisterHotKey(TForm& form, int id) override {
+    if (HWND hwnd = FormWindow(form))
+      ::UnregisterHotKey(hwnd, id);
+  }
+
   TPoint CursorPos() override {
     POINT point{};
     GetCursorPos(&point);
@@ -190,6 +221,13 @@ class Win32Backend final : public Backend {
  private:
   void RegisterFormClass(const std::string& name);
   HWND FormWindow(const TForm& form) const;
+  NOTIFYICONDATAA TrayData(const TForm& form, uint32_t id) const {
+    NOTIFYICONDATAA data{};
+    data.cbSize = sizeof data;
+    data.hWnd = FormWindow(form);
+    data.uID = id;
+    return data;
+  }
   HWND ParentWindow(TWinControl* parent) const;
   TControl* ControlOf(HWND hwnd) const;
 

@@ -1,0 +1,35 @@
+// Facts about the system the program runs on, and requests from it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// The operating system's version as GetVersionExA reports it.
+struct OsVersion {
+  uint32_t platformId;  // 1 Windows 9x, 2 NT
+  uint32_t major;
+  uint32_t minor;
+};
+inline constexpr uint32_t kPlatformWin9x = 1;
+inline constexpr uint32_t kPlatformNt = 2;
+// POSIX: reports NT 6.1 (the stand-in for a current Windows).
+OsVersion GetOsVersion();
+
+// The raw bytes of the program's own version resource (type 16, id 1): a
+// version block whose strings are UTF-16. POSIX: a block of the same shape
+// built from the strings embedded at build time. Nothing when there is none.
+std::optional<std::string> OwnVersionResource();
+
+// A date as the system's short date format writes it (local time).
+std::string FormatShortDate(std::chrono::system_clock::time_point when);
+
+// Calls `request` on the main loop's thread when the system asks the program
+// to end (POSIX: SIGTERM, SIGINT). Installed once, at start.
+void OnTerminationRequest(std::function<void()> request);
+
+}  // namespace platform
