@@ -18,8 +18,10 @@ bool SendToRunningInstance(const std::string& appTitle, const std::string& formC
                            uintptr_t wParam, intptr_t lParam);
 
 // The running instance's side. While it lives, requests sent by later
-// instances are handed to `deliver` on the main loop's thread. On Windows
-// window messages need no listener and this does nothing.
+// instances are handed to `deliver` on the main loop's thread; requests still
+// queued when it goes are dropped. On Windows window messages need no listener
+// and this does nothing. Nothing when no listener could be set up (POSIX:
+// another instance listens already, or the socket cannot be made).
 class InstanceRequests {
  public:
   using Deliver = std::function<void(const std::string& formClass, uint32_t msg, uintptr_t wParam,

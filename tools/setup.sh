@@ -2,7 +2,8 @@
 # Installs what the builds need (Debian packages), once; quiet when all is there.
 set -euo pipefail
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev clang-format
-          g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-x86-64 wine wine64 xvfb xauth)
+          g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-x86-64 wine wine64 xvfb xauth
+          imagemagick x11-apps)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -15,6 +15,7 @@
 #include "platform/Native.h"
 #include "platform/Services.h"
 #include "platform/Sound.h"
+#include "platform/posix/LockDirectory.h"
 
 namespace platform {
 namespace native {
@@ -32,7 +33,6 @@ void CloseLibrary(void* library) {
   dlclose(library);
 }
 
-namespace {
 std::string LockDirectory() {
   for (const char* variable : {"KORVA_LOCK_DIR", "XDG_RUNTIME_DIR", "TMPDIR"}) {
     const char* value = std::getenv(variable);
@@ -41,7 +41,6 @@ std::string LockDirectory() {
   }
   return "/tmp";
 }
-}  // namespace
 
 intptr_t CreateNamedMutex(const std::string& name, bool& alreadyExisted) {
   alreadyExisted = false;

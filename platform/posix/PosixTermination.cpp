@@ -1,0 +1,122 @@
+// SIGTERM and SIGINT as the system's request to end the program. The handler
+// only writes a byte to a pipe; a watcher thread turns it into a task on the
+// main loop, so the program ends the way its own close command ends it.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+
+#include "platform/EventLoop.h"
+#include "platform/System.h"
+#include "platform/Thread.h"
+#include "platform/posix/UniqueFd.h"
+
+namespace platform {
+namespace {
+
+constexpr char kSignalled = 's';
+constexpr char kStop = 'q';
+
+// Shared with the signal handler: lock-free atomics only.
+std::atomic<int> wakeFd{-1};
+// Set by the first signal and cleared when its request runs: further signals
+// in between add nothing.
+std::atomic<bool> requestPending{false};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnTerminationSignal(int) {
+  const int savedErrno = errno;
+  if (!requestPending.exchange(true)) {
+    const int fd = wakeFd.load();
+    if (fd >= 0) {
+      [[maybe_unused]] const ssize_t written = write(fd, &kSignalled, 1);
+    }
+  }
+  errno = savedErrno;
+}
+
+constexpr int kSignals[] = {SIGTERM, SIGINT};
+
+class TerminationWatcher {
+ public:
+  TerminationWatcher() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+      return;
+    readEnd_ = posix::UniqueFd(fds[0]);
+    writeEnd_ = posix::UniqueFd(fds[1]);
+    fcntl(writeEnd_.get(), F_SETFL, O_NONBLOCK);  // a handler must never block
+    wakeFd.store(writeEnd_.get());
+    thread_ = WorkerThread([this] { Watch(); });
+    struct sigaction action {};
+    action.sa_handler = OnTerminationSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int signal : kSignals)
+      sigaction(signal, &action, nullptr);
+  }
+
+  ~TerminationWatcher() {
+    if (!writeEnd_)
+      return;
+    // Back to the default first, so no handler writes to a closed pipe.
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    for (int signal : kSignals)
+      sigaction(signal, &standard, nullptr);
+    wakeFd.store(-1);
+    [[maybe_unused]] const ssize_t written = write(writeEnd_.get(), &kStop, 1);
+    thread_.Join();
+  }
+
+  TerminationWatcher(const TerminationWatcher&) = delete;
+  TerminationWatcher& operator=(const TerminationWatcher&) = delete;
+
+  void SetRequest(std::function<void()> request) {
+    std::lock_guard lock(mutex_);
+    request_ = std::move(request);
+  }
+
+ private:
+  void Watch() {
+    for (;;) {
+      char byte;
+      const ssize_t n = read(readEnd_.get(), &byte, 1);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0 || byte == kStop)
+        return;
+      std::function<void()> request;
+      {
+        std::lock_guard lock(mutex_);
+        request = request_;
+      }
+      MainLoop().Post([request] {
+        requestPending.store(false);
+        if (request)
+          request();
+      });
+    }
+  }
+
+  std::mutex mutex_;
+  std::function<void()> request_;
+  posix::UniqueFd readEnd_;
+  posix::UniqueFd writeEnd_;
+  WorkerThread thread_;
+};
+
+}  // namespace
+
+void OnTerminationRequest(std::function<void()> request) {
+  // The main loop first: the watcher, made after it, is gone before it at exit.
+  MainLoop();
+  static TerminationWatcher watcher;
+  watcher.SetRequest(std::move(request));
+}
+
+}  // namespace platform

@@ -1,0 +1,109 @@
+// Facts about the system on Windows: its version, the program's own version
+// resource, the user's short date format, and console close requests.
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "platform/EventLoop.h"
+#include "platform/System.h"
+
+namespace platform {
+namespace {
+
+std::mutex requestMutex;
+std::function<void()> terminationRequest;
+// Set by the first event and cleared when its request runs: further events
+// in between add nothing.
+std::atomic<bool> requestPending{false};
+
+// Runs on a thread the system starts for the event.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+    return FALSE;
+  if (!requestPending.exchange(true)) {
+    std::function<void()> request;
+    {
+      std::lock_guard lock(requestMutex);
+      request = terminationRequest;
+    }
+    MainLoop().Post([request] {
+      requestPending.store(false);
+      if (request)
+        request();
+    });
+  }
+  return TRUE;
+}
+
+// FILETIME counts 100 ns ticks from 1601-01-01; the system converts times up
+// to the year 30827.
+using FileTicks = std::chrono::duration<int64_t, std::ratio<1, 10'000'000>>;
+constexpr int64_t kEpochOffsetSeconds = 11'644'473'600;  // 1601-01-01 to 1970-01-01
+constexpr int64_t kLastSecond = 910'000'000'000;
+
+std::optional<FILETIME> ToFileTime(std::chrono::system_clock::time_point when) {
+  using namespace std::chrono;
+  const auto sinceEpoch = when.time_since_epoch();
+  const auto whole = floor<seconds>(sinceEpoch);
+  if (whole.count() < -kEpochOffsetSeconds || whole.count() > kLastSecond - kEpochOffsetSeconds)
+    return std::nullopt;
+  const int64_t sinceOrigin = whole.count() + kEpochOffsetSeconds;
+  const uint64_t ticks =
+      static_cast<uint64_t>(sinceOrigin) * 10'000'000 +
+      static_cast<uint64_t>(duration_cast<FileTicks>(sinceEpoch - whole).count());
+  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+}  // namespace
+
+OsVersion GetOsVersion() {
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  // Deprecated, and without a manifest newer systems report 6.2: the program
+  // asks for exactly this.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  const BOOL ok = GetVersionExA(&info);
+#pragma GCC diagnostic pop
+  if (!ok)
+    return {0, 0, 0};
+  return {info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion};
+}
+
+std::optional<std::string> OwnVersionResource() {
+  HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16));
+  HGLOBAL loaded = found ? LoadResource(nullptr, found) : nullptr;
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  if (!bytes)
+    return std::nullopt;
+  return std::string(static_cast<const char*>(bytes), SizeofResource(nullptr, found));
+}
+
+std::string FormatShortDate(std::chrono::system_clock::time_point when) {
+  const std::optional<FILETIME> utcFile = ToFileTime(when);
+  SYSTEMTIME utc{}, local{};
+  if (!utcFile || !FileTimeToSystemTime(&*utcFile, &utc) ||
+      !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+    return {};
+  const int size = GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, nullptr, 0);
+  if (size <= 0)
+    return {};
+  std::string text(static_cast<size_t>(size), '\0');
+  if (GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, text.data(), size) <= 0)
+    return {};
+  text.resize(static_cast<size_t>(size) - 1);
+  return text;
+}
+
+void OnTerminationRequest(std::function<void()> request) {
+  {
+    std::lock_guard lock(requestMutex);
+    terminationRequest = std::move(request);
+  }
+  // A GUI program has no console; the handler then simply never runs.
+  static const bool installed = SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+  (void)installed;
+}
+
+}  // namespace platform

@@ -1,0 +1,166 @@
+// Facts about the system: the version the program sees, its own version
+// resource, the short date, and the system's request to end the program.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "TestEnvironment.h"
+#include "platform/System.h"
+
+namespace {
+
+using namespace std::chrono;
+
+// ---- the version block ----
+
+uint32_t Word(const std::string& bytes, size_t at) {
+  return static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8;
+}
+
+// The about box's reading: every byte that follows a zero byte and is a
+// printable character joins the text; runs of zero pairs become one 0x03.
+std::string ScanLikeTheAboutBox(const std::string& bytes) {
+  std::string text = "LM";
+  size_t at = 0;
+  while (at + 1 < bytes.size()) {
+    const auto b0 = static_cast<unsigned char>(bytes[at]);
+    const auto b1 = static_cast<unsigned char>(bytes[at + 1]);
+    at += 2;
+    if (b0 == 0 && b1 >= 32) {
+      text += static_cast<char>(b1);
+    } else {
+      if (b0 == 0 && b1 == 0 && text.back() != '\x03')
+        text += '\x03';
+      at -= 1;
+    }
+  }
+  return text;
+}
+
+std::string After(const std::string& text, const std::string& marker) {
+  const size_t found = text.find(marker);
+  if (found == std::string::npos)
+    return "<missing>";
+  const size_t from = found + marker.size();
+  return text.substr(from, text.find('\x03', from) - from);
+}
+
+TEST(SystemTest, OwnVersionResourceIsAVersionBlockWithTheProgramsStrings) {
+  const std::optional<std::string> block = platform::OwnVersionResource();
+  ASSERT_TRUE(block.has_value());
+  ASSERT_GE(block->size(), 6u);
+  EXPECT_EQ(Word(*block, 0), block->size());
+
+  // The root's key, then its fixed part: the signature and the version as numbers.
+  EXPECT_EQ(block->substr(6, 32),
+            std::string("V\0S\0_\0V\0E\0R\0S\0I\0O\0N\0_\0I\0N\0F\0O\0\0\0", 32));
+  ASSERT_EQ(Word(*block, 2), 52u);
+  ASSERT_GE(block->size(), 40u + 52u);
+  EXPECT_EQ(Word(*block, 40) | Word(*block, 42) << 16, 0xFEEF04BDu);
+  const std::string numbers =
+      std::to_string(Word(*block, 50)) + "." + std::to_string(Word(*block, 48)) + "." +
+      std::to_string(Word(*block, 54)) + "." + std::to_string(Word(*block, 52));
+
+  // What the about box finds by reading two bytes at a time.
+  const std::string scanned = ScanLikeTheAboutBox(*block);
+  EXPECT_EQ(After(scanned, "FileVersion\x03"), numbers);
+  EXPECT_EQ(After(scanned, "Comments\x03"), "DEU ENG FRA ITA");
+}
+
+// ---- version and date ----
+
+TEST(SystemTest, OsVersionIsACurrentNtVersion) {
+  const platform::OsVersion os = platform::GetOsVersion();
+  EXPECT_EQ(os.platformId, platform::kPlatformNt);
+#ifdef _WIN32
+  EXPECT_GE(os.major, 5u);
+#else
+  EXPECT_EQ(os.major, 6u);
+  EXPECT_EQ(os.minor, 1u);
+#endif
+}
+
+system_clock::time_point UtcNoon(int year, unsigned month, unsigned day) {
+  return sys_days{std::chrono::year{year} / month / day} + hours{12};
+}
+
+TEST(SystemTest, ShortDateOfAFixedTimeNamesItsYearAndExtremesDoNotBreakIt) {
+  EXPECT_NE(platform::FormatShortDate(UtcNoon(2021, 6, 15)).find("2021"), std::string::npos);
+  // Far outside what calendars convert: some text or none, never a crash.
+  platform::FormatShortDate(system_clock::time_point::max());
+  platform::FormatShortDate(system_clock::time_point::min());
+}
+
+#ifndef _WIN32
+
+class LocalTimeZone {
+ public:
+  explicit LocalTimeZone(const char* zone) {
+    if (const char* previous = std::getenv("TZ"))
+      previous_ = previous;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~LocalTimeZone() {
+    if (previous_)
+      setenv("TZ", previous_->c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+
+ private:
+  std::optional<std::string> previous_;
+};
+
+TEST(SystemTest, PosixShortDateIsDayMonthYearInLocalTime) {
+  LocalTimeZone utc("UTC");
+  EXPECT_EQ(platform::FormatShortDate(UtcNoon(2021, 6, 15)), "15.06.2021");
+  EXPECT_EQ(platform::FormatShortDate(UtcNoon(2007, 1, 5)), "05.01.2007");
+  LocalTimeZone ahead("UTC-13");  // 13 hours ahead: noon is already the next day
+  EXPECT_EQ(platform::FormatShortDate(UtcNoon(2021, 12, 31)), "01.01.2022");
+}
+
+// ---- the request to end ----
+
+class TerminationTest : public korva_test::VirtualTimeTest {
+ protected:
+  ~TerminationTest() override { platform::OnTerminationRequest({}); }
+
+  // Handles what the watcher thread posts, within a real-time bound.
+  void HandleUntil(int count) {
+    const auto giveUp = steady_clock::now() + seconds(5);
+    while (requests_ < count && steady_clock::now() < giveUp) {
+      loop().ProcessMessages();
+      std::this_thread::yield();
+    }
+  }
+
+  int requests_ = 0;
+  bool onLoopThread_ = false;
+};
+
+TEST_F(TerminationTest, SignalsBecomeRequestsOnTheLoopThreadAndPendingOnesCoalesce) {
+  platform::OnTerminationRequest([this] {
+    ++requests_;
+    onLoopThread_ = loop().IsLoopThread();
+  });
+  std::raise(SIGTERM);
+  std::raise(SIGTERM);  // the first is still pending: adds nothing
+  HandleUntil(1);
+  EXPECT_EQ(requests_, 1);
+  EXPECT_TRUE(onLoopThread_);
+
+  std::raise(SIGINT);
+  HandleUntil(2);
+  EXPECT_EQ(requests_, 2);
+}
+
+#endif
+
+}  // namespace
