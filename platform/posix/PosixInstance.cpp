@@ -322,6 +322,7 @@ std::unique_ptr<InstanceRequests> InstanceRequests::Listen(const std::string& ap
     unlink(path.c_str());
     return nullptr;
   }
+  MainLoop();  // made here, on the caller's thread, not by the listener's first post
   return std::make_unique<SocketRequests>(std::move(listener), std::move(stop), path, bound,
                                           std::move(deliver));
 }
