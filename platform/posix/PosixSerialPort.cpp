@@ -1,0 +1,652 @@
+// COM ports on POSIX: a termios device behind the Windows port model. "COMn"
+// is /dev/ttyS(n-1) unless KORVA_COM<n> names another device (n = 1..8).
+//
+// A reader thread per port moves incoming bytes into an input queue of the
+// size SetupQueues asks for, as the Windows driver does: bytes beyond it are
+// dropped with CE_RXOVER; the event character raises EV_RXFLAG; line errors
+// marked by the terminal (PARMRK), or counted by the driver, raise EV_ERR
+// with CE_FRAME, CE_RXPARITY or CE_OVERRUN, and a break EV_BREAK with
+// CE_BREAK. Transmit and modem-status events are not reported here.
+//
+// RTS levels go through TIOCMBIS/TIOCMBIC and must succeed: a device without
+// modem lines (a pseudo-terminal) refuses them and SetState fails. DTR is
+// applied where the device has it; nothing here depends on it.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "platform/SerialPort.h"
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The default queue of a freshly opened Windows port.
+constexpr uint32_t kDefaultQueueBytes = 4096;
+
+std::optional<int> PortNumber(const std::string& name) {
+  if (name.size() != 4 || name.compare(0, 3, "COM") != 0)
+    return std::nullopt;
+  const char digit = name[3];
+  if (digit < '1' || digit > '8')
+    return std::nullopt;
+  return digit - '0';
+}
+
+std::optional<std::string> DevicePath(const std::string& name) {
+  const std::optional<int> number = PortNumber(name);
+  if (!number)
+    return std::nullopt;
+  const std::string variable = "KORVA_COM" + std::to_string(*number);
+  if (const char* path = std::getenv(variable.c_str()); path && *path)
+    return std::string(path);
+  return "/dev/ttyS" + std::to_string(*number - 1);
+}
+
+std::optional<speed_t> SpeedOf(uint32_t baud) {
+  switch (baud) {
+    case 110:
+      return B110;
+    case 300:
+      return B300;
+    case 600:
+      return B600;
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<tcflag_t> CharacterSize(uint8_t byteSize) {
+  switch (byteSize) {
+    case 5:
+      return CS5;
+    case 6:
+      return CS6;
+    case 7:
+      return CS7;
+    case 8:
+      return CS8;
+    default:
+      return std::nullopt;
+  }
+}
+
+class UniqueDescriptor {
+ public:
+  UniqueDescriptor() = default;
+  explicit UniqueDescriptor(int fd) : fd_(fd) {}
+  ~UniqueDescriptor() { Reset(); }
+  UniqueDescriptor(UniqueDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueDescriptor& operator=(UniqueDescriptor&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  int get() const { return fd_; }
+  void Reset() {
+    if (fd_ >= 0)
+      ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// The driver's line-error counters, where the device keeps them.
+struct LineCounts {
+  int frame = 0;
+  int parity = 0;
+  int overrun = 0;
+  int brk = 0;
+};
+
+std::optional<LineCounts> ReadLineCounts(int fd) {
+#ifdef __linux__
+  serial_icounter_struct counts{};
+  if (ioctl(fd, TIOCGICOUNT, &counts) != 0)
+    return std::nullopt;
+  return LineCounts{counts.frame, counts.parity, counts.overrun + counts.buf_overrun, counts.brk};
+#else
+  (void)fd;
+  return std::nullopt;
+#endif
+}
+
+class PosixSerialPort final : public SerialPort {
+ public:
+  PosixSerialPort(UniqueDescriptor device, UniqueDescriptor stopRead, UniqueDescriptor stopWrite)
+      : device_(std::move(device)),
+        stopRead_(std::move(stopRead)),
+        stopWrite_(std::move(stopWrite)) {
+    lineCounts_ = ReadLineCounts(device_.get());
+    reader_ = std::thread([this] { ReadLoop(); });
+  }
+  ~PosixSerialPort() override { Close(); }
+
+  bool SetupQueues(uint32_t inQueue, uint32_t /*outQueue*/) override {
+    std::lock_guard lock(mutex_);
+    if (!Usable())
+      return Fail(EBADF);
+    if (inQueue == 0)
+      return Fail(EINVAL);
+    inQueueSize_ = inQueue;
+    return true;
+  }
+
+  bool SetState(const DeviceControlBlock& block) override {
+    std::lock_guard lock(mutex_);
+    if (!Usable())
+      return Fail(EBADF);
+    const std::optional<speed_t> speed = SpeedOf(block.baudRate);
+    const std::optional<tcflag_t> size = CharacterSize(block.byteSize);
+    const bool stopBitsValid = block.stopBits == ONESTOPBIT ||
+                               (block.stopBits == ONE5STOPBITS && block.byteSize == 5) ||
+                               (block.stopBits == TWOSTOPBITS && block.byteSize != 5);
+    if (!speed || !size || block.parity > SPACEPARITY || !stopBitsValid ||
+        block.rtsControl > RTS_CONTROL_TOGGLE || block.dtrControl > DTR_CONTROL_HANDSHAKE)
+      return Fail(EINVAL);
+
+    termios settings{};
+    if (tcgetattr(device_.get(), &settings) != 0)
+      return Fail(errno);
+    settings.c_iflag &=
+        ~(IGNBRK | BRKINT | IGNPAR | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
+    // Marks show line errors and breaks in the data, where the reader finds them.
+    settings.c_iflag |= PARMRK;
+    if (block.parityCheck)
+      settings.c_iflag |= INPCK;
+    if (block.xonXoffOut)
+      settings.c_iflag |= IXON;
+    if (block.xonXoffIn)
+      settings.c_iflag |= IXOFF;
+    settings.c_oflag &= ~OPOST;
+    settings.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    settings.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+#ifdef CMSPAR
+    settings.c_cflag &= ~CMSPAR;
+#endif
+    settings.c_cflag |= *size | CREAD | CLOCAL;
+    switch (block.parity) {
+      case ODDPARITY:
+        settings.c_cflag |= PARENB | PARODD;
+        break;
+      case EVENPARITY:
+        settings.c_cflag |= PARENB;
+        break;
+#ifdef CMSPAR
+      case MARKPARITY:
+        settings.c_cflag |= PARENB | PARODD | CMSPAR;
+        break;
+      case SPACEPARITY:
+        settings.c_cflag |= PARENB | CMSPAR;
+        break;
+#else
+      case MARKPARITY:
+      case SPACEPARITY:
+        return Fail(EINVAL);
+#endif
+      default:
+        break;
+    }
+    if (block.stopBits != ONESTOPBIT)
+      settings.c_cflag |= CSTOPB;
+    if (block.ctsOutFlow || block.rtsControl == RTS_CONTROL_HANDSHAKE)
+      settings.c_cflag |= CRTSCTS;
+    settings.c_cc[VSTART] = static_cast<cc_t>(block.xonChar);
+    settings.c_cc[VSTOP] = static_cast<cc_t>(block.xoffChar);
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+    cfsetispeed(&settings, *speed);
+    cfsetospeed(&settings, *speed);
+
+    // The RTS level first: when the device refuses it, nothing has changed.
+    if (block.rtsControl == RTS_CONTROL_ENABLE || block.rtsControl == RTS_CONTROL_DISABLE) {
+      int bits = TIOCM_RTS;
+      if (ioctl(device_.get(), block.rtsControl == RTS_CONTROL_ENABLE ? TIOCMBIS : TIOCMBIC,
+                &bits) != 0)
+        return Fail(errno);
+    }
+    if (tcsetattr(device_.get(), TCSANOW, &settings) != 0)
+      return Fail(errno);
+    if (block.dtrControl != DTR_CONTROL_HANDSHAKE) {
+      int bits = TIOCM_DTR;
+      (void)ioctl(device_.get(), block.dtrControl == DTR_CONTROL_ENABLE ? TIOCMBIS : TIOCMBIC,
+                  &bits);
+    }
+    block_ = block;
+    return true;
+  }
+
+  bool SetEventMask(uint32_t mask) override {
+    {
+      std::lock_guard lock(mutex_);
+      if (!Usable())
+        return Fail(EBADF);
+      mask_ = mask;
+      pending_ = 0;
+      ++maskChanges_;
+    }
+    changed_.notify_all();
+    return true;
+  }
+
+  bool WaitEvent(uint32_t& events) override {
+    events = 0;
+    std::unique_lock lock(mutex_);
+    if (!Usable())
+      return Fail(EBADF);
+    if (mask_ == 0)
+      return Fail(EINVAL);
+    const uint64_t maskAtStart = maskChanges_;
+    changed_.wait(lock, [&] {
+      return closing_ || broken_ || maskChanges_ != maskAtStart || (pending_ & mask_) != 0;
+    });
+    if (closing_)
+      return Fail(EBADF);
+    if (maskChanges_ != maskAtStart)
+      return true;
+    if ((pending_ & mask_) == 0)
+      return Fail(EIO);
+    events = pending_ & mask_;
+    pending_ = 0;
+    return true;
+  }
+
+  bool ClearError(uint32_t& errors, CommStatus& status) override {
+    std::lock_guard lock(mutex_);
+    errors = 0;
+    status = {};
+    if (!Usable())
+      return Fail(EBADF);
+    errors = std::exchange(errors_, 0);
+    status.inQueue = static_cast<uint32_t>(queue_.size());
+    int unsent = 0;
+    if (ioctl(device_.get(), TIOCOUTQ, &unsent) == 0 && unsent > 0)
+      status.outQueue = static_cast<uint32_t>(unsent);
+    return true;
+  }
+
+  bool Read(void* buffer, uint32_t count, uint32_t& done) override {
+    done = 0;
+    std::unique_lock lock(mutex_);
+    if (!Usable())
+      return Fail(EBADF);
+    if (block_.abortOnError && errors_ != 0)
+      return Fail(ECANCELED);
+    const uint64_t abortsAtStart = readAborts_;
+    const Clock::time_point deadline = Clock::now() + LineTime(count);
+    auto* out = static_cast<unsigned char*>(buffer);
+    for (;;) {
+      while (done < count && !queue_.empty()) {
+        out[done++] = queue_.front();
+        queue_.pop_front();
+      }
+      if (done == count)
+        return true;
+      const bool ended = !changed_.wait_until(lock, deadline, [&] {
+        return closing_ || broken_ || readAborts_ != abortsAtStart || !queue_.empty();
+      });
+      if (ended || closing_ || readAborts_ != abortsAtStart || (broken_ && queue_.empty()))
+        return Fail(closing_ ? EBADF : ETIMEDOUT);
+    }
+  }
+
+  bool Write(const void* buffer, uint32_t count, uint32_t& done) override {
+    done = 0;
+    std::unique_lock writing(writeMutex_);
+    uint64_t abortsAtStart = 0;
+    {
+      std::lock_guard lock(mutex_);
+      if (!Usable())
+        return Fail(EBADF);
+      if (block_.abortOnError && errors_ != 0)
+        return Fail(ECANCELED);
+      abortsAtStart = writeAborts_;
+      ++busy_;
+    }
+    const bool ok = WriteAll(static_cast<const unsigned char*>(buffer), count, done, abortsAtStart);
+    std::lock_guard lock(mutex_);
+    --busy_;
+    changed_.notify_all();
+    return ok;
+  }
+
+  bool Purge(uint32_t flags) override {
+    {
+      std::lock_guard lock(mutex_);
+      if (!Usable())
+        return Fail(EBADF);
+      if (flags & PURGE_RXABORT)
+        ++readAborts_;
+      if (flags & PURGE_TXABORT)
+        ++writeAborts_;
+      if (flags & PURGE_RXCLEAR) {
+        tcflush(device_.get(), TCIFLUSH);
+        queue_.clear();
+      }
+      if (flags & PURGE_TXCLEAR)
+        tcflush(device_.get(), TCOFLUSH);
+    }
+    changed_.notify_all();
+    return true;
+  }
+
+  void Close() override {
+    {
+      std::lock_guard lock(mutex_);
+      if (closing_)
+        return;
+      closing_ = true;
+    }
+    changed_.notify_all();
+    const char stop = 1;
+    (void)::write(stopWrite_.get(), &stop, 1);
+    if (reader_.joinable())
+      reader_.join();
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return busy_ == 0; });
+    flock(device_.get(), LOCK_UN);
+    device_.Reset();
+    stopRead_.Reset();
+    stopWrite_.Reset();
+  }
+
+  intptr_t Handle() const override {
+    std::lock_guard lock(mutex_);
+    return closing_ ? -1 : device_.get();
+  }
+
+  uint32_t LastError() const override {
+    std::lock_guard lock(mutex_);
+    return lastError_;
+  }
+
+ private:
+  bool Usable() const {
+    return !closing_ && device_.get() >= 0;
+  }
+
+  bool Fail(int code) {
+    lastError_ = static_cast<uint32_t>(code);
+    return false;
+  }
+
+  // How long `count` bytes take on the line at the present rate, plus a second.
+  std::chrono::milliseconds LineTime(uint32_t count) const {
+    const uint64_t bitsPerByte = 2u + block_.byteSize + (block_.parity != NOPARITY ? 1u : 0u);
+    const uint64_t baud = std::max<uint32_t>(block_.baudRate, 1);
+    return std::chrono::milliseconds(1000 + uint64_t{count} * bitsPerByte * 1000 / baud);
+  }
+
+  bool WriteAll(const unsigned char* data, uint32_t count, uint32_t& done, uint64_t aborts) {
+    Clock::time_point deadline;
+    {
+      std::lock_guard lock(mutex_);
+      deadline = Clock::now() + LineTime(count);
+    }
+    while (done < count) {
+      const ssize_t written = ::write(device_.get(), data + done, count - done);
+      if (written > 0) {
+        done += static_cast<uint32_t>(written);
+        continue;
+      }
+      if (written < 0 && errno != EAGAIN && errno != EINTR) {
+        std::lock_guard lock(mutex_);
+        return Fail(errno);
+      }
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      {
+        std::lock_guard lock(mutex_);
+        if (closing_ || writeAborts_ != aborts || left.count() <= 0)
+          return Fail(closing_ ? EBADF : ETIMEDOUT);
+      }
+      // Short slices so a purge or Close ends a write stuck on flow control soon.
+      pollfd fds[2] = {{device_.get(), POLLOUT, 0}, {stopRead_.get(), POLLIN, 0}};
+      (void)poll(fds, 2, static_cast<int>(std::min<int64_t>(left.count(), 50)));
+    }
+    return true;
+  }
+
+  // The reader thread: blocks in poll until bytes arrive or Close stops it.
+  void ReadLoop() {
+    unsigned char chunk[512];
+    for (;;) {
+      pollfd fds[2] = {{device_.get(), POLLIN, 0}, {stopRead_.get(), POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0) {
+        if (errno == EINTR)
+          continue;
+        std::lock_guard lock(mutex_);
+        broken_ = true;
+        changed_.notify_all();
+        return;
+      }
+      if (fds[1].revents != 0)
+        return;
+      if (fds[0].revents == 0)
+        continue;
+      const ssize_t got = ::read(device_.get(), chunk, sizeof chunk);
+      if (got < 0 && (errno == EAGAIN || errno == EINTR))
+        continue;
+      std::lock_guard lock(mutex_);
+      if (got <= 0) {
+        // The device went away (a hang-up): waits end, the queue stays readable.
+        broken_ = true;
+        changed_.notify_all();
+        return;
+      }
+      Receive(chunk, static_cast<size_t>(got));
+      changed_.notify_all();
+    }
+  }
+
+  // Under the lock: takes a chunk apart into data bytes and marked errors.
+  void Receive(const unsigned char* data, size_t size) {
+    uint32_t events = 0;
+    for (size_t i = 0; i < size; ++i) {
+      const unsigned char byte = data[i];
+      switch (mark_) {
+        case Mark::kNone:
+          if (byte == 0xFF)
+            mark_ = Mark::kEscape;
+          else
+            Enqueue(byte, events);
+          break;
+        case Mark::kEscape:
+          mark_ = byte == 0x00 ? Mark::kFlagged : Mark::kNone;
+          if (byte != 0x00)
+            Enqueue(byte, events);  // 0xFF 0xFF is one 0xFF
+          break;
+        case Mark::kFlagged:
+          mark_ = Mark::kNone;
+          Marked(byte, events);
+          break;
+      }
+    }
+    events |= CountedLineErrors();
+    if (queue_.size() * 5 >= uint64_t{inQueueSize_} * 4 && !nearlyFull_) {
+      nearlyFull_ = true;
+      events |= EV_RX80FULL;
+    } else if (queue_.size() * 5 < uint64_t{inQueueSize_} * 4) {
+      nearlyFull_ = false;
+    }
+    pending_ |= events & mask_;
+  }
+
+  void Enqueue(unsigned char byte, uint32_t& events) {
+    if (byte == 0 && block_.stripNull)
+      return;
+    if (queue_.size() >= inQueueSize_) {
+      errors_ |= CE_RXOVER;
+      return;
+    }
+    queue_.push_back(byte);
+    events |= EV_RXCHAR;
+    if (byte == static_cast<unsigned char>(block_.eventChar))
+      events |= EV_RXFLAG;
+  }
+
+  // A byte the terminal marked: a break (0xFF 0x00 0x00) or a byte received
+  // with a framing or parity error. Where the driver counts line errors, its
+  // counters name them (CountedLineErrors); elsewhere a marked byte counts as
+  // a framing error.
+  void Marked(unsigned char byte, uint32_t& events) {
+    if (byte == 0x00) {
+      if (!lineCounts_) {
+        errors_ |= CE_BREAK;
+        events |= EV_BREAK;
+      }
+      return;
+    }
+    if (!lineCounts_) {
+      errors_ |= CE_FRAME;
+      events |= EV_ERR;
+    }
+    Enqueue(block_.replaceErrorChar ? static_cast<unsigned char>(block_.errorChar) : byte, events);
+  }
+
+  uint32_t CountedLineErrors() {
+    if (!lineCounts_)
+      return 0;
+    const std::optional<LineCounts> now = ReadLineCounts(device_.get());
+    if (!now)
+      return 0;
+    uint32_t events = 0;
+    auto note = [&](int before, int after, uint32_t error, uint32_t event) {
+      if (before != after) {
+        errors_ |= error;
+        events |= event;
+      }
+    };
+    note(lineCounts_->frame, now->frame, CE_FRAME, EV_ERR);
+    note(lineCounts_->parity, now->parity, CE_RXPARITY, EV_ERR);
+    note(lineCounts_->overrun, now->overrun, CE_OVERRUN, EV_ERR);
+    note(lineCounts_->brk, now->brk, CE_BREAK, EV_BREAK);
+    lineCounts_ = now;
+    return events;
+  }
+
+  enum class Mark { kNone, kEscape, kFlagged };
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::mutex writeMutex_;
+  UniqueDescriptor device_;
+  UniqueDescriptor stopRead_;
+  UniqueDescriptor stopWrite_;
+  std::thread reader_;
+
+  DeviceControlBlock block_;
+  uint32_t inQueueSize_ = kDefaultQueueBytes;
+  std::deque<unsigned char> queue_;
+  Mark mark_ = Mark::kNone;
+  std::optional<LineCounts> lineCounts_;
+  bool nearlyFull_ = false;
+  uint32_t mask_ = 0;
+  uint32_t pending_ = 0;
+  uint32_t errors_ = 0;
+  uint64_t maskChanges_ = 0;
+  uint64_t readAborts_ = 0;
+  uint64_t writeAborts_ = 0;
+  int busy_ = 0;
+  bool closing_ = false;
+  bool broken_ = false;
+  uint32_t lastError_ = 0;
+};
+
+class PosixSerialPorts final : public SerialPorts {
+ public:
+  std::shared_ptr<SerialPort> Open(const std::string& name, uint32_t& error) override {
+    error = 0;
+    const std::optional<std::string> path = DevicePath(name);
+    if (!path) {
+      error = ENOENT;
+      return nullptr;
+    }
+    UniqueDescriptor device(::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (device.get() < 0) {
+      error = static_cast<uint32_t>(errno);
+      return nullptr;
+    }
+    termios probe{};
+    if (tcgetattr(device.get(), &probe) != 0) {
+      error = ENOTTY;
+      return nullptr;
+    }
+    // Not shared: a second opener finds the port busy, as on Windows.
+    if (flock(device.get(), LOCK_EX | LOCK_NB) != 0) {
+      error = EBUSY;
+      return nullptr;
+    }
+    (void)ioctl(device.get(), TIOCEXCL);
+    // A freshly opened port starts with empty queues.
+    tcflush(device.get(), TCIOFLUSH);
+    int stop[2];
+    if (pipe2(stop, O_CLOEXEC | O_NONBLOCK) != 0) {
+      error = static_cast<uint32_t>(errno);
+      return nullptr;
+    }
+    return std::make_shared<PosixSerialPort>(std::move(device), UniqueDescriptor(stop[0]),
+                                             UniqueDescriptor(stop[1]));
+  }
+
+  bool Exists(const std::string& name) override {
+    const std::optional<std::string> path = DevicePath(name);
+    return path && access(path->c_str(), F_OK) == 0;
+  }
+
+  std::string ErrorText(uint32_t code) override {
+    std::string text = std::strerror(static_cast<int>(code));
+    if (text.size() > 255)
+      text.resize(255);
+    return text;
+  }
+};
+
+}  // namespace
+
+SerialPorts& NativeSerialPorts() {
+  static PosixSerialPorts ports;
+  return ports;
+}
+
+}  // namespace platform
