@@ -1,215 +1,312 @@
 // The main window's small pieces: the LED image that shows one cell of a
-// strip, the multi-line hints, the about box and the user-notes window.
+// strip, the multi-line hints, the about box with its version scan, and the
+// user-notes window.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "monitor/Hint.h"
 #include "monitor/IndexImage.h"
+#include "monitor/Info.h"
 #include "monitor/LedStrip.h"
-#include "vcl/StdCtrls.h"
+#include "monitor/header.h"
+#include "monitor/lang.h"
+#include "platform/Files.h"
+#include "platform/Services.h"
+#include "platform/System.h"
 #include "vcl/VclTestEnvironment.h"
 
 namespace {
 
+using monitor::LedColor;
 using monitor::TIndexImage;
 
-class SmallWindowsTest : public korva_test::VclTest {};
+class SmallWindowsTest : public korva_test::VclTest {
+ protected:
+  // The main window exists before the small windows, as in the program.
+  vcl::TForm* main_ = vcl::Application().CreateForm<vcl::TForm>();
+};
 
-// The colour in the middle of the cell an image shows.
 vcl::TColor CentreOf(const TIndexImage& image) {
-  const vcl::TBitmap& shown = image.Picture();
-  return shown.Pixel(shown.Width() / 2, shown.Height() / 2);
+  return image.Picture().Pixel(8, 8);
 }
 
-// ---------------------------------------------------------------- LED strip
-
-TEST(LedStripTest, FourLampsOnATransparentGround) {
+TEST(LedStripTest, FourDifferentLampsOnATransparentGround) {
   const vcl::TBitmap strip = monitor::LedStrip();
   ASSERT_EQ(strip.Width(), 68);
   ASSERT_EQ(strip.Height(), 17);
-  for (int cell = 0; cell < 4; ++cell) {
-    SCOPED_TRACE(cell);
-    const int left = cell * 17;
-    // Every corner is ground, so a transparent image shows its parent there.
-    EXPECT_EQ(strip.Pixel(left, 0), monitor::kLedGround);
-    EXPECT_EQ(strip.Pixel(left + 16, 0), monitor::kLedGround);
-    EXPECT_EQ(strip.Pixel(left, 16), monitor::kLedGround);
-    EXPECT_EQ(strip.Pixel(left + 16, 16), monitor::kLedGround);
-    EXPECT_EQ(strip.Pixel(left + 8, 8), monitor::LedColor(static_cast<monitor::TLedCell>(cell)));
-  }
   EXPECT_EQ(strip.TransparentColor(), monitor::kLedGround);
-  // Four different lamps, none of them the ground.
-  for (int a = 0; a < 4; ++a) {
-    EXPECT_NE(strip.Pixel(a * 17 + 8, 8), monitor::kLedGround);
-    for (int b = a + 1; b < 4; ++b)
-      EXPECT_NE(strip.Pixel(a * 17 + 8, 8), strip.Pixel(b * 17 + 8, 8));
+  for (int cell = 0; cell < 4; ++cell) {
+    for (int corner = 0; corner < 4; ++corner)
+      EXPECT_EQ(strip.Pixel(cell * 17 + corner % 2 * 16, corner / 2 * 16), monitor::kLedGround);
+    EXPECT_EQ(strip.Pixel(cell * 17 + 8, 8), LedColor(static_cast<monitor::TLedCell>(cell)));
+    for (int other = cell + 1; other < 4; ++other)
+      EXPECT_NE(strip.Pixel(cell * 17 + 8, 8), strip.Pixel(other * 17 + 8, 8));
   }
 }
 
-// ---------------------------------------------------------------- TIndexImage
-
-TEST_F(SmallWindowsTest, LedStripGivesFourCellsAndIgnoresIndexesPastThem) {
-  TIndexImage image(nullptr);
-  image.SetBigPicture(monitor::LedStrip());
-  EXPECT_EQ(image.PictureIndex(), 0);
-  EXPECT_EQ(image.Picture().Width(), 17);
-  EXPECT_EQ(image.Picture().Height(), 17);
-  EXPECT_EQ(CentreOf(image), monitor::LedColor(monitor::ledGrey));
-
-  image.SetPictureIndex(3);
-  EXPECT_EQ(image.PictureIndex(), 3);
-  EXPECT_EQ(CentreOf(image), monitor::LedColor(monitor::ledRed));
-  // The cell is the strip's fourth square, pixel for pixel.
-  const vcl::TBitmap strip = monitor::LedStrip();
-  for (int y = 0; y < 17; ++y) {
-    for (int x = 0; x < 17; ++x)
-      ASSERT_EQ(image.Picture().Pixel(x, y), strip.Pixel(51 + x, y)) << x << "," << y;
-  }
-
-  image.SetPictureIndex(4);
-  EXPECT_EQ(image.PictureIndex(), 3);
-  image.SetPictureIndex(-1);
-  EXPECT_EQ(image.PictureIndex(), 3);
-  EXPECT_EQ(CentreOf(image), monitor::LedColor(monitor::ledRed));
-}
-
-TEST_F(SmallWindowsTest, NextPictureCyclesThroughTheCells) {
-  TIndexImage image(nullptr);
-  image.SetBigPicture(monitor::LedStrip());
-  image.NextPicture();
-  EXPECT_EQ(image.PictureIndex(), 1);
-  EXPECT_EQ(CentreOf(image), monitor::LedColor(monitor::ledYellow));
-  image.NextPicture();
-  image.NextPicture();
-  EXPECT_EQ(image.PictureIndex(), 3);
-  image.NextPicture();
-  EXPECT_EQ(image.PictureIndex(), 0);
-  EXPECT_EQ(CentreOf(image), monitor::LedColor(monitor::ledGrey));
-}
-
-TEST_F(SmallWindowsTest, OnOffShowsCellOneOrCellZero) {
+TEST_F(SmallWindowsTest, LedStripGivesFourCellsThatIndexNextAndOnOffWalk) {
   TIndexImage image(nullptr);
   EXPECT_EQ(image.PictureIndex(), -1);
   EXPECT_TRUE(image.ONOFF());  // nothing shown counts as "not cell 0"
   image.SetBigPicture(monitor::LedStrip());
-  EXPECT_FALSE(image.ONOFF());
-  image.SetONOFF(true);
-  EXPECT_EQ(image.PictureIndex(), 1);
-  EXPECT_EQ(CentreOf(image), monitor::LedColor(monitor::ledYellow));
-  EXPECT_TRUE(image.ONOFF());
-  image.SetPictureIndex(2);
-  EXPECT_TRUE(image.ONOFF());
-  image.SetONOFF(false);
   EXPECT_EQ(image.PictureIndex(), 0);
   EXPECT_FALSE(image.ONOFF());
-}
 
-TEST_F(SmallWindowsTest, EmptyOrNarrowStripShowsNothingAndIgnoresEveryIndex) {
-  TIndexImage image(nullptr);
-  for (int index : {0, 1, 3, -1}) {
-    image.SetPictureIndex(index);
-    EXPECT_EQ(image.PictureIndex(), -1);
+  image.SetPictureIndex(3);
+  const vcl::TBitmap strip = monitor::LedStrip();
+  vcl::TBitmap fourth(17, 17);
+  fourth.CopyRect(0, 0, strip, vcl::TRect{51, 0, 68, 17});
+  EXPECT_EQ(image.Picture(), fourth);
+  for (int ignored : {4, -1, 100}) {
+    image.SetPictureIndex(ignored);
+    EXPECT_EQ(image.PictureIndex(), 3);
   }
   image.NextPicture();
+  EXPECT_EQ(image.PictureIndex(), 0);
+  EXPECT_EQ(CentreOf(image), LedColor(monitor::ledGrey));
+  image.NextPicture();
+  EXPECT_EQ(CentreOf(image), LedColor(monitor::ledYellow));
+
+  image.SetONOFF(false);
+  EXPECT_EQ(image.PictureIndex(), 0);
   image.SetONOFF(true);
-  EXPECT_EQ(image.PictureIndex(), -1);
-  EXPECT_TRUE(image.Picture().Empty());
-
-  // A strip narrower than it is high holds no whole cell.
-  image.SetBigPicture(vcl::TBitmap(10, 17));
-  image.SetPictureIndex(0);
-  EXPECT_EQ(image.PictureIndex(), -1);
-  EXPECT_TRUE(image.Picture().Empty());
-
-  // Cells are counted by whole squares: 40 x 17 holds two.
-  image.SetBigPicture(vcl::TBitmap(40, 17));
-  image.SetPictureIndex(1);
   EXPECT_EQ(image.PictureIndex(), 1);
-  image.SetPictureIndex(2);
-  EXPECT_EQ(image.PictureIndex(), 1);
+  EXPECT_EQ(CentreOf(image), LedColor(monitor::ledYellow));
 }
 
-TEST_F(SmallWindowsTest, ReplacingTheStripByAnEmptyOneLeavesNoCellBehind) {
+TEST_F(SmallWindowsTest, StripWithoutWholeCellsShowsNothingAndIgnoresEveryIndex) {
   TIndexImage image(nullptr);
   image.SetBigPicture(monitor::LedStrip());
   image.SetPictureIndex(2);
-  image.SetBigPicture(vcl::TBitmap());
-  EXPECT_EQ(image.PictureIndex(), -1);
-  EXPECT_TRUE(image.Picture().Empty());
+  // Replaced by an empty strip, and by one narrower than high: no cell stays.
+  for (const vcl::TBitmap& strip : {vcl::TBitmap(), vcl::TBitmap(10, 17)}) {
+    image.SetBigPicture(strip);
+    for (int index : {0, 1, 3}) {
+      image.SetPictureIndex(index);
+      EXPECT_EQ(image.PictureIndex(), -1);
+    }
+    image.NextPicture();
+    EXPECT_EQ(image.PictureIndex(), -1);
+    EXPECT_TRUE(image.Picture().Empty());
+  }
+  image.SetBigPicture(vcl::TBitmap(40, 17));  // whole squares only: two cells
+  image.SetPictureIndex(2);
+  EXPECT_EQ(image.PictureIndex(), 0);
   image.SetPictureIndex(1);
-  EXPECT_EQ(image.PictureIndex(), -1);
-  EXPECT_TRUE(image.Picture().Empty());
-
-  // A new strip starts again at cell 0, even when cell 0 was shown before.
-  image.SetBigPicture(monitor::LedStrip());
-  EXPECT_EQ(image.PictureIndex(), 0);
-  vcl::TBitmap red(17, 17, monitor::LedColor(monitor::ledRed));
-  image.SetBigPicture(red);
-  EXPECT_EQ(image.PictureIndex(), 0);
-  EXPECT_EQ(image.Picture(), red);
+  EXPECT_EQ(image.PictureIndex(), 1);
 }
-
-// ---------------------------------------------------------------- THHint
 
 TEST_F(SmallWindowsTest, HintSeparatorsBecomeLineBreaksUpToNinetyNine) {
   monitor::THHint hint(nullptr);
   vcl::THintInfo info;
   bool canShow = true;
-
   std::string text = "Settings@dialog";
   hint.ShowHintHook(text, canShow, info);
   EXPECT_EQ(text, "Settings\rdialog");
-  EXPECT_TRUE(canShow);
-
   std::string many(120, '@');
   hint.ShowHintHook(many, canShow, info);
   EXPECT_EQ(many, std::string(99, '\r') + std::string(21, '@'));
-
   hint.Separator = '#';
   text = "a@b#c";
   hint.ShowHintHook(text, canShow, info);
   EXPECT_EQ(text, "a@b\rc");
-
   hint.Active = false;
   text = "a#b";
   hint.ShowHintHook(text, canShow, info);
   EXPECT_EQ(text, "a#b");
+  EXPECT_TRUE(canShow);
 }
 
 TEST_F(SmallWindowsTest, HintHookServesTheWholeProgramWhileTheComponentLives) {
-  vcl::TForm form(nullptr);
-  vcl::TLabel label(nullptr);
-  label.SetParent(&form);
-  label.SetHint("first@second|long help");
-  label.SetShowHint(true);
-
-  std::string shown;
-  ASSERT_TRUE(vcl::Application().HintFor(label, shown));
-  EXPECT_EQ(shown, "first@second");
-
+  auto* label = new vcl::TLabel(main_);
+  label->SetParent(main_);
+  label->SetHint("first@second|long help");
+  label->SetShowHint(true);
   bool othersCalled = false;
   vcl::Application().OnShowHint = [&](std::string&, bool&, vcl::THintInfo&) {
     othersCalled = true;
   };
   auto* hint = new monitor::THHint(&vcl::Application());
-  ASSERT_TRUE(vcl::Application().HintFor(label, shown));
+  std::string shown;
+  ASSERT_TRUE(vcl::Application().HintFor(*label, shown));
   EXPECT_EQ(shown, "first\rsecond");
-  EXPECT_FALSE(othersCalled);  // one handler for the whole program
+  EXPECT_FALSE(othersCalled);  // it replaced the handler before it
 
-  // Freed, it no longer handles hints (and none reaches the freed component).
-  vcl::Free(hint);
-  ASSERT_TRUE(vcl::Application().HintFor(label, shown));
+  vcl::Free(hint);  // no hint may reach the freed component
+  ASSERT_TRUE(vcl::Application().HintFor(*label, shown));
   EXPECT_EQ(shown, "first@second");
 
-  // A handler installed after it is left alone when it goes.
   auto* replaced = new monitor::THHint(nullptr);
   vcl::Application().OnShowHint = [&](std::string&, bool&, vcl::THintInfo&) {
     othersCalled = true;
   };
-  vcl::Free(replaced);
-  vcl::Application().HintFor(label, shown);
+  vcl::Free(replaced);  // leaves the later handler alone
+  vcl::Application().HintFor(*label, shown);
   EXPECT_TRUE(othersCalled);
+}
+
+// ---------------------------------------------------------------- about box
+
+// A version resource node: lengths, type, UTF-16 key, padding, value, children.
+std::string Node(const std::string& key, const std::string& value, bool text,
+                 const std::vector<std::string>& children = {}) {
+  auto utf16 = [](const std::string& s) {
+    std::string out;
+    for (char c : s + '\0')
+      out += std::string{c, '\0'};
+    return out;
+  };
+  auto pad = [](std::string& s) { s.append((4 - s.size() % 4) % 4, '\0'); };
+  const std::string body = text && !value.empty() ? utf16(value) : value;
+  const size_t valueLength = text ? body.size() / 2 : body.size();
+  std::string node(6, '\0');
+  node += utf16(key);
+  pad(node);
+  node += body;
+  for (const std::string& child : children) {
+    pad(node);
+    node += child;
+  }
+  const char type = text ? 1 : 0;
+  node.replace(0, 6,
+               {char(node.size() & 0xFF), char(node.size() >> 8), char(valueLength & 0xFF),
+                char(valueLength >> 8), type, 0});
+  return node;
+}
+
+std::string VersionBlock(const std::vector<std::string>& strings) {
+  std::string fixed = {'\xBD', '\x04', '\xEF', '\xFE', 0, 0, 1, 0, 1, 0, 3, 0, 11, 0, 2, 0};
+  fixed.resize(52, '\0');
+  return Node("VS_VERSION_INFO", fixed, false,
+              {Node("StringFileInfo", "", true, {Node("040904E4", "", true, strings)}),
+               Node("VarFileInfo", "", true, {Node("Translation", "\x09\x04\xE4\x04", false)})});
+}
+
+const std::string kGoodBlock =
+    VersionBlock({Node("CompanyName", "Korva", true), Node("FileVersion", "3.1.2.11", true),
+                  Node("Comments", "DEU, ENG, FRA, ITA", true)});
+
+TEST_F(SmallWindowsTest, AboutBoxShowsVersionAndCommentOfTheVersionResource) {
+  monitor::LanguageDll english;
+  ASSERT_TRUE(english.Load(2));
+  auto* info = vcl::Application().CreateForm<monitor::TfrmInfo>();
+  EXPECT_EQ(info->lblTitle->Caption(), monitor::GetLangString(30));
+  EXPECT_EQ(info->VersionText(), "V " + info->lblVersion->Caption());
+  if (platform::OwnVersionResource()) {  // the test program's own, where it has one
+    EXPECT_NE(info->lblVersion->Caption(), "");
+  }
+  EXPECT_EQ(info->ClientWidth(), 296);
+  EXPECT_EQ(info->ClientHeight(), 204);
+  info->ShowVersionResource(kGoodBlock);
+  EXPECT_EQ(info->lblVersion->Caption(), "3.1.2.11");
+  EXPECT_EQ(info->VersionText(), "V 3.1.2.11");
+  EXPECT_EQ(info->lblComment->Caption(), "DEU, ENG, FRA, ITA");
+  // The scan finds its way in from any byte: one byte off, the same strings.
+  EXPECT_EQ(monitor::ReadVersionStrings(kGoodBlock.substr(1)).version, "3.1.2.11");
+  // Strings that are missing are empty; the box still opens.
+  info->ShowVersionResource(VersionBlock({Node("CompanyName", "Korva", true)}));
+  EXPECT_EQ(info->VersionText(), "V ");
+  EXPECT_EQ(info->lblComment->Caption(), "");
+  info->Show();
+  EXPECT_TRUE(info->Showing());
+  info->btnClose->Click();
+  EXPECT_FALSE(info->Showing());
+}
+
+TEST(VersionScanTest, AnyBytesAreScannedSafely) {
+  // Every cut of a real block, odd or even, and bytes of every value.
+  for (size_t size = 0; size <= kGoodBlock.size(); ++size) {
+    const std::string scanned = monitor::ScanVersionResource(kGoodBlock.substr(0, size));
+    ASSERT_EQ(scanned.substr(0, 2), "LM");
+    ASSERT_EQ(scanned.find("\x03\x03"), std::string::npos);
+    monitor::ReadVersionStrings(kGoodBlock.substr(0, size));
+  }
+  std::string noise;
+  for (int i = 0; i < 1001; ++i)
+    noise += static_cast<char>(i * 37 % 256);
+  EXPECT_EQ(monitor::ReadVersionStrings(noise).version, "");
+  EXPECT_EQ(monitor::ScanVersionResource(""), "LM");
+  EXPECT_EQ(monitor::ScanVersionResource(std::string(1, '\0')), "LM");
+}
+
+// The executable's date as a fixed point in time, or missing.
+class DatedProgram final : public platform::Files {
+ public:
+  std::optional<std::chrono::system_clock::time_point> when;
+  std::optional<std::string> ReadAll(const std::string&) override { return std::nullopt; }
+  bool ReplaceAll(const std::string&, const std::string&) override { return false; }
+  uint32_t GetAttributes(const std::string&) override { return platform::kInvalidFileAttributes; }
+  bool SetAttributes(const std::string&, uint32_t) override { return false; }
+  std::optional<std::chrono::system_clock::time_point> LastWriteTime(
+      const std::string& path) override {
+    return path == "C:\\korva\\korvamon.exe" ? when : std::nullopt;
+  }
+  std::string Resolve(const std::string& path) override { return path; }
+  std::string ExecutablePath() override { return "C:\\korva\\korvamon.exe"; }
+};
+
+TEST_F(SmallWindowsTest, AboutBoxKeepsTheExecutablesDateAndItsLinkOpensTheNotes) {
+  DatedProgram program;
+  program.when = std::chrono::system_clock::time_point(std::chrono::hours(24 * 20000));
+  platform::ScopedService<platform::Files> files(program);
+  auto* info = vcl::Application().CreateForm<monitor::TfrmInfo>();
+  EXPECT_EQ(info->FileDateText(), platform::FormatShortDate(*program.when));
+  EXPECT_FALSE(info->FileDateText().empty());
+  program.when.reset();
+  info->ReadVersionInfo();
+  EXPECT_EQ(info->FileDateText(), "");
+
+  info->lblFreeware->MouseMove(0, 3, 3);
+  EXPECT_EQ(info->lblFreeware->Color(), vcl::clYellow);
+  info->MouseMove(0, 100, 100);
+  EXPECT_EQ(info->lblFreeware->Color(), vcl::clBtnFace);
+
+  int clicksInside = 0;
+  vcl::ScopedModalAnswer answer([&](vcl::TForm& form) {
+    EXPECT_EQ(&form, monitor::frmHeader);
+    info->lblFreeware->Click();  // one notes window at a time
+    ++clicksInside;
+  });
+  const int before = vcl::Application().ComponentCount();
+  info->lblFreeware->Click();
+  EXPECT_EQ(clicksInside, 1);
+  EXPECT_EQ(headless().modalForms, std::vector<std::string>{"TfrmHeader"});
+  EXPECT_EQ(monitor::frmHeader, nullptr);
+  EXPECT_EQ(vcl::Application().ComponentCount(), before);  // freed again
+}
+
+// ---------------------------------------------------------------- user notes
+
+TEST_F(SmallWindowsTest, NotesHoldTexts500To520AndCloseOnEscapeOrDeactivation) {
+  monitor::LanguageDll german;
+  ASSERT_TRUE(german.Load(1));
+  vcl::Owned<monitor::TfrmHeader> notes(vcl::CreateForm<monitor::TfrmHeader>(nullptr));
+  EXPECT_EQ(notes->Caption(), monitor::GetLangString(16));
+  notes->FillHeaderText();  // again: the control is cleared first
+  ASSERT_EQ(notes->reNotes->Lines().size(), 21u);
+  for (uint32_t i = 0; i < 21; ++i)
+    EXPECT_EQ(notes->reNotes->Lines()[i], monitor::GetLangString(500 + i));
+  EXPECT_EQ(notes->ClientWidth(), 509);
+  EXPECT_EQ(notes->ClientHeight(), 373);
+  EXPECT_TRUE(notes->reNotes->ReadOnly());
+  EXPECT_FALSE(notes->reNotes->Enabled());
+  EXPECT_EQ(notes->reNotes->Font().Name, "Arial");
+
+  notes->Show();
+  notes->reNotes->KeyDown(vcl::VK_ESCAPE);  // the form previews the key
+  EXPECT_FALSE(notes->Visible());
+  notes->Show();
+  notes->Deactivate();
+  EXPECT_FALSE(notes->Visible());
+}
+
+TEST_F(SmallWindowsTest, WithoutALibraryEveryNotesLineIsTheFallback) {
+  vcl::Owned<monitor::TfrmHeader> notes(vcl::CreateForm<monitor::TfrmHeader>(nullptr));
+  EXPECT_EQ(notes->reNotes->Lines(),
+            std::vector<std::string>(21, std::string(monitor::kNoLangEntry)));
+  EXPECT_EQ(notes->Caption(), monitor::kNoLangEntry);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "vcl/ExtCtrls.h"
 #include "vcl/Forms.h"
 #include "vcl/Menus.h"
+#include "vcl/RichEdit.h"
 #include "vcl/StdCtrls.h"
 
 // clang-format off
@@ -593,6 +594,14 @@ void Win32Backend::CreateNative(TControl& control) {
     windowClass = "EDIT";
     style |= WS_TABSTOP | ES_AUTOHSCROLL | (edit->ReadOnly() ? ES_READONLY : 0);
     exStyle |= WS_EX_CLIENTEDGE;
+  } else if (auto* rich = dynamic_cast<TRichEdit*>(&control)) {
+    // A multi-line edit. It stays enabled: a disabled edit greys its text,
+    // and read-only already keeps the user from changing it.
+    windowClass = "EDIT";
+    style &= ~static_cast<DWORD>(WS_DISABLED);
+    style |= ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL | (rich->ReadOnly() ? ES_READONLY : 0);
+    if (rich->BorderStyle != bsNone)
+      exStyle |= WS_EX_CLIENTEDGE;
   } else if (dynamic_cast<TImage*>(&control)) {
     windowClass = "STATIC";
     style |= SS_OWNERDRAW | SS_NOTIFY;
@@ -847,7 +856,8 @@ void Win32Backend::Changed(TControl& control, TProperty property) {
       ShowWindow(hwnd, control.Visible() ? SW_SHOWNA : SW_HIDE);
       break;
     case TProperty::Enabled:
-      EnableWindow(hwnd, control.Enabled() ? TRUE : FALSE);
+      if (!dynamic_cast<TRichEdit*>(&control))
+        EnableWindow(hwnd, control.Enabled() ? TRUE : FALSE);
       break;
     case TProperty::Font:
       ApplyFont(control, native);
@@ -863,6 +873,8 @@ void Win32Backend::Changed(TControl& control, TProperty property) {
     case TProperty::ReadOnly:
       if (auto* edit = dynamic_cast<TEdit*>(&control)) {
         SendMessageA(hwnd, EM_SETREADONLY, edit->ReadOnly() ? TRUE : FALSE, 0);
+      } else if (auto* rich = dynamic_cast<TRichEdit*>(&control)) {
+        SendMessageA(hwnd, EM_SETREADONLY, rich->ReadOnly() ? TRUE : FALSE, 0);
       }
       break;
     case TProperty::Down:
