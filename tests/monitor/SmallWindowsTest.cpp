@@ -108,14 +108,10 @@ TEST_F(SmallWindowsTest, HintSeparatorsBecomeLineBreaksUpToNinetyNine) {
   std::string many(120, '@');
   hint.ShowHintHook(many, canShow, info);
   EXPECT_EQ(many, std::string(99, '\r') + std::string(21, '@'));
-  hint.Separator = '#';
-  text = "a@b#c";
-  hint.ShowHintHook(text, canShow, info);
-  EXPECT_EQ(text, "a@b\rc");
   hint.Active = false;
-  text = "a#b";
+  text = "a@b";
   hint.ShowHintHook(text, canShow, info);
-  EXPECT_EQ(text, "a#b");
+  EXPECT_EQ(text, "a@b");
   EXPECT_TRUE(canShow);
 }
 
@@ -197,8 +193,6 @@ TEST_F(SmallWindowsTest, AboutBoxShowsVersionAndCommentOfTheVersionResource) {
   if (platform::OwnVersionResource()) {  // the test program's own, where it has one
     EXPECT_NE(info->lblVersion->Caption(), "");
   }
-  EXPECT_EQ(info->ClientWidth(), 296);
-  EXPECT_EQ(info->ClientHeight(), 204);
   info->ShowVersionResource(kGoodBlock);
   EXPECT_EQ(info->lblVersion->Caption(), "3.1.2.11");
   EXPECT_EQ(info->VersionText(), "V 3.1.2.11");
@@ -253,7 +247,6 @@ TEST_F(SmallWindowsTest, AboutBoxKeepsTheExecutablesDateAndItsLinkOpensTheNotes)
   platform::ScopedService<platform::Files> files(program);
   auto* info = vcl::Application().CreateForm<monitor::TfrmInfo>();
   EXPECT_EQ(info->FileDateText(), platform::FormatShortDate(*program.when));
-  EXPECT_FALSE(info->FileDateText().empty());
   program.when.reset();
   info->ReadVersionInfo();
   EXPECT_EQ(info->FileDateText(), "");
@@ -288,11 +281,6 @@ TEST_F(SmallWindowsTest, NotesHoldTexts500To520AndCloseOnEscapeOrDeactivation) {
   ASSERT_EQ(notes->reNotes->Lines().size(), 21u);
   for (uint32_t i = 0; i < 21; ++i)
     EXPECT_EQ(notes->reNotes->Lines()[i], monitor::GetLangString(500 + i));
-  EXPECT_EQ(notes->ClientWidth(), 509);
-  EXPECT_EQ(notes->ClientHeight(), 373);
-  EXPECT_TRUE(notes->reNotes->ReadOnly());
-  EXPECT_FALSE(notes->reNotes->Enabled());
-  EXPECT_EQ(notes->reNotes->Font().Name, "Arial");
 
   notes->Show();
   notes->reNotes->KeyDown(vcl::VK_ESCAPE);  // the form previews the key
