@@ -1,9 +1,38 @@
-// korvamon: the monitor program's entry.
-#include "platform/EventLoop.h"
+// korvamon: the monitor program's entry. One instance at a time: a later one
+// asks whether to show the running one and ends. Otherwise the application
+// and its windows are created and the message loop runs until the main window
+// closes, by its own commands or when the system asks the program to end.
+#include <memory>
+
+#include "monitor/Startup.h"
+#include "monitor/main.h"
+#include "platform/Instance.h"
+#include "platform/System.h"
+#include "vcl/Backend.h"
+
+#ifdef _WIN32
+#include "platform/win32/vcl/Win32Backend.h"
+#endif
 
 int main() {
-  auto& loop = platform::MainLoop();
-  loop.Post([&loop] { loop.Terminate(); });
-  loop.Run();
+#ifdef _WIN32
+  // Real windows, tray icon and hot key; installed before any window exists.
+  const std::unique_ptr<vcl::Backend> windows = vcl::win32::NewBackend();
+  vcl::SetBackend(windows.get());
+#endif
+
+  if (monitor::PassSingleInstanceGuard()) {
+    platform::OnTerminationRequest(&monitor::CloseOnRequest);
+    // Later instances reach this one; on Windows they find its window by itself.
+    const std::unique_ptr<platform::InstanceRequests> requests = platform::InstanceRequests::Listen(
+        monitor::kApplicationTitle, &monitor::DeliverInstanceRequest);
+    monitor::CreateProgramWindows();
+    monitor::RunProgram();
+  }
+  monitor::EndProgram();
+
+#ifdef _WIN32
+  vcl::SetBackend(nullptr);
+#endif
   return 0;
 }

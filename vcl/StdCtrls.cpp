@@ -16,7 +16,9 @@ void TButton::Click() {
   TWinControl::Click();
 }
 
-TEdit::TEdit(TComponent* owner) : TWinControl(owner, "TEdit") {
+TEdit::TEdit(TComponent* owner) : TEdit(owner, "TEdit") {}
+
+TEdit::TEdit(TComponent* owner, std::string className) : TWinControl(owner, std::move(className)) {
   color_ = clWindow;
   SetBounds(0, 0, 121, 21);
 }

@@ -47,6 +47,7 @@ class TEdit : public TWinControl {
   TNotifyEvent OnChange;
 
  protected:
+  TEdit(TComponent* owner, std::string className);
   void TextChanged() override;
 
  private:

@@ -1,0 +1,56 @@
+#include "monitor/Startup.h"
+
+#include "monitor/DeviceList.h"
+#include "monitor/History.h"
+#include "monitor/Info.h"
+#include "monitor/UDPInterface.h"
+#include "monitor/config.h"
+#include "monitor/main.h"
+#include "opcserver/opc_provider.h"
+#include "vcl/Forms.h"
+
+namespace monitor {
+
+void CreateProgramWindows() {
+  vcl::TApplication& application = vcl::Application();
+  application.MainFormOnTaskbar = true;
+  application.SetTitle(kApplicationTitle);
+  application.CreateForm(frmKorvamon);
+  application.CreateForm(frmConfig);
+  application.CreateForm(frmHist);
+  application.CreateForm<TfrmInfo>();
+  dmUDP = new TdmUDP(&application);
+  application.CreateForm(frmDeviceList);
+  application.CreateForm(opcserver::OPCProvider);
+}
+
+void RunProgram() {
+  vcl::Application().Run();
+}
+
+void EndProgram() {
+  vcl::Application().Done();
+  ReleaseSingleInstanceMutex();
+}
+
+void DeliverInstanceRequest(const std::string& formClass, uint32_t msg, uintptr_t wParam,
+                            intptr_t lParam) {
+  vcl::TApplication& application = vcl::Application();
+  for (int i = 0; i < application.ComponentCount(); ++i) {
+    auto* form = dynamic_cast<vcl::TForm*>(application.Components(i));
+    if (form && form->ClassName() == formClass) {
+      vcl::SendMessage(form->Handle(), msg, wParam, lParam);
+      return;
+    }
+  }
+}
+
+void CloseOnRequest() {
+  if (frmKorvamon) {
+    frmKorvamon->Close();
+  } else {
+    vcl::Application().Terminate();
+  }
+}
+
+}  // namespace monitor

@@ -1,0 +1,30 @@
+// korvamon's way from the process start to the message loop and on to its
+// end, as the program entry runs it: the single-instance guard, then the
+// application with its seven windows in their order, the loop, and the end.
+// Tests run the same steps in-process.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace monitor {
+
+// The application ("DI-ZOD") and, in this order, the main window, the
+// settings dialog, the history window, the about box, the UDP data module,
+// the device-list dialog and the OPC provider window. The main window shows
+// (and does its first showing's work) before the others exist.
+void CreateProgramWindows();
+// The message loop, until the main window closes.
+void RunProgram();
+// Frees the windows, then gives the single-instance mutex back.
+void EndProgram();
+
+// A request of a later instance: message `msg` for the window of class
+// `formClass`, delivered as the window system would. Unknown classes are ignored.
+void DeliverInstanceRequest(const std::string& formClass, uint32_t msg, uintptr_t wParam,
+                            intptr_t lParam);
+
+// The system asks the program to end: it closes as from its own menu.
+void CloseOnRequest();
+
+}  // namespace monitor

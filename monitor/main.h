@@ -1,0 +1,251 @@
+// Unit main: korvamon's main window. TfrmKorvamon holds the device state, the
+// LED images, the timers that drive every reaction, the tray icon with its
+// menu and the hot key; every history line of the monitor passes through its
+// LogHistory. The unit also keeps the single-instance guard that runs before
+// any window exists.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "monitor/Hint.h"
+#include "monitor/IndexImage.h"
+#include "monitor/lang.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/System.h"
+#include "vcl/Buttons.h"
+#include "vcl/ComCtrls.h"
+#include "vcl/ExtCtrls.h"
+#include "vcl/Forms.h"
+#include "vcl/Menus.h"
+#include "vcl/StdCtrls.h"
+
+namespace monitor {
+
+// Posted by the serial event thread; wParam is the event.
+inline constexpr uint32_t WM_COMMEVENT = 0x8401;
+// The tray icon's mouse messages; lParam is the mouse message.
+inline constexpr uint32_t WM_TRAYICON = 0x8400;
+inline constexpr int kHotKeyId = 0xB000;
+inline constexpr uint32_t kTrayIconId = 1;
+
+// The application title, which a later instance searches for.
+inline constexpr const char* kApplicationTitle = "DI-ZOD";
+inline constexpr const char* kInstanceMutexName = "KORVA-MUTEX";
+
+// Window heights without and with the received-text line.
+inline constexpr int kHeightCollapsed = 279;
+inline constexpr int kHeightExpanded = 333;
+
+// Whether the shutdown sequence signals the module first; set at start and by
+// every save of the settings dialog. The shutdown thread reads it.
+extern std::atomic<bool> ShutdownSignalEnabled;
+
+// The Windows family code of an OS version: 1 NT 6, 2 NT 5.1, 3 other NT 5,
+// 4 NT below 5, 5 9x 4.10, 6 9x x.0, 7 9x 4.90, 0 anything else.
+uint8_t WindowsVersionCode(const platform::OsVersion& version);
+
+// The single-instance guard: takes the program's mutex. When another
+// instance holds it, asks the user (in the language of the settings file)
+// whether to show that one, does so on Yes, and returns false: this process
+// is to end at once, with no window, no settings written and no history line.
+bool PassSingleInstanceGuard();
+// Gives the mutex back (the end of the process, or of a test's program).
+void ReleaseSingleInstanceMutex();
+// Asks the running instance to show its window, as a double click on its tray
+// icon does, and beeps when it was found.
+void ShowRunningInstance();
+
+// The error a link raises when it cannot be opened as configured.
+class ELinkError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TfrmKorvamon : public vcl::TForm {
+ public:
+  explicit TfrmKorvamon(vcl::TComponent* owner);
+  ~TfrmKorvamon() override;
+
+  // ---- controls
+  vcl::TPanel* pnlDevice;
+  vcl::TLabel* lblText47;
+  vcl::TLabel* lblDevice;
+  vcl::TPanel* pnlLEDs;
+  vcl::TPanel* pnlLEDfeld_S;
+  vcl::TPanel* pnlLEDfeld_B;
+  TIndexImage* LED_OK;
+  TIndexImage* LED_BAT;
+  TIndexImage* LED_ALARM;
+  TIndexImage* LED_FULL;
+  vcl::TLabel* labOK;
+  vcl::TLabel* labBAT;
+  vcl::TLabel* labAlarm;
+  vcl::TLabel* labFull;
+  vcl::TLabel* Label4;
+  vcl::TLabel* Label9;
+  vcl::TLabel* Label10;
+  vcl::TLabel* labVoll;
+  vcl::TPanel* pnlMask;
+  vcl::TPanel* pnlConnect;
+  TIndexImage* LED_Connection;
+  vcl::TLabel* lblSeriell;
+  vcl::TButton* btnKonfig;
+  vcl::TButton* btnHistory;
+  vcl::TSpeedButton* btnUpDown;
+  vcl::TButton* btnHide;
+  vcl::TPanel* pnlHGtext;
+  vcl::TLabel* lblExtended;
+  vcl::TEdit* edRead;
+  vcl::TStatusBar* StatBar;
+  vcl::TPopupMenu* PopupMenu;
+  vcl::TMenuItem* mnuCaption;
+  vcl::TMenuItem* N1;
+  vcl::TMenuItem* mnuShow;
+  vcl::TMenuItem* mnuKonfig;
+  vcl::TMenuItem* mnuProtokoll;
+  vcl::TMenuItem* mnuInfo;
+  vcl::TMenuItem* N2;
+  vcl::TMenuItem* mnuBeenden;
+  THHint* MZHint;
+
+  // ---- timers (all disabled until a reaction starts them)
+  vcl::TTimer* TimerConnection;
+  vcl::TTimer* MessTimer;
+  // Its Tag holds the pending window-open requests, one bit per event.
+  vcl::TTimer* TimerOpen;
+  vcl::TTimer* TimerAppStart;
+  vcl::TTimer* TimerShutDown;
+  vcl::TTimer* TimerVerbindung;
+  vcl::TTimer* TimerAlarm;
+  vcl::TTimer* TimerAkku;
+  vcl::TTimer* TimerOver85;
+  vcl::TTimer* TimerUnder85;
+  vcl::TTimer* TimerScanOPCServer;
+
+  // ---- device and link state
+  int32_t StatusWord = 0x1111;
+  int32_t ConnectionWord = 0x0888;
+  std::string DeviceName;
+  std::string LastMessage;
+  std::string ReceivedText;
+  std::string FrameText;
+  bool FrameValid = false;
+  bool Has28CharFrames = true;
+  bool Has42CharFrames = false;
+  bool FirstShow = true;
+  bool FirstFrame = true;
+  bool Evaluating = false;
+  bool DcOk = false;
+  bool OnBattery = false;
+  bool Alarm = false;
+  bool Over85State = false;
+  bool DcOkPrev = false;
+  bool OnBatteryPrev = false;
+  bool AlarmPrev = false;
+  bool Over85Prev = false;
+  int DcOkCount = 0;
+  int DcLowCount = 0;
+  int BatCount = 0;
+  int NoBatCount = 0;
+  int Over85Count = 0;
+  int Under85Count = 0;
+  int AlarmFrames = 0;
+  int BufrdFrames = 0;
+  int BlinkCount = 0;
+  int BlinkMs = 0;
+  bool BlinkTiming = false;
+  int WatchdogTicks = 0;
+  bool LinkUp = false;
+  bool LinkOk = false;
+  bool StartPhase = true;
+  int StartTicks = 0;
+  bool UsbMode = false;
+  int UsbRetries = 0;
+  bool UsbOpenErrorLogged = false;
+  bool ReplySeen = false;
+  bool UsbShutdownSent = false;
+  int ShutdownRetries = 0;
+  uint8_t LanguageCode = 0;
+  ::monitor::LanguageDll LanguageDll;
+  uint8_t WindowsVersion = 0;
+  // The executable's folder, with its trailing separator.
+  std::string AppDir;
+  bool LogLimit8k = false;
+  std::string InfoVersion;
+  std::string InfoDate;
+  // The D2XX library, loaded once at creation; not loaded when missing.
+  platform::DynamicLibrary Ftd2xx;
+
+  // ---- window events
+  void FormCreate(vcl::TObject* sender);
+  void FormShow(vcl::TObject* sender);
+  void FormClose(vcl::TObject* sender, vcl::TCloseAction& action);
+  void FormDestroy(vcl::TObject* sender);
+  void FormKeyDown(vcl::TObject* sender, uint16_t& key, vcl::TShiftState shift);
+
+  // ---- buttons and menu commands
+  void btnKonfigClick(vcl::TObject* sender);
+  void mnuKonfigClick(vcl::TObject* sender) { btnKonfigClick(sender); }
+  void btnHistoryClick(vcl::TObject* sender);
+  void mnuProtokollClick(vcl::TObject* sender) { btnHistoryClick(sender); }
+  void btnHideClick(vcl::TObject* sender);
+  void btnUpDownClick(vcl::TObject* sender);
+  void mnuShowClick(vcl::TObject* sender);
+  void mnuInfoClick(vcl::TObject* sender);
+  void mnuCaptionClick(vcl::TObject* sender);
+  void mnuBeendenClick(vcl::TObject* sender);
+
+  // ---- messages
+  void WndProc(vcl::TMessage& message) override;
+  void WMTrayNotify(vcl::TMessage& message);
+  void WMHotKey(vcl::TMessage& message);
+  void WMSerialEvent(vcl::TMessage& message);
+
+  // ---- the device link's events and the timers of the reactions
+  void SCommEventChar(vcl::TObject*) {}
+  void SCommError(vcl::TObject*) {}
+  void TimerConnectionTimer(vcl::TObject*) {}
+  void MessTimerTimer(vcl::TObject*) {}
+  void TimerOpenTimer(vcl::TObject*) {}
+  void TimerAppStartTimer(vcl::TObject*) {}
+  void TimerShutDownTimer(vcl::TObject*) {}
+  void TimerVerbindungTimer(vcl::TObject*) {}
+  void TimerAlarmTimer(vcl::TObject*) {}
+  void TimerAkkuTimer(vcl::TObject*) {}
+  void TimerOver85Timer(vcl::TObject*) {}
+  void TimerUnder85Timer(vcl::TObject*) {}
+  void TimerScanOPCServerTimer(vcl::TObject*) {}
+
+  // Makes the window visible and brings it to the front.
+  void ShowMainWindow();
+  void AddTrayIcon();
+  void RemoveTrayIcon();
+  // Sleeps the start delay of the settings file; nothing is handled meanwhile.
+  void WaitStartDelay();
+  void ApplyLanguageTexts();
+  // Hands a line to the history window; dropped while that does not exist.
+  void LogHistory(const std::string& text);
+
+  // The links as the settings file chooses them. A serial port number that
+  // names no port raises ELinkError.
+  void OpenUsbLink() {}
+  void OpenSerialLink(int32_t port);
+
+ private:
+  void BuildLayout();
+  void BuildMenu();
+  void BuildTimers();
+  void RegisterSelectedHotKey();
+  void OpenConfiguredLink();
+  // A write to the settings file during the start was refused: the user is
+  // told, and the start goes on.
+  static void ReportStartWriteFailure(const std::string& error);
+};
+
+// The main window while it exists.
+extern TfrmKorvamon* frmKorvamon;
+
+}  // namespace monitor

@@ -1,0 +1,400 @@
+// korvamon's start and main window, in-process: the order of the windows and
+// the start values, what the settings file steers at the start (hot key, start
+// delay, the keys of older versions, the link), starts that cannot write
+// their settings, the tray icon's messages, the hot key, the buttons and the
+// menu, and the way the program ends.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "KorvamonTestProgram.h"
+#include "monitor/Info.h"
+#include "monitor/config.h"
+#include "monitor/lang.h"
+#include "platform/Files.h"
+#include "platform/NamedMutex.h"
+#include "platform/Services.h"
+
+namespace {
+
+using korva_test::IniTestFolder;
+using korva_test::KorvamonTest;
+using monitor::GetLangString;
+using monitor::WM_TRAYICON;
+
+const std::string kProgramEnd = "KORVA DI-ZOD monitor ended";
+
+class MainWindowTest : public KorvamonTest {};
+
+TEST_F(MainWindowTest, StartsItsSevenWindowsInOrderWithTheStartValues) {
+  Given("[CHECK]\r\nLanguage=f\r\n");
+  Start();
+  vcl::TApplication& application = vcl::Application();
+  std::vector<std::string> created;
+  for (int i = 0; i < application.ComponentCount(); ++i)
+    created.push_back(application.Components(i)->ClassName());
+  EXPECT_EQ(created, (std::vector<std::string>{"TfrmKorvamon", "TfrmConfig", "TfrmHist", "TfrmInfo",
+                                               "TdmUDP", "TfrmDeviceList", "TOPCProvider"}));
+  EXPECT_EQ(application.Title(), "DI-ZOD");
+  EXPECT_EQ(application.MainForm(), &main());
+
+  // The first showing ran: language, texts, history path, watchdog.
+  EXPECT_TRUE(main().Showing());
+  EXPECT_FALSE(main().FirstShow);
+  EXPECT_EQ(main().LanguageCode, 3);
+  EXPECT_NE(main().Caption(), std::string(monitor::kNoLangEntry));
+  EXPECT_EQ(main().Caption(), GetLangString(30));
+  EXPECT_EQ(main().btnUpDown->Caption(), GetLangString(3));
+  EXPECT_EQ(main().mnuBeenden->Caption, GetLangString(21));
+  EXPECT_NE(Ini().find("HistoryPath=" + main().AppDir + "korvamon.log"), std::string::npos);
+  EXPECT_TRUE(main().TimerConnection->Enabled());
+  EXPECT_TRUE(main().TimerConnection->Running());
+  for (vcl::TTimer* timer :
+       {main().MessTimer, main().TimerOpen, main().TimerAppStart, main().TimerShutDown,
+        main().TimerVerbindung, main().TimerAlarm, main().TimerAkku, main().TimerOver85,
+        main().TimerUnder85, main().TimerScanOPCServer}) {
+    EXPECT_FALSE(timer->Running()) << timer->Name();
+  }
+
+  EXPECT_EQ(main().StatusWord, 0x1111);
+  EXPECT_EQ(main().ConnectionWord, 0x0888);
+  EXPECT_TRUE(main().Has28CharFrames);
+  EXPECT_FALSE(main().Has42CharFrames);
+  EXPECT_TRUE(main().FirstFrame);
+  EXPECT_TRUE(main().StartPhase);
+  EXPECT_FALSE(main().LinkUp);
+  EXPECT_FALSE(main().UsbMode);
+  EXPECT_EQ(main().TimerOpen->Tag, 0);
+  EXPECT_TRUE(main().DeviceName.empty());
+  EXPECT_TRUE(main().ReceivedText.empty());
+  EXPECT_TRUE(main().edRead->Text().empty());
+  EXPECT_EQ(main().Height(), monitor::kHeightCollapsed);
+  EXPECT_EQ(main().ClientWidth(), 546);
+  EXPECT_FALSE(main().LogLimit8k);
+  EXPECT_TRUE(monitor::ShutdownSignalEnabled);
+  const char last = main().AppDir.empty() ? '\0' : main().AppDir.back();
+  EXPECT_TRUE(last == '/' || last == '\\') << main().AppDir;
+#ifndef _WIN32
+  EXPECT_EQ(main().WindowsVersion, 1);
+#endif
+
+  ASSERT_EQ(headless().trayIcons.size(), 1u);
+  EXPECT_EQ(headless().trayIcons[0].formClass, "TfrmKorvamon");
+  EXPECT_EQ(headless().trayIcons[0].id, 1u);
+  EXPECT_EQ(headless().trayIcons[0].callbackMessage, 0x8400u);
+  EXPECT_EQ(headless().trayIcons[0].tip, "DI-ZOD");
+  EXPECT_TRUE(boxes_.shown().empty());
+
+  // The end takes the icon and the hot key away again.
+  monitor::EndProgram();
+  EXPECT_TRUE(headless().trayIcons.empty());
+  EXPECT_TRUE(headless().hotKeys.empty());
+}
+
+TEST_F(MainWindowTest, SettingsSteerHotKeyStartDelayAndShutdownSignal) {
+  struct HotKeyCase {
+    const char* value;
+    uint16_t key;  // 0: none
+  };
+  for (const HotKeyCase& hotKey :
+       {HotKeyCase{"", 'O'}, {"1", 'O'}, {"2", 'M'}, {"3", 0}, {"0", 0}, {"abc", 'O'}}) {
+    SCOPED_TRACE(std::string("SelectHotKey=") + hotKey.value);
+    Given(std::string("[CHECK]\r\nLanguage=E\r\nSelectHotKey=") + hotKey.value + "\r\n");
+    Restart();
+    if (hotKey.key == 0) {
+      EXPECT_TRUE(headless().hotKeys.empty());
+    } else {
+      ASSERT_EQ(headless().hotKeys.size(), 1u);
+      EXPECT_EQ(headless().hotKeys[0].id, 0xB000);
+      EXPECT_EQ(headless().hotKeys[0].modifiers, vcl::MOD_ALT);
+      EXPECT_EQ(headless().hotKeys[0].virtualKey, hotKey.key);
+    }
+  }
+
+  struct DelayCase {
+    const char* value;
+    uint64_t ms;
+  };
+  for (const DelayCase& delay : {DelayCase{"-5", 60000},
+                                 {"61", 60000},
+                                 {"60", 60000},
+                                 {"7", 7000},
+                                 {"abc", 0},
+                                 {"0", 0},
+                                 {"", 0}}) {
+    SCOPED_TRACE(std::string("WAIT_TIME=") + delay.value);
+    Given(std::string("[CHECK]\r\nLanguage=E\r\n[COM]\r\nWAIT_TIME=") + delay.value + "\r\n");
+    monitor::EndProgram();
+    const uint64_t before = loop().NowMs();
+    Start();
+    EXPECT_EQ(loop().NowMs() - before, delay.ms);
+  }
+
+  Given(
+      "[CHECK]\r\nLanguage=E\r\nDC_LOW_ShutDown=1\r\nHistory8k=1\r\n[ACTION]\r\nShutdownSignal="
+      "0\r\n");
+  Restart();
+  EXPECT_FALSE(monitor::ShutdownSignalEnabled);
+  EXPECT_TRUE(main().LogLimit8k);
+}
+
+TEST_F(MainWindowTest, KeysOfOlderVersionsMoveOnceAtTheStart) {
+  Given(
+      "[CHECK]\r\nLanguage=E\r\nHistoryPath=/var/log/korva.log\r\n"
+      "[ACTION]\r\nOpenWindow=1\r\nOpenMinutes=2\r\nOpenSeconds=30\r\n");
+  Start();
+  std::string expected = "[CHECK]\r\nLanguage=E\r\nHistoryPath=/var/log/korva.log\r\n[ACTION]\r\n";
+  for (const auto& [prefix, value] :
+       {std::pair{"OpenMin_", "2"}, {"OpenSec_", "30"}, {"OpenWindow_", "1"}})
+    for (const char* row : {"Batt", "Alarm", "Akku", "NoConn", "Full"})
+      expected += std::string(prefix) + row + "=" + value + "\r\n";
+  EXPECT_EQ(Ini(), expected);
+
+  // Once moved, a hand-made change of a new key survives the next start.
+  monitor::WriteIniString("ACTION", "OpenMin_Batt", "7");
+  const std::string edited = Ini();
+  Restart();
+  EXPECT_EQ(Ini(), edited);
+}
+
+TEST_F(MainWindowTest, AStartThatCannotWriteItsSettingsSaysSoAndGoesOn) {
+  // No language yet, an old key to move, no history path: three writes, all refused.
+  Given("[ACTION]\r\nOpenWindow=1\r\n");
+  IniTestFolder::MakeReadOnly(path_);
+  Start();
+  EXPECT_EQ(Ini(), "[ACTION]\r\nOpenWindow=1\r\n");
+  const std::vector<std::string> texts = BoxTexts();
+  ASSERT_EQ(texts.size(), 3u);
+  EXPECT_NE(texts[0].find("OpenMin_Batt"), std::string::npos) << texts[0];
+  EXPECT_NE(texts[1].find("Language"), std::string::npos) << texts[1];
+  EXPECT_NE(texts[2].find("HistoryPath"), std::string::npos) << texts[2];
+  for (const auto& box : boxes_.shown())
+    EXPECT_EQ(box.flags, platform::kMbOk | platform::kMbIconError);
+
+  // The language chosen in the dialog holds for this run; the start went on to the end.
+  EXPECT_EQ(headless().modalForms, (std::vector<std::string>{"TfrmLanguage"}));
+  EXPECT_EQ(main().LanguageCode, 1);
+  EXPECT_EQ(main().btnKonfig->Caption(), GetLangString(1));
+  EXPECT_TRUE(main().TimerConnection->Running());
+  EXPECT_EQ(vcl::Application().ComponentCount(), 7);
+}
+
+TEST_F(MainWindowTest, ASerialPortThatDoesNotExistIsReportedAndTheWatchdogStarts) {
+  Given("[CHECK]\r\nLanguage=E\r\n[COM]\r\nCOMPORT=9\r\n");
+  Start();
+  const std::string report = GetLangString(53) + "9" + GetLangString(54);
+  EXPECT_EQ(main().StatBar->Panels()[0].Text(), report);
+  EXPECT_TRUE(main().TimerConnection->Running());
+  EXPECT_TRUE(boxes_.shown().empty());
+  // The history window did not exist yet: its line was dropped.
+  EXPECT_TRUE(History().empty());
+
+  for (const char* port : {"4", "0", "-3", "abc"}) {
+    SCOPED_TRACE(port);
+    Given(std::string("[CHECK]\r\nLanguage=E\r\n[COM]\r\nCOMPORT=") + port + "\r\n");
+    Restart();
+    EXPECT_TRUE(main().StatBar->Panels()[0].Text().empty());
+    EXPECT_TRUE(main().TimerConnection->Running());
+  }
+}
+
+TEST_F(MainWindowTest, UsbWithoutItsLibraryIsReportedAtTheStart) {
+  Given("[CHECK]\r\nLanguage=E\r\n[COM]\r\nUSBport=1\r\n");
+  Start();
+  ASSERT_EQ(boxes_.shown().size(), 1u);
+  EXPECT_EQ(boxes_.shown()[0].text,
+            "Cannot open the USB-library ftd2xx.dll\r\n\r\nPlease connect KORVA USV or reinstall "
+            "driver.\r\n\r\nFinally restart application.");
+  EXPECT_EQ(boxes_.shown()[0].flags, platform::kMbOk | platform::kMbIconError);
+  EXPECT_FALSE(main().UsbMode);
+  EXPECT_TRUE(main().TimerConnection->Running());
+}
+
+TEST_F(MainWindowTest, TrayIconHotKeyAndSerialMessagesReachTheirHandlers) {
+  Given("[CHECK]\r\nLanguage=E\r\n");
+  Start();
+  const vcl::TWindowHandle window = main().Handle();
+
+  main().Hide();
+  vcl::PostMessage(window, WM_TRAYICON, 1, vcl::WM_LBUTTONDOWN);
+  vcl::PostMessage(window, WM_TRAYICON, 1, vcl::WM_RBUTTONUP);
+  loop().ProcessMessages();
+  EXPECT_FALSE(main().Visible());
+  vcl::PostMessage(window, WM_TRAYICON, 1, vcl::WM_LBUTTONDBLCLK);
+  loop().ProcessMessages();
+  EXPECT_TRUE(main().Showing());
+  EXPECT_EQ(headless().broughtToFront.back(), "TfrmKorvamon");
+
+  headless().cursorPos = {900, 700};
+  vcl::SendMessage(window, WM_TRAYICON, 1, vcl::WM_RBUTTONDOWN);
+  EXPECT_EQ(main().PopupMenu->PopupPoint(), (vcl::TPoint{900, 700}));
+  main().WindowsVersion = 2;
+  vcl::SendMessage(window, WM_TRAYICON, 1, vcl::WM_RBUTTONDOWN);
+  EXPECT_EQ(main().PopupMenu->PopupPoint(), (vcl::TPoint{885, 560}));
+  EXPECT_EQ(main().PopupMenu->PopupCount(), 2);
+
+  main().Hide();
+  vcl::SendMessage(window, vcl::WM_HOTKEY, 0xB001, 0);
+  EXPECT_FALSE(main().Visible());
+  vcl::SendMessage(window, vcl::WM_HOTKEY, 0xB000, 0);
+  EXPECT_TRUE(main().Showing());
+
+  for (uintptr_t event : {2u, 128u, 1u, 0x400u})
+    EXPECT_EQ(vcl::SendMessage(window, monitor::WM_COMMEVENT, event, 0),
+              static_cast<intptr_t>(event));
+
+  // A later instance's request acts as the double click does.
+  main().Hide();
+  monitor::DeliverInstanceRequest("TfrmElse", WM_TRAYICON, 0x100, vcl::WM_LBUTTONDBLCLK);
+  EXPECT_FALSE(main().Visible());
+  monitor::DeliverInstanceRequest("TfrmKorvamon", WM_TRAYICON, 0x100, vcl::WM_LBUTTONDBLCLK);
+  EXPECT_TRUE(main().Showing());
+}
+
+TEST_F(MainWindowTest, ButtonsAndMenuCommands) {
+  Given("[CHECK]\r\nLanguage=E\r\n");
+  Start();
+
+  main().mnuProtokoll->Click();
+  EXPECT_TRUE(monitor::frmHist->Showing());
+  main().mnuInfo->Click();
+  auto* info = dynamic_cast<monitor::TfrmInfo*>(vcl::Application().Components(3));
+  ASSERT_NE(info, nullptr);
+  EXPECT_TRUE(info->Showing());
+  main().mnuCaption->Click();
+  EXPECT_EQ(headless().modalForms.back(), "TfrmHeader");
+
+  // The received-text line: by the button and by the key of its caption's letter.
+  main().btnUpDown->Click();
+  EXPECT_EQ(main().Height(), monitor::kHeightExpanded);
+  main().edRead->KeyDown('D');
+  EXPECT_FALSE(main().btnUpDown->Down());
+  EXPECT_EQ(main().Height(), monitor::kHeightCollapsed);
+  main().edRead->KeyDown('X');
+  EXPECT_EQ(main().Height(), monitor::kHeightCollapsed);
+  main().btnUpDown->SetCaption("D");
+  main().edRead->KeyDown('D');
+  EXPECT_EQ(main().Height(), monitor::kHeightCollapsed);
+
+  main().btnHide->Click();
+  EXPECT_FALSE(main().Visible());
+  EXPECT_FALSE(vcl::Application().Terminated());
+  main().mnuShow->Click();
+  EXPECT_TRUE(main().Showing());
+}
+
+TEST_F(MainWindowTest, SettingsCommandWriteProtectsTheFileWhenTheDialogAsks) {
+  Given("[CHECK]\r\nLanguage=E\r\n");
+  Start();
+  main().btnKonfig->Click();  // cancelled
+  EXPECT_EQ(headless().modalForms.back(), "TfrmConfig");
+  EXPECT_TRUE(boxes_.shown().empty());
+
+  vcl::ScopedModalAnswer saveProtected([](vcl::TForm& form) {
+    monitor::frmConfig->WriteProtectRequested = true;
+    form.SetModalResult(vcl::mrOk);
+  });
+  main().mnuKonfig->Click();
+  EXPECT_TRUE(platform::files().GetAttributes(path_) & platform::kFileAttributeReadOnly);
+  ASSERT_EQ(boxes_.shown().size(), 1u);
+  EXPECT_EQ(boxes_.shown()[0].text, GetLangString(108));
+  EXPECT_EQ(boxes_.shown()[0].flags, platform::kMbOk | platform::kMbIconInformation);
+
+  // A file that cannot be protected (it is gone) is named in the error.
+  platform::files().SetAttributes(path_, platform::kFileAttributeArchive);
+  std::filesystem::remove(path_);
+  main().btnKonfig->Click();
+  ASSERT_EQ(boxes_.shown().size(), 2u);
+  EXPECT_EQ(boxes_.shown()[1].text, monitor::FormatLangString(106, monitor::SettingsFilePath()));
+  EXPECT_EQ(boxes_.shown()[1].flags, platform::kMbOk | platform::kMbIconError);
+}
+
+TEST_F(MainWindowTest, EndingWritesTheLastHistoryLinesOnEveryClosePath) {
+  const std::vector<std::string> lastLines = {kProgramEnd, std::string(76, '*'), ""};
+  Given("[CHECK]\r\nLanguage=E\r\n");
+
+  Start();
+  headless().keysDown.insert(vcl::VK_CONTROL);
+  main().btnHide->Click();
+  EXPECT_TRUE(vcl::Application().Terminated());
+  EXPECT_EQ(History(), lastLines);
+  EXPECT_FALSE(main().TimerConnection->Running());
+  headless().keysDown.clear();
+
+  // The menu, the system's request to end, and the window's close message.
+  for (int path = 0; path < 3; ++path) {
+    SCOPED_TRACE(path);
+    monitor::EndProgram();
+    vcl::ScopedApplication nextRun;
+    loop().ResetTerminated();
+    Start();
+    if (path == 0)
+      main().mnuBeenden->Click();
+    if (path == 1)
+      monitor::CloseOnRequest();
+    if (path == 2)
+      vcl::PostMessage(main().Handle(), vcl::WM_CLOSE, 0, 0);
+    loop().ProcessMessages();
+    EXPECT_TRUE(vcl::Application().Terminated());
+    EXPECT_EQ(History(), lastLines);
+    monitor::EndProgram();
+  }
+}
+
+TEST_F(MainWindowTest, ASecondInstanceAsksInTheConfiguredLanguageAndCreatesNothing) {
+  const platform::NamedMutex running = platform::NamedMutex::Create("KORVA-MUTEX");
+  ASSERT_FALSE(running.alreadyExisted());
+  struct Case {
+    const char* language;
+    const char* expected;
+  };
+  const std::string english =
+      "An instance of KORVA-DI-ZOD already is running !\r\nThe application cannot be started "
+      "repeatedly.\r\n\r\nShow running instance ?";
+  for (const Case& question : {Case{"f", "Une instance de KORVA-DI-ZOD est d"},
+                               {"G", "Eine Instanz von KORVA-DI-ZOD l"},
+                               {"english", english.c_str()},
+                               {"I", english.c_str()},
+                               {"", english.c_str()}}) {
+    SCOPED_TRACE(question.language);
+    Given(std::string("[CHECK]\r\nLanguage=") + question.language + "\r\n");
+    const std::string before = Ini();
+    boxes_.Clear();
+    boxes_.QueueAnswer(platform::kIdNo);
+    EXPECT_FALSE(monitor::PassSingleInstanceGuard());
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(boxes_.shown()[0].text.rfind(question.expected, 0), 0u) << boxes_.shown()[0].text;
+    EXPECT_EQ(boxes_.shown()[0].flags, platform::kMbYesNo | platform::kMbIconWarning);
+    EXPECT_EQ(Ini(), before);
+    EXPECT_EQ(vcl::Application().ComponentCount(), 0);
+  }
+  EXPECT_TRUE(sound_.messageBeeps().empty());
+}
+
+TEST(WindowsVersionTest, FamilyCodes) {
+  using platform::kPlatformNt;
+  using platform::kPlatformWin9x;
+  struct Case {
+    platform::OsVersion version;
+    uint8_t code;
+  };
+  for (const Case& c : {Case{{kPlatformNt, 6, 1}, 1},
+                        {{kPlatformNt, 6, 3}, 1},
+                        {{kPlatformNt, 5, 1}, 2},
+                        {{kPlatformNt, 5, 2}, 3},
+                        {{kPlatformNt, 5, 0}, 3},
+                        {{kPlatformNt, 4, 0}, 4},
+                        {{kPlatformNt, 10, 0}, 0},
+                        {{kPlatformNt, 7, 0}, 0},
+                        {{kPlatformWin9x, 4, 10}, 5},
+                        {{kPlatformWin9x, 4, 0}, 6},
+                        {{kPlatformWin9x, 4, 90}, 7},
+                        {{kPlatformWin9x, 3, 5}, 0},
+                        {{0, 6, 1}, 0}}) {
+    EXPECT_EQ(monitor::WindowsVersionCode(c.version), c.code)
+        << c.version.platformId << " " << c.version.major << "." << c.version.minor;
+  }
+}
+
+}  // namespace

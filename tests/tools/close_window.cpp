@@ -1,0 +1,68 @@
+// A user's hand for the Windows program under Wine: waits for a window of a
+// class to be shown, or closes it as its close box would (WM_CLOSE), and
+// tells whether a window is there at all.
+//
+//   close_window wait  <class> <ms>   0 when a visible window of the class shows within
+//                                     ms (and its program then waits for input)
+//   close_window close <class>        0 when WM_CLOSE was posted to one
+//   close_window gone  <class> <ms>   0 when no window of the class is left within ms
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool Visible(const char* windowClass) {
+  HWND window = FindWindowA(windowClass, nullptr);
+  return window && IsWindowVisible(window);
+}
+
+// Lets the window's program finish what it does (painting) until it waits for input.
+void WaitUntilIdle(const char* windowClass, DWORD ms) {
+  DWORD processId = 0;
+  GetWindowThreadProcessId(FindWindowA(windowClass, nullptr), &processId);
+  if (HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId)) {
+    WaitForInputIdle(process, ms);
+    CloseHandle(process);
+  }
+}
+
+template <class Condition>
+bool Within(DWORD ms, Condition condition) {
+  const ULONGLONG deadline = GetTickCount64() + ms;
+  for (;;) {
+    if (condition())
+      return true;
+    if (GetTickCount64() >= deadline)
+      return false;
+    Sleep(100);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: close_window wait|close|gone <class> [ms]\n");
+    return 2;
+  }
+  const char* command = argv[1];
+  const char* windowClass = argv[2];
+  const DWORD ms = argc > 3 ? static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)) : 0;
+  if (std::strcmp(command, "wait") == 0) {
+    if (!Within(ms, [&] { return Visible(windowClass); }))
+      return 1;
+    WaitUntilIdle(windowClass, ms);
+    return 0;
+  }
+  if (std::strcmp(command, "gone") == 0)
+    return Within(ms, [&] { return FindWindowA(windowClass, nullptr) == nullptr; }) ? 0 : 1;
+  if (std::strcmp(command, "close") == 0) {
+    HWND window = FindWindowA(windowClass, nullptr);
+    return window && PostMessageA(window, WM_CLOSE, 0, 0) ? 0 : 1;
+  }
+  std::fprintf(stderr, "close_window: unknown command %s\n", command);
+  return 2;
+}

@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# korvamon.exe under Wine on a virtual X display, as a user meets it: it starts,
+# shows its main window and its tray icon; a screenshot of the screen is kept
+# for a person to look at; the window is closed the way a user closes it, and
+# the program must end, its tray icon gone.
+#
+# usage: korvamon_screenshot.sh <bin folder> <close_window.exe> <screenshot.png> <wine prefix>
+#
+# Every process this starts (Xvfb, Wine in its own prefix) is ended again by
+# the ids it got; nothing else is touched.
+set -euo pipefail
+
+bin=$1
+helper=$2
+png=$3
+export WINEPREFIX=$4
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES=mscoree,mshtml=
+
+work=$(mktemp -d)
+xvfb_pid=
+korvamon_pid=
+
+cleanup() {
+  set +e
+  [ -n "$korvamon_pid" ] && kill "$korvamon_pid" 2>/dev/null
+  # The prefix is this test's own: its server and processes are ours.
+  wineserver -k 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "korvamon_screenshot: $*" >&2
+  exit 1
+}
+
+# Pixels of the tray icon's charge colour in the right end of the task bar.
+tray_icon_pixels() {
+  convert "$1" -gravity SouthEast -crop 64x20+0+0 +repage txt:- | grep -ci '#2EA83E' || true
+}
+
+# A display of our own, whatever the caller has.
+exec 3> "$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+exec 3>&-
+for _ in $(seq 1 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+export DISPLAY=":$(head -n1 "$work/display")"
+
+# A prefix whose programs run on one virtual desktop with a task bar, so that
+# the window has its frame and the tray icon a place to show.
+if [ ! -f "$WINEPREFIX/.korva-desktop" ]; then
+  mkdir -p "$WINEPREFIX"
+  wineboot --init >/dev/null 2>&1 || true
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  wineserver -w
+  touch "$WINEPREFIX/.korva-desktop"
+fi
+
+# The program as installed: its folder with the language libraries and a
+# settings file that names the language, so no question holds the start up.
+app="$work/app"
+mkdir -p "$app"
+cp "$bin/korvamon.exe" "$app/"
+for folder in DEU ENG FRA ITA; do
+  cp -r "$bin/$folder" "$app/"
+done
+printf '[CHECK]\r\nLanguage=E\r\n' > "$app/korvamon.INI"
+
+(cd "$app" && exec wine korvamon.exe) >"$work/korvamon.log" 2>&1 &
+korvamon_pid=$!
+
+wine "$helper" wait TfrmKorvamon 60000 || fail "no main window within 60 s"
+
+# The icon is drawn by the task bar after the window shows: look a few times.
+shown=0
+for _ in $(seq 1 20); do
+  import -window root "$png"
+  shown=$(tray_icon_pixels "$png")
+  [ "$shown" -gt 10 ] && break
+  sleep 0.5
+done
+[ "$shown" -gt 10 ] || fail "no tray icon in $png"
+echo "korvamon_screenshot: main window and tray icon in $png"
+
+wine "$helper" close TfrmKorvamon || fail "the main window could not be closed"
+ended=0
+for _ in $(seq 1 300); do
+  if ! kill -0 "$korvamon_pid" 2>/dev/null; then
+    ended=1
+    break
+  fi
+  sleep 0.1
+done
+[ "$ended" -eq 1 ] || fail "korvamon still runs 30 s after its window was closed"
+status=0
+wait "$korvamon_pid" || status=$?
+korvamon_pid=
+[ "$status" -eq 0 ] || fail "korvamon ended with status $status"
+
+import -window root "$work/after.png"
+[ "$(tray_icon_pixels "$work/after.png")" -eq 0 ] || fail "the tray icon stayed after the end"
+echo "korvamon_screenshot: closed, ended with status 0, tray icon removed"
