@@ -16,6 +16,7 @@
 #include "vcl/ComCtrls.h"
 #include "vcl/ExtCtrls.h"
 #include "vcl/Forms.h"
+#include "vcl/Memo.h"
 #include "vcl/Menus.h"
 #include "vcl/RichEdit.h"
 #include "vcl/StdCtrls.h"
@@ -592,7 +593,12 @@ void Win32Backend::CreateNative(TControl& control) {
     }
   } else if (auto* edit = dynamic_cast<TEdit*>(&control)) {
     windowClass = "EDIT";
-    style |= WS_TABSTOP | ES_AUTOHSCROLL | (edit->ReadOnly() ? ES_READONLY : 0);
+    style |= WS_TABSTOP | (edit->ReadOnly() ? ES_READONLY : 0);
+    if (auto* memo = dynamic_cast<TMemo*>(edit)) {
+      style |= ES_MULTILINE | ES_AUTOVSCROLL | (memo->VerticalScrollBar ? WS_VSCROLL : 0);
+    } else {
+      style |= ES_AUTOHSCROLL;
+    }
     exStyle |= WS_EX_CLIENTEDGE;
   } else if (auto* rich = dynamic_cast<TRichEdit*>(&control)) {
     // A multi-line edit. It stays enabled: a disabled edit greys its text,
