@@ -8,9 +8,11 @@
 // with CE_FRAME, CE_RXPARITY or CE_OVERRUN, and a break EV_BREAK with
 // CE_BREAK. Transmit and modem-status events are not reported here.
 //
-// RTS levels go through TIOCMBIS/TIOCMBIC and must succeed: a device without
-// modem lines (a pseudo-terminal) refuses them and SetState fails. DTR is
-// applied where the device has it; nothing here depends on it.
+// RTS and DTR levels go through TIOCMBIS/TIOCMBIC. A device without modem
+// lines (a pseudo-terminal) still opens and carries data; but a later change
+// of the RTS level that the device refuses fails SetState, since a signal
+// meant for the module would otherwise be lost without a word. DTR is applied
+// where the device has it; nothing here depends on it.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -238,11 +240,13 @@ class PosixSerialPort final : public SerialPort {
     cfsetispeed(&settings, *speed);
     cfsetospeed(&settings, *speed);
 
-    // The RTS level first: when the device refuses it, nothing has changed.
+    // The RTS level first: when a change of it is refused, nothing has changed.
     if (block.rtsControl == RTS_CONTROL_ENABLE || block.rtsControl == RTS_CONTROL_DISABLE) {
       int bits = TIOCM_RTS;
+      const bool levelChanges = stateApplied_ && block.rtsControl != block_.rtsControl;
       if (ioctl(device_.get(), block.rtsControl == RTS_CONTROL_ENABLE ? TIOCMBIS : TIOCMBIC,
-                &bits) != 0)
+                &bits) != 0 &&
+          levelChanges)
         return Fail(errno);
     }
     if (tcsetattr(device_.get(), TCSANOW, &settings) != 0)
@@ -253,6 +257,7 @@ class PosixSerialPort final : public SerialPort {
                   &bits);
     }
     block_ = block;
+    stateApplied_ = true;
     return true;
   }
 
@@ -576,6 +581,7 @@ class PosixSerialPort final : public SerialPort {
   std::thread reader_;
 
   DeviceControlBlock block_;
+  bool stateApplied_ = false;
   uint32_t inQueueSize_ = kDefaultQueueBytes;
   std::deque<unsigned char> queue_;
   Mark mark_ = Mark::kNone;
