@@ -219,6 +219,7 @@ void TfrmKorvamon::RegisterSelectedHotKey() {
     case HotKeyChoice::None:
       return;
   }
+  Handle();  // the key's messages need the window
   vcl::backend().RegisterHotKey(*this, kHotKeyId, vcl::MOD_ALT, key);
 }
 

@@ -1,11 +1,12 @@
 // A user's hand for the Windows program under Wine: waits for a window of a
-// class to be shown, or closes it as its close box would (WM_CLOSE), and
-// tells whether a window is there at all.
+// class to be shown, or closes it as its close box would (WM_CLOSE), tells
+// whether a window is there at all, and whether a hot key is taken.
 //
 //   close_window wait  <class> <ms>   0 when a visible window of the class shows within
 //                                     ms (and its program then waits for input)
 //   close_window close <class>        0 when WM_CLOSE was posted to one
 //   close_window gone  <class> <ms>   0 when no window of the class is left within ms
+//   close_window taken Alt+<letter>   0 when another program holds that hot key
 #include <windows.h>
 
 #include <cstdio>
@@ -45,7 +46,7 @@ bool Within(DWORD ms, Condition condition) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: close_window wait|close|gone <class> [ms]\n");
+    std::fprintf(stderr, "usage: close_window wait|close|gone|taken <class or key> [ms]\n");
     return 2;
   }
   const char* command = argv[1];
@@ -59,6 +60,15 @@ int main(int argc, char** argv) {
   }
   if (std::strcmp(command, "gone") == 0)
     return Within(ms, [&] { return FindWindowA(windowClass, nullptr) == nullptr; }) ? 0 : 1;
+  if (std::strcmp(command, "taken") == 0) {
+    if (std::strncmp(windowClass, "Alt+", 4) != 0 || std::strlen(windowClass) != 5)
+      return 2;
+    const UINT key = static_cast<unsigned char>(windowClass[4]);
+    if (!RegisterHotKey(nullptr, 1, MOD_ALT, key))
+      return 0;
+    UnregisterHotKey(nullptr, 1);
+    return 1;
+  }
   if (std::strcmp(command, "close") == 0) {
     HWND window = FindWindowA(windowClass, nullptr);
     return window && PostMessageA(window, WM_CLOSE, 0, 0) ? 0 : 1;

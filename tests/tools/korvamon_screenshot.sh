@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # korvamon.exe under Wine on a virtual X display, as a user meets it: it starts,
-# shows its main window and its tray icon; a screenshot of the screen is kept
-# for a person to look at; the window is closed the way a user closes it, and
-# the program must end, its tray icon gone.
+# shows its main window and its tray icon and holds its hot key; a screenshot
+# of the screen is kept for a person to look at; the window is closed the way a
+# user closes it, and the program must end, its tray icon and hot key gone.
 #
 # usage: korvamon_screenshot.sh <bin folder> <close_window.exe> <screenshot.png> <wine prefix>
 #
@@ -89,6 +89,7 @@ for _ in $(seq 1 20); do
 done
 [ "$shown" -gt 10 ] || fail "no tray icon in $png"
 echo "korvamon_screenshot: main window and tray icon in $png"
+wine "$helper" taken Alt+O || fail "the hot key Alt+O is not registered"
 
 wine "$helper" close TfrmKorvamon || fail "the main window could not be closed"
 ended=0
@@ -107,4 +108,7 @@ korvamon_pid=
 
 import -window root "$work/after.png"
 [ "$(tray_icon_pixels "$work/after.png")" -eq 0 ] || fail "the tray icon stayed after the end"
-echo "korvamon_screenshot: closed, ended with status 0, tray icon removed"
+if wine "$helper" taken Alt+O; then
+  fail "the hot key Alt+O stayed registered after the end"
+fi
+echo "korvamon_screenshot: closed, ended with status 0, tray icon and hot key gone"
