@@ -62,6 +62,10 @@ class SerialPtyTest : public korva_test::VclTest {
     serial_->OnEventChar = [](vcl::TObject*) {};
     serial_->SetCOMPort(1);
   }
+  void SetUp() override {
+    if (master_ < 0)
+      GTEST_SKIP() << "no pseudo-terminal here";
+  }
   ~SerialPtyTest() override {
     vcl::Free(sink_);
     unsetenv("KORVA_COM1");
@@ -114,7 +118,6 @@ class SerialPtyTest : public korva_test::VclTest {
 };
 
 TEST_F(SerialPtyTest, FramesArriveAsEventCharacterPostsAndAreReadWhole) {
-  ASSERT_GE(master_, 0);
   ASSERT_TRUE(serial_->Open(true));
   WriteToPort(kFrame + kFrame + kFrame + kFrame);
   ASSERT_TRUE(RunUntil([&] { return !sink_->events.empty(); }));
@@ -131,7 +134,6 @@ TEST_F(SerialPtyTest, FramesArriveAsEventCharacterPostsAndAreReadWhole) {
 }
 
 TEST_F(SerialPtyTest, TheInputQueueHoldsItsSizeAndReportsTheOverflow) {
-  ASSERT_GE(master_, 0);
   serial_->SetBufSizeRec(16);
   ASSERT_TRUE(serial_->Open(false));
   WriteToPort(std::string(40, 'x'));
@@ -147,7 +149,6 @@ TEST_F(SerialPtyTest, TheInputQueueHoldsItsSizeAndReportsTheOverflow) {
 }
 
 TEST_F(SerialPtyTest, APortIsExclusiveAndARefusedRtsLevelClosesIt) {
-  ASSERT_GE(master_, 0);
   serial_->HandshakeRtsCts = false;
   ASSERT_TRUE(serial_->Open(true));
   auto second = vcl::Owned<TSerial>(new TSerial(nullptr));
@@ -163,7 +164,6 @@ TEST_F(SerialPtyTest, APortIsExclusiveAndARefusedRtsLevelClosesIt) {
 }
 
 TEST_F(SerialPtyTest, AHangUpEndsTheEventThreadQuietly) {
-  ASSERT_GE(master_, 0);
   ASSERT_TRUE(serial_->Open(true));
   close(master_);
   master_ = -1;
