@@ -1,9 +1,11 @@
-// Files as the settings file and its write protection need them, with the
-// Windows attribute bits. On POSIX, paths may use '\\' or '/', and a path
-// whose exact spelling does not exist is resolved case-insensitively.
+// Files as the settings file, its write protection and the log file need
+// them, with the Windows attribute bits. On POSIX, paths may use '\\' or '/',
+// and a path whose exact spelling does not exist is resolved
+// case-insensitively.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +27,20 @@ class Files {
   // see the old or the new content, never a part. False when anything fails;
   // the old file is then unchanged.
   virtual bool ReplaceAll(const std::string& path, const std::string& bytes) = 0;
+
+  // Adds `bytes` at the end of the file, creating it when missing. False when
+  // it cannot be opened or written (a read-only file too). The cost does not
+  // depend on the file's size.
+  virtual bool AppendAll(const std::string& path, const std::string& bytes) = 0;
+  // The file's size in bytes; nothing for a missing file or a folder.
+  virtual std::optional<uint64_t> FileSize(const std::string& path) = 0;
+  // Up to `count` bytes from `offset` on (fewer near the end, none past it);
+  // nothing when the file cannot be read.
+  virtual std::optional<std::string> ReadRange(const std::string& path, uint64_t offset,
+                                               size_t count) = 0;
+  // Gives `from` the name `to`, replacing a file of that name unless it is
+  // read-only. False when anything fails; both files are then as they were.
+  virtual bool RenameReplacing(const std::string& from, const std::string& to) = 0;
 
   // kInvalidFileAttributes for a missing file.
   virtual uint32_t GetAttributes(const std::string& path) = 0;

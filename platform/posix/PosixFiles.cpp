@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <fstream>
@@ -78,6 +79,25 @@ std::string ResolveCaseInsensitive(const std::string& raw) {
   return resolved;
 }
 
+// A file without any write bit counts as read-only, also for root, who could
+// write to it all the same.
+bool IsReadOnlyFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) &&
+         (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool WriteAllTo(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0)
+      return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 class PosixFiles final : public Files {
  public:
   std::optional<std::string> ReadAll(const std::string& path) override {
@@ -118,6 +138,62 @@ class PosixFiles final : public Files {
     if (!ok)
       unlink(temp.c_str());
     return ok;
+  }
+
+  bool AppendAll(const std::string& path, const std::string& bytes) override {
+    const std::string target = Resolve(path);
+    if (IsReadOnlyFile(target))
+      return false;
+    const int fd = open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+      return false;
+    const bool written = WriteAllTo(fd, bytes);
+    const bool closed = close(fd) == 0;
+    return written && closed;
+  }
+
+  std::optional<uint64_t> FileSize(const std::string& path) override {
+    struct stat st;
+    if (stat(Resolve(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+      return std::nullopt;
+    return static_cast<uint64_t>(st.st_size);
+  }
+
+  std::optional<std::string> ReadRange(const std::string& path, uint64_t offset,
+                                       size_t count) override {
+    const int fd = open(Resolve(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+      return std::nullopt;
+    std::string bytes(count, '\0');
+    size_t done = 0;
+    bool ok = true;
+    while (done < count) {
+      const ssize_t n = pread(fd, bytes.data() + done, count - done,
+                              static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n < 0) {
+        ok = false;
+        break;
+      }
+      if (n == 0)
+        break;
+      done += static_cast<size_t>(n);
+    }
+    close(fd);
+    if (!ok)
+      return std::nullopt;
+    bytes.resize(done);
+    return bytes;
+  }
+
+  bool RenameReplacing(const std::string& from, const std::string& to) override {
+    const std::string source = Resolve(from);
+    const std::string target = Resolve(to);
+    // Windows refuses to replace a read-only file; rename() would not.
+    if (IsReadOnlyFile(target))
+      return false;
+    return rename(source.c_str(), target.c_str()) == 0;
   }
 
   uint32_t GetAttributes(const std::string& path) override {

@@ -123,6 +123,19 @@ class ProgramElsewhere final : public platform::Files {
   bool ReplaceAll(const std::string& path, const std::string& bytes) override {
     return native_.ReplaceAll(path, bytes);
   }
+  bool AppendAll(const std::string& path, const std::string& bytes) override {
+    return native_.AppendAll(path, bytes);
+  }
+  std::optional<uint64_t> FileSize(const std::string& path) override {
+    return native_.FileSize(path);
+  }
+  std::optional<std::string> ReadRange(const std::string& path, uint64_t offset,
+                                       size_t count) override {
+    return native_.ReadRange(path, offset, count);
+  }
+  bool RenameReplacing(const std::string& from, const std::string& to) override {
+    return native_.RenameReplacing(from, to);
+  }
   uint32_t GetAttributes(const std::string& path) override { return native_.GetAttributes(path); }
   bool SetAttributes(const std::string& path, uint32_t attributes) override {
     return native_.SetAttributes(path, attributes);

@@ -231,6 +231,12 @@ class DatedProgram final : public platform::Files {
   std::optional<std::chrono::system_clock::time_point> when;
   std::optional<std::string> ReadAll(const std::string&) override { return std::nullopt; }
   bool ReplaceAll(const std::string&, const std::string&) override { return false; }
+  bool AppendAll(const std::string&, const std::string&) override { return false; }
+  std::optional<uint64_t> FileSize(const std::string&) override { return std::nullopt; }
+  std::optional<std::string> ReadRange(const std::string&, uint64_t, size_t) override {
+    return std::nullopt;
+  }
+  bool RenameReplacing(const std::string&, const std::string&) override { return false; }
   uint32_t GetAttributes(const std::string&) override { return platform::kInvalidFileAttributes; }
   bool SetAttributes(const std::string&, uint32_t) override { return false; }
   std::optional<std::chrono::system_clock::time_point> LastWriteTime(

@@ -69,6 +69,45 @@ TEST_F(FilesTest, ReadOnlyAttributeRoundTripsWithArchive) {
             platform::kFileAttributeDirectory);
 }
 
+TEST_F(FilesTest, AppendCreatesExtendsAndRefusesAReadOnlyFile) {
+  ASSERT_TRUE(files.AppendAll(Path("h.log"), "one\r\n"));
+  ASSERT_TRUE(files.AppendAll(Path("h.log"), std::string("t\0o\r\n", 5)));
+  const std::string both = std::string("one\r\nt\0o\r\n", 10);
+  EXPECT_EQ(files.ReadAll(Path("h.log")), both);
+  EXPECT_EQ(files.FileSize(Path("h.log")), both.size());
+  EXPECT_FALSE(files.FileSize(Path("absent.log")).has_value());
+  EXPECT_FALSE(files.FileSize(dir_.string()).has_value());
+
+  ASSERT_TRUE(files.SetAttributes(Path("h.log"), platform::kFileAttributeReadOnly));
+  EXPECT_FALSE(files.AppendAll(Path("h.log"), "lost"));
+  EXPECT_EQ(files.ReadAll(Path("h.log")), both);
+  EXPECT_FALSE(files.AppendAll(Path("no-such-folder/h.log"), "x"));
+}
+
+TEST_F(FilesTest, ReadRangeGivesWhatLiesWithinTheFile) {
+  ASSERT_TRUE(files.ReplaceAll(Path("r.log"), "0123456789"));
+  EXPECT_EQ(files.ReadRange(Path("r.log"), 3, 4), "3456");
+  EXPECT_EQ(files.ReadRange(Path("r.log"), 7, 100), "789");
+  EXPECT_EQ(files.ReadRange(Path("r.log"), 10, 5), "");
+  EXPECT_EQ(files.ReadRange(Path("r.log"), 1000, 5), "");
+  EXPECT_FALSE(files.ReadRange(Path("absent.log"), 0, 5).has_value());
+}
+
+TEST_F(FilesTest, RenameReplacingReplacesAWritableFileButNeverAReadOnlyOne) {
+  ASSERT_TRUE(files.ReplaceAll(Path("a.BAK"), "new"));
+  ASSERT_TRUE(files.ReplaceAll(Path("a.log"), "old"));
+  ASSERT_TRUE(files.RenameReplacing(Path("a.BAK"), Path("a.log")));
+  EXPECT_EQ(files.ReadAll(Path("a.log")), "new");
+  EXPECT_FALSE(files.ReadAll(Path("a.BAK")).has_value());
+
+  ASSERT_TRUE(files.ReplaceAll(Path("b.BAK"), "newer"));
+  ASSERT_TRUE(files.SetAttributes(Path("a.log"), platform::kFileAttributeReadOnly));
+  EXPECT_FALSE(files.RenameReplacing(Path("b.BAK"), Path("a.log")));
+  EXPECT_EQ(files.ReadAll(Path("a.log")), "new");
+  EXPECT_EQ(files.ReadAll(Path("b.BAK")), "newer");
+  EXPECT_FALSE(files.RenameReplacing(Path("absent.BAK"), Path("c.log")));
+}
+
 TEST_F(FilesTest, PathsMatchWithoutRegardToCaseAndWithBackslashes) {
   fs::create_directories(dir_ / "Lang" / "ENG");
   std::ofstream(dir_ / "Lang" / "ENG" / "english.dll") << "table";

@@ -1,0 +1,181 @@
+// Programs started with posix_spawn, as the shell's "open" would start them
+// on Windows: names resolved without regard to case, '\\' as a separator, the
+// shell's result numbers. Nothing is ever run through a shell. Each child
+// runs in a session of its own and is reaped by a waiting thread, so it
+// neither dies with a terminal's Ctrl+C nor stays behind as a zombie.
+#include <signal.h>
+#include <spawn.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Files.h"
+#include "platform/Process.h"
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+bool IsSeparator(char c) {
+  return c == '/' || c == '\\';
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos)
+    return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Blanks separate the parameters; double quotes group blanks into one and
+// are dropped.
+std::vector<std::string> SplitParameters(const std::string& parameters) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false;
+  bool quoted = false;
+  for (const char c : parameters) {
+    if (c == '"') {
+      quoted = !quoted;
+      inWord = true;
+    } else if (!quoted && (c == ' ' || c == '\t')) {
+      if (inWord)
+        words.push_back(word);
+      word.clear();
+      inWord = false;
+    } else {
+      word += c;
+      inWord = true;
+    }
+  }
+  if (inWord)
+    words.push_back(word);
+  return words;
+}
+
+int ShellNumberOf(int error) {
+  switch (error) {
+    case ENOENT:
+      return kShellFileNotFound;
+    case ENOTDIR:
+      return kShellPathNotFound;
+    case EACCES:
+    case EPERM:
+      return kShellAccessDenied;
+    case ENOEXEC:
+      return kShellBadFormat;
+    case ENOMEM:
+    case EAGAIN:
+    case E2BIG:
+      return kShellOutOfMemory;
+    default:
+      return kShellOutOfResources;
+  }
+}
+
+// Frees the spawn attributes and file actions with the scope.
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_init(&actions);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_t actions;
+};
+
+class PosixProcesses final : public Processes {
+ public:
+  int ShellExecute(const std::string& verb, const std::string& file, const std::string& parameters,
+                   const std::string& directory, int /*showCommand*/) override {
+    if (!verb.empty() && strcasecmp(verb.c_str(), "open") != 0)
+      return kShellNoAssociation;
+    Files& names = files();
+    std::string folder;
+    if (!directory.empty()) {
+      folder = names.Resolve(directory);
+      if (!IsFolder(folder))
+        return kShellPathNotFound;
+    }
+    if (file.empty())
+      return kShellFileNotFound;
+    const bool hasFolder = file.find_first_of("/\\") != std::string::npos;
+    std::string path = file;
+    if (!IsSeparator(file[0]) && !folder.empty())
+      path = folder + "/" + file;
+    else if (!hasFolder)
+      path = "./" + file;
+    path = names.Resolve(path);
+
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+      return IsFolder(FolderOf(path)) ? kShellFileNotFound : kShellPathNotFound;
+    if (!S_ISREG(st.st_mode) || access(path.c_str(), X_OK) != 0)
+      return kShellAccessDenied;
+
+    std::vector<std::string> words = SplitParameters(parameters);
+    std::vector<char*> argv;
+    argv.push_back(path.data());
+    for (std::string& word : words)
+      argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    SpawnSetup setup;
+    // The program starts as if from a fresh shell: no blocked or ignored signals.
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t standard;
+    sigemptyset(&standard);
+    for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGCHLD})
+      sigaddset(&standard, signal);
+    posix_spawnattr_setsigmask(&setup.attributes, &none);
+    posix_spawnattr_setsigdefault(&setup.attributes, &standard);
+    posix_spawnattr_setflags(&setup.attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    if (!folder.empty())
+      posix_spawn_file_actions_addchdir_np(&setup.actions, folder.c_str());
+    pid_t child = 0;
+    const int error =
+        posix_spawn(&child, path.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
+    if (error != 0)
+      return ShellNumberOf(error);
+    std::thread([child] {
+      int status = 0;
+      while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+    return kShellStarted;
+  }
+};
+
+}  // namespace
+
+Processes& NativeProcesses() {
+  static PosixProcesses processes;
+  return processes;
+}
+
+std::string SystemDirectory() {
+  return "/usr/bin";
+}
+
+}  // namespace platform

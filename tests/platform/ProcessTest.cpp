@@ -1,0 +1,122 @@
+// Starting programs through the shell's numbers: a harmless program of the
+// test's own, found without regard to case and with backslashes, gets its
+// parameters and working directory and leaves no zombie behind; missing
+// files, folders and programs that cannot run give the shell's error numbers.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "platform/Process.h"
+
+#ifndef _WIN32
+#include <sys/types.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class ProcessTest : public testing::Test {
+ protected:
+  ProcessTest() {
+    dir_ = fs::temp_directory_path() / ("korva-proc-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir_ / "Run Here");
+  }
+  ~ProcessTest() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  platform::Processes& processes = platform::NativeProcesses();
+  fs::path dir_;
+};
+
+TEST_F(ProcessTest, MissingFileAndFolderGiveTheShellsNumbers) {
+  const std::string folder = (dir_ / "Run Here").string();
+  EXPECT_EQ(processes.ShellExecute("", "no-such-program.exe", "", folder, platform::kSwShowNormal),
+            platform::kShellFileNotFound);
+#ifndef _WIN32
+  EXPECT_EQ(
+      processes.ShellExecute("", "x.exe", "", (dir_ / "absent").string(), platform::kSwShowNormal),
+      platform::kShellPathNotFound);
+  EXPECT_EQ(processes.ShellExecute("", (dir_ / "absent" / "x.exe").string(), "", "",
+                                   platform::kSwShowNormal),
+            platform::kShellPathNotFound);
+  std::ofstream(dir_ / "Run Here" / "plain.exe") << "not a program\n";
+  EXPECT_EQ(processes.ShellExecute("", "PLAIN.EXE", "", folder, platform::kSwShowNormal),
+            platform::kShellAccessDenied);
+  EXPECT_EQ(processes.ShellExecute("", "Run Here", "", dir_.string(), platform::kSwShowNormal),
+            platform::kShellAccessDenied);
+  EXPECT_EQ(processes.ShellExecute("print", "PLAIN.EXE", "", folder, platform::kSwShowNormal),
+            platform::kShellNoAssociation);
+#endif
+}
+
+#ifndef _WIN32
+
+// Zombie children of this process, from /proc.
+int ZombieChildren() {
+  int zombies = 0;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/proc", error)) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line))
+      continue;
+    // "pid (name) state ppid ...": the name may hold blanks and parentheses.
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos || close + 4 > line.size())
+      continue;
+    const char state = line[close + 2];
+    const long parent = std::strtol(line.c_str() + close + 4, nullptr, 10);
+    if (state == 'Z' && parent == static_cast<long>(getpid()))
+      ++zombies;
+  }
+  return zombies;
+}
+
+template <class Condition>
+bool WaitFor(Condition condition) {
+  // A started program runs in real time: poll for its trace, bounded.
+  for (int i = 0; i < 1000; ++i) {
+    if (condition())
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return condition();
+}
+
+TEST_F(ProcessTest, StartsAProgramInItsFolderWithItsParametersAndReapsIt) {
+  const fs::path folder = dir_ / "Run Here";
+  const fs::path program = folder / "probe.bat";
+  std::ofstream(program)
+      << "#!/bin/sh\n"
+         "{ pwd -P; for word in \"$@\"; do echo \"[$word]\"; done; } > trace.tmp\n"
+         "mv trace.tmp trace.txt\n";
+  fs::permissions(program, fs::perms::owner_all);
+
+  // As a Windows user writes it: upper case, backslashes.
+  std::string windowsFolder = folder.string();
+  for (char& c : windowsFolder)
+    c = c == '/' ? '\\' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const int result = processes.ShellExecute("", "PROBE.BAT", "-A  \"TWO WORDS\" B", windowsFolder,
+                                            platform::kSwShowNormal);
+  EXPECT_GT(result, 32);
+
+  const fs::path trace = folder / "trace.txt";
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(trace); }));
+  std::ifstream in(trace);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, fs::canonical(folder).string() + "\n[-A]\n[TWO WORDS]\n[B]\n");
+  EXPECT_TRUE(WaitFor([] { return ZombieChildren() == 0; }));
+}
+
+#endif
+
+}  // namespace
