@@ -168,8 +168,8 @@ class PosixFiles final : public Files {
     size_t done = 0;
     bool ok = true;
     while (done < count) {
-      const ssize_t n = pread(fd, bytes.data() + done, count - done,
-                              static_cast<off_t>(offset + done));
+      const ssize_t n =
+          pread(fd, bytes.data() + done, count - done, static_cast<off_t>(offset + done));
       if (n < 0 && errno == EINTR)
         continue;
       if (n < 0) {
