@@ -70,6 +70,13 @@ void HeadlessBackend::RunModal(TForm& form) {
     form.SetModalResult(mrCancel);
 }
 
+bool HeadlessBackend::ExecuteOpenDialog(TOpenDialog& dialog) {
+  if (!openDialogAnswer)
+    return false;
+  const OpenDialogAnswer answer = openDialogAnswer;
+  return answer(dialog);
+}
+
 bool HeadlessBackend::AddTrayIcon(TForm& form, uint32_t id, uint32_t callbackMessage,
                                   const std::string& tip) {
   RemoveTrayIcon(form, id);

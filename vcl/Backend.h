@@ -14,11 +14,13 @@
 
 #include "vcl/Controls.h"
 #include "vcl/Messages.h"
+#include "vcl/Screen.h"
 
 namespace vcl {
 
 class TForm;
 class TPopupMenu;
+class TOpenDialog;
 
 class Backend {
  public:
@@ -69,8 +71,16 @@ class Backend {
 
   // Input state and the screen.
   virtual TPoint CursorPos() = 0;
+  // Whether the key is down now.
   virtual bool IsKeyDown(uint16_t virtualKey) = 0;
+  // Whether the key was down when the message being handled was sent.
+  virtual bool KeyStateDown(uint16_t virtualKey) { return IsKeyDown(virtualKey); }
   virtual TPoint ScreenSize() = 0;
+  virtual void ScreenCursorChanged(TCursor) {}
+
+  // Common dialogs. True when the user confirmed a file (its name is then the
+  // dialog's FileName).
+  virtual bool ExecuteOpenDialog(TOpenDialog&) { return false; }
 };
 
 // The backend in use (the headless one unless another was installed).
@@ -100,6 +110,9 @@ class NativeUpdate {
 class HeadlessBackend final : public Backend {
  public:
   using ModalAnswer = std::function<void(TForm& form)>;
+  // Answers a file-open dialog as a user would: may set its FileName, and
+  // returns whether the user confirmed.
+  using OpenDialogAnswer = std::function<bool(TOpenDialog& dialog)>;
 
   TWindowHandle CreateFormHandle(TForm& form) override;
   void DestroyFormHandle(TForm& form, TWindowHandle handle) override;
@@ -133,11 +146,15 @@ class HeadlessBackend final : public Backend {
   TPoint CursorPos() override { return cursorPos; }
   bool IsKeyDown(uint16_t virtualKey) override { return keysDown.count(virtualKey) > 0; }
   TPoint ScreenSize() override { return screenSize; }
+  void ScreenCursorChanged(TCursor cursor) override { cursors.push_back(cursor); }
+  // Without an answer, the user cancels.
+  bool ExecuteOpenDialog(TOpenDialog& dialog) override;
 
   static constexpr TWindowHandle kApplicationHandle = 0x10;
 
   // Set by tests.
   ModalAnswer modalAnswer;
+  OpenDialogAnswer openDialogAnswer;
   TPoint cursorPos{};
   std::set<uint16_t> keysDown;
   TPoint screenSize{1024, 768};
@@ -160,6 +177,8 @@ class HeadlessBackend final : public Backend {
   // brought to the front, in order.
   std::vector<std::string> modalForms;
   std::vector<std::string> broughtToFront;
+  // Read by tests: the screen's pointer after each change, in order.
+  std::vector<TCursor> cursors;
 
  private:
   std::mutex mutex_;

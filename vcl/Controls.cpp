@@ -87,6 +87,26 @@ void TControl::SetEnabled(bool enabled) {
   Changed(TProperty::Enabled);
 }
 
+bool TControl::EffectiveEnabled() const {
+  for (const TControl* control = this; control; control = control->parent_) {
+    if (dynamic_cast<const TForm*>(control))
+      return true;
+    if (!control->enabled_)
+      return false;
+  }
+  return true;
+}
+
+bool TControl::EffectiveVisible() const {
+  for (const TControl* control = this; control; control = control->parent_) {
+    if (dynamic_cast<const TForm*>(control))
+      return true;
+    if (!control->visible_)
+      return false;
+  }
+  return true;
+}
+
 void TControl::SetHint(const std::string& hint) {
   if (hint == hint_)
     return;
@@ -137,6 +157,13 @@ void TControl::MouseMove(TShiftState shift, int x, int y) {
   }
 }
 
+void TControl::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+  if (OnMouseDown) {
+    const TMouseEvent handler = OnMouseDown;
+    handler(this, button, shift, x, y);
+  }
+}
+
 void TControl::Changed(TProperty property) {
   if (!NativeUpdate::Active(*this))
     backend().Changed(*this, property);
@@ -144,6 +171,21 @@ void TControl::Changed(TProperty property) {
 
 TWinControl::~TWinControl() {
   FreeChildControls();
+  if (TForm* form = ParentForm(); form && form->activeControl_ == this)
+    form->activeControl_ = nullptr;
+}
+
+void TWinControl::SetFocus() {
+  TForm* form = ParentForm();
+  if (!form || form == this || !CanFocus())
+    return;
+  form->activeControl_ = this;
+  Changed(TProperty::Focus);
+}
+
+bool TWinControl::Focused() const {
+  const TForm* form = ParentForm();
+  return form && form->activeControl_ == this;
 }
 
 void TWinControl::BeforeDestruction() {

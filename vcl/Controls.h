@@ -30,6 +30,9 @@ using TShiftState = unsigned;
 
 using TKeyEvent = std::function<void(TObject* sender, uint16_t& key, TShiftState shift)>;
 using TMouseMoveEvent = std::function<void(TObject* sender, TShiftState shift, int x, int y)>;
+enum TMouseButton { mbLeft, mbRight, mbMiddle };
+using TMouseEvent =
+    std::function<void(TObject* sender, TMouseButton button, TShiftState shift, int x, int y)>;
 
 enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 
@@ -50,6 +53,9 @@ enum class TProperty {
   Panels,
   Default,
   Style,
+  Checked,
+  Position,
+  Focus,
 };
 
 class TControl : public TComponent {
@@ -87,6 +93,12 @@ class TControl : public TComponent {
   void Hide() { SetVisible(false); }
   bool Enabled() const { return enabled_; }
   void SetEnabled(bool enabled);
+  // Enabled, and so is every parent up to the form: a disabled container
+  // disables what it holds.
+  bool EffectiveEnabled() const;
+  // Visible, and so is every parent up to the form (whether the form is on
+  // the screen is the form's own matter).
+  bool EffectiveVisible() const;
 
   const std::string& Hint() const { return hint_; }
   void SetHint(const std::string& hint);
@@ -103,10 +115,13 @@ class TControl : public TComponent {
 
   TNotifyEvent OnClick;
   TMouseMoveEvent OnMouseMove;
+  TMouseEvent OnMouseDown;
 
-  // Input: what a user's click and a mouse movement over the control do.
+  // Input: what a user's click, a mouse movement and a mouse button pressed
+  // over the control (at x, y within it) do.
   virtual void Click();
   void MouseMove(TShiftState shift, int x, int y);
+  void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
 
   // The backend's native window of this control (0 headless and for forms,
   // whose handle is TForm::Handle()).
@@ -157,6 +172,12 @@ class TWinControl : public TControl {
   const std::vector<TControl*>& ControlList() const { return controls_; }
 
   TKeyEvent OnKeyDown;
+
+  // The keyboard focus: the form's active control. SetFocus does nothing
+  // while the control cannot take it (hidden or disabled, itself or a parent).
+  bool CanFocus() const { return EffectiveVisible() && EffectiveEnabled(); }
+  void SetFocus();
+  bool Focused() const;
 
   // Input: a key pressed while this control has the focus. The form sees it
   // first when its KeyPreview is on; then this control's OnKeyDown; then,

@@ -54,7 +54,7 @@ void Fire(const Handler& event, Args&&... args) {
 TButton* FindButton(const TWinControl& parent, bool TButton::*flag) {
   for (TControl* control : parent.ControlList()) {
     if (auto* button = dynamic_cast<TButton*>(control)) {
-      if (button->*flag && button->Visible() && button->Enabled())
+      if (button->*flag && button->EffectiveVisible() && button->EffectiveEnabled())
         return button;
     }
     if (auto* inner = dynamic_cast<TWinControl*>(control)) {
@@ -339,6 +339,14 @@ void TForm::DialogKey(uint16_t& key, TShiftState shift) {
   if (button) {
     key = 0;
     button->Click();
+  }
+}
+
+void TForm::SetActiveControl(TWinControl* control) {
+  if (control) {
+    control->SetFocus();
+  } else {
+    activeControl_ = nullptr;
   }
 }
 

@@ -124,6 +124,10 @@ class TForm : public TWinControl {
   TButton* DefaultButton() const;
   TButton* CancelButton() const;
 
+  // The control with the keyboard focus, or null. Setting it is its SetFocus.
+  TWinControl* ActiveControl() const { return activeControl_; }
+  void SetActiveControl(TWinControl* control);
+
   // For backends that wait for real: handles messages until ModalResult is
   // set and the close event let it stand, or the application ends.
   void ModalLoop();
@@ -144,6 +148,8 @@ class TForm : public TWinControl {
   void PlaceOnScreen();
   void ReleaseHandle();
 
+  friend class TWinControl;
+  TWinControl* activeControl_ = nullptr;
   bool created_ = false;
   bool showing_ = false;
   bool modal_ = false;

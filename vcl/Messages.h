@@ -50,6 +50,7 @@ inline constexpr uint16_t VK_CONTROL = 0x11;
 inline constexpr uint16_t VK_MENU = 0x12;
 inline constexpr uint16_t VK_ESCAPE = 0x1B;
 inline constexpr uint16_t VK_SPACE = 0x20;
+inline constexpr uint16_t VK_F1 = 0x70;
 
 // Hot key modifiers.
 inline constexpr uint32_t MOD_ALT = 0x0001;

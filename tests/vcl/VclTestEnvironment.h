@@ -16,6 +16,9 @@ class VclTest : public VirtualTimeTest {
   static void ResetHeadless() {
     vcl::HeadlessBackend& headless = vcl::Headless();
     headless.modalAnswer = nullptr;
+    headless.openDialogAnswer = nullptr;
+    vcl::Screen().SetCursor(vcl::crDefault);
+    headless.cursors.clear();
     headless.modalForms.clear();
     headless.broughtToFront.clear();
     headless.keysDown.clear();

@@ -17,10 +17,16 @@
 #include "platform/Services.h"
 #include "platform/win32/vcl/Win32Backend.h"
 #include "vcl/Buttons.h"
+#include "vcl/CheckBox.h"
 #include "vcl/ComCtrls.h"
+#include "vcl/ComboBox.h"
 #include "vcl/ExtCtrls.h"
 #include "vcl/Forms.h"
+#include "vcl/GroupBox.h"
+#include "vcl/MaskEdit.h"
+#include "vcl/PageControl.h"
 #include "vcl/StdCtrls.h"
+#include "vcl/UpDown.h"
 
 // clang-format off
 #include <windows.h>
@@ -231,6 +237,107 @@ TEST_F(Win32BackendTest, ShowModalWaitsForTheResultAndDisablesTheOtherWindows) {
   EXPECT_FALSE(IsWindowVisible(reinterpret_cast<HWND>(dialog->Handle())));
   EXPECT_FALSE(vcl::Application().Terminated());
   vcl::Free(dialog);
+}
+
+TEST_F(Win32BackendTest, DialogControlsAreNativeAndReportTheUsersInput) {
+  auto* form = vcl::CreateForm<vcl::TForm>(nullptr, "TfrmConfig");
+  form->SetBounds(0, 0, 500, 400);
+  auto* pages = new vcl::TPageControl(form);
+  pages->SetParent(form);
+  pages->SetBounds(8, 8, 470, 300);
+  auto* first = new vcl::TTabSheet(form);
+  first->SetPageControl(pages);
+  first->SetCaption("General");
+  auto* second = new vcl::TTabSheet(form);
+  second->SetPageControl(pages);
+  second->SetCaption("Battery operation");
+  auto* group = new vcl::TGroupBox(form);
+  group->SetParent(first);
+  group->SetBounds(8, 8, 400, 200);
+  auto* box = new vcl::TCheckBox(form);
+  box->SetParent(group);
+  box->SetBounds(10, 20, 200, 17);
+  auto* list = new vcl::TComboBox(form);
+  list->SetParent(group);
+  list->SetBounds(10, 50, 100, 21);
+  for (const char* item : {"USB", "COM1", "COM2"})
+    list->AddItem(item);
+  auto* seconds = new vcl::TMaskEdit(form);
+  seconds->SetParent(group);
+  seconds->SetBounds(10, 90, 40, 21);
+  seconds->SetEditMask("!999;1; ");
+  seconds->SetReadOnly(true);
+  auto* upDown = new vcl::TUpDown(form);
+  upDown->SetParent(group);
+  upDown->SetBounds(50, 90, 16, 21);
+  upDown->SetRange(0, 59);
+  upDown->Wrap = true;
+  upDown->SetAssociate(seconds);
+  int listChanges = 0;
+  list->OnChange = [&](vcl::TObject*) { ++listChanges; };
+  int tabChanges = 0;
+  pages->OnChange = [&](vcl::TObject*) { ++tabChanges; };
+  form->Show();
+
+  HWND tabs = reinterpret_cast<HWND>(pages->NativeHandle());
+  HWND boxWindow = reinterpret_cast<HWND>(box->NativeHandle());
+  HWND listWindow = reinterpret_cast<HWND>(list->NativeHandle());
+  HWND arrows = reinterpret_cast<HWND>(upDown->NativeHandle());
+  HWND field = reinterpret_cast<HWND>(seconds->NativeHandle());
+  EXPECT_EQ(ClassOf(tabs), "SysTabControl32");
+  EXPECT_EQ(SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0), 2);
+  EXPECT_EQ(ClassOf(boxWindow), "Button");
+  EXPECT_EQ(ClassOf(listWindow), "ComboBox");
+  EXPECT_EQ(ClassOf(arrows), "msctls_updown32");
+  EXPECT_EQ(TextOf(field), "  0");
+
+  // The page lies within the tabs' frame, below the row of tabs.
+  RECT page;
+  GetWindowRect(reinterpret_cast<HWND>(first->NativeHandle()), &page);
+  MapWindowPoints(HWND_DESKTOP, tabs, reinterpret_cast<POINT*>(&page), 2);
+  EXPECT_GT(page.top, 10);
+  EXPECT_LT(page.right, 470);
+
+  SendMessageA(boxWindow, BM_CLICK, 0, 0);
+  EXPECT_TRUE(box->Checked());
+  EXPECT_EQ(SendMessageA(boxWindow, BM_GETCHECK, 0, 0), BST_CHECKED);
+  box->SetChecked(false);
+  EXPECT_EQ(SendMessageA(boxWindow, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+
+  list->SetItemIndex(1);
+  EXPECT_EQ(SendMessageA(listWindow, CB_GETCURSEL, 0, 0), 1);
+  SendMessageA(listWindow, CB_SETCURSEL, 2, 0);
+  SendMessageA(GetParent(listWindow), WM_COMMAND, MAKEWPARAM(0, CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(listWindow));
+  EXPECT_EQ(list->ItemIndex(), 2);
+  EXPECT_EQ(list->Text(), "COM2");
+  EXPECT_EQ(listChanges, 1);
+
+  NMUPDOWN down{};
+  down.hdr.hwndFrom = arrows;
+  down.hdr.code = UDN_DELTAPOS;
+  down.iDelta = -1;
+  EXPECT_EQ(SendMessageA(GetParent(arrows), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&down)), 1);
+  EXPECT_EQ(upDown->Position(), 59);
+  EXPECT_EQ(TextOf(field), " 59");
+  EXPECT_EQ(SendMessageA(arrows, UDM_GETPOS32, 0, 0), 59);
+
+  group->SetEnabled(false);
+  EXPECT_FALSE(IsWindowEnabled(boxWindow));
+  EXPECT_FALSE(IsWindowEnabled(listWindow));
+  group->SetEnabled(true);
+  EXPECT_TRUE(IsWindowEnabled(boxWindow));
+
+  SendMessageA(tabs, TCM_SETCURSEL, 1, 0);
+  NMHDR selected{tabs, 0, static_cast<UINT>(TCN_SELCHANGE)};
+  SendMessageA(GetParent(tabs), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&selected));
+  EXPECT_EQ(pages->ActivePage(), second);
+  EXPECT_EQ(tabChanges, 1);
+  EXPECT_TRUE(IsWindowVisible(reinterpret_cast<HWND>(second->NativeHandle())));
+  EXPECT_FALSE(IsWindowVisible(reinterpret_cast<HWND>(first->NativeHandle())));
+  pages->SetActivePage(first);
+  EXPECT_EQ(SendMessageA(tabs, TCM_GETCURSEL, 0, 0), 0);
+  vcl::Free(form);
 }
 
 }  // namespace

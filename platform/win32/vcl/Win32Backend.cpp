@@ -13,17 +13,25 @@
 #include <vector>
 
 #include "vcl/Buttons.h"
+#include "vcl/CheckBox.h"
 #include "vcl/ComCtrls.h"
+#include "vcl/ComboBox.h"
+#include "vcl/Dialogs.h"
 #include "vcl/ExtCtrls.h"
 #include "vcl/Forms.h"
+#include "vcl/GroupBox.h"
 #include "vcl/Memo.h"
 #include "vcl/Menus.h"
+#include "vcl/PageControl.h"
 #include "vcl/RichEdit.h"
+#include "vcl/Screen.h"
 #include "vcl/StdCtrls.h"
+#include "vcl/UpDown.h"
 
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
+#include <commdlg.h>
 #include <shellapi.h>
 // clang-format on
 
@@ -33,6 +41,8 @@ namespace {
 constexpr char kApplicationClass[] = "TApplication";
 constexpr char kContainerClass[] = "TKorvaContainer";
 constexpr char kOldProcProp[] = "KorvaOldProc";
+// The height of a drop-down list's open list, below its edit part.
+constexpr int kComboListHeight = 200;
 
 COLORREF ToColorRef(TColor color) {
   if ((color & 0xFF000000) == clSystemColor)
@@ -212,6 +222,12 @@ class Win32Backend final : public Backend {
   bool IsKeyDown(uint16_t virtualKey) override {
     return (GetAsyncKeyState(virtualKey) & 0x8000) != 0;
   }
+  bool KeyStateDown(uint16_t virtualKey) override { return GetKeyState(virtualKey) < 0; }
+  void ScreenCursorChanged(TCursor cursor) override {
+    ::SetCursor(LoadCursorA(
+        nullptr, reinterpret_cast<LPCSTR>(cursor == crHourGlass ? IDC_WAIT : IDC_ARROW)));
+  }
+  bool ExecuteOpenDialog(TOpenDialog& dialog) override;
   TPoint ScreenSize() override {
     return TPoint{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   }
@@ -240,6 +256,10 @@ class Win32Backend final : public Backend {
   void DestroyNative(TControl& control);
 
   void ApplyFont(TControl& control, Native& native);
+  void ApplyEnabled(TControl& control);
+  void FillCombo(TComboBox& combo, Native& native);
+  void BuildTabs(TPageControl& pages, Native& native);
+  void PlaceNative(TControl& control, HWND hwnd);
   void BuildRadios(TRadioGroup& group, Native& native);
   void CheckRadios(TRadioGroup& group, Native& native);
   void UpdateStatusBar(TStatusBar& bar, Native& native);
@@ -266,7 +286,8 @@ class Win32Backend final : public Backend {
 };
 
 Win32Backend::Win32Backend() : instance_(GetModuleHandleA(nullptr)) {
-  INITCOMMONCONTROLSEX common{sizeof(common), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+  INITCOMMONCONTROLSEX common{
+      sizeof(common), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_UPDOWN_CLASS};
   InitCommonControlsEx(&common);
 
   WNDCLASSEXA application{};
@@ -394,6 +415,9 @@ void Win32Backend::FormShown(TForm& form) {
     return;
   ShowWindow(hwnd, IsIconic(hwnd) ? SW_RESTORE : SW_SHOW);
   UpdateWindow(hwnd);
+  // The focus the form's show event chose, now that its windows show.
+  if (TWinControl* active = form.ActiveControl(); active && active->NativeHandle())
+    ::SetFocus(reinterpret_cast<HWND>(active->NativeHandle()));
 }
 
 void Win32Backend::FormHidden(TForm& form) {
@@ -568,7 +592,7 @@ void Win32Backend::CreateNative(TControl& control) {
   bool subclass = true;
   if (control.Visible())
     style |= WS_VISIBLE;
-  if (!control.Enabled())
+  if (!control.EffectiveEnabled())
     style |= WS_DISABLED;
 
   if (auto* button = dynamic_cast<TButton*>(&control)) {
@@ -577,6 +601,19 @@ void Win32Backend::CreateNative(TControl& control) {
   } else if (dynamic_cast<TSpeedButton*>(&control)) {
     windowClass = "BUTTON";
     style |= BS_CHECKBOX | BS_PUSHLIKE;
+  } else if (dynamic_cast<TCheckBox*>(&control)) {
+    // Not an automatic box: the class library toggles it on BN_CLICKED.
+    windowClass = "BUTTON";
+    style |= WS_TABSTOP | BS_CHECKBOX;
+  } else if (dynamic_cast<TComboBox*>(&control)) {
+    windowClass = "COMBOBOX";
+    style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
+  } else if (dynamic_cast<TUpDown*>(&control)) {
+    windowClass = UPDOWN_CLASSA;
+    style |= UDS_ARROWKEYS | UDS_NOTHOUSANDS;
+  } else if (dynamic_cast<TPageControl*>(&control)) {
+    windowClass = WC_TABCONTROLA;
+    style |= WS_TABSTOP | WS_CLIPCHILDREN;
   } else if (auto* label = dynamic_cast<TLabel*>(&control)) {
     windowClass = "STATIC";
     style |= SS_NOTIFY;
@@ -629,6 +666,7 @@ void Win32Backend::CreateNative(TControl& control) {
                               parent, nullptr, instance_, nullptr);
   if (!hwnd)
     return;
+  PlaceNative(control, hwnd);
   // Later siblings lie above earlier ones, as in the class library.
   SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   Native& native = natives_[&control];
@@ -644,6 +682,15 @@ void Win32Backend::CreateNative(TControl& control) {
 
   if (auto* speed = dynamic_cast<TSpeedButton*>(&control)) {
     SendMessageA(hwnd, BM_SETCHECK, speed->Down() ? BST_CHECKED : BST_UNCHECKED, 0);
+  } else if (auto* box = dynamic_cast<TCheckBox*>(&control)) {
+    SendMessageA(hwnd, BM_SETCHECK, box->Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
+  } else if (auto* combo = dynamic_cast<TComboBox*>(&control)) {
+    FillCombo(*combo, native);
+  } else if (auto* upDown = dynamic_cast<TUpDown*>(&control)) {
+    SendMessageA(hwnd, UDM_SETRANGE32, static_cast<WPARAM>(upDown->Min()), upDown->Max());
+    SendMessageA(hwnd, UDM_SETPOS32, 0, upDown->Position());
+  } else if (auto* pages = dynamic_cast<TPageControl*>(&control)) {
+    BuildTabs(*pages, native);
   } else if (auto* edit = dynamic_cast<TEdit*>(&control)) {
     SendMessageA(hwnd, EM_LIMITTEXT, static_cast<WPARAM>(std::max(edit->MaxLength, 0)), 0);
   } else if (auto* bar = dynamic_cast<TStatusBar*>(&control)) {
@@ -724,6 +771,90 @@ void Win32Backend::ApplyFont(TControl& control, Native& native) {
   if (native.font)
     DeleteObject(native.font);
   native.font = created;
+}
+
+void Win32Backend::ApplyEnabled(TControl& control) {
+  auto it = natives_.find(&control);
+  if (it != natives_.end() && !dynamic_cast<TRichEdit*>(&control))
+    EnableWindow(it->second.hwnd, control.EffectiveEnabled() ? TRUE : FALSE);
+  if (auto* windowed = dynamic_cast<TWinControl*>(&control)) {
+    for (TControl* child : windowed->ControlList())
+      ApplyEnabled(*child);
+  }
+}
+
+// Where a control's window goes: its bounds, but a page fills its page
+// control's display area as the native tabs measure it, and a drop-down list
+// reserves room for its open list.
+void Win32Backend::PlaceNative(TControl& control, HWND hwnd) {
+  int left = control.Left();
+  int top = control.Top();
+  int width = control.Width();
+  int height = control.Height();
+  if (auto* page = dynamic_cast<TTabSheet*>(&control)) {
+    auto tabs = page->PageControl() ? natives_.find(page->PageControl()) : natives_.end();
+    if (tabs != natives_.end()) {
+      RECT area;
+      GetClientRect(tabs->second.hwnd, &area);
+      SendMessageA(tabs->second.hwnd, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+      left = area.left;
+      top = area.top;
+      width = area.right - area.left;
+      height = area.bottom - area.top;
+    }
+  } else if (dynamic_cast<TComboBox*>(&control)) {
+    height += kComboListHeight;
+  }
+  SetWindowPos(hwnd, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32Backend::FillCombo(TComboBox& combo, Native& native) {
+  SendMessageA(native.hwnd, CB_RESETCONTENT, 0, 0);
+  for (const std::string& item : combo.Items())
+    SendMessageA(native.hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+  SendMessageA(native.hwnd, CB_SETCURSEL, static_cast<WPARAM>(combo.ItemIndex()), 0);
+}
+
+void Win32Backend::BuildTabs(TPageControl& pages, Native& native) {
+  SendMessageA(native.hwnd, TCM_DELETEALLITEMS, 0, 0);
+  for (int i = 0; i < pages.PageCount(); ++i) {
+    std::string caption = pages.Pages(i)->Caption();
+    TCITEMA item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = caption.data();
+    SendMessageA(native.hwnd, TCM_INSERTITEMA, static_cast<WPARAM>(i),
+                 reinterpret_cast<LPARAM>(&item));
+  }
+  SendMessageA(native.hwnd, TCM_SETCURSEL, static_cast<WPARAM>(pages.ActivePageIndex()), 0);
+  // The row of tabs may have grown or shrunk: the pages follow it.
+  for (int i = 0; i < pages.PageCount(); ++i) {
+    auto page = natives_.find(pages.Pages(i));
+    if (page != natives_.end())
+      PlaceNative(*pages.Pages(i), page->second.hwnd);
+  }
+}
+
+bool Win32Backend::ExecuteOpenDialog(TOpenDialog& dialog) {
+  // The filter as the dialog wants it: each '|' a NUL, and two NULs at the end.
+  std::string filter = dialog.Filter;
+  std::replace(filter.begin(), filter.end(), '|', '\0');
+  filter.append(2, '\0');
+  std::vector<char> file(32768, '\0');
+  lstrcpynA(file.data(), dialog.FileName.c_str(), static_cast<int>(file.size()));
+  OPENFILENAMEA request{};
+  request.lStructSize = sizeof request;
+  request.hwndOwner = GetActiveWindow();
+  request.lpstrFilter = dialog.Filter.empty() ? nullptr : filter.c_str();
+  request.lpstrFile = file.data();
+  request.nMaxFile = static_cast<DWORD>(file.size());
+  request.lpstrInitialDir = dialog.InitialDir.empty() ? nullptr : dialog.InitialDir.c_str();
+  request.lpstrTitle = dialog.Title.empty() ? nullptr : dialog.Title.c_str();
+  // The program's working folder stays where it was.
+  request.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOCHANGEDIR;
+  if (!GetOpenFileNameA(&request))
+    return false;
+  dialog.FileName = file.data();
+  return true;
 }
 
 void Win32Backend::BuildRadios(TRadioGroup& group, Native& native) {
@@ -849,22 +980,42 @@ void Win32Backend::Changed(TControl& control, TProperty property) {
   HWND hwnd = native.hwnd;
   switch (property) {
     case TProperty::Caption:
+      // A drop-down list shows its chosen item, not a text of its own.
+      if (dynamic_cast<TComboBox*>(&control))
+        break;
       SetWindowTextA(hwnd, control.Caption().c_str());
       InvalidateRect(hwnd, nullptr, TRUE);
       break;
     case TProperty::Bounds:
-      SetWindowPos(hwnd, nullptr, control.Left(), control.Top(), control.Width(), control.Height(),
-                   SWP_NOZORDER | SWP_NOACTIVATE);
+      PlaceNative(control, hwnd);
       if (auto* group = dynamic_cast<TRadioGroup*>(&control))
         BuildRadios(*group, native);
+      if (auto* pages = dynamic_cast<TPageControl*>(&control))
+        BuildTabs(*pages, native);
       break;
     case TProperty::Visible:
       ShowWindow(hwnd, control.Visible() ? SW_SHOWNA : SW_HIDE);
       break;
     case TProperty::Enabled:
-      if (!dynamic_cast<TRichEdit*>(&control))
-        EnableWindow(hwnd, control.Enabled() ? TRUE : FALSE);
+      ApplyEnabled(control);
       break;
+    case TProperty::Checked:
+      if (auto* box = dynamic_cast<TCheckBox*>(&control))
+        SendMessageA(hwnd, BM_SETCHECK, box->Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
+      break;
+    case TProperty::Position:
+      if (auto* upDown = dynamic_cast<TUpDown*>(&control)) {
+        SendMessageA(hwnd, UDM_SETRANGE32, static_cast<WPARAM>(upDown->Min()), upDown->Max());
+        SendMessageA(hwnd, UDM_SETPOS32, 0, upDown->Position());
+      }
+      break;
+    case TProperty::Focus: {
+      TForm* form = control.ParentForm();
+      HWND formWindow = form ? FormWindow(*form) : nullptr;
+      if (formWindow && IsWindowVisible(formWindow))
+        ::SetFocus(hwnd);
+      break;
+    }
     case TProperty::Font:
       ApplyFont(control, native);
       InvalidateRect(hwnd, nullptr, TRUE);
@@ -891,10 +1042,18 @@ void Win32Backend::Changed(TControl& control, TProperty property) {
     case TProperty::Items:
       if (auto* group = dynamic_cast<TRadioGroup*>(&control))
         BuildRadios(*group, native);
+      if (auto* combo = dynamic_cast<TComboBox*>(&control))
+        FillCombo(*combo, native);
+      if (auto* pages = dynamic_cast<TPageControl*>(&control))
+        BuildTabs(*pages, native);
       break;
     case TProperty::ItemIndex:
       if (auto* group = dynamic_cast<TRadioGroup*>(&control))
         CheckRadios(*group, native);
+      if (auto* combo = dynamic_cast<TComboBox*>(&control))
+        SendMessageA(hwnd, CB_SETCURSEL, static_cast<WPARAM>(combo->ItemIndex()), 0);
+      if (auto* pages = dynamic_cast<TPageControl*>(&control))
+        SendMessageA(hwnd, TCM_SETCURSEL, static_cast<WPARAM>(pages->ActivePageIndex()), 0);
       break;
     case TProperty::Panels:
       if (auto* bar = dynamic_cast<TStatusBar*>(&control))
@@ -956,9 +1115,16 @@ bool Win32Backend::HandleCommon(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT&
           NativeUpdate typed(*edit);
           edit->SetText(WindowText(child));
         }
-      } else if (dynamic_cast<TButton*>(control) || dynamic_cast<TSpeedButton*>(control)) {
+      } else if (dynamic_cast<TButton*>(control) || dynamic_cast<TSpeedButton*>(control) ||
+                 dynamic_cast<TCheckBox*>(control)) {
         if (code == BN_CLICKED)
           control->Click();
+      } else if (auto* combo = dynamic_cast<TComboBox*>(control)) {
+        if (code == CBN_SELCHANGE) {
+          const int index = static_cast<int>(SendMessageA(child, CB_GETCURSEL, 0, 0));
+          NativeUpdate chosen(*combo);
+          combo->SelectItem(index);
+        }
       } else if (code == STN_CLICKED) {
         control->Click();
       }
@@ -988,6 +1154,28 @@ bool Win32Backend::HandleCommon(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT&
     }
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
+      if (header->code == TCN_SELCHANGE) {
+        auto* pages = dynamic_cast<TPageControl*>(ControlOf(header->hwndFrom));
+        if (!pages)
+          return false;
+        const int index = static_cast<int>(SendMessageA(header->hwndFrom, TCM_GETCURSEL, 0, 0));
+        NativeUpdate chosen(*pages);
+        pages->SelectTab(index);
+        result = 0;
+        return true;
+      }
+      if (header->code == UDN_DELTAPOS) {
+        auto* upDown = dynamic_cast<TUpDown*>(ControlOf(header->hwndFrom));
+        if (!upDown)
+          return false;
+        const int delta = reinterpret_cast<NMUPDOWN*>(lParam)->iDelta;
+        if (delta != 0)
+          upDown->ClickButton(delta > 0 ? btNext : btPrev);
+        // The class library moved the position (or kept it): the native
+        // control follows it rather than making a change of its own.
+        result = 1;
+        return true;
+      }
       if (header->code != TTN_GETDISPINFOA)
         return false;
       auto* info = reinterpret_cast<NMTTDISPINFOA*>(lParam);
@@ -1065,7 +1253,7 @@ void Win32Backend::PaintContainer(TWinControl& control, HWND hwnd) {
     oldFont = SelectObject(dc, it->second.font);
   SetTextColor(dc, ToColorRef(control.Font().Color));
   SetBkMode(dc, TRANSPARENT);
-  if (dynamic_cast<TRadioGroup*>(&control)) {
+  if (dynamic_cast<TRadioGroup*>(&control) || dynamic_cast<TGroupBox*>(&control)) {
     // A group frame: an etched line half a text line down, the caption on it.
     TEXTMETRICA metrics{};
     GetTextMetricsA(dc, &metrics);
@@ -1151,10 +1339,28 @@ LRESULT CALLBACK Win32Backend::ChildProc(HWND hwnd, UINT msg, WPARAM wParam, LPA
     RemovePropA(hwnd, kOldProcProp);
   Win32Backend* self = current;
   TControl* control = self ? self->ControlOf(hwnd) : nullptr;
+  if (control && msg == WM_LBUTTONDOWN) {
+    // The control takes the press first (focus, capture); then the class
+    // library's handler, which may move the focus and so cancel the click.
+    const LRESULT result = old ? CallWindowProcA(old, hwnd, msg, wParam, lParam)
+                               : DefWindowProcA(hwnd, msg, wParam, lParam);
+    if (self->ControlOf(hwnd) == control) {
+      Guarded([&] {
+        control->MouseDown(mbLeft, MouseShift(wParam), LowSigned(lParam), HighSigned(lParam));
+      });
+    }
+    return result;
+  }
   if (control) {
     bool passOn = true;
     Guarded([&] {
       switch (msg) {
+        case WM_SETFOCUS:
+          if (auto* windowed = dynamic_cast<TWinControl*>(control)) {
+            NativeUpdate focused(*windowed);
+            windowed->SetFocus();
+          }
+          break;
         case WM_KEYDOWN:
           passOn = self->HandleKey(*control, wParam);
           break;
