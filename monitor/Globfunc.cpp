@@ -138,10 +138,15 @@ std::optional<std::string> ProgramFileName(std::string_view commandLine) {
   }
   static constexpr std::array<std::string_view, 7> kExtensions = {".EXE", ".COM", ".BAT", ".PIF",
                                                                   ".HLP", ".VBS", ".JS"};
+  // An extension counts only where the file name ends: at the end of the
+  // text or before a blank. "C:\MY.COMPANY\RUN.BAT" is no ".COM", "X.JSON" no ".JS".
   for (const std::string_view extension : kExtensions) {
-    const std::size_t at = upper.find(extension);
-    if (at != std::string::npos)
-      return upper.substr(0, at + extension.size());
+    for (std::size_t at = upper.find(extension); at != std::string::npos;
+         at = upper.find(extension, at + 1)) {
+      const std::size_t end = at + extension.size();
+      if (end == upper.size() || upper[end] == ' ' || upper[end] == '\t')
+        return upper.substr(0, end);
+    }
   }
   return std::nullopt;
 }

@@ -66,6 +66,21 @@ TEST(GlobfuncTest, IsExecutablePathCutsAtTheFirstExtensionOfTheTable) {
   EXPECT_FALSE(IsExecutablePath(""));
 }
 
+TEST(GlobfuncTest, AnExtensionCountsOnlyWhereTheFileNameEnds) {
+  EXPECT_EQ(ProgramFileName("C:\\my.company\\run.bat"), "C:\\MY.COMPANY\\RUN.BAT");
+  EXPECT_EQ(ProgramFileName("x.json"), std::nullopt);
+  EXPECT_EQ(ProgramFileName("x.json run.js"), "X.JSON RUN.JS");
+  EXPECT_EQ(ProgramFileName("tool.exe\t-v"), "TOOL.EXE");
+  EXPECT_EQ(ProgramFileName("c.comx c.com"), "C.COMX C.COM");
+
+  IniTestFolder folder;
+  std::filesystem::create_directories(folder.path() / "my.company");
+  IniTestFolder::Put((folder.path() / "my.company" / "run.bat").string(), "");
+  IniTestFolder::Put(folder.File("x.json"), "");
+  EXPECT_TRUE(IsExecutablePath((folder.path() / "my.company" / "run.bat").string() + " /q"));
+  EXPECT_FALSE(IsExecutablePath(folder.File("x.json")));
+}
+
 using DelayAndTuneTest = korva_test::VirtualTimeTest;
 
 TEST_F(DelayAndTuneTest, DelayMsHandlesMessagesAndMovesTimeExactly) {
