@@ -26,7 +26,8 @@
 
 namespace monitor {
 
-inline constexpr uint32_t WM_COMMEVENT = vcl::WM_USER + 0x401;
+// The main window dispatches the events under this number.
+inline constexpr uint32_t WM_COMMEVENT = 0x8401;
 
 enum TBaudrate {
   br_000110,

@@ -68,9 +68,6 @@ constexpr const char* kFtdiMissing =
     "Cannot open the USB-library ftd2xx.dll\r\n\r\n"
     "Please connect KORVA USV or reinstall driver.\r\n\r\n"
     "Finally restart application.";
-// The serial ports the link can open: COM1 to COM4.
-constexpr int32_t kSerialPortCount = 4;
-
 std::string DirectoryOf(const std::string& path) {
   const size_t slash = path.find_last_of("\\/");
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -151,6 +148,7 @@ TfrmKorvamon::TfrmKorvamon(vcl::TComponent* owner) : vcl::TForm(owner, "TfrmKorv
   BuildLayout();
   BuildMenu();
   BuildTimers();
+  BuildSerialLink();
   OnCreate = [this](vcl::TObject* sender) { FormCreate(sender); };
   OnShow = [this](vcl::TObject* sender) { FormShow(sender); };
   OnClose = [this](vcl::TObject* sender, vcl::TCloseAction& action) { FormClose(sender, action); };
@@ -265,13 +263,6 @@ void TfrmKorvamon::OpenConfiguredLink() {
   }
 }
 
-void TfrmKorvamon::OpenSerialLink(int32_t port) {
-  UsbMode = false;
-  edRead->Clear();
-  if (port > kSerialPortCount)
-    throw ELinkError(GetLangString(53) + std::to_string(port) + GetLangString(54));
-}
-
 void TfrmKorvamon::ApplyLanguageTexts() {
   SetCaption(GetLangString(30));
   lblText47->SetCaption(GetLangString(47));
@@ -300,6 +291,7 @@ void TfrmKorvamon::ApplyLanguageTexts() {
 void TfrmKorvamon::FormClose(vcl::TObject*, vcl::TCloseAction&) {
   TimerConnection->SetEnabled(false);
   TimerShutDown->SetEnabled(false);
+  CloseSerialLink();
   LogHistory(GetLangString(110));
   LogHistory(std::string(76, '*'));
   LogHistory("");
@@ -380,7 +372,7 @@ void TfrmKorvamon::WMSerialEvent(vcl::TMessage& message) {
       SCommEventChar(this);
       break;
     case 128:
-      SCommError(this);
+      SCommError(this, PostedErrorWord(message));
       break;
     default:
       break;

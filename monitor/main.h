@@ -12,6 +12,7 @@
 
 #include "monitor/Hint.h"
 #include "monitor/IndexImage.h"
+#include "monitor/Serial.h"
 #include "monitor/lang.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/System.h"
@@ -24,8 +25,7 @@
 
 namespace monitor {
 
-// Posted by the serial event thread; wParam is the event.
-inline constexpr uint32_t WM_COMMEVENT = 0x8401;
+// WM_COMMEVENT (unit Serial) is posted by the serial event thread; wParam is the event.
 // The tray icon's mouse messages; lParam is the mouse message.
 inline constexpr uint32_t WM_TRAYICON = 0x8400;
 inline constexpr int kHotKeyId = 0xB000;
@@ -110,11 +110,15 @@ class TfrmKorvamon : public vcl::TForm {
   vcl::TMenuItem* N2;
   vcl::TMenuItem* mnuBeenden;
   THHint* MZHint;
+  // The serial port of the link: 9600 8N1, RTS/CTS, frames announced by
+  // their line feed.
+  TSerial* SComm;
 
   // ---- timers (all disabled until a reaction starts them)
   vcl::TTimer* TimerConnection;
   vcl::TTimer* MessTimer;
-  // Its Tag holds the pending window-open requests, one bit per event.
+  // Its Tag holds the pending window-open requests, one bit per event
+  // (RemoveOpenRequest takes one back).
   vcl::TTimer* TimerOpen;
   vcl::TTimer* TimerAppStart;
   vcl::TTimer* TimerShutDown;
@@ -202,12 +206,45 @@ class TfrmKorvamon : public vcl::TForm {
   void WndProc(vcl::TMessage& message) override;
   void WMTrayNotify(vcl::TMessage& message);
   void WMHotKey(vcl::TMessage& message);
+  // wParam 2 reads a frame, 128 reports the line errors posted with it; the
+  // result is wParam.
   void WMSerialEvent(vcl::TMessage& message);
 
-  // ---- the device link's events and the timers of the reactions
-  void SCommEventChar(vcl::TObject*) {}
-  void SCommError(vcl::TObject*) {}
-  void TimerConnectionTimer(vcl::TObject*) {}
+  // ---- the serial link (main thread)
+  // Opens SComm on COM1..COM4 with its event thread and tells the status bar
+  // how it went. A number above the ports raises ELinkError; 0 or less names
+  // no port and is reported as a port that does not open.
+  void OpenSerialLink(int32_t port);
+  // Closes SComm, waits a second while handling messages, and reports the
+  // result in the status bar and the history. Nothing without a port number.
+  void CloseSerialLink();
+  // A frame's line feed came with at least 63 characters queued: with 84 or
+  // more queued, the whole queue is read and parsed.
+  void SCommEventChar(vcl::TObject* sender);
+  // Line errors: `errors` is the error word the event thread took from the
+  // port with its post (reading it again here would find it cleared).
+  void SCommError(vcl::TObject* sender, uint32_t errors);
+  // Empties SComm's input queue; a refusal goes to the history and edRead.
+  bool ClearSerialRx();
+
+  // ---- received text
+  // Parses one received block: the link-up bookkeeping on the first text
+  // after a start or a link loss, the watchdog's sign of life, and the frame
+  // (FrameText, FrameValid, the frame length flags, ReceivedText). Main thread.
+  bool ParseFrame(const std::string& text);
+  // Shows the charge items for 28-character frames, hides them otherwise.
+  void ShowChargeItems();
+  // The evaluation of a parsed serial frame: still to come; does nothing yet.
+  void EvaluateFrameSerial(const std::string&) {}
+  // Takes a pending window-open request back; with none left, TimerOpen stops.
+  void RemoveOpenRequest(int bit);
+
+  // ---- the timers of the watchdog and the reactions
+  // The watchdog's second: counts the ticks since the last received text and,
+  // at the first tick after a text, shows the data's state (ConnectionWord,
+  // LED_Connection, edRead). The start phase, the link loss and the silence
+  // steps are still to come.
+  void TimerConnectionTimer(vcl::TObject* sender);
   void MessTimerTimer(vcl::TObject*) {}
   void TimerOpenTimer(vcl::TObject*) {}
   void TimerAppStartTimer(vcl::TObject*) {}
@@ -229,15 +266,16 @@ class TfrmKorvamon : public vcl::TForm {
   // Hands a line to the history window; dropped while that does not exist.
   void LogHistory(const std::string& text);
 
-  // The links as the settings file chooses them. A serial port number that
-  // names no port raises ELinkError.
+  // The USB link is still to come.
   void OpenUsbLink() {}
-  void OpenSerialLink(int32_t port);
 
  private:
   void BuildLayout();
   void BuildMenu();
   void BuildTimers();
+  void BuildSerialLink();
+  // The watchdog's work at its first tick after a received text.
+  void ShowDataState();
   void RegisterSelectedHotKey();
   void OpenConfiguredLink();
   // A write to the settings file during the start was refused: the user is

@@ -1,12 +1,14 @@
 // korvamon started in the test's process: a private settings file and lock
 // folder, the guard and the seven windows made as the program entry makes
 // them, on the virtual clock and the headless backend; ended with the test.
+// Its serial ports are scripted ones: none exists until a test attaches it.
 #pragma once
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "FakeSerialPort.h"
 #include "IniTestFolder.h"
 #include "monitor/Globfunc.h"
 #include "monitor/History.h"
@@ -66,9 +68,11 @@ class KorvamonTest : public VclTest {
 
   IniTestFolder folder_;
   const std::string path_ = folder_.File("korvamon.INI");
+  FakeSerialPorts ports_;
 
  private:
   monitor::ScopedSettingsFilePath settings_{path_};
+  platform::ScopedService<platform::SerialPorts> portsGuard_{ports_};
 };
 
 }  // namespace korva_test

@@ -176,11 +176,14 @@ TEST_F(MainWindowTest, ASerialPortThatDoesNotExistIsReportedAndTheWatchdogStarts
   // The history window did not exist yet: its line was dropped.
   EXPECT_TRUE(History().empty());
 
-  for (const char* port : {"4", "0", "-3", "abc"}) {
+  // A port that is not there; no port number names "COM0".
+  for (const auto& [port, name] :
+       {std::pair{"4", "COM4"}, {"0", "COM0"}, {"-3", "COM0"}, {"abc", "COM0"}}) {
     SCOPED_TRACE(port);
     Given(std::string("[CHECK]\r\nLanguage=E\r\n[COM]\r\nCOMPORT=") + port + "\r\n");
     Restart();
-    EXPECT_TRUE(main().StatBar->Panels()[0].Text().empty());
+    EXPECT_EQ(main().StatBar->Panels()[0].Text(),
+              GetLangString(56) + name + GetLangString(58) + " Handle=$FFFFFFFF");
     EXPECT_TRUE(main().TimerConnection->Running());
   }
 }
