@@ -2,6 +2,8 @@
 // start after the about box.
 #pragma once
 
+#include <string>
+
 #include "vcl/Classes.h"
 
 namespace monitor {
@@ -10,6 +12,10 @@ class TdmUDP : public vcl::TComponent {
  public:
   explicit TdmUDP(vcl::TComponent* owner);
   ~TdmUDP() override;
+
+  // Sends a history line to every trace listener. There are none until the
+  // UDP server exists, so for now it sends nothing.
+  void SendToTracePeers(const std::string& /*line*/) {}
 };
 
 // The UDP data module while it exists.

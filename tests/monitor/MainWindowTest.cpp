@@ -25,7 +25,16 @@ using monitor::WM_TRAYICON;
 
 const std::string kProgramEnd = "KORVA DI-ZOD monitor ended";
 
-class MainWindowTest : public KorvamonTest {};
+class MainWindowTest : public KorvamonTest {
+ protected:
+  // The history's texts without their time stamps.
+  std::vector<std::string> HistoryTexts() const {
+    std::vector<std::string> texts;
+    for (const std::string& line : History())
+      texts.push_back(line.size() > 22 ? line.substr(22) : std::string());
+    return texts;
+  }
+};
 
 TEST_F(MainWindowTest, StartsItsSevenWindowsInOrderWithTheStartValues) {
   Given("[CHECK]\r\nLanguage=f\r\n");
@@ -174,7 +183,7 @@ TEST_F(MainWindowTest, ASerialPortThatDoesNotExistIsReportedAndTheWatchdogStarts
   EXPECT_TRUE(main().TimerConnection->Running());
   EXPECT_TRUE(boxes_.shown().empty());
   // The history window did not exist yet: its line was dropped.
-  EXPECT_TRUE(History().empty());
+  EXPECT_EQ(HistoryTexts(), std::vector<std::string>{GetLangString(208)});
 
   // A port that is not there; no port number names "COM0".
   for (const auto& [port, name] :
@@ -295,14 +304,15 @@ TEST_F(MainWindowTest, SettingsCommandWriteProtectsTheFileWhenTheDialogAsks) {
 }
 
 TEST_F(MainWindowTest, EndingWritesTheLastHistoryLinesOnEveryClosePath) {
-  const std::vector<std::string> lastLines = {kProgramEnd, std::string(76, '*'), ""};
   Given("[CHECK]\r\nLanguage=E\r\n");
 
   Start();
+  const std::vector<std::string> lastLines = {GetLangString(208), kProgramEnd, std::string(76, '*'),
+                                              ""};
   headless().keysDown.insert(vcl::VK_CONTROL);
   main().btnHide->Click();
   EXPECT_TRUE(vcl::Application().Terminated());
-  EXPECT_EQ(History(), lastLines);
+  EXPECT_EQ(HistoryTexts(), lastLines);
   EXPECT_FALSE(main().TimerConnection->Running());
   headless().keysDown.clear();
 
@@ -321,7 +331,7 @@ TEST_F(MainWindowTest, EndingWritesTheLastHistoryLinesOnEveryClosePath) {
       vcl::PostMessage(main().Handle(), vcl::WM_CLOSE, 0, 0);
     loop().ProcessMessages();
     EXPECT_TRUE(vcl::Application().Terminated());
-    EXPECT_EQ(History(), lastLines);
+    EXPECT_EQ(HistoryTexts(), lastLines);
     monitor::EndProgram();
   }
 }
