@@ -188,8 +188,8 @@ void TfrmHist::FormCreate(vcl::TObject* /*sender*/) {
   SetCaption(GetLangString(kTextCaption));
   btnClose->SetCaption(GetLangString(kTextClose));
   btnLogFile->SetHint(GetLangString(kTextLogFileHint));
-  // No port is open while the windows are created.
-  AddHistoryLine(HistoryStartText(0));
+  const bool serial = frmKorvamon && frmKorvamon->SComm;
+  AddHistoryLine(HistoryStartText(serial ? frmKorvamon->SComm->COMPort() : 0));
 }
 
 void TfrmHist::MemoMsgDblClick(vcl::TObject* /*sender*/) {

@@ -1,0 +1,230 @@
+// The history in the running program: stamped lines, the memo's last 101
+// lines, the log file appended without surrounding blanks, the trim to the
+// whole lines of the last 7200 bytes behind a header (and never with the log
+// file itself as the backup), a log file that cannot be written, the echo on
+// standard output, the window's texts and its editor button.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "KorvamonTestProgram.h"
+#include "TestLanguage.h"
+#include "monitor/History.h"
+#include "platform/Process.h"
+#include "platform/WallClock.h"
+
+namespace {
+
+using korva_test::IniTestFolder;
+using monitor::frmHist;
+
+const platform::LocalTime kNow{2026, 12, 8, 14, 5, 9};
+const std::string kStamp = "[08.12.2026 14:05:09]";
+
+class HistoryTest : public korva_test::KorvamonTest {
+ protected:
+  HistoryTest() {
+    language_.Set(200, "Kept %s bytes on");
+    language_.Set(202, "Editor error %s");
+    previousEcho_ = monitor::SetHistoryEcho(&echo_);
+  }
+  ~HistoryTest() override {
+    // Before the test language goes: the program frees its library.
+    monitor::EndProgram();
+    monitor::SetHistoryEcho(previousEcho_);
+  }
+
+  // The program with its log file in the test's folder.
+  void StartWith(const std::string& history8k) {
+    Given("[CHECK]\r\nLanguage=E\r\nHistoryPath=" + log_ + "\r\nHistory8k=" + history8k + "\r\n");
+    Start();
+  }
+  void Add(const std::string& text) { frmHist->AddHistoryLine(text); }
+  std::string Log() const { return IniTestFolder::Get(log_); }
+
+  korva_test::TestLanguage language_;
+  platform::ManualWallClock clock_{kNow};
+  platform::ScopedService<platform::WallClock> clockGuard_{clock_};
+  std::ostringstream echo_;
+  std::ostream* previousEcho_ = nullptr;
+  const std::string log_ = folder_.File("history.log");
+};
+
+TEST(HistoryStampTest, EveryPartHasItsDigits) {
+  EXPECT_EQ(monitor::HistoryStamp({2026, 1, 2, 3, 4, 5}), "[02.01.2026 03:04:05]");
+  EXPECT_EQ(monitor::HistoryStamp(kNow), kStamp);
+}
+
+TEST_F(HistoryTest, LinesAreStampedEchoedAndTheMemoKeepsTheLast101) {
+  StartWith("0");
+  ASSERT_EQ(History(), std::vector<std::string>{kStamp + "\tT208"});
+  for (int i = 1; i <= 101; ++i)
+    Add("line " + std::to_string(i));
+  // The 102nd line took the first one's place.
+  ASSERT_EQ(History().size(), 101u);
+  EXPECT_EQ(History().front(), kStamp + "\tline 1");
+  EXPECT_EQ(History().back(), kStamp + "\tline 101");
+
+  std::string expected = kStamp + "\tT208\n";
+  for (int i = 1; i <= 101; ++i)
+    expected += kStamp + "\tline " + std::to_string(i) + "\n";
+  EXPECT_EQ(echo_.str(), expected);
+
+  // The log file keeps every line, each ended by CR LF.
+  std::string log = kStamp + "\tT208\r\n";
+  for (int i = 1; i <= 101; ++i)
+    log += kStamp + "\tline " + std::to_string(i) + "\r\n";
+  EXPECT_EQ(Log(), log);
+
+  clock_.Set({2027, 3, 4, 23, 59, 58});
+  Add("later");
+  EXPECT_EQ(History().back(), "[04.03.2027 23:59:58]\tlater");
+}
+
+TEST_F(HistoryTest, SurroundingBlanksStayInTheMemoButNotInTheLogFile) {
+  StartWith("0");
+  Add("  on battery  \t ");
+  Add("");
+  EXPECT_EQ(History()[1], kStamp + "\t  on battery  \t ");
+  EXPECT_EQ(History()[2], kStamp + "\t");
+  EXPECT_EQ(Log(), kStamp + "\tT208\r\n" + kStamp + "\t  on battery\r\n" + kStamp + "\r\n");
+}
+
+TEST_F(HistoryTest, TrimKeepsTheWholeLinesOfTheLast7200BytesBehindAHeader) {
+  StartWith("1");
+  // 8001 bytes once the next line is added: 80 lines of 100 bytes, then 1.
+  std::string lines;
+  for (int i = 0; i < 80; ++i) {
+    std::string line = "old " + std::to_string(i) + " ";
+    line += std::string(98 - line.size(), 'x') + "\r\n";
+    lines += line;
+  }
+  IniTestFolder::Put(log_, lines.substr(0, 8001 - 27));
+  Add("abc");  // stamp, tab, text, CR LF: 27 bytes
+  const std::string before = lines.substr(0, 8001 - 27) + kStamp + "\tabc\r\n";
+  ASSERT_EQ(before.size(), 8001u);
+
+  // The kept part starts 7200 bytes before the end, inside a line: copying
+  // begins with the next line.
+  const size_t cut = before.find('\n', before.size() - 7200) + 1;
+  const std::string header = "Kept 7200 bytes on 08.12.2026 14:05\r\n\r\n";
+  EXPECT_EQ(Log(), header + before.substr(cut));
+  EXPECT_FALSE(std::filesystem::exists(folder_.File("history.BAK")));
+
+  // Below the limit again: the next lines are appended as usual.
+  Add("next");
+  EXPECT_EQ(Log(), header + before.substr(cut) + kStamp + "\tnext\r\n");
+}
+
+TEST_F(HistoryTest, TrimEdges) {
+  StartWith("0");
+  // A line that starts exactly 7200 bytes before the end is kept whole.
+  std::string log = std::string(800, 'a') + "\n";
+  for (int i = 0; i < 72; ++i)
+    log += std::string(99, static_cast<char>('0' + i % 10)) + "\n";
+  ASSERT_EQ(log.size(), 8001u);
+  IniTestFolder::Put(log_, log.substr(1));
+  EXPECT_FALSE(monitor::TrimLogFile(log_, 8000));
+  IniTestFolder::Put(log_, log);
+  ASSERT_TRUE(monitor::TrimLogFile(log_, 8000));
+  const std::string header = "Kept 7200 bytes on 08.12.2026 14:05\r\n\r\n";
+  EXPECT_EQ(Log(), header + log.substr(801));
+
+  // No line feed within the kept part: only the header remains.
+  IniTestFolder::Put(log_, std::string(9000, 'q'));
+  ASSERT_TRUE(monitor::TrimLogFile(log_, 8000));
+  EXPECT_EQ(Log(), header);
+
+  // A missing file is not trimmed.
+  EXPECT_FALSE(monitor::TrimLogFile(folder_.File("absent.log"), 8000));
+}
+
+TEST_F(HistoryTest, History8kOffNeverTrims) {
+  StartWith("0");
+  IniTestFolder::Put(log_, std::string(20000, 'x') + "\r\n");
+  Add("one more");
+  EXPECT_EQ(Log(), std::string(20000, 'x') + "\r\n" + kStamp + "\tone more\r\n");
+}
+
+TEST_F(HistoryTest, BackupIsNeverTheLogFileItself) {
+  EXPECT_EQ(monitor::LogBackupPath("C:\\korva\\korvamon.log"), "C:\\korva\\korvamon.BAK");
+  EXPECT_EQ(monitor::LogBackupPath("/var/log/korva.txt"), "/var/log/korva.BAK");
+  EXPECT_EQ(monitor::LogBackupPath("C:\\korva\\history.bak"), "C:\\korva\\history.bak.BAK");
+  EXPECT_EQ(monitor::LogBackupPath("x.BaK"), "x.BaK.BAK");
+  EXPECT_EQ(monitor::LogBackupPath("LOG"), "LOG.BAK");
+  EXPECT_EQ(monitor::LogBackupPath("h"), "h.BAK");
+
+  // A log named like a backup is trimmed to its tail, not lost.
+  const std::string log = folder_.File("history.bak");
+  std::string lines;
+  for (int i = 0; i < 100; ++i)
+    lines += "line " + std::to_string(1000 + i) + " " + std::string(88, '-') + "\r\n";
+  IniTestFolder::Put(log, lines);
+  ASSERT_TRUE(monitor::TrimLogFile(log, 8000));
+  const std::string trimmed = IniTestFolder::Get(log);
+  EXPECT_EQ(trimmed.substr(trimmed.find("\r\n\r\n") + 4), lines.substr(lines.size() - 7200));
+  EXPECT_FALSE(std::filesystem::exists(log + ".BAK"));
+}
+
+TEST_F(HistoryTest, UnwritableLogFileShowsText521AndLosesNothingElse) {
+  StartWith("1");
+  const std::string before = Log();
+  IniTestFolder::MakeReadOnly(log_);
+  Add("on battery");
+  EXPECT_EQ(main().StatBar->Panels()[0].Text(), "T521");
+  EXPECT_EQ(History().back(), kStamp + "\ton battery");
+  EXPECT_EQ(echo_.str().substr(echo_.str().rfind(kStamp)), kStamp + "\ton battery\n");
+  EXPECT_EQ(Log(), before);
+
+  // Too large as well: the backup is written beside it, the log stays as it is.
+  platform::files().SetAttributes(log_, platform::kFileAttributeArchive);
+  IniTestFolder::Put(log_, std::string(8100, 'x') + "\r\n");
+  IniTestFolder::MakeReadOnly(log_);
+  Add("again");
+  EXPECT_EQ(Log(), std::string(8100, 'x') + "\r\n");
+  EXPECT_TRUE(std::filesystem::exists(folder_.File("history.BAK")));
+
+  // A folder that does not exist.
+  Given("[CHECK]\r\nLanguage=E\r\nHistoryPath=" + folder_.File("gone/h.log") + "\r\n");
+  main().StatBar->Panels()[0].SetText("");
+  Add("nowhere");
+  EXPECT_EQ(main().StatBar->Panels()[0].Text(), "T521");
+  EXPECT_EQ(History().back(), kStamp + "\tnowhere");
+}
+
+TEST_F(HistoryTest, WindowTextsAndTheEditorButton) {
+  StartWith("0");
+  EXPECT_EQ(frmHist->Caption(), "T19");
+  EXPECT_EQ(frmHist->btnClose->Caption(), "T4");
+  EXPECT_TRUE(frmHist->btnClose->Cancel);
+  EXPECT_EQ(frmHist->btnLogFile->Hint(), "T206");
+  EXPECT_EQ(monitor::HistoryStartText(3), "T2043");
+
+  // It closes when it loses the focus.
+  frmHist->Show();
+  ASSERT_TRUE(frmHist->Showing());
+  frmHist->Deactivate();
+  EXPECT_FALSE(frmHist->Showing());
+
+  platform::RecordingProcesses processes;
+  platform::ScopedService<platform::Processes> guard(processes);
+  frmHist->btnLogFile->Click();
+  ASSERT_EQ(processes.requests().size(), 1u);
+  const platform::RecordingProcesses::Request request = processes.requests()[0];
+  EXPECT_EQ(request.verb, "");
+  EXPECT_EQ(request.file, "notepad.exe");
+  EXPECT_EQ(request.parameters, log_);
+  EXPECT_EQ(request.directory, platform::SystemDirectory());
+  EXPECT_EQ(request.showCommand, platform::kSwShowNormal);
+  EXPECT_TRUE(boxes_.shown().empty());
+
+  processes.SetResult(2);
+  frmHist->btnLogFile->Click();
+  ASSERT_EQ(boxes_.shown().size(), 1u);
+  EXPECT_EQ(boxes_.shown()[0].text, "Editor error 2");
+  EXPECT_EQ(boxes_.shown()[0].flags, platform::kMbOk | platform::kMbIconError);
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+// Starting a configured command line: where the program file ends, what its
+// folder and parameters are, and what the user is told when nothing or the
+// wrong thing can be started. No program is started: a stand-in records.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "TestLanguage.h"
+#include "monitor/ProgramStart.h"
+#include "monitor/lang.h"
+#include "platform/Process.h"
+#include "vcl/VclTestEnvironment.h"
+
+namespace {
+
+using monitor::ProgramCall;
+using monitor::RunProgram;
+using monitor::SplitCommandLine;
+
+class ProgramStartTest : public korva_test::VclTest {
+ protected:
+  ProgramStartTest() {
+    vcl::Application().SetTitle("DI-ZOD");
+    library_.Load(2);
+  }
+
+  korva_test::TestLanguage language_;
+  monitor::LanguageDll library_;
+  platform::RecordingProcesses processes_;
+  platform::ScopedService<platform::Processes> processesGuard_{processes_};
+};
+
+void ExpectCall(std::string_view commandLine, const ProgramCall& expected) {
+  SCOPED_TRACE(std::string(commandLine));
+  const std::optional<ProgramCall> call = SplitCommandLine(commandLine);
+  ASSERT_TRUE(call.has_value());
+  EXPECT_EQ(call->file, expected.file);
+  EXPECT_EQ(call->directory, expected.directory);
+  EXPECT_EQ(call->parameters, expected.parameters);
+}
+
+TEST(SplitCommandLineTest, FileFolderAndParametersAreUpperCasedAndCut) {
+  ExpectCall("c:\\programs\\tool.exe -x /y", {"TOOL.EXE", "C:\\PROGRAMS\\", "-X /Y"});
+  ExpectCall("  D:\\A B\\Run.js   word \t", {"RUN.JS", "D:\\A B\\", "WORD"});
+  ExpectCall("tool.com", {"TOOL.COM", "", ""});
+  ExpectCall("/opt/korva/notify.bat on battery", {"NOTIFY.BAT", "/OPT/KORVA/", "ON BATTERY"});
+  // The one character after the extension is skipped, whatever it is.
+  ExpectCall("a:\\x.vbs\t1", {"X.VBS", "A:\\", "1"});
+  // The table's order decides: ".EXE" before ".BAT".
+  ExpectCall("c:\\tools\\x.bat c:\\y.exe", {"Y.EXE", "C:\\TOOLS\\X.BAT C:\\", ""});
+  EXPECT_FALSE(SplitCommandLine("c:\\notes.txt").has_value());
+  EXPECT_FALSE(SplitCommandLine("").has_value());
+  EXPECT_FALSE(SplitCommandLine(" \t ").has_value());
+}
+
+TEST(ProgramStartErrorTextTest, EachKnownNumberHasItsTextAndTheRestNone) {
+  const std::pair<int, uint32_t> known[] = {{0, 72},  {2, 74},  {3, 76},  {5, 78},  {6, 80},
+                                            {8, 82},  {10, 84}, {11, 86}, {12, 88}, {13, 90},
+                                            {14, 92}, {15, 94}, {16, 96}, {19, 98}, {20, 100}};
+  for (const auto& [result, text] : known)
+    EXPECT_EQ(monitor::ProgramStartErrorText(result), text) << result;
+  for (int result : {1, 4, 7, 9, 17, 18, 21, 26, 31, 32})
+    EXPECT_EQ(monitor::ProgramStartErrorText(result), 0u) << result;
+}
+
+TEST_F(ProgramStartTest, StartsTheProgramInItsFolderWithItsParameters) {
+  EXPECT_TRUE(RunProgram("c:\\korva\\alarm.exe /quiet now"));
+  ASSERT_EQ(processes_.requests().size(), 1u);
+  const platform::RecordingProcesses::Request request = processes_.requests()[0];
+  EXPECT_EQ(request.verb, "");
+  EXPECT_EQ(request.file, "ALARM.EXE");
+  EXPECT_EQ(request.parameters, "/QUIET NOW");
+  EXPECT_EQ(request.directory, "C:\\KORVA\\");
+  EXPECT_EQ(request.showCommand, platform::kSwShowNormal);
+  EXPECT_TRUE(boxes_.shown().empty());
+}
+
+TEST_F(ProgramStartTest, NothingToStartIsSaidAndStartsNothing) {
+  EXPECT_FALSE(RunProgram(""));
+  EXPECT_TRUE(boxes_.shown().empty());
+
+  EXPECT_FALSE(RunProgram("c:\\notes.txt now"));
+  ASSERT_EQ(boxes_.shown().size(), 1u);
+  EXPECT_EQ(boxes_.shown()[0].text, "T70\r\nc:\\notes.txt now");
+  EXPECT_EQ(boxes_.shown()[0].caption, "DI-ZOD");
+  EXPECT_EQ(boxes_.shown()[0].flags, platform::kMbOk | platform::kMbIconInformation);
+  EXPECT_TRUE(processes_.requests().empty());
+}
+
+TEST_F(ProgramStartTest, AFailedStartShowsTheTextForItsNumber) {
+  processes_.SetResult(platform::kShellFileNotFound);
+  EXPECT_FALSE(RunProgram("c:\\gone.exe"));
+  processes_.SetResult(27);
+  EXPECT_FALSE(RunProgram("c:\\odd.exe"));
+  processes_.SetResult(33);
+  EXPECT_TRUE(RunProgram("c:\\fine.exe"));
+
+  ASSERT_EQ(boxes_.shown().size(), 2u);
+  EXPECT_EQ(boxes_.shown()[0].text, "T74");
+  EXPECT_EQ(boxes_.shown()[0].flags, platform::kMbOk);
+  EXPECT_EQ(boxes_.shown()[1].text, "");
+  EXPECT_EQ(processes_.requests().size(), 3u);
+}
+
+}  // namespace
