@@ -141,7 +141,7 @@ void TfrmConfig::BuildLayout() {
   TS_Allgemein = Page(this, PageControl1, "TS_Allgemein");
   gbAction = Place<vcl::TGroupBox>(this, TS_Allgemein, "gbAction", 8, 6, 604, 66);
   lab_Allgemein = Heading(this, gbAction, "lab_Allgemein", 18);
-  cbMusic = Box(this, gbAction, "cbMusic", 12, 38, 280);
+  cbMusic = Box(this, gbAction, "cbMusic", 12, 38, 580);
   cbOpen = Box(this, gbAction, "cbOpen", 12, 38, 260);
   const DelayFields general =
       Delay(this, gbAction, {"edOpenmin", "udOpenmin", "edOpensec", "udOpensec"}, 38);

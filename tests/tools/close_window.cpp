@@ -1,12 +1,18 @@
 // A user's hand for the Windows program under Wine: waits for a window of a
 // class to be shown, or closes it as its close box would (WM_CLOSE), tells
-// whether a window is there at all, and whether a hot key is taken.
+// whether a window is there at all, and whether a hot key is taken; presses a
+// button of a window and moves its tabs on.
 //
-//   close_window wait  <class> <ms>   0 when a visible window of the class shows within
-//                                     ms (and its program then waits for input)
-//   close_window close <class>        0 when WM_CLOSE was posted to one
-//   close_window gone  <class> <ms>   0 when no window of the class is left within ms
-//   close_window taken Alt+<letter>   0 when another program holds that hot key
+//   close_window wait   <class> <ms>     0 when a visible window of the class shows within
+//                                        ms (and its program then waits for input)
+//   close_window close  <class>          0 when WM_CLOSE was posted to one
+//   close_window gone   <class> <ms>     0 when no window of the class is left within ms
+//   close_window hidden <class> <ms>     0 when no window of the class shows within ms
+//   close_window taken  Alt+<letter>     0 when another program holds that hot key
+//   close_window click  <class> <text>   0 when the button with that text in a window of
+//                                        the class was pressed (as its click notifies)
+//   close_window tab    <class>          0 when the tabs in a window of the class were
+//                                        moved on to the next page (the right arrow key)
 #include <windows.h>
 
 #include <cstdio>
@@ -42,6 +48,32 @@ bool Within(DWORD ms, Condition condition) {
   }
 }
 
+// The first window below `parent` of `childClass` (and, when given, with that text).
+HWND FindDescendant(HWND parent, const char* childClass, const char* text) {
+  struct Search {
+    const char* childClass;
+    const char* text;
+    HWND found;
+  } search{childClass, text, nullptr};
+  EnumChildWindows(
+      parent,
+      [](HWND child, LPARAM data) -> BOOL {
+        auto* wanted = reinterpret_cast<Search*>(data);
+        char name[64] = {};
+        GetClassNameA(child, name, sizeof name);
+        if (lstrcmpiA(name, wanted->childClass) != 0)
+          return TRUE;
+        char caption[256] = {};
+        GetWindowTextA(child, caption, sizeof caption);
+        if (wanted->text && std::strcmp(caption, wanted->text) != 0)
+          return TRUE;
+        wanted->found = child;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -57,6 +89,27 @@ int main(int argc, char** argv) {
       return 1;
     WaitUntilIdle(windowClass, ms);
     return 0;
+  }
+  if (std::strcmp(command, "hidden") == 0)
+    return Within(ms, [&] { return !Visible(windowClass); }) ? 0 : 1;
+  if (std::strcmp(command, "click") == 0) {
+    if (argc < 4)
+      return 2;
+    // The button's notification to its parent, as a click sends it: it
+    // works whether or not the window is in the foreground.
+    HWND button = FindDescendant(FindWindowA(windowClass, nullptr), "Button", argv[3]);
+    return button && PostMessageA(GetParent(button), WM_COMMAND,
+                                  MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                                  reinterpret_cast<LPARAM>(button))
+               ? 0
+               : 1;
+  }
+  if (std::strcmp(command, "tab") == 0) {
+    HWND tabs = FindDescendant(FindWindowA(windowClass, nullptr), "SysTabControl32", nullptr);
+    return tabs && PostMessageA(tabs, WM_KEYDOWN, VK_RIGHT, 1) &&
+                   PostMessageA(tabs, WM_KEYUP, VK_RIGHT, 0xC0000001)
+               ? 0
+               : 1;
   }
   if (std::strcmp(command, "gone") == 0)
     return Within(ms, [&] { return FindWindowA(windowClass, nullptr) == nullptr; }) ? 0 : 1;

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # korvamon.exe under Wine on a virtual X display, as a user meets it: it starts,
 # shows its main window and its tray icon and holds its hot key; a screenshot
-# of the screen is kept for a person to look at; the window is closed the way a
-# user closes it, and the program must end, its tray icon and hot key gone.
+# of the screen is kept for a person to look at; its settings button opens the
+# settings dialog, whose first two pages are kept as screenshots beside the
+# first, and closing the dialog leaves the settings file as it was; the window
+# is closed the way a user closes it, and the program must end, its tray icon
+# and hot key gone.
 #
 # usage: korvamon_screenshot.sh <bin folder> <close_window.exe> <screenshot.png> <wine prefix>
 #
@@ -90,6 +93,21 @@ done
 [ "$shown" -gt 10 ] || fail "no tray icon in $png"
 echo "korvamon_screenshot: main window and tray icon in $png"
 wine "$helper" taken Alt+O || fail "the hot key Alt+O is not registered"
+
+# The settings dialog, from the main window's button ("&Settings" in English).
+shots=$(dirname "$png")
+cp "$app/korvamon.INI" "$work/settings-before.INI"
+wine "$helper" click TfrmKorvamon "&Settings" || fail "the settings button could not be pressed"
+wine "$helper" wait TfrmConfig 30000 || fail "no settings dialog within 30 s"
+import -window root "$shots/korvamon-settings-dialog.png"
+wine "$helper" tab TfrmConfig || fail "the dialog's pages could not be turned"
+wine "$helper" wait TfrmConfig 5000 || fail "the settings dialog went away"
+import -window root "$shots/korvamon-settings-battery-page.png"
+echo "korvamon_screenshot: settings dialog in $shots/korvamon-settings-dialog.png"
+wine "$helper" close TfrmConfig || fail "the settings dialog could not be closed"
+wine "$helper" hidden TfrmConfig 10000 || fail "the settings dialog stayed open"
+cmp -s "$work/settings-before.INI" "$app/korvamon.INI" ||
+  fail "closing the settings dialog changed the settings file"
 
 wine "$helper" close TfrmKorvamon || fail "the main window could not be closed"
 ended=0
