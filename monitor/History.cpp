@@ -1,7 +1,10 @@
 #include "monitor/History.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <iostream>
+#include <iterator>
+#include <vector>
 
 #include "monitor/Settings.h"
 #include "monitor/UDPInterface.h"
@@ -36,16 +39,16 @@ std::ostream*& Echo() {
   return echo;
 }
 
-std::string TwoDigits(int value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%02d", value);
+// "DD.MM.YYYY", then " HH:NN" and ":SS" as asked for.
+std::string DateTime(const platform::LocalTime& time, bool withTime, bool withSeconds) {
+  char text[64];
+  int n = std::snprintf(text, sizeof text, "%02d.%02d.%04d", time.day, time.month, time.year);
+  if (withTime && n > 0 && static_cast<size_t>(n) < sizeof text)
+    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), " %02d:%02d", time.hour,
+                       time.minute);
+  if (withSeconds && n > 0 && static_cast<size_t>(n) < sizeof text)
+    std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ":%02d", time.second);
   return text;
-}
-
-std::string Date(const platform::LocalTime& time) {
-  char year[16];
-  std::snprintf(year, sizeof year, "%04d", time.year);
-  return TwoDigits(time.day) + "." + TwoDigits(time.month) + "." + year;
 }
 
 bool IsBlankOrControl(char c) {
@@ -85,8 +88,10 @@ void ShowInStatusBar(const std::string& text) {
 }  // namespace
 
 std::string HistoryStamp(const platform::LocalTime& time) {
-  return "[" + Date(time) + " " + TwoDigits(time.hour) + ":" + TwoDigits(time.minute) + ":" +
-         TwoDigits(time.second) + "]";
+  std::string stamp = "[";
+  stamp += DateTime(time, true, true);
+  stamp += ']';
+  return stamp;
 }
 
 std::string HistoryStartText(int32_t serialPort) {
@@ -128,9 +133,10 @@ bool TrimLogFile(const std::string& path, uint64_t limit) {
   }
 
   const platform::LocalTime now = platform::wallClock().Now();
-  const std::string header = FormatLangString(kTextTrimHeader, std::to_string(keep)) + " " +
-                             Date(now) + " " + TwoDigits(now.hour) + ":" + TwoDigits(now.minute) +
-                             "\r\n\r\n";
+  std::string header = FormatLangString(kTextTrimHeader, std::to_string(keep));
+  header += ' ';
+  header += DateTime(now, true, false);
+  header += "\r\n\r\n";
   const std::string backup = LogBackupPath(path);
   if (!files.ReplaceAll(backup, header + tail->substr(from)))
     return false;
@@ -211,10 +217,14 @@ void TfrmHist::btnLogFileClick(vcl::TObject* /*sender*/) {
 }
 
 void TfrmHist::AddHistoryLine(const std::string& text) {
-  while (MemoMsg->LineCount() >= kHistoryMemoLines)
-    MemoMsg->DeleteLine(0);
   const std::string line = HistoryStamp(platform::wallClock().Now()) + "\t" + text;
-  MemoMsg->AddLine(line);
+  // One change of the memo: its oldest lines go while it holds 101 or more.
+  constexpr auto kMost = static_cast<std::ptrdiff_t>(kHistoryMemoLines);
+  std::vector<std::string> lines = MemoMsg->Lines();
+  if (std::ssize(lines) >= kMost)
+    lines.erase(lines.begin(), lines.end() - (kMost - 1));
+  lines.push_back(line);
+  MemoMsg->SetLines(std::move(lines));
 
   const std::string path = LogFilePath();
   if (!AppendLogLine(path, line))
