@@ -337,6 +337,28 @@ TEST_F(Win32BackendTest, DialogControlsAreNativeAndReportTheUsersInput) {
   EXPECT_FALSE(IsWindowVisible(reinterpret_cast<HWND>(first->NativeHandle())));
   pages->SetActivePage(first);
   EXPECT_EQ(SendMessageA(tabs, TCM_GETCURSEL, 0, 0), 0);
+
+  // A press whose handler moves the focus away is no click.
+  auto* other = new vcl::TButton(form);
+  other->SetParent(group);
+  other->SetBounds(200, 150, 75, 25);
+  box->OnMouseDown = [&](vcl::TObject*, vcl::TMouseButton, vcl::TShiftState, int x, int) {
+    if (x >= 18)
+      other->SetFocus();
+  };
+  SetForegroundWindow(reinterpret_cast<HWND>(form->Handle()));
+  auto press = [&](int x) {
+    SendMessageA(boxWindow, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 5));
+    SendMessageA(boxWindow, WM_LBUTTONUP, 0, MAKELPARAM(x, 5));
+  };
+  press(30);
+  EXPECT_FALSE(box->Checked());
+  EXPECT_TRUE(other->Focused());
+  press(5);
+  EXPECT_TRUE(box->Checked());
+  EXPECT_EQ(SendMessageA(boxWindow, BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_EQ(GetFocus(), boxWindow);
+  EXPECT_TRUE(box->Focused());
   vcl::Free(form);
 }
 
