@@ -28,13 +28,4 @@ TEST(WallClockTest, NativeClockShowsTheLocalDateAndTime) {
   FAIL() << "the clock never held still for a second";
 }
 
-TEST(WallClockTest, InstalledClockIsTheOneReadUntilItsGuardEnds) {
-  platform::ManualWallClock manual({2026, 12, 8, 14, 5, 9});
-  {
-    platform::ScopedService<platform::WallClock> guard(manual);
-    EXPECT_EQ(platform::wallClock().Now(), (platform::LocalTime{2026, 12, 8, 14, 5, 9}));
-  }
-  EXPECT_EQ(&platform::wallClock(), &platform::NativeWallClock());
-}
-
 }  // namespace
