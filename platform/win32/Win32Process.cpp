@@ -1,6 +1,7 @@
 // Programs started by the shell.
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include "platform/Process.h"
 
