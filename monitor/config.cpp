@@ -6,6 +6,7 @@
 
 #include "monitor/Globfunc.h"
 #include "monitor/IniFile.h"
+#include "monitor/ProgramStart.h"
 #include "monitor/ReactionSwitches.h"
 #include "monitor/Settings.h"
 #include "monitor/lang.h"
@@ -214,8 +215,8 @@ void TfrmConfig::ApplyFrameLengthRule() {
 }
 
 void TfrmConfig::FormClick(vcl::TObject*) {
-  // The UDP ports are shown while F1 is held; the UDP interface does not
-  // exist yet, so there is nothing to show.
+  // A click with F1 held is to show the UDP ports; the UDP data module does
+  // not offer them yet, so the click shows nothing for now.
   if (!vcl::backend().KeyStateDown(vcl::VK_F1))
     return;
 }
@@ -664,6 +665,7 @@ void TfrmConfig::TestRunProgram(const std::string& commandLine) {
     ShowInformation(GetLangString(340) + "\r\n" + commandLine);
     return;
   }
+  RunProgram(commandLine);
 }
 
 // ---------------------------------------------------------------- switches and fields

@@ -14,6 +14,7 @@
 #include "monitor/lang.h"
 #include "platform/Files.h"
 #include "platform/MessageBoxes.h"
+#include "platform/Process.h"
 #include "platform/Services.h"
 #include "vcl/Screen.h"
 
@@ -288,6 +289,27 @@ TEST_F(ConfigTest, AProgramThatIsNoProgramFileIsShownAndNothingIsSaved) {
   EXPECT_EQ(offered[0], root + "||");
   EXPECT_EQ(offered[2],
             root + "|Korva_USV.log|Logging files (*.log)|*.LOG|Text files (*.txt)|*.TXT");
+}
+
+TEST_F(ConfigTest, ATestButtonStartsItsProgramAtOnce) {
+  platform::RecordingProcesses processes;
+  platform::ScopedService<platform::Processes> processesGuard(processes);
+  Given("[CHECK]\r\nLanguage=E\r\n");
+  Start();
+  const std::string program = Program("alarm.exe");
+  Settings([&](TfrmConfig& d) {
+    d.btnTestlaufAlarm->Click();  // nothing to start
+    d.edAlarm->SetText(folder_.File("gone.exe"));
+    d.btnTestlaufAlarm->Click();
+    d.edAlarm->SetText(program + " -now");
+    d.btnTestlaufAlarm->Click();
+    d.btnAbbrechen->Click();
+  });
+  EXPECT_EQ(Texts(),
+            std::vector<std::string>{GetLangString(340) + "\r\n" + folder_.File("gone.exe")});
+  ASSERT_EQ(processes.requests().size(), 1u);
+  EXPECT_EQ(processes.requests()[0].file, "ALARM.EXE");
+  EXPECT_EQ(processes.requests()[0].parameters, "-NOW");
 }
 
 TEST_F(ConfigTest, EmptyingAProgramFieldUnticksItsStartSwitch) {

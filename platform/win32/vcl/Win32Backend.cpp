@@ -557,6 +557,10 @@ void Win32Backend::DefaultHandler(TForm& form, TMessage& message) {
     case WM_MOUSEMOVE:
       form.MouseMove(MouseShift(wParam), LowSigned(lParam), HighSigned(lParam));
       break;
+    case WM_LBUTTONUP:
+      // A click on the form's own background (its controls take theirs).
+      form.Click();
+      break;
     case WM_WINDOWPOSCHANGED: {
       RECT rect;
       if (!IsIconic(hwnd) && GetWindowRect(hwnd, &rect)) {
