@@ -234,10 +234,10 @@ class TfrmKorvamon : public vcl::TForm {
   bool ParseFrame(const std::string& text);
   // Shows the charge items for 28-character frames, hides them otherwise.
   void ShowChargeItems();
-  // The evaluation of a parsed serial frame: still to come; does nothing yet.
-  void EvaluateFrameSerial(const std::string&) {}
   // Takes a pending window-open request back; with none left, TimerOpen stops.
   void RemoveOpenRequest(int bit);
+  // Adds an event's window-open request (the event's bit) and beeps.
+  void RequestOpenWindow(uint32_t bit);
 
   // ---- the timers of the watchdog and the reactions
   // The watchdog's second: counts the ticks since the last received text and,
@@ -245,7 +245,6 @@ class TfrmKorvamon : public vcl::TForm {
   // LED_Connection, edRead). The start phase, the link loss and the silence
   // steps are still to come.
   void TimerConnectionTimer(vcl::TObject* sender);
-  void MessTimerTimer(vcl::TObject*) {}
   void TimerOpenTimer(vcl::TObject*) {}
   void TimerAppStartTimer(vcl::TObject*) {}
   void TimerShutDownTimer(vcl::TObject*) {}
@@ -281,6 +280,45 @@ class TfrmKorvamon : public vcl::TForm {
   // A write to the settings file during the start was refused: the user is
   // told, and the start goes on.
   static void ReportStartWriteFailure(const std::string& error);
+
+  // ---- the status evaluation (MainEvaluation.cpp)
+ public:
+  // A parsed frame of the serial link: a worsening counts at its third frame
+  // in a row. Main thread; the caller skips it while Evaluating is set.
+  void EvaluateFrameSerial(const std::string& frame);
+  // FrameText from the USB link: every change counts at once. Main thread;
+  // the caller skips it while Evaluating is set.
+  void EvaluateFrameUsb();
+  // The reactions: each sets its LED, label, field of StatusWord,
+  // LastMessage and history line, arms or stops its program timer and asks
+  // for (or takes back) the window's opening.
+  void SetDcState(bool ok);
+  void SetBatteryState(bool on);
+  void SetAlarmState(bool alarm);
+  void SetCharge85State(bool over, bool withTimer);
+  void SetAkkuState(bool fault);
+  // Times the ALARM phases of a blinking alarm in 100 ms steps.
+  void MessTimerTimer(vcl::TObject* sender);
+  // The shutdown sequence is still to come: the request is only counted.
+  void ShutdownWindows();
+  int ShutdownWindowsRequests = 0;
+
+ private:
+  enum class Link { Serial, Usb };
+  // Every reaction once, the rating of a long frame, the window hidden when
+  // all is well.
+  void EvaluateFirstFrame(const std::string& frame, Link link);
+  void ReadDeviceRating(const std::string& frame);
+  // The ALARM/BUFRD words and the timing of their phases.
+  void TimeAlarmPhases(const std::string& frame);
+  // Reports the battery fault at the fifth valid ALARM phase in a row.
+  void JudgeBlinking();
+  // The alarm change once a fault is reported only switches the LED.
+  void ReportAlarmChange();
+  void FinishEvaluation(const std::string& frame);
+  // Takes the opposite direction's pending open request back, or asks for
+  // the window with this direction's own bit.
+  void CancelOrRequestOpen(int own, int opposite);
 };
 
 // The main window while it exists.
