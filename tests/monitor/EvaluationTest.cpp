@@ -1,0 +1,325 @@
+// The status evaluation in the running program: the first frame's reactions
+// and device rating, the three-frame rule of the serial link against USB's
+// changes at once, the charge rule and the reactions' program timers, the
+// battery fault told from a blinking ALARM word, and the shutdown
+// acknowledgement.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "KorvamonTestProgram.h"
+#include "TestLanguage.h"
+#include "monitor/main.h"
+
+namespace {
+
+using korva_test::FakeSerialLine;
+
+// The module's frames: 21 characters, 28 with the charge word, 42 with the
+// rating and the shutdown acknowledgement.
+std::string Frame(const std::string& battery, const std::string& alarm, const std::string& dc) {
+  return battery + "\r\n" + alarm + "\r\n" + dc + "\r\n";
+}
+std::string Frame(const std::string& battery, const std::string& alarm, const std::string& dc,
+                  const std::string& charge) {
+  return Frame(battery, alarm, dc) + charge + "\r\n";
+}
+std::string LongFrame(const std::string& rating, const std::string& reply = "-----") {
+  return Frame("*****", "BUFRD", "DC_OK", "BA>85") + rating + "\r\n" + reply + "\r\n";
+}
+
+const std::string kAllWell = Frame("*****", "BUFRD", "DC_OK", "BA>85");
+
+class EvaluationTest : public korva_test::KorvamonTest {
+ protected:
+  EvaluationTest() { previousEcho_ = monitor::SetHistoryEcho(nullptr); }
+  ~EvaluationTest() override {
+    // Before the test language goes: the program frees its library.
+    monitor::EndProgram();
+    monitor::SetHistoryEcho(previousEcho_);
+  }
+
+  // The program without a port; `ini` adds the sections the test needs.
+  void StartWith(const std::string& ini = "") {
+    monitor::EndProgram();
+    Given("[CHECK]\r\nLanguage=E\r\n" + ini);
+    Start();
+    // Window requests count from the first frame on.
+    main().StartPhase = false;
+  }
+  // A block of frames arrives and is parsed and evaluated as the serial link does.
+  void Serial(const std::string& frame, int times = 1) {
+    for (int i = 0; i < times; ++i) {
+      main().ParseFrame(frame + frame + frame);
+      if (!main().Evaluating)
+        main().EvaluateFrameSerial(main().FrameText);
+    }
+  }
+  void Usb(const std::string& frame) {
+    main().ParseFrame(frame + frame + frame);
+    main().EvaluateFrameUsb();
+  }
+  // One frame every 100 ms for `ms`.
+  void Phase(const std::string& word, int ms) {
+    for (int t = 0; t < ms; t += 100) {
+      Serial(Frame("*****", word, "DC_OK", "BA>85"));
+      Advance(100);
+    }
+  }
+  void Blink(std::initializer_list<int> alarmPhases) {
+    for (int ms : alarmPhases) {
+      Phase("ALARM", ms);
+      Phase("BUFRD", 500);
+    }
+  }
+
+  // The history's texts, each line checked for its stamp.
+  std::vector<std::string> Texts() const {
+    static const std::regex stamped(R"(\[\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d\]\t(.*))");
+    std::vector<std::string> texts;
+    for (const std::string& line : History()) {
+      std::smatch match;
+      EXPECT_TRUE(std::regex_match(line, match, stamped)) << line;
+      texts.push_back(match.size() > 1 ? match[1].str() : line);
+    }
+    return texts;
+  }
+  long Count(const std::string& text) const {
+    const std::vector<std::string> texts = Texts();
+    return std::count(texts.begin(), texts.end(), text);
+  }
+  int Field(int shift) { return (main().StatusWord >> shift) & 0xF; }
+
+  korva_test::TestLanguage language_;
+  std::ostream* previousEcho_ = nullptr;
+};
+
+TEST_F(EvaluationTest, TheFirstFrameRunsEveryReactionAndHidesTheWindowWhenAllIsWell) {
+  auto line = ports_.Attach("COM1");
+  Given("[CHECK]\r\nLanguage=E\r\n[COM]\r\nCOMPORT=1\r\n");
+  Start();
+  ASSERT_TRUE(line->WaitForWaits(1));
+  ASSERT_TRUE(main().Visible());
+  const size_t before = History().size();
+  line->Receive(kAllWell + kAllWell + kAllWell);
+  ASSERT_TRUE(line->WaitForWaits(2));
+  loop().ProcessMessages();
+
+  EXPECT_EQ(main().StatusWord, 0x8822);
+  EXPECT_EQ(main().ConnectionWord, 0x0428);
+  EXPECT_FALSE(main().Visible());
+  std::vector<std::string> texts = Texts();
+  texts.erase(texts.begin(), texts.begin() + static_cast<long>(before));
+  EXPECT_EQ(texts, (std::vector<std::string>{"T14", "DC_OK / T6", "T9", "T10", "T31"}));
+  EXPECT_EQ(main().LastMessage, "T31");
+  EXPECT_EQ(main().LED_OK->PictureIndex() * 1000 + main().LED_BAT->PictureIndex() * 100 +
+                main().LED_ALARM->PictureIndex() * 10 + main().LED_FULL->PictureIndex(),
+            2002);
+  // Each condition in order took its opposite request back; only the lost
+  // link's stays for the watchdog, and nothing asked for the window.
+  EXPECT_EQ(main().TimerOpen->Tag, 8);
+  EXPECT_FALSE(main().TimerOpen->Enabled());
+  EXPECT_FALSE(main().FirstFrame || main().Evaluating);
+
+  // A 21-character module has no charge word: below 85 %, and the window stays.
+  StartWith();
+  Serial(Frame("*****", "BUFRD", "DC_OK"));
+  EXPECT_EQ(main().StatusWord, 0x8828);
+  EXPECT_TRUE(main().Visible());
+  // A module on battery with its alarm: both are requested.
+  StartWith("[ACTION]\r\nOpenWindow_Batt=1\r\nOpenWindow_Alarm=1\r\nOpenSec_Batt=9\r\n");
+  Serial(Frame("*BAT*", "ALARM", "DC_LO", "BA<85"));
+  EXPECT_EQ(main().StatusWord, 0x1488);
+  EXPECT_EQ(main().TimerOpen->Tag, 1 | 2 | 4 | 8 | 4096);
+  EXPECT_EQ(main().TimerOpen->Interval(), 9000u);
+  EXPECT_TRUE(main().Visible());
+}
+
+TEST_F(EvaluationTest, ALongFirstFrameNamesTheDeviceByItsRating) {
+  StartWith();
+  Serial(LongFrame("RTS40"));
+  EXPECT_EQ(main().DeviceName, "KORVA DI-ZOD 40");
+  EXPECT_EQ(main().lblDevice->Caption(), "KORVA DI-ZOD 40");
+
+  StartWith();
+  Serial(LongFrame("RTSxxTPS15"));
+  EXPECT_EQ(main().DeviceName, "KORVA DI-ZOD 15");
+
+  // Neither is a number: the name stands and later frames are still evaluated.
+  StartWith();
+  main().DeviceName = "KORVA DI-ZOD 6 / 15 ";
+  Serial(LongFrame("RTS??TPS-x"));
+  EXPECT_EQ(main().DeviceName, "KORVA DI-ZOD 6 / 15 ");
+  EXPECT_FALSE(main().Evaluating);
+  Serial(Frame("*****", "BUFRD", "DC_LO", "BA>85"), 3);
+  EXPECT_EQ(Count("DC_LO / T7"), 1);
+
+  // The rating is read from serial frames only.
+  StartWith();
+  Usb(LongFrame("RTS40"));
+  EXPECT_TRUE(main().ReplySeen);
+  EXPECT_NE(main().DeviceName, "KORVA DI-ZOD 40");
+}
+
+TEST_F(EvaluationTest, SerialWorseningsCountAtTheThirdFrameInARowUsbChangesAtOnce) {
+  StartWith();
+  Serial(kAllWell);
+  const std::string dcLow = Frame("*****", "BUFRD", "DC_LO", "BA>85");
+  const std::string noDc = Frame("*****", "BUFRD", "-----", "BA>85");
+  Serial(dcLow, 2);
+  Serial(kAllWell);
+  Serial(dcLow, 2);
+  Serial(noDc);
+  Serial(dcLow, 2);
+  EXPECT_EQ(Count("DC_LO / T7"), 0);
+  Serial(dcLow);
+  EXPECT_EQ(Count("DC_LO / T7"), 1);
+  EXPECT_EQ(Field(4), 8);
+  EXPECT_EQ(main().LED_OK->PictureIndex(), 0);
+  Serial(dcLow, 5);
+  Serial(kAllWell);
+  EXPECT_EQ(Count("DC_LO / T7"), 1);
+  EXPECT_EQ(Count("DC_OK / T6"), 2);
+  EXPECT_EQ(Field(4), 2);
+
+  const std::string battery = Frame("*BAT*", "BUFRD", "DC_OK", "BA>85");
+  Serial(battery, 2);
+  Serial(kAllWell);
+  EXPECT_EQ(Count("*BAT* / T8"), 0);
+  Serial(battery, 3);
+  EXPECT_EQ(Count("*BAT* / T8"), 1);
+  EXPECT_EQ(Field(8), 4);
+  EXPECT_EQ(main().LED_BAT->PictureIndex(), 1);
+  // The end of battery operation counts at its third frame too.
+  Serial(kAllWell, 2);
+  EXPECT_EQ(Count("T9"), 1);
+  Serial(kAllWell);
+  EXPECT_EQ(Count("T9"), 2);
+  EXPECT_EQ(Field(8), 8);
+
+  StartWith();
+  Usb(kAllWell);
+  Usb(battery);
+  EXPECT_EQ(Count("*BAT* / T8"), 1);
+  Usb(Frame("*BAT*", "BUFRD", "DC_LO", "BA<85"));
+  EXPECT_EQ(Count("DC_LO / T7") + Count("T32"), 2);
+  EXPECT_EQ(main().StatusWord, 0x8488);
+  Usb(kAllWell);
+  EXPECT_EQ(main().StatusWord, 0x8822);
+}
+
+TEST_F(EvaluationTest, ReactionsArmTheirProgramTimersAndTheOppositeOnesStopThem) {
+  // Commands without a program file: a timer that fires only shows text 70.
+  const std::string ini =
+      "DC_LOW_Start=1\r\nDC_LOW_ShutDown=1\r\nAlarmStart=1\r\nOver85=1\r\nUnder85=1\r\n"
+      "[START]\r\nDC_LOW=note.txt\r\nALARM=note.txt\r\nOVER85=note.txt\r\n"
+      "UNDER85=note.txt\r\nShutDownMinutes=0\r\nShutDownSeconds=0\r\nAlarmMinutes=-1\r\n"
+      "AlarmSeconds=0\r\nUnder85Minutes=1\r\nUnder85Seconds=30\r\nOver85Minutes=0\r\n"
+      "Over85Seconds=0\r\nStartMinutes=0\r\n";
+  StartWith(ini + "StartSeconds=2\r\n");
+  // The first frame's charge reaction starts no program.
+  Serial(kAllWell);
+  EXPECT_FALSE(main().TimerOver85->Enabled());
+
+  const std::string under = Frame("*****", "BUFRD", "DC_OK", "BA<85");
+  Serial(under, 2);
+  EXPECT_EQ(Field(0), 2);
+  Serial(under);
+  EXPECT_EQ(Field(0), 8);
+  EXPECT_EQ(main().LastMessage, "T32");
+  EXPECT_TRUE(main().TimerUnder85->Enabled());
+  EXPECT_EQ(main().TimerUnder85->Interval(), 90000u);
+  Serial(kAllWell, 3);
+  EXPECT_EQ(Count("T31"), 2);
+  EXPECT_FALSE(main().TimerUnder85->Enabled());
+  EXPECT_EQ(main().TimerOver85->Interval(), 100u);
+  EXPECT_TRUE(main().TimerOver85->Enabled());
+
+  // A negative delay counts as none: the floor.
+  Serial(Frame("*****", "ALARM", "DC_OK", "BA>85"));
+  EXPECT_EQ(main().TimerAlarm->Interval(), 100u);
+  EXPECT_TRUE(main().TimerAlarm->Enabled());
+  Serial(kAllWell);
+  EXPECT_FALSE(main().TimerAlarm->Enabled());
+
+  const std::string battery = Frame("*BAT*", "BUFRD", "DC_OK", "BA>85");
+  Serial(battery, 3);
+  EXPECT_EQ(main().TimerAppStart->Interval(), 2000u);
+  EXPECT_TRUE(main().TimerAppStart->Enabled());
+  EXPECT_EQ(main().TimerShutDown->Interval(), 50u);
+  EXPECT_TRUE(main().TimerShutDown->Enabled());
+  Serial(kAllWell, 3);
+  for (vcl::TTimer* timer : {main().TimerAppStart, main().TimerShutDown})
+    EXPECT_TRUE(!timer->Enabled() && timer->Interval() == 0) << timer->Name();
+
+  // Without a start delay the battery program starts at once.
+  Given(ini + "StartSeconds=0\r\n");
+  ASSERT_TRUE(BoxTexts().empty());
+  Serial(battery, 3);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"T70\r\nnote.txt"});
+  EXPECT_FALSE(main().TimerAppStart->Enabled());
+}
+
+TEST_F(EvaluationTest, FiveValidAlarmPhasesInARowAreABatteryFaultToldOnce) {
+  StartWith(
+      "Akku=1\r\n[START]\r\nAKKU=note.txt\r\nAkkuSeconds=30\r\n[ACTION]\r\nOpenWindow_Akku=1\r\n"
+      "OpenSec_Akku=30\r\n");
+  Serial(kAllWell);
+  Blink({700, 1000, 1300, 1600});
+  EXPECT_EQ(Count("T12"), 0);
+  EXPECT_EQ(Count("T11"), 4);
+  Phase("ALARM", 900);
+  Serial(kAllWell);
+  EXPECT_EQ(Count("T12"), 1);
+  EXPECT_EQ(main().LastMessage, "T12");
+  EXPECT_EQ(Field(12), 5);
+  EXPECT_TRUE(main().TimerAkku->Enabled());
+  EXPECT_EQ(main().TimerAkku->Interval(), 30000u);
+  EXPECT_TRUE(main().TimerOpen->Tag & 16);
+
+  // While it blinks on, only the LED follows the word.
+  const long alarms = Count("T11");
+  const long ready = Count("T10");
+  Blink({800, 1200});
+  Phase("ALARM", 600);
+  EXPECT_EQ(main().LED_ALARM->PictureIndex(), 3);
+  Serial(kAllWell, 24);
+  EXPECT_EQ(main().LED_ALARM->PictureIndex(), 0);
+  EXPECT_EQ(Count("T11") + Count("T10") + Count("T12"), alarms + ready + 1);
+  EXPECT_EQ(main().StatusWord & 0xE000, 0x4000);
+
+  // The 25th BUFRD frame in a row ends it.
+  Serial(kAllWell);
+  EXPECT_EQ(main().StatusWord & 0xE000, 0x8000);
+  EXPECT_FALSE(main().TimerAkku->Enabled());
+  EXPECT_FALSE(main().TimerOpen->Tag & 16);
+  EXPECT_EQ(Count("T12"), 1);
+}
+
+TEST_F(EvaluationTest, AnAlarmPhaseTooLongOrTooShortStartsTheCountAfresh) {
+  for (int outside : {2500, 300}) {
+    StartWith();
+    Serial(kAllWell);
+    Blink({700, 1000, 1300, 1600, outside, 700, 1000, 1300, 1600});
+    EXPECT_EQ(Count("T12"), 0) << outside;
+    Blink({900});
+    EXPECT_EQ(Count("T12"), 1) << outside;
+  }
+}
+
+TEST_F(EvaluationTest, TheShutdownAcknowledgementReachesTheShutdownOnEveryLaterFrame) {
+  StartWith();
+  Serial(LongFrame("RTS40", "SDREC"));
+  EXPECT_EQ(main().ShutdownWindowsRequests, 0);
+  Serial(LongFrame("RTS40"));
+  Serial(LongFrame("RTS40", "SDREC"), 2);
+  EXPECT_EQ(main().ShutdownWindowsRequests, 2);
+  EXPECT_EQ(Count("T140"), 2);
+  Usb(LongFrame("RTS40", "SDREC"));
+  EXPECT_EQ(main().ShutdownWindowsRequests, 3);
+}
+
+}  // namespace
