@@ -1,8 +1,6 @@
 // What the main window does with received text: the parse with the link-up
-// bookkeeping and the charge items, and the watchdog's look at the data one
-// second later. The frame itself is found by FindFrame (FrameParser).
-#include <algorithm>
-
+// bookkeeping and the charge items. The frame itself is found by FindFrame
+// (FrameParser); the watchdog (MainWatchdog) looks at the data a second later.
 #include "monitor/FrameParser.h"
 #include "monitor/main.h"
 
@@ -13,19 +11,6 @@ namespace {
 constexpr int kMaskAside = -800;
 // The pending window-open request of a lost link.
 constexpr int kOpenNoConnection = 8;
-
-// The data field of ConnectionWord (bits 8-11) and its values.
-constexpr int32_t kDataField = 0x0F00;
-constexpr int kDataFieldShift = 8;
-constexpr int32_t kDataAlive = 2;
-constexpr int32_t kDataInvalid = 4;
-constexpr int32_t kDataPause = 8;
-
-// LED_Connection's cells.
-constexpr int kLedOff = 0;
-constexpr int kLedYellow = 1;
-constexpr int kLedGreen = 2;
-constexpr int kLedRed = 3;
 
 }  // namespace
 
@@ -78,43 +63,6 @@ void TfrmKorvamon::RemoveOpenRequest(int bit) {
   TimerOpen->Tag &= ~bit;
   if (TimerOpen->Tag == 0)
     TimerOpen->SetEnabled(false);
-}
-
-void TfrmKorvamon::TimerConnectionTimer(vcl::TObject*) {
-  ++WatchdogTicks;
-  if (WatchdogTicks == 1)
-    ShowDataState();
-}
-
-void TfrmKorvamon::ShowDataState() {
-  LinkOk = true;
-  UsbRetries = 0;
-  TimerVerbindung->SetEnabled(false);
-  RemoveOpenRequest(kOpenNoConnection);
-
-  // While valid frames arrive the field alternates 2 and 8, so the link's
-  // OPC item alternates too; texts without a frame settle on 4.
-  const int32_t field = (ConnectionWord & kDataField) >> kDataFieldShift;
-  const int32_t next = (field & 0xD) == 0 ? kDataPause : FrameValid ? kDataAlive : kDataInvalid;
-  ConnectionWord = (ConnectionWord & ~kDataField) | (next << kDataFieldShift);
-
-  const int cell = LED_Connection->PictureIndex();
-  if (cell == kLedGreen || cell > kLedRed)
-    LED_Connection->SetPictureIndex(kLedOff);
-  else
-    LED_Connection->SetPictureIndex(FrameValid ? kLedGreen : kLedYellow);
-
-  if (FrameValid) {
-    if (btnUpDown->Down()) {
-      std::replace(FrameText.begin(), FrameText.end(), '\n', '-');
-      std::replace(FrameText.begin(), FrameText.end(), '\r', '-');
-      edRead->SetText(FrameText);
-    }
-  } else {
-    if (btnUpDown->Down())
-      edRead->Clear();
-    ReceivedText.clear();
-  }
 }
 
 }  // namespace monitor

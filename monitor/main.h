@@ -239,20 +239,7 @@ class TfrmKorvamon : public vcl::TForm {
   // Adds an event's window-open request (the event's bit) and beeps.
   void RequestOpenWindow(uint32_t bit);
 
-  // ---- the timers of the watchdog and the reactions
-  // The watchdog's second: counts the ticks since the last received text and,
-  // at the first tick after a text, shows the data's state (ConnectionWord,
-  // LED_Connection, edRead). The start phase, the link loss and the silence
-  // steps are still to come.
-  void TimerConnectionTimer(vcl::TObject* sender);
-  void TimerOpenTimer(vcl::TObject*) {}
-  void TimerAppStartTimer(vcl::TObject*) {}
-  void TimerShutDownTimer(vcl::TObject*) {}
-  void TimerVerbindungTimer(vcl::TObject*) {}
-  void TimerAlarmTimer(vcl::TObject*) {}
-  void TimerAkkuTimer(vcl::TObject*) {}
-  void TimerOver85Timer(vcl::TObject*) {}
-  void TimerUnder85Timer(vcl::TObject*) {}
+  // Never started; kept for the timer it handles.
   void TimerScanOPCServerTimer(vcl::TObject*) {}
 
   // Makes the window visible and brings it to the front.
@@ -319,6 +306,42 @@ class TfrmKorvamon : public vcl::TForm {
   // Takes the opposite direction's pending open request back, or asks for
   // the window with this direction's own bit.
   void CancelOrRequestOpen(int own, int opposite);
+
+  // ---- the watchdog and the reactions (MainWatchdog.cpp, MainReactions.cpp)
+ public:
+  // The watchdog's second: the start phase of the first six ticks, then the
+  // ticks since the last received text: the data's state at the first, the
+  // link lost at the fourth (serial; USB closes and retries), the device
+  // state unknown at every fifth from the tenth on.
+  void TimerConnectionTimer(vcl::TObject* sender);
+  // The delay after the first pending window-open request is over: the
+  // window is shown or brought to the front, and nothing is pending any more.
+  void TimerOpenTimer(vcl::TObject* sender);
+  // Makes the window the foreground window, also when another program's is.
+  void BringToForeground();
+  // The program timers: each stops and starts its event's command line.
+  void TimerAppStartTimer(vcl::TObject* sender);
+  void TimerVerbindungTimer(vcl::TObject* sender);
+  void TimerAlarmTimer(vcl::TObject* sender);
+  void TimerAkkuTimer(vcl::TObject* sender);
+  void TimerOver85Timer(vcl::TObject* sender);
+  void TimerUnder85Timer(vcl::TObject* sender);
+  // The battery time is over: the module is told and Windows shut down, or
+  // only Windows shut down, as the settings say.
+  void TimerShutDownTimer(vcl::TObject* sender);
+  // Telling the module that the PC goes down is still to come; does nothing yet.
+  void SignalShutdownToModule() {}
+  // The USB link is still to come; closing it does nothing yet.
+  void CloseUsbLink() {}
+
+ private:
+  // The watchdog's first six ticks: the window hidden at the fifth when all
+  // is well, the version in the caption at the sixth.
+  void RunStartPhase();
+  // No text for four seconds (serial) or four USB retries.
+  void DeclareLinkLost();
+  // Long silence: the device's state is no longer known.
+  void MarkSilence();
 };
 
 // The main window while it exists.

@@ -1,0 +1,324 @@
+// The reactions on the virtual clock: window-open requests (dropped during
+// the first four ticks, their tune, TimerOpen's delay and what is still
+// pending when it fires), the program timers with their command lines, the
+// no-connection program after a lost link, delays that are negative or
+// huge, the shutdown timer's hand-off, and battery operation reaching its
+// program through the evaluation of frames from a scripted serial port.
+// Programs are never started: a stand-in records each request.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "KorvamonTestProgram.h"
+#include "TestLanguage.h"
+#include "monitor/config.h"
+#include "platform/Process.h"
+
+namespace {
+
+using korva_test::FakeSerialLine;
+using Request = platform::RecordingProcesses::Request;
+
+constexpr uint32_t kLongestDelayMs = 2147483647;
+
+std::string Block(const std::string& frame, int count) {
+  std::string block;
+  for (int i = 0; i < count; ++i)
+    block += frame;
+  return block;
+}
+// 21-character frames, four to a block as the link reads them.
+const std::string kMains = Block("*****\r\nBUFRD\r\nDC_OK\r\n", 4);
+const std::string kBattery = Block("*BAT*\r\nBUFRD\r\nDC_LO\r\n", 4);
+
+class ReactionsTest : public korva_test::KorvamonTest {
+ protected:
+  // Starts with these settings lines besides the language and the port.
+  void StartWith(const std::string& settings, const std::string& port = "0") {
+    monitor::EndProgram();
+    // One [CHECK] section: a second one would not be read.
+    std::string ini = "[COM]\r\nCOMPORT=" + port + "\r\n" + settings;
+    const size_t check = ini.find("[CHECK]\r\n");
+    if (check == std::string::npos)
+      ini += "[CHECK]\r\nLanguage=E\r\n";
+    else
+      ini.insert(check + 9, "Language=E\r\n");
+    Given(ini);
+    Start();
+    start_ = loop().NowMs();
+  }
+  void StartOnCom1(const std::string& settings) {
+    line_ = ports_.Attach("COM1");
+    StartWith(settings, "1");
+    ASSERT_TRUE(line_->WaitForWaits(waits_ = 1));
+  }
+  void At(uint64_t ms) {
+    const uint64_t now = loop().NowMs();
+    ASSERT_GE(start_ + ms, now);
+    Advance(static_cast<uint32_t>(start_ + ms - now));
+  }
+  void Arrive(const std::string& bytes) {
+    line_->Receive(bytes);
+    ASSERT_TRUE(line_->WaitForWaits(++waits_));
+    loop().ProcessMessages();
+  }
+  // Mains frames every second from 0.5 s on.
+  void OnMainsUntil(uint64_t last) {
+    for (uint64_t at = 500; at <= last; at += 1000) {
+      At(at);
+      Arrive(kMains);
+    }
+  }
+  // Past the start phase's first four ticks, in which requests are dropped.
+  // With no port the link is lost at the fourth; nothing here asks for that.
+  void PastTheDeafTicks() { At(4500); }
+  size_t HistoryCount(const std::string& text) const {
+    size_t count = 0;
+    for (const std::string& line : History())
+      count += line.ends_with(text) ? 1 : 0;
+    return count;
+  }
+  std::vector<uint32_t> Frequencies() const {
+    std::vector<uint32_t> frequencies;
+    for (const auto& tone : sound_.tones())
+      frequencies.push_back(tone.frequencyHz);
+    return frequencies;
+  }
+
+  korva_test::TestLanguage language_;
+  platform::RecordingProcesses processes_;
+  std::shared_ptr<FakeSerialLine> line_;
+  int waits_ = 0;
+  uint64_t start_ = 0;
+
+ private:
+  platform::ScopedService<platform::Processes> processesGuard_{processes_};
+};
+
+void ExpectStarted(const std::vector<Request>& requests, const std::string& file,
+                   const std::string& directory, const std::string& parameters) {
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].file, file);
+  EXPECT_EQ(requests[0].directory, directory);
+  EXPECT_EQ(requests[0].parameters, parameters);
+}
+
+TEST_F(ReactionsTest, ALinkNeverHeardFromIsLostAtTheFourthTickAndOpensTheWindowWithItsTune) {
+  StartWith("[ACTION]\r\nOpenWindow_NoConn=1\r\nPlaySound=1\r\n");
+  main().Hide();
+  At(2500);
+  main().RequestOpenWindow(8);
+  EXPECT_EQ(main().TimerOpen->Tag, 0);
+  At(3999);
+  EXPECT_TRUE(sound_.tones().empty());
+  EXPECT_EQ(HistoryCount("T13"), 0u);
+
+  At(4000);
+  EXPECT_EQ(HistoryCount("T13"), 1u);
+  const std::vector<platform::RecordingSound::Tone> tones = sound_.tones();
+  EXPECT_EQ(Frequencies(), (std::vector<uint32_t>{750, 675, 525, 675, 525}));
+  ASSERT_EQ(tones.size(), 5u);
+  for (size_t i = 0; i < 4; ++i)
+    EXPECT_EQ(tones[i].durationMs, 150u);
+  EXPECT_EQ(tones[4].durationMs, 350u);
+  // The window's delay of 0 s runs as 100 ms: it opened while the tune played.
+  EXPECT_TRUE(main().Visible());
+  EXPECT_EQ(main().TimerOpen->Tag, 0);
+  EXPECT_FALSE(main().TimerOpen->Enabled());
+}
+
+TEST_F(ReactionsTest, TimerOpenKeepsItsFirstDelayAndOpensOnlyForWhatIsStillPending) {
+  StartWith(
+      "[ACTION]\r\nOpenWindow_Batt=1\r\nOpenWindow_Alarm=1\r\nOpenSec_Batt=5\r\n"
+      "OpenMin_Alarm=0\r\nOpenSec_Alarm=1\r\n");
+  PastTheDeafTicks();
+  main().Hide();
+
+  // DC input events and events whose box is not ticked add nothing.
+  for (uint32_t bit : {1u, 128u, 16u, 8u})
+    main().RequestOpenWindow(bit);
+  EXPECT_EQ(main().TimerOpen->Tag, 0);
+  EXPECT_FALSE(main().TimerOpen->Enabled());
+  EXPECT_TRUE(sound_.tones().empty());
+
+  main().RequestOpenWindow(2);
+  main().RequestOpenWindow(4);
+  EXPECT_EQ(main().TimerOpen->Tag, 2 | 4);
+  EXPECT_EQ(main().TimerOpen->Interval(), 5000u);
+  // Both events ended before the delay was over: the window stays hidden.
+  main().RemoveOpenRequest(2);
+  main().RemoveOpenRequest(4);
+  EXPECT_FALSE(main().TimerOpen->Enabled());
+  Advance(6000);
+  EXPECT_FALSE(main().Visible());
+
+  main().RequestOpenWindow(512);
+  EXPECT_EQ(main().TimerOpen->Interval(), 1000u);
+  Advance(999);
+  EXPECT_FALSE(main().Visible());
+  Advance(1);
+  EXPECT_TRUE(main().Visible());
+  EXPECT_EQ(main().TimerOpen->Tag, 0);
+
+  // A visible window is brought to the front.
+  headless().broughtToFront.clear();
+  main().RequestOpenWindow(256);
+  Advance(5000);
+  EXPECT_EQ(headless().broughtToFront, std::vector<std::string>{"TfrmKorvamon"});
+  EXPECT_FALSE(main().TimerOpen->Enabled());
+}
+
+TEST_F(ReactionsTest, DelaysCountNegativesAsZeroAndCapHugeValuesInsteadOfWrapping) {
+  // 134217728 minutes are 2^32 x 1875 ms: in 32 bits they would wrap to 0.
+  struct Case {
+    const char* minutes;
+    const char* seconds;
+    uint32_t openMs;
+    uint32_t noConnectMs;
+  };
+  for (const Case c : {Case{"0", "-30", 100, 300}, Case{"-2", "0", 100, 300},
+                       Case{"134217728", "0", kLongestDelayMs, kLongestDelayMs},
+                       Case{"0", "2147483647", kLongestDelayMs, kLongestDelayMs}}) {
+    SCOPED_TRACE(std::string(c.minutes) + " min " + c.seconds + " s");
+    const std::string pair = std::string(c.minutes) + "\r\n";
+    StartWith(
+        "[CHECK]\r\nNoConnect=1\r\n[START]\r\nNOCONNECT=c:\\nolink.exe\r\n"
+        "VerbindungMinutes=" +
+        pair + "VerbindungSeconds=" + c.seconds +
+        "\r\n"
+        "[ACTION]\r\nOpenWindow_NoConn=1\r\nOpenMin_NoConn=" +
+        pair + "OpenSec_NoConn=" + c.seconds + "\r\n");
+    processes_.Clear();
+    main().Hide();
+    At(4000);  // the link is lost
+    EXPECT_EQ(main().TimerOpen->Interval(), c.openMs);
+    EXPECT_EQ(main().TimerVerbindung->Interval(), c.noConnectMs);
+    EXPECT_TRUE(main().TimerOpen->Running() && main().TimerVerbindung->Running());
+    At(4000 + 300);
+    EXPECT_EQ(main().Visible(), c.openMs == 100);
+    EXPECT_EQ(processes_.requests().size(), c.noConnectMs == 300 ? 1u : 0u);
+  }
+}
+
+TEST_F(ReactionsTest, TheNoConnectionProgramStartsOnceAfterItsDelayUnlessTheLinkReturns) {
+  const std::string settings =
+      "[CHECK]\r\nNoConnect=1\r\n[START]\r\nNOCONNECT=C:\\Korva\\Tools\\nolink.exe -q\r\n";
+  StartWith(settings);
+  // Without delay keys the program waits 30 s after the loss.
+  At(33999);
+  EXPECT_TRUE(processes_.requests().empty());
+  At(34000);
+  ExpectStarted(processes_.requests(), "NOLINK.EXE", "C:\\KORVA\\TOOLS\\", "-Q");
+  EXPECT_FALSE(main().TimerVerbindung->Enabled());
+  At(90000);
+  EXPECT_EQ(processes_.requests().size(), 1u);
+
+  // A text before the delay is over stops it at the watchdog's next tick.
+  processes_.Clear();
+  StartWith(settings + "VerbindungSeconds=10\r\n");
+  At(8500);
+  main().ParseFrame(kMains);
+  At(9000);
+  EXPECT_FALSE(main().TimerVerbindung->Enabled());
+  // Lost again at 12 s: only that loss's delay runs out.
+  At(21999);
+  EXPECT_TRUE(processes_.requests().empty());
+  At(22000);
+  EXPECT_EQ(processes_.requests().size(), 1u);
+}
+
+TEST_F(ReactionsTest, EachProgramTimerFiresOnceWithItsOwnCommandLine) {
+  StartWith(
+      "[START]\r\nDC_LOW=c:\\saved\\battery.exe\r\nALARM=c:\\korva\\alarm.exe -a\r\n"
+      "AKKU=d:\\scripts\\akku.js now\r\nOVER85=c:\\korva\\full.bat\r\n"
+      "UNDER85=c:\\korva\\low.vbs  x  \r\n");
+  // The battery program is the dialog's field as it stands, saved or not.
+  monitor::frmConfig->edDC_LOW->SetText("c:\\typed\\battery.com /now");
+  struct Case {
+    vcl::TTimer* timer;
+    Request expected;
+  };
+  const Case cases[] = {
+      {main().TimerAppStart, {"", "BATTERY.COM", "/NOW", "C:\\TYPED\\", 1}},
+      {main().TimerAlarm, {"", "ALARM.EXE", "-A", "C:\\KORVA\\", 1}},
+      {main().TimerAkku, {"", "AKKU.JS", "NOW", "D:\\SCRIPTS\\", 1}},
+      {main().TimerOver85, {"", "FULL.BAT", "", "C:\\KORVA\\", 1}},
+      {main().TimerUnder85, {"", "LOW.VBS", "X", "C:\\KORVA\\", 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.timer->Name());
+    processes_.Clear();
+    c.timer->SetInterval(300);
+    c.timer->SetEnabled(true);
+    Advance(1000);
+    EXPECT_FALSE(c.timer->Enabled());
+    ExpectStarted(processes_.requests(), c.expected.file, c.expected.directory,
+                  c.expected.parameters);
+  }
+}
+
+TEST_F(ReactionsTest, TheShutdownTimerHandsOverAsTheSettingsSay) {
+  struct Case {
+    const char* settings;
+    int shutdowns;
+  };
+  // Signalling the module first is still to come: that way shuts nothing down yet.
+  for (const Case c :
+       {Case{"[CHECK]\r\nDC_LOW_ShutDown=1\r\n[ACTION]\r\nShutdownSignal=0\r\n", 1},
+        Case{"[CHECK]\r\nDC_LOW_ShutDown=0\r\n[ACTION]\r\nShutdownSignal=1\r\n", 0},
+        Case{"[CHECK]\r\nDC_LOW_ShutDown=1\r\n[ACTION]\r\nShutdownSignal=1\r\n", 0}}) {
+    SCOPED_TRACE(c.settings);
+    StartWith(c.settings);
+    main().TimerShutDown->SetInterval(50);
+    main().TimerShutDown->SetEnabled(true);
+    Advance(500);
+    EXPECT_FALSE(main().TimerShutDown->Enabled());
+    EXPECT_EQ(main().ShutdownWindowsRequests, c.shutdowns);
+  }
+}
+
+TEST_F(ReactionsTest, BatteryOperationStartsItsProgramOnceAfterTheStartDelayUnlessItEndsFirst) {
+  const std::string settings =
+      "[CHECK]\r\nDC_LOW_Start=1\r\nDC_LOW_ShutDown=0\r\n"
+      "[START]\r\nDC_LOW=C:\\Program Files\\Korva\\save.exe /quick  now\r\n"
+      "StartMinutes=0\r\nStartSeconds=2\r\n";
+  StartOnCom1(settings);
+  OnMainsUntil(4500);
+  // Battery operation counts at its third frame in a row.
+  for (uint64_t at : {5000u, 5500u, 6000u}) {
+    At(at);
+    Arrive(kBattery);
+  }
+  EXPECT_TRUE(main().OnBattery);
+  EXPECT_EQ(main().TimerAppStart->Interval(), 2000u);
+  At(7999);
+  EXPECT_TRUE(processes_.requests().empty());
+  At(8000);
+  ExpectStarted(processes_.requests(), "SAVE.EXE", "C:\\PROGRAM FILES\\KORVA\\", "/QUICK  NOW");
+  for (uint64_t at = 8500; at <= 12000; at += 500) {
+    At(at);
+    Arrive(kBattery);
+  }
+  EXPECT_EQ(processes_.requests().size(), 1u);
+
+  // Back on mains (three frames) before the two seconds are over.
+  processes_.Clear();
+  StartOnCom1(settings);
+  OnMainsUntil(4500);
+  for (uint64_t at : {5000u, 5500u, 6000u}) {
+    At(at);
+    Arrive(kBattery);
+  }
+  ASSERT_TRUE(main().TimerAppStart->Enabled());
+  for (uint64_t at : {6500u, 7000u, 7500u}) {
+    At(at);
+    Arrive(kMains);
+  }
+  EXPECT_FALSE(main().OnBattery);
+  EXPECT_FALSE(main().TimerAppStart->Enabled());
+  At(20000);
+  EXPECT_TRUE(processes_.requests().empty());
+}
+
+}  // namespace

@@ -1,0 +1,187 @@
+// The connection watchdog on the virtual clock: the data field's alternation
+// while frames arrive over a scripted serial port, the link lost at the
+// fourth silent tick, the device state unknown every fifth tick from the
+// tenth, the link's return at the next text, the start phase's hiding and
+// caption, and the USB link's slower way to a loss.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "KorvamonTestProgram.h"
+#include "TestLanguage.h"
+#include "monitor/Info.h"
+
+namespace {
+
+using korva_test::FakeSerialLine;
+
+// Four frames of the module at rest: one block as the link reads it.
+const std::string kRestBlock = [] {
+  std::string block;
+  for (int i = 0; i < 4; ++i)
+    block += "*****\r\nBUFRD\r\nDC_OK\r\n";
+  return block;
+}();
+
+class WatchdogTest : public korva_test::KorvamonTest {
+ protected:
+  void StartOn(const std::string& port) {
+    monitor::EndProgram();
+    Given("[CHECK]\r\nLanguage=E\r\n[COM]\r\nCOMPORT=" + port + "\r\n");
+    Start();
+    start_ = loop().NowMs();
+  }
+  void StartOnCom1() {
+    line_ = ports_.Attach("COM1");
+    StartOn("1");
+    ASSERT_TRUE(line_->WaitForWaits(waits_ = 1));
+  }
+  // Lets the virtual clock run to `ms` after the start.
+  void At(uint64_t ms) {
+    const uint64_t now = loop().NowMs();
+    ASSERT_GE(start_ + ms, now);
+    Advance(static_cast<uint32_t>(start_ + ms - now));
+  }
+  // A block arrives on COM1 and the event thread's post is handled.
+  void Arrive(const std::string& bytes) {
+    line_->Receive(bytes);
+    ASSERT_TRUE(line_->WaitForWaits(++waits_));
+    loop().ProcessMessages();
+  }
+  size_t HistoryCount(const std::string& text) const {
+    size_t count = 0;
+    for (const std::string& line : History())
+      count += line.ends_with(text) ? 1 : 0;
+    return count;
+  }
+
+  korva_test::TestLanguage language_;
+  std::shared_ptr<FakeSerialLine> line_;
+  int waits_ = 0;
+  uint64_t start_ = 0;
+};
+
+TEST_F(WatchdogTest, SerialLinkAlternatesIsLostAtTheFourthSilentTickGoesSilentAndReturns) {
+  StartOnCom1();
+  // A frame every second, half a second before each tick, the last at 10.5 s.
+  for (int second = 0; second <= 10; ++second) {
+    At(second * 1000 + 500);
+    if (second > 0) {
+      const bool odd = second % 2 == 1;
+      EXPECT_EQ(main().ConnectionWord, odd ? 0x0228 : 0x0828) << "at " << second << " s";
+      EXPECT_EQ(main().LED_Connection->PictureIndex(), odd ? 2 : 0) << "at " << second << " s";
+    }
+    Arrive(kRestBlock);
+  }
+  At(13999);
+  EXPECT_EQ(main().ConnectionWord, 0x0228);
+  EXPECT_EQ(HistoryCount("T13"), 0u);
+
+  At(14000);
+  EXPECT_EQ(main().ConnectionWord, 0x0111);
+  EXPECT_EQ(main().LastMessage, "T13");
+  EXPECT_EQ(main().lblSeriell->Caption(), "T13");
+  EXPECT_EQ(HistoryCount("T13"), 1u);
+  EXPECT_TRUE(main().DeviceName.empty() && main().lblDevice->Caption().empty());
+  EXPECT_EQ(main().LED_Connection->PictureIndex(), 3);
+  EXPECT_EQ(main().pnlMask->Left(), 0);
+  EXPECT_FALSE(main().LinkUp || main().LinkOk || main().FrameValid);
+  EXPECT_TRUE(main().ReceivedText.empty() && main().FrameText.empty());
+
+  At(19999);
+  EXPECT_EQ(main().ConnectionWord, 0x0111);
+  EXPECT_NE(main().StatusWord, 0x8888);
+  // Each silence step writes the unknown state again, every five seconds.
+  for (uint64_t step : {20000u, 25000u, 30000u}) {
+    main().StatusWord = 0x1234;
+    main().ConnectionWord = 0;
+    main().ReceivedText = "stale";
+    At(step - 1);
+    EXPECT_EQ(main().StatusWord, 0x1234) << "before " << step;
+    At(step);
+    EXPECT_EQ(main().StatusWord, 0x8888) << "at " << step;
+    EXPECT_EQ(main().ConnectionWord, 0x0188) << "at " << step;
+    EXPECT_TRUE(main().ReceivedText.empty());
+  }
+  // The loss is reported once per silence.
+  EXPECT_EQ(HistoryCount("T13"), 1u);
+
+  At(31500);
+  Arrive(kRestBlock);
+  EXPECT_EQ(main().ConnectionWord, 0x0428);
+  EXPECT_EQ(main().LastMessage, "T14");
+  EXPECT_EQ(HistoryCount("T14"), 2u);
+  At(32000);
+  EXPECT_EQ(main().ConnectionWord, 0x0228);
+  EXPECT_EQ(main().LED_Connection->PictureIndex(), 2);
+}
+
+TEST_F(WatchdogTest, TheStartPhaseHidesAWellWindowAtTheFifthTickAndNamesTheVersionAtTheSixth) {
+  struct Case {
+    bool onBattery;
+    bool hidden;
+  };
+  for (const Case c : {Case{false, true}, Case{true, false}}) {
+    StartOn("0");
+    const std::string caption = main().Caption();
+    // Texts keep the link alive; the device's state is set as an evaluation would.
+    for (int second = 0; second < 5; ++second) {
+      At(second * 1000 + 500);
+      main().ParseFrame(kRestBlock);
+    }
+    main().DcOk = true;
+    main().OnBattery = c.onBattery;
+    main().Show();
+    At(4999);
+    EXPECT_TRUE(main().Visible());
+    At(5000);
+    EXPECT_EQ(main().Visible(), !c.hidden) << "on battery: " << c.onBattery;
+    EXPECT_EQ(main().Caption(), caption);
+    EXPECT_TRUE(main().StartPhase);
+
+    At(6000);
+    EXPECT_FALSE(main().StartPhase);
+    const monitor::TfrmInfo* info = nullptr;
+    for (int i = 0; i < vcl::Application().ComponentCount() && !info; ++i)
+      info = dynamic_cast<monitor::TfrmInfo*>(vcl::Application().Components(i));
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(main().InfoVersion, info->VersionText());
+    EXPECT_EQ(main().InfoDate, info->FileDateText());
+    EXPECT_EQ(main().Caption(),
+              caption + "  (" + info->VersionText() + " - " + info->FileDateText() + ")");
+    // The start phase is over: a later well state no longer hides the window.
+    main().Show();
+    At(12000);
+    EXPECT_TRUE(main().Visible());
+  }
+}
+
+TEST_F(WatchdogTest, AUsbLinkIsClosedAtTheFourthTickAndLostAtItsFourthRetry) {
+  StartOn("0");
+  main().UsbMode = true;
+  At(500);
+  main().ParseFrame(kRestBlock);
+  At(4000);
+  EXPECT_EQ(main().LED_Connection->PictureIndex(), 1);
+  EXPECT_NE(main().ConnectionWord, 0x0111);
+  // Retries at 6, 11, 16 and 21 s; silence steps at 10, 15 and 20 s between.
+  At(16000);
+  EXPECT_EQ(main().UsbRetries, 3);
+  At(20999);
+  EXPECT_EQ(main().ConnectionWord, 0x0188);
+  EXPECT_EQ(HistoryCount("T13"), 0u);
+  At(21000);
+  EXPECT_EQ(main().ConnectionWord, 0x0111);
+  EXPECT_EQ(main().LED_Connection->PictureIndex(), 3);
+  EXPECT_EQ(HistoryCount("T13"), 1u);
+  At(40000);
+  EXPECT_EQ(HistoryCount("T13"), 1u);
+
+  // The retry count starts over past the loss long before it could overflow.
+  main().UsbRetries = 1000;
+  At(41000);
+  EXPECT_EQ(main().UsbRetries, 10);
+  EXPECT_EQ(HistoryCount("T13"), 1u);
+}
+
+}  // namespace
