@@ -37,7 +37,7 @@ constexpr int kLedYellow = 1;
 constexpr int kLedGreen = 2;
 constexpr int kLedRed = 3;
 
-// The fields of StatusWord: what each reaction keeps, and its values.
+// What each reaction keeps of StatusWord when it writes its own field.
 constexpr int32_t kKeepDc = 0xFF0F;
 constexpr int32_t kKeepBattery = 0xF0FF;
 constexpr int32_t kKeepAlarm = 0x0FFF;

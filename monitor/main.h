@@ -286,7 +286,8 @@ class TfrmKorvamon : public vcl::TForm {
   void SetAkkuState(bool fault);
   // Times the ALARM phases of a blinking alarm in 100 ms steps.
   void MessTimerTimer(vcl::TObject* sender);
-  // The shutdown sequence is still to come: the request is only counted.
+  // The shutdown sequence is still to come: the request is counted and its
+  // history line (text 140) written; nothing is closed or shut down.
   void ShutdownWindows();
   int ShutdownWindowsRequests = 0;
 
