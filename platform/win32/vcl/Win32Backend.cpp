@@ -432,7 +432,15 @@ void Win32Backend::BringToFront(TForm& form) {
   if (IsIconic(hwnd))
     ShowWindow(hwnd, SW_RESTORE);
   BringWindowToTop(hwnd);
+  // Windows lets only the thread that has the foreground hand it on; sharing
+  // its input for the moment lets a window woken by a timer come forward.
+  const DWORD own = GetCurrentThreadId();
+  const DWORD foreground = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
+  const bool attached =
+      foreground != 0 && foreground != own && AttachThreadInput(own, foreground, TRUE);
   SetForegroundWindow(hwnd);
+  if (attached)
+    AttachThreadInput(own, foreground, FALSE);
 }
 
 void Win32Backend::RunModal(TForm& form) {
