@@ -6,7 +6,9 @@
 namespace platform {
 
 EventLoop::EventLoop(std::unique_ptr<Waiter> waiter)
-    : waiter_(std::move(waiter)), owner_(std::this_thread::get_id()) {}
+    : waiter_(std::move(waiter)), owner_(std::this_thread::get_id()) {
+  waiter_->SetForeignLoopHandler([this] { ProcessMessages(); });
+}
 
 EventLoop::~EventLoop() = default;
 
@@ -21,11 +23,21 @@ void EventLoop::Post(Task task) {
 EventLoop::TimerId EventLoop::SetTimer(uint32_t intervalMs, Task onTick) {
   const TimerId id = nextTimerId_++;
   timers_.emplace(id, Timer{intervalMs, NowMs() + intervalMs, std::move(onTick)});
+  TellWaiterNextDeadline();
   return id;
 }
 
 void EventLoop::KillTimer(TimerId id) {
   timers_.erase(id);
+  TellWaiterNextDeadline();
+}
+
+void EventLoop::TellWaiterNextDeadline() {
+  const std::optional<uint64_t> next = NextTimerDue();
+  if (next == toldDeadline_)
+    return;
+  toldDeadline_ = next;
+  waiter_->NextDeadlineChanged(next);
 }
 
 bool EventLoop::RunPostedTasks() {
@@ -67,6 +79,7 @@ void EventLoop::FireDueTimers() {
     Task onTick = it->second.onTick;  // the handler may kill the timer it runs in
     onTick();
   }
+  TellWaiterNextDeadline();
 }
 
 void EventLoop::ProcessMessages() {

@@ -71,6 +71,7 @@ class EventLoop {
   bool RunPostedTasks();
   void FireDueTimers();
   std::optional<uint64_t> NextTimerDue() const;
+  void TellWaiterNextDeadline();
   void WaitForWork(std::optional<uint64_t> deadline);
 
   std::unique_ptr<Waiter> waiter_;
@@ -80,6 +81,7 @@ class EventLoop {
   std::map<TimerId, Timer> timers_;
   TimerId nextTimerId_ = 1;
   bool terminated_ = false;
+  std::optional<uint64_t> toldDeadline_;
 };
 
 // The process-wide loop. Created with the native waiter on first use unless a

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -29,6 +30,14 @@ class Waiter {
   // Hands pending native window messages to their windows. Returns whether a
   // quit request was among them. Backends without native windows do nothing.
   virtual bool DispatchNative() { return false; }
+
+  // Native modal loops (a system message box, a popup menu, a file dialog)
+  // pump only native messages. A backend that has them calls `handle` from
+  // inside such a loop when posted work or a timer falls due, so the loop's
+  // work never stalls behind a box on the screen.
+  virtual void SetForeignLoopHandler(std::function<void()> handle) { (void)handle; }
+  // The loop's earliest timer changed (nothing: no timer is running).
+  virtual void NextDeadlineChanged(std::optional<uint64_t> deadlineMs) { (void)deadlineMs; }
 };
 
 // The backend's waiter for this platform (poll() on POSIX, the message queue on Win32).
