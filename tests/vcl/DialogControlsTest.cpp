@@ -20,19 +20,7 @@ namespace {
 
 using namespace vcl;
 
-class DialogControlsTest : public korva_test::VclTest {
- protected:
-  DialogControlsTest() : form(Application().CreateForm<TForm>()) {}
-
-  template <class T>
-  T* Add(TWinControl* parent = nullptr) {
-    T* control = new T(form);
-    control->SetParent(parent ? parent : form);
-    return control;
-  }
-
-  TForm* form;
-};
+using DialogControlsTest = korva_test::FormTest;
 
 TEST_F(DialogControlsTest, ADisabledOrHiddenContainerTakesItsControlsOutOfUse) {
   auto* group = Add<TGroupBox>();

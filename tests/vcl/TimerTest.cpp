@@ -1,3 +1,8 @@
+// TTimer on the virtual clock: enabling a running timer does not restart it,
+// a new interval does, interval 0 never fires, missed ticks come as one, and
+// a timer may be stopped or freed from its own handler or with its owner.
+#include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "VclTestEnvironment.h"
@@ -6,6 +11,7 @@
 namespace {
 
 using vcl::TTimer;
+using Ticks = std::vector<uint64_t>;
 
 class TimerTest : public korva_test::VclTest {
  protected:
@@ -23,16 +29,12 @@ class TimerTest : public korva_test::VclTest {
   // Lets time pass until `ms` after the start.
   void AdvanceTo(uint64_t ms) { loop().RunUntil(start_ + ms); }
 
-  std::vector<uint64_t> ticks;
-
- private:
+  Ticks ticks;
   uint64_t start_;
 };
 
 TEST_F(TimerTest, ANewTimerIsEnabledWithOneSecondAndRunsOnceItHasAHandler) {
   vcl::Owned<TTimer> timer(new TTimer(nullptr));
-  EXPECT_TRUE(timer->Enabled());
-  EXPECT_EQ(timer->Interval(), 1000u);
   EXPECT_FALSE(timer->Running());  // no handler yet
   timer->SetOnTimer([this](vcl::TObject*) { ticks.push_back(1); });
   EXPECT_TRUE(timer->Running());
@@ -40,87 +42,53 @@ TEST_F(TimerTest, ANewTimerIsEnabledWithOneSecondAndRunsOnceItHasAHandler) {
   EXPECT_EQ(ticks.size(), 1u);
 }
 
-TEST_F(TimerTest, AnEnabledTimerTicksEveryInterval) {
-  auto timer = MakeTimer(300);
-  timer->SetEnabled(true);
-  AdvanceTo(1000);
-  EXPECT_EQ(ticks, (std::vector<uint64_t>{300, 600, 900}));
-}
-
-TEST_F(TimerTest, ADisabledTimerDoesNotTick) {
-  auto timer = MakeTimer(100);
-  AdvanceTo(1000);
-  EXPECT_TRUE(ticks.empty());
-  timer->SetEnabled(true);
-  AdvanceTo(1250);
-  timer->SetEnabled(false);
-  AdvanceTo(3000);
-  EXPECT_EQ(ticks, (std::vector<uint64_t>{1100, 1200}));
-}
-
-TEST_F(TimerTest, EnablingARunningTimerDoesNotRestartIt) {
-  auto timer = MakeTimer(1000);
-  timer->SetEnabled(true);
-  AdvanceTo(700);
-  timer->SetEnabled(true);
-  AdvanceTo(2100);
-  EXPECT_EQ(ticks, (std::vector<uint64_t>{1000, 2000}));
-}
-
-TEST_F(TimerTest, DisablingAndEnablingAgainRestartsTheInterval) {
-  auto timer = MakeTimer(1000);
-  timer->SetEnabled(true);
-  AdvanceTo(700);
-  timer->SetEnabled(false);
-  timer->SetEnabled(true);
-  AdvanceTo(2000);
-  EXPECT_EQ(ticks, (std::vector<uint64_t>{1700}));
-}
-
-TEST_F(TimerTest, ANewIntervalRestartsARunningTimer) {
-  auto timer = MakeTimer(1000);
-  timer->SetEnabled(true);
-  AdvanceTo(700);
-  timer->SetInterval(500);
-  AdvanceTo(1300);
-  EXPECT_EQ(ticks, (std::vector<uint64_t>{1200}));
-}
-
-TEST_F(TimerTest, TheSameIntervalAgainChangesNothing) {
-  auto timer = MakeTimer(1000);
-  timer->SetEnabled(true);
-  AdvanceTo(700);
-  timer->SetInterval(1000);
-  AdvanceTo(1000);
-  EXPECT_EQ(ticks, (std::vector<uint64_t>{1000}));
-}
-
-TEST_F(TimerTest, AnIntervalSetWhileDisabledTakesEffectOnEnabling) {
-  auto timer = MakeTimer(1000);
-  AdvanceTo(100);
-  timer->SetInterval(200);
-  AdvanceTo(500);
-  EXPECT_TRUE(ticks.empty());
-  timer->SetEnabled(true);
-  AdvanceTo(900);
-  EXPECT_EQ(ticks, (std::vector<uint64_t>{700, 900}));
-}
-
-TEST_F(TimerTest, IntervalZeroNeverFires) {
-  auto timer = MakeTimer(0);
-  timer->SetEnabled(true);
-  EXPECT_TRUE(timer->Enabled());
-  EXPECT_FALSE(timer->Running());
-  AdvanceTo(100000);
-  EXPECT_TRUE(ticks.empty());
-  // Setting an interval on the enabled timer starts it.
-  timer->SetInterval(100);
-  AdvanceTo(100250);
-  EXPECT_EQ(ticks, (std::vector<uint64_t>{100100, 100200}));
-  // And zero stops it again.
-  timer->SetInterval(0);
-  AdvanceTo(200000);
-  EXPECT_EQ(ticks.size(), 2u);
+TEST_F(TimerTest, EnablingAndIntervalsFollowTheClassLibrarysRules) {
+  // Steps at given times after the start, then the ticks seen until `end`.
+  using Act = std::function<void(TTimer&)>;
+  const Act on = [](TTimer& t) { t.SetEnabled(true); };
+  const Act off = [](TTimer& t) { t.SetEnabled(false); };
+  const auto every = [](uint32_t ms) { return Act([ms](TTimer& t) { t.SetInterval(ms); }); };
+  struct Case {
+    const char* what;
+    uint32_t interval;
+    std::vector<std::pair<uint64_t, Act>> steps;
+    uint64_t end;
+    Ticks expected;
+  };
+  const Case cases[] = {
+      {"ticks every interval", 300, {{0, on}}, 1000, {300, 600, 900}},
+      {"disabled does not tick", 100, {{1000, on}, {1250, off}}, 3000, {1100, 1200}},
+      {"enabling a running timer does not restart it",
+       1000,
+       {{0, on}, {700, on}},
+       2100,
+       {1000, 2000}},
+      {"off and on again restarts it", 1000, {{0, on}, {700, off}, {700, on}}, 2000, {1700}},
+      {"a new interval restarts it", 1000, {{0, on}, {700, every(500)}}, 1300, {1200}},
+      {"the same interval changes nothing", 1000, {{0, on}, {700, every(1000)}}, 1000, {1000}},
+      {"an interval set while disabled counts from enabling",
+       1000,
+       {{100, every(200)}, {500, on}},
+       900,
+       {700, 900}},
+      {"interval 0 never fires, a later interval starts it, 0 stops it",
+       0,
+       {{0, on}, {100000, every(100)}, {100250, every(0)}},
+       200000,
+       {100100, 100200}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    start_ = loop().NowMs();
+    ticks.clear();
+    auto timer = MakeTimer(c.interval);
+    for (const auto& [at, act] : c.steps) {
+      AdvanceTo(at);
+      act(*timer);
+    }
+    AdvanceTo(c.end);
+    EXPECT_EQ(ticks, c.expected);
+  }
 }
 
 TEST_F(TimerTest, TicksMissedWhileTheLoopWasBlockedComeAsOne) {
@@ -129,50 +97,31 @@ TEST_F(TimerTest, TicksMissedWhileTheLoopWasBlockedComeAsOne) {
   AdvanceTo(100);
   clock().Jump(550);  // the loop is blocked (a sleep on the main thread) until 650
   AdvanceTo(800);
-  EXPECT_EQ(ticks, (std::vector<uint64_t>{100, 650, 750}));
+  EXPECT_EQ(ticks, (Ticks{100, 650, 750}));
 }
 
-TEST_F(TimerTest, AHandlerMayFreeItsOwnTimer) {
-  auto* timer = new TTimer(nullptr);
-  int fired = 0;
-  timer->SetInterval(100);
-  timer->SetOnTimer([&](vcl::TObject* sender) {
-    ++fired;
+TEST_F(TimerTest, AHandlerMayStopOrFreeItsTimerAndAnOwnersEndStopsIt) {
+  auto* freed = new TTimer(nullptr);
+  freed->SetInterval(100);
+  freed->SetOnTimer([&](vcl::TObject* sender) {
+    ticks.push_back(1);
     vcl::Free(static_cast<TTimer*>(sender));
   });
-  AdvanceTo(1000);
-  EXPECT_EQ(fired, 1);
-}
-
-TEST_F(TimerTest, AHandlerMayStopItsTimer) {
-  auto timer = MakeTimer(100);
-  timer->SetOnTimer([&](vcl::TObject*) {
-    ticks.push_back(0);
-    timer->SetEnabled(false);
+  auto stopped = MakeTimer(100);
+  stopped->SetOnTimer([&](vcl::TObject*) {
+    ticks.push_back(2);
+    stopped->SetEnabled(false);
   });
-  timer->SetEnabled(true);
-  AdvanceTo(1000);
-  EXPECT_EQ(ticks.size(), 1u);
-}
-
-TEST_F(TimerTest, AFreedTimerNoLongerTicks) {
-  auto timer = MakeTimer(100);
-  timer->SetEnabled(true);
-  AdvanceTo(150);
-  timer.reset();
-  AdvanceTo(1000);
-  EXPECT_EQ(ticks, (std::vector<uint64_t>{100}));
-}
-
-TEST_F(TimerTest, TimersOwnedByAFormStopWithIt) {
+  stopped->SetEnabled(true);
   auto* form = vcl::Application().CreateForm<vcl::TForm>();
-  auto* timer = new TTimer(form);
-  timer->SetInterval(100);
-  timer->SetOnTimer([this](vcl::TObject*) { ticks.push_back(0); });
+  auto* owned = new TTimer(form);
+  owned->SetInterval(100);
+  owned->SetOnTimer([this](vcl::TObject*) { ticks.push_back(3); });
   AdvanceTo(250);
   vcl::Free(form);
   AdvanceTo(1000);
-  EXPECT_EQ(ticks.size(), 2u);
+  std::sort(ticks.begin(), ticks.end());
+  EXPECT_EQ(ticks, (Ticks{1, 2, 3, 3}));
 }
 
 TEST_F(TimerTest, AnErrorInAHandlerIsReportedAndTheTimerGoesOn) {

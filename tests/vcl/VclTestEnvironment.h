@@ -31,4 +31,17 @@ class VclTest : public VirtualTimeTest {
   vcl::ScopedApplication application_;
 };
 
+// Controls tried on a form of their own.
+class FormTest : public VclTest {
+ protected:
+  template <class T>
+  T* Add(vcl::TWinControl* parent = nullptr) {
+    T* control = new T(form);
+    control->SetParent(parent ? parent : form);
+    return control;
+  }
+
+  vcl::TForm* form = vcl::Application().CreateForm<vcl::TForm>();
+};
+
 }  // namespace korva_test

@@ -90,6 +90,22 @@ class TfrmKorvamon : public vcl::TForm {
   std::thread::id trayThread;
 };
 
+HWND Hwnd(const vcl::TControl* control) {
+  return reinterpret_cast<HWND>(control->NativeHandle());
+}
+HWND Window(vcl::TForm* form) {
+  return reinterpret_cast<HWND>(form->Handle());
+}
+
+// A control of the settings dialog, placed as the dialog places its own.
+template <class T>
+T* Place(vcl::TForm* form, vcl::TWinControl* parent, int left, int top, int width, int height) {
+  auto* control = new T(form);
+  control->SetParent(parent);
+  control->SetBounds(left, top, width, height);
+  return control;
+}
+
 std::string ClassOf(HWND hwnd) {
   char name[256] = {};
   GetClassNameA(hwnd, name, sizeof name);
@@ -139,7 +155,7 @@ class Win32BackendTest : public testing::Test {
 TEST_F(Win32BackendTest, AFormIsARealWindowOfItsClassName) {
   auto* form = vcl::Application().CreateForm<TfrmKorvamon>();
   form->Show();
-  HWND hwnd = reinterpret_cast<HWND>(form->Handle());
+  HWND hwnd = Window(form);
   ASSERT_TRUE(IsWindow(hwnd));
   EXPECT_EQ(ClassOf(hwnd), "TfrmKorvamon");
   EXPECT_EQ(TextOf(hwnd), "korvamon");
@@ -155,9 +171,9 @@ TEST_F(Win32BackendTest, AFormIsARealWindowOfItsClassName) {
   vcl::Application().SetTitle("DUMMY");
   EXPECT_EQ(FindWindowA("TApplication", "DI-ZOD"), nullptr);
 
-  EXPECT_EQ(ClassOf(reinterpret_cast<HWND>(form->btnHide->NativeHandle())), "Button");
-  EXPECT_EQ(ClassOf(reinterpret_cast<HWND>(form->edRead->NativeHandle())), "Edit");
-  HWND bar = reinterpret_cast<HWND>(form->StatBar->NativeHandle());
+  EXPECT_EQ(ClassOf(Hwnd(form->btnHide)), "Button");
+  EXPECT_EQ(ClassOf(Hwnd(form->edRead)), "Edit");
+  HWND bar = Hwnd(form->StatBar);
   EXPECT_EQ(ClassOf(bar), "msctls_statusbar32");
   char panel[64] = {};
   SendMessageA(bar, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(panel));
@@ -174,7 +190,7 @@ TEST_F(Win32BackendTest, AFormIsARealWindowOfItsClassName) {
 
 TEST_F(Win32BackendTest, MessagesPostedToTheWindowReachWndProc) {
   auto* form = vcl::Application().CreateForm<TfrmKorvamon>();
-  HWND hwnd = reinterpret_cast<HWND>(form->Handle());
+  HWND hwnd = Window(form);
   std::thread other([hwnd] { PostMessageA(hwnd, 0x8400, 0x100, 0x203); });
   other.join();
   ASSERT_TRUE(RunUntil([&] { return form->trayMessages == 1; }));
@@ -191,27 +207,26 @@ TEST_F(Win32BackendTest, MessagesPostedToTheWindowReachWndProc) {
 TEST_F(Win32BackendTest, NativeControlsReachTheEventsAndFollowTheFields) {
   auto* form = vcl::Application().CreateForm<TfrmKorvamon>();
   form->Show();
-  HWND button = reinterpret_cast<HWND>(form->btnHide->NativeHandle());
+  HWND button = Hwnd(form->btnHide);
   SendMessageA(button, BM_CLICK, 0, 0);
   EXPECT_EQ(form->hideClicks, 1);
 
-  HWND edit = reinterpret_cast<HWND>(form->edRead->NativeHandle());
+  HWND edit = Hwnd(form->edRead);
   SetWindowTextA(edit, "*****..ALARM..DC_OK..");
   EXPECT_EQ(form->edRead->Text(), "*****..ALARM..DC_OK..");
   form->edRead->SetText("typed by code");
   EXPECT_EQ(TextOf(edit), "typed by code");
 
-  HWND label = reinterpret_cast<HWND>(form->lblSeriell->NativeHandle());
-  EXPECT_EQ(GetParent(label), reinterpret_cast<HWND>(form->pnlMask->NativeHandle()));
+  HWND label = Hwnd(form->lblSeriell);
+  EXPECT_EQ(GetParent(label), Hwnd(form->pnlMask));
   form->lblSeriell->SetCaption("COM1 open");
   EXPECT_EQ(TextOf(label), "COM1 open");
 
-  HWND mask = reinterpret_cast<HWND>(form->pnlMask->NativeHandle());
+  HWND mask = Hwnd(form->pnlMask);
   form->pnlMask->SetLeft(-800);
   RECT rect;
   GetWindowRect(mask, &rect);
-  MapWindowPoints(HWND_DESKTOP, reinterpret_cast<HWND>(form->Handle()),
-                  reinterpret_cast<POINT*>(&rect), 2);
+  MapWindowPoints(HWND_DESKTOP, Window(form), reinterpret_cast<POINT*>(&rect), 2);
   EXPECT_EQ(rect.left, -800);
 }
 
@@ -228,13 +243,13 @@ TEST_F(Win32BackendTest, ShowModalWaitsForTheResultAndDisablesTheOtherWindows) {
   press->SetInterval(50);
   press->SetOnTimer([&](vcl::TObject*) {
     press->SetEnabled(false);
-    mainDisabledMeanwhile = !IsWindowEnabled(reinterpret_cast<HWND>(main->Handle()));
-    PostMessageA(reinterpret_cast<HWND>(ok->NativeHandle()), BM_CLICK, 0, 0);
+    mainDisabledMeanwhile = !IsWindowEnabled(Window(main));
+    PostMessageA(Hwnd(ok), BM_CLICK, 0, 0);
   });
   EXPECT_EQ(dialog->ShowModal(), vcl::mrOk);
   EXPECT_TRUE(mainDisabledMeanwhile);
-  EXPECT_TRUE(IsWindowEnabled(reinterpret_cast<HWND>(main->Handle())));
-  EXPECT_FALSE(IsWindowVisible(reinterpret_cast<HWND>(dialog->Handle())));
+  EXPECT_TRUE(IsWindowEnabled(Window(main)));
+  EXPECT_FALSE(IsWindowVisible(Window(dialog)));
   EXPECT_FALSE(vcl::Application().Terminated());
   vcl::Free(dialog);
 }
@@ -242,34 +257,22 @@ TEST_F(Win32BackendTest, ShowModalWaitsForTheResultAndDisablesTheOtherWindows) {
 TEST_F(Win32BackendTest, DialogControlsAreNativeAndReportTheUsersInput) {
   auto* form = vcl::CreateForm<vcl::TForm>(nullptr, "TfrmConfig");
   form->SetBounds(0, 0, 500, 400);
-  auto* pages = new vcl::TPageControl(form);
-  pages->SetParent(form);
-  pages->SetBounds(8, 8, 470, 300);
+  auto* pages = Place<vcl::TPageControl>(form, form, 8, 8, 470, 300);
   auto* first = new vcl::TTabSheet(form);
   first->SetPageControl(pages);
   first->SetCaption("General");
   auto* second = new vcl::TTabSheet(form);
   second->SetPageControl(pages);
   second->SetCaption("Battery operation");
-  auto* group = new vcl::TGroupBox(form);
-  group->SetParent(first);
-  group->SetBounds(8, 8, 400, 200);
-  auto* box = new vcl::TCheckBox(form);
-  box->SetParent(group);
-  box->SetBounds(10, 20, 200, 17);
-  auto* list = new vcl::TComboBox(form);
-  list->SetParent(group);
-  list->SetBounds(10, 50, 100, 21);
+  auto* group = Place<vcl::TGroupBox>(form, first, 8, 8, 400, 200);
+  auto* box = Place<vcl::TCheckBox>(form, group, 10, 20, 200, 17);
+  auto* list = Place<vcl::TComboBox>(form, group, 10, 50, 100, 21);
   for (const char* item : {"USB", "COM1", "COM2"})
     list->AddItem(item);
-  auto* seconds = new vcl::TMaskEdit(form);
-  seconds->SetParent(group);
-  seconds->SetBounds(10, 90, 40, 21);
+  auto* seconds = Place<vcl::TMaskEdit>(form, group, 10, 90, 40, 21);
   seconds->SetEditMask("!999;1; ");
   seconds->SetReadOnly(true);
-  auto* upDown = new vcl::TUpDown(form);
-  upDown->SetParent(group);
-  upDown->SetBounds(50, 90, 16, 21);
+  auto* upDown = Place<vcl::TUpDown>(form, group, 50, 90, 16, 21);
   upDown->SetRange(0, 59);
   upDown->Wrap = true;
   upDown->SetAssociate(seconds);
@@ -279,11 +282,11 @@ TEST_F(Win32BackendTest, DialogControlsAreNativeAndReportTheUsersInput) {
   pages->OnChange = [&](vcl::TObject*) { ++tabChanges; };
   form->Show();
 
-  HWND tabs = reinterpret_cast<HWND>(pages->NativeHandle());
-  HWND boxWindow = reinterpret_cast<HWND>(box->NativeHandle());
-  HWND listWindow = reinterpret_cast<HWND>(list->NativeHandle());
-  HWND arrows = reinterpret_cast<HWND>(upDown->NativeHandle());
-  HWND field = reinterpret_cast<HWND>(seconds->NativeHandle());
+  HWND tabs = Hwnd(pages);
+  HWND boxWindow = Hwnd(box);
+  HWND listWindow = Hwnd(list);
+  HWND arrows = Hwnd(upDown);
+  HWND field = Hwnd(seconds);
   EXPECT_EQ(ClassOf(tabs), "SysTabControl32");
   EXPECT_EQ(SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0), 2);
   EXPECT_EQ(ClassOf(boxWindow), "Button");
@@ -293,7 +296,7 @@ TEST_F(Win32BackendTest, DialogControlsAreNativeAndReportTheUsersInput) {
 
   // The page lies within the tabs' frame, below the row of tabs.
   RECT page;
-  GetWindowRect(reinterpret_cast<HWND>(first->NativeHandle()), &page);
+  GetWindowRect(Hwnd(first), &page);
   MapWindowPoints(HWND_DESKTOP, tabs, reinterpret_cast<POINT*>(&page), 2);
   EXPECT_GT(page.top, 10);
   EXPECT_LT(page.right, 470);
@@ -333,20 +336,18 @@ TEST_F(Win32BackendTest, DialogControlsAreNativeAndReportTheUsersInput) {
   SendMessageA(GetParent(tabs), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&selected));
   EXPECT_EQ(pages->ActivePage(), second);
   EXPECT_EQ(tabChanges, 1);
-  EXPECT_TRUE(IsWindowVisible(reinterpret_cast<HWND>(second->NativeHandle())));
-  EXPECT_FALSE(IsWindowVisible(reinterpret_cast<HWND>(first->NativeHandle())));
+  EXPECT_TRUE(IsWindowVisible(Hwnd(second)));
+  EXPECT_FALSE(IsWindowVisible(Hwnd(first)));
   pages->SetActivePage(first);
   EXPECT_EQ(SendMessageA(tabs, TCM_GETCURSEL, 0, 0), 0);
 
   // A press whose handler moves the focus away is no click.
-  auto* other = new vcl::TButton(form);
-  other->SetParent(group);
-  other->SetBounds(200, 150, 75, 25);
+  auto* other = Place<vcl::TButton>(form, group, 200, 150, 75, 25);
   box->OnMouseDown = [&](vcl::TObject*, vcl::TMouseButton, vcl::TShiftState, int x, int) {
     if (x >= 18)
       other->SetFocus();
   };
-  SetForegroundWindow(reinterpret_cast<HWND>(form->Handle()));
+  SetForegroundWindow(Window(form));
   auto press = [&](int x) {
     SendMessageA(boxWindow, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 5));
     SendMessageA(boxWindow, WM_LBUTTONUP, 0, MAKELPARAM(x, 5));
