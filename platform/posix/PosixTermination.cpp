@@ -57,6 +57,9 @@ class TerminationWatcher {
     sigemptyset(&action.sa_mask);
     for (int signal : kSignals)
       sigaction(signal, &action, nullptr);
+    // A reader that went away (the history echo piped into a program that
+    // ended) must cost a failed write, never the monitor itself.
+    ::signal(SIGPIPE, SIG_IGN);
   }
 
   ~TerminationWatcher() {
