@@ -1,5 +1,6 @@
-// A private temporary folder for tests that write settings files, removed with
-// everything in it (write-protected files too) when the test ends.
+// A private temporary folder for tests that write files, removed with
+// everything in it (write-protected files too) when the test ends; and the
+// system's files with one answer changed, for stand-ins.
 #pragma once
 
 #include <filesystem>
@@ -13,23 +14,23 @@
 
 namespace korva_test {
 
-class IniTestFolder {
+class TestFolder {
  public:
-  IniTestFolder() {
+  TestFolder() {
     std::random_device random;
     do {
-      path_ = std::filesystem::temp_directory_path() / ("korva-ini-" + std::to_string(random()));
+      path_ = std::filesystem::temp_directory_path() / ("korva-test-" + std::to_string(random()));
     } while (!std::filesystem::create_directory(path_));
   }
-  ~IniTestFolder() {
+  ~TestFolder() {
     std::error_code ignored;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored))
       std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
                                    std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(path_, ignored);
   }
-  IniTestFolder(const IniTestFolder&) = delete;
-  IniTestFolder& operator=(const IniTestFolder&) = delete;
+  TestFolder(const TestFolder&) = delete;
+  TestFolder& operator=(const TestFolder&) = delete;
 
   std::string File(const std::string& name) const { return (path_ / name).string(); }
   const std::filesystem::path& path() const { return path_; }
@@ -49,6 +50,43 @@ class IniTestFolder {
 
  private:
   std::filesystem::path path_;
+};
+
+// The system's files, each call passed on; a stand-in overrides what it changes.
+class ForwardingFiles : public platform::Files {
+ public:
+  std::optional<std::string> ReadAll(const std::string& path) override {
+    return native_.ReadAll(path);
+  }
+  bool ReplaceAll(const std::string& path, const std::string& bytes) override {
+    return native_.ReplaceAll(path, bytes);
+  }
+  bool AppendAll(const std::string& path, const std::string& bytes) override {
+    return native_.AppendAll(path, bytes);
+  }
+  std::optional<uint64_t> FileSize(const std::string& path) override {
+    return native_.FileSize(path);
+  }
+  std::optional<std::string> ReadRange(const std::string& path, uint64_t offset,
+                                       size_t count) override {
+    return native_.ReadRange(path, offset, count);
+  }
+  bool RenameReplacing(const std::string& from, const std::string& to) override {
+    return native_.RenameReplacing(from, to);
+  }
+  uint32_t GetAttributes(const std::string& path) override { return native_.GetAttributes(path); }
+  bool SetAttributes(const std::string& path, uint32_t attributes) override {
+    return native_.SetAttributes(path, attributes);
+  }
+  std::optional<std::chrono::system_clock::time_point> LastWriteTime(
+      const std::string& path) override {
+    return native_.LastWriteTime(path);
+  }
+  std::string Resolve(const std::string& path) override { return native_.Resolve(path); }
+  std::string ExecutablePath() override { return native_.ExecutablePath(); }
+
+ protected:
+  platform::Files& native_ = platform::NativeFiles();
 };
 
 }  // namespace korva_test

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <random>
 
+#include "TestFolder.h"
+
 #include "platform/DynamicLibrary.h"
 #include "platform/Files.h"
 #include "platform/MessageBoxes.h"
@@ -16,20 +18,11 @@ namespace fs = std::filesystem;
 
 class FilesTest : public testing::Test {
  protected:
-  FilesTest() {
-    dir_ = fs::temp_directory_path() / ("korva-files-" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir_);
-  }
-  ~FilesTest() override {
-    std::error_code ignored;
-    for (const auto& entry : fs::recursive_directory_iterator(dir_, ignored))
-      fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
-    fs::remove_all(dir_, ignored);
-  }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string Path(const std::string& name) const { return folder_.File(name); }
 
   platform::Files& files = platform::files();
-  fs::path dir_;
+  korva_test::TestFolder folder_;
+  const fs::path& dir_ = folder_.path();
 };
 
 TEST_F(FilesTest, MissingFileReadsAsNothingAndInvalidAttributes) {

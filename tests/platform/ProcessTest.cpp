@@ -7,10 +7,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <thread>
 
+#include "TestFolder.h"
 #include "platform/Process.h"
 
 #ifndef _WIN32
@@ -24,17 +24,11 @@ namespace fs = std::filesystem;
 
 class ProcessTest : public testing::Test {
  protected:
-  ProcessTest() {
-    dir_ = fs::temp_directory_path() / ("korva-proc-" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir_ / "Run Here");
-  }
-  ~ProcessTest() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  ProcessTest() { fs::create_directories(dir_ / "Run Here"); }
 
   platform::Processes& processes = platform::NativeProcesses();
-  fs::path dir_;
+  korva_test::TestFolder folder_;
+  const fs::path& dir_ = folder_.path();
 };
 
 TEST_F(ProcessTest, MissingFileAndFolderGiveTheShellsNumbers) {
