@@ -20,14 +20,18 @@
 
 namespace {
 
-using korva_test::IniTestFolder;
 using korva_test::KorvamonTest;
+using korva_test::TestFolder;
 using monitor::GetLangString;
 using monitor::TfrmConfig;
 
 class ConfigTest : public KorvamonTest {
  protected:
   TfrmConfig& dialog() { return *monitor::frmConfig; }
+  void StartEnglish() {
+    Given("[CHECK]\r\nLanguage=E\r\n");
+    Start();
+  }
 
   // The settings command, with `user` doing what a user does in the dialog.
   // Returns the dialog's result as the user left it (mrNone: still open).
@@ -44,11 +48,9 @@ class ConfigTest : public KorvamonTest {
   // A program file that exists, as a user would type it.
   std::string Program(const std::string& name) {
     const std::string path = folder_.File(name);
-    IniTestFolder::Put(path, "");
+    TestFolder::Put(path, "");
     return path;
   }
-
-  std::vector<std::string> Texts() const { return BoxTexts(); }
 };
 
 // A user goes to the page of a control and clicks it there.
@@ -68,8 +70,7 @@ void Arrow(vcl::TUpDown* arrows, vcl::TUDBtnType button) {
 }
 
 TEST_F(ConfigTest, AMinimalFileLoadsWithTheDialogsOwnDefaults) {
-  Given("[CHECK]\r\nLanguage=E\r\n");
-  Start();
+  StartEnglish();
   Settings([](TfrmConfig& d) {
     EXPECT_EQ(d.cboxCOM->Items(), (std::vector<std::string>{"USB", "COM1", "COM2", "COM3", "COM4",
                                                             "COM5", "COM6", "COM7", "COM8"}));
@@ -133,8 +134,7 @@ TEST_F(ConfigTest, ValuesLoadAsEachKeysReaderTakesThem) {
 }
 
 TEST_F(ConfigTest, OkWithoutAChangeWritesNothing) {
-  Given("[CHECK]\r\nLanguage=E\r\n");
-  Start();
+  StartEnglish();
   const std::string before = Ini();
   const auto written = platform::files().LastWriteTime(path_);
   EXPECT_EQ(Settings([](TfrmConfig& d) { d.Ok->Click(); }), vcl::mrCancel);
@@ -155,8 +155,7 @@ TEST_F(ConfigTest, OkWithoutAChangeWritesNothing) {
 }
 
 TEST_F(ConfigTest, ASaveWritesEveryKeyInItsOrder) {
-  Given("[CHECK]\r\nLanguage=E\r\n");
-  Start();
+  StartEnglish();
   const std::string dcLow = Program("ups.exe") + " -quiet";
   const std::string history = Ini().substr(Ini().find("HistoryPath="));
   EXPECT_EQ(Settings([&](TfrmConfig& d) {
@@ -209,8 +208,7 @@ TEST_F(ConfigTest, ASaveWritesEveryKeyInItsOrder) {
 }
 
 TEST_F(ConfigTest, TheBatteryProgramMustStartBeforeTheShutdown) {
-  Given("[CHECK]\r\nLanguage=E\r\n");
-  Start();
+  StartEnglish();
   const std::string program = Program("ups.exe");
   const std::string before = Ini();
   auto delays = [&](int startMin, int startSec, int downMin, int downSec) {
@@ -247,8 +245,7 @@ TEST_F(ConfigTest, TheBatteryProgramMustStartBeforeTheShutdown) {
 }
 
 TEST_F(ConfigTest, AProgramThatIsNoProgramFileIsShownAndNothingIsSaved) {
-  Given("[CHECK]\r\nLanguage=E\r\n");
-  Start();
+  StartEnglish();
   const std::string before = Ini();
   const std::string missing = folder_.File("gone.exe") + " /x";
   EXPECT_EQ(Settings([&](TfrmConfig& d) {
@@ -261,7 +258,7 @@ TEST_F(ConfigTest, AProgramThatIsNoProgramFileIsShownAndNothingIsSaved) {
             }),
             vcl::mrNone);
   EXPECT_EQ(Ini(), before);
-  EXPECT_EQ(Texts(), std::vector<std::string>{GetLangString(340) + "\r\n" + missing});
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{GetLangString(340) + "\r\n" + missing});
 
   // Browsing: a file that is no program is refused, one that is becomes the field.
   boxes_.Clear();
@@ -280,7 +277,7 @@ TEST_F(ConfigTest, AProgramThatIsNoProgramFileIsShownAndNothingIsSaved) {
     d.btnHistpath->Click();
     EXPECT_EQ(d.edHistpath->Text(), batch);
   });
-  EXPECT_EQ(Texts(),
+  EXPECT_EQ(BoxTexts(),
             std::vector<std::string>{GetLangString(340) + "\r\n" + folder_.File("notes.txt")});
   // The dialogs start in the root of the program's drive.
   const std::string program = platform::files().ExecutablePath();
@@ -294,8 +291,7 @@ TEST_F(ConfigTest, AProgramThatIsNoProgramFileIsShownAndNothingIsSaved) {
 TEST_F(ConfigTest, ATestButtonStartsItsProgramAtOnce) {
   platform::RecordingProcesses processes;
   platform::ScopedService<platform::Processes> processesGuard(processes);
-  Given("[CHECK]\r\nLanguage=E\r\n");
-  Start();
+  StartEnglish();
   const std::string program = Program("alarm.exe");
   Settings([&](TfrmConfig& d) {
     d.btnTestlaufAlarm->Click();  // nothing to start
@@ -305,7 +301,7 @@ TEST_F(ConfigTest, ATestButtonStartsItsProgramAtOnce) {
     d.btnTestlaufAlarm->Click();
     d.btnAbbrechen->Click();
   });
-  EXPECT_EQ(Texts(),
+  EXPECT_EQ(BoxTexts(),
             std::vector<std::string>{GetLangString(340) + "\r\n" + folder_.File("gone.exe")});
   ASSERT_EQ(processes.requests().size(), 1u);
   EXPECT_EQ(processes.requests()[0].file, "ALARM.EXE");
@@ -326,8 +322,7 @@ TEST_F(ConfigTest, EmptyingAProgramFieldUnticksItsStartSwitch) {
 }
 
 TEST_F(ConfigTest, WriteProtectionLocksTheDialog) {
-  Given("[CHECK]\r\nLanguage=E\r\n");
-  Start();
+  StartEnglish();
   EXPECT_EQ(Settings([](TfrmConfig& d) {
               Tick(d.cbWriteProtect, 30);  // on the caption: no change
               EXPECT_FALSE(d.cbWriteProtect->Checked());
@@ -340,7 +335,7 @@ TEST_F(ConfigTest, WriteProtectionLocksTheDialog) {
   EXPECT_EQ(platform::files().GetAttributes(path_) &
                 (platform::kFileAttributeReadOnly | platform::kFileAttributeArchive),
             platform::kFileAttributeReadOnly | platform::kFileAttributeArchive);
-  EXPECT_EQ(Texts(), std::vector<std::string>{GetLangString(108)});
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{GetLangString(108)});
 
   const std::string before = Ini();
   Settings([](TfrmConfig& d) {
@@ -364,18 +359,17 @@ TEST_F(ConfigTest, WriteProtectionLocksTheDialog) {
     d.btnAbbrechen->Click();
   });
   EXPECT_EQ(Ini(), before);
-  EXPECT_EQ(Texts().size(), 1u);
+  EXPECT_EQ(BoxTexts().size(), 1u);
 }
 
 TEST_F(ConfigTest, AFileMadeReadOnlyMeanwhileKeepsEverythingAndLocksAtTheNextShowing) {
-  Given("[CHECK]\r\nLanguage=E\r\n");
-  Start();
+  StartEnglish();
   const std::string before = Ini();
   bool stillModified = false;
   EXPECT_EQ(Settings([&](TfrmConfig& d) {
               Tick(d.cbMusic);
               Tick(d.cbWriteProtect);
-              IniTestFolder::MakeReadOnly(path_);
+              TestFolder::MakeReadOnly(path_);
               d.Ok->Click();
               stillModified = d.Modified();
               EXPECT_TRUE(d.Ok->EffectiveEnabled());
@@ -398,8 +392,7 @@ TEST_F(ConfigTest, AFileMadeReadOnlyMeanwhileKeepsEverythingAndLocksAtTheNextSho
 }
 
 TEST_F(ConfigTest, TheChargePageNeedsTheShortFrames) {
-  Given("[CHECK]\r\nLanguage=E\r\n");
-  Start();
+  StartEnglish();
   main().Has28CharFrames = false;
   Settings([](TfrmConfig& d) {
     EXPECT_FALSE(d.edOver85->EffectiveEnabled());

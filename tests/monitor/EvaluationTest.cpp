@@ -6,12 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "KorvamonTestProgram.h"
-#include "TestLanguage.h"
 #include "monitor/main.h"
 
 namespace {
@@ -28,20 +26,11 @@ std::string LongFrame(const std::string& rating, const std::string& reply = "---
 
 const std::string kAllWell = Frame("*****", "BUFRD", "DC_OK", "BA>85");
 
-class EvaluationTest : public korva_test::KorvamonTest {
+class EvaluationTest : public korva_test::KorvamonTextTest {
  protected:
-  EvaluationTest() { previousEcho_ = monitor::SetHistoryEcho(nullptr); }
-  ~EvaluationTest() override {
-    // Before the test language goes: the program frees its library.
-    monitor::EndProgram();
-    monitor::SetHistoryEcho(previousEcho_);
-  }
-
-  // The program without a port; `ini` adds the sections the test needs.
-  void StartWith(const std::string& ini = "") {
-    monitor::EndProgram();
-    Given("[CHECK]\r\nLanguage=E\r\n" + ini);
-    Start();
+  // The program without a port; `check` adds to the [CHECK] section.
+  void StartWith(const std::string& check = "") {
+    KorvamonTest::StartWith("[CHECK]\r\n" + check);
     // Window requests count from the first frame on.
     main().StartPhase = false;
   }
@@ -71,42 +60,20 @@ class EvaluationTest : public korva_test::KorvamonTest {
     }
   }
 
-  // The history's texts, each line checked for its stamp.
-  std::vector<std::string> Texts() const {
-    static const std::regex stamped(R"(\[\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d\]\t(.*))");
-    std::vector<std::string> texts;
-    for (const std::string& line : History()) {
-      std::smatch match;
-      EXPECT_TRUE(std::regex_match(line, match, stamped)) << line;
-      texts.push_back(match.size() > 1 ? match[1].str() : line);
-    }
-    return texts;
-  }
-  long Count(const std::string& text) const {
-    const std::vector<std::string> texts = Texts();
-    return std::count(texts.begin(), texts.end(), text);
-  }
+  long Count(const std::string& text) const { return HistoryCount(text); }
   int Field(int shift) { return (main().StatusWord >> shift) & 0xF; }
-
-  korva_test::TestLanguage language_;
-  std::ostream* previousEcho_ = nullptr;
 };
 
 TEST_F(EvaluationTest, TheFirstFrameRunsEveryReactionAndHidesTheWindowWhenAllIsWell) {
-  auto line = ports_.Attach("COM1");
-  Given("[CHECK]\r\nLanguage=E\r\n[COM]\r\nCOMPORT=1\r\n");
-  Start();
-  ASSERT_TRUE(line->WaitForWaits(1));
+  StartOnCom1();
   ASSERT_TRUE(main().Visible());
   const size_t before = History().size();
-  line->Receive(kAllWell + kAllWell + kAllWell);
-  ASSERT_TRUE(line->WaitForWaits(2));
-  loop().ProcessMessages();
+  Arrive(kAllWell + kAllWell + kAllWell);
 
   EXPECT_EQ(main().StatusWord, 0x8822);
   EXPECT_EQ(main().ConnectionWord, 0x0428);
   EXPECT_FALSE(main().Visible());
-  std::vector<std::string> texts = Texts();
+  std::vector<std::string> texts = HistoryTexts();
   texts.erase(texts.begin(), texts.begin() + static_cast<long>(before));
   EXPECT_EQ(texts, (std::vector<std::string>{"T14", "DC_OK / T6", "T9", "T10", "T31"}));
   EXPECT_EQ(main().LED_OK->PictureIndex() * 1000 + main().LED_BAT->PictureIndex() * 100 +

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -22,19 +23,7 @@ namespace korva_test {
 
 class FakeSerialLine {
  public:
-  enum class Step {
-    kOpen,
-    kSetupQueues,
-    kSetState,
-    kSetEventMask,
-    kWait,
-    kClearError,
-    kRead,
-    kWrite,
-    kPurge
-  };
-  static constexpr uint32_t kRefusedError =
-      31;  // "a device attached to the system is not functioning"
+  enum class Step { kSetupQueues, kSetState, kSetEventMask, kClearError, kPurge };
 
   // Bytes arriving from the device: they are queued and raise EV_RXCHAR, and
   // EV_RXFLAG when the event character is among them. Line errors and other
@@ -55,14 +44,12 @@ class FakeSerialLine {
     changed_.notify_all();
   }
   void RaiseLineError(uint32_t errors) { Receive("", errors); }
-  void RaiseEvents(uint32_t events) { Receive("", 0, events); }
-  void Refuse(Step step) {
+  void Refuse(Step step, bool refused = true) {
     std::lock_guard lock(mutex_);
-    refused_.insert(step);
-  }
-  void Allow(Step step) {
-    std::lock_guard lock(mutex_);
-    refused_.erase(step);
+    if (refused)
+      refused_.insert(step);
+    else
+      refused_.erase(step);
   }
   // Reads hand out at most this many bytes at a time.
   void LimitReads(uint32_t bytes) {
@@ -103,15 +90,6 @@ class FakeSerialLine {
   friend class FakeSerialPort;
   friend class FakeSerialPorts;
 
-  // Under the lock: whether a call may go on; counts calls on a closed port.
-  bool Enter(bool closed, Step step) {
-    if (closed) {
-      ++record_.usesAfterClose;
-      return false;
-    }
-    return refused_.count(step) == 0;
-  }
-
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::set<Step> refused_;
@@ -133,36 +111,30 @@ class FakeSerialPort final : public platform::SerialPort {
   ~FakeSerialPort() override { Close(); }
 
   bool SetupQueues(uint32_t inQueue, uint32_t outQueue) override {
-    std::lock_guard lock(line_->mutex_);
-    if (!line_->Enter(closed_, Step::kSetupQueues))
-      return false;
-    line_->record_.inQueueSize = inQueue;
-    line_->record_.outQueueSize = outQueue;
-    return true;
+    return Call(Step::kSetupQueues, [&](FakeSerialLine& line) {
+      line.record_.inQueueSize = inQueue;
+      line.record_.outQueueSize = outQueue;
+    });
   }
   bool SetState(const platform::DeviceControlBlock& block) override {
-    std::lock_guard lock(line_->mutex_);
-    if (!line_->Enter(closed_, Step::kSetState))
-      return false;
-    line_->block_ = block;
-    line_->record_.states.push_back(block);
-    return true;
+    return Call(Step::kSetState, [&](FakeSerialLine& line) {
+      line.block_ = block;
+      line.record_.states.push_back(block);
+    });
   }
   bool SetEventMask(uint32_t mask) override {
-    std::lock_guard lock(line_->mutex_);
-    if (!line_->Enter(closed_, Step::kSetEventMask))
-      return false;
-    line_->mask_ = mask;
-    line_->pending_ = 0;
-    ++line_->maskChanges_;
-    line_->record_.masks.push_back(mask);
-    line_->changed_.notify_all();
-    return true;
+    return Call(Step::kSetEventMask, [&](FakeSerialLine& line) {
+      line.mask_ = mask;
+      line.pending_ = 0;
+      ++line.maskChanges_;
+      line.record_.masks.push_back(mask);
+      line.changed_.notify_all();
+    });
   }
   bool WaitEvent(uint32_t& events) override {
     events = 0;
     std::unique_lock lock(line_->mutex_);
-    if (!line_->Enter(closed_, Step::kWait) || line_->mask_ == 0)
+    if (Closed() || line_->mask_ == 0)
       return false;
     ++line_->waits_;
     ++line_->busy_;
@@ -174,68 +146,75 @@ class FakeSerialPort final : public platform::SerialPort {
     --line_->busy_;
     if (closed_)
       return false;
-    if (line_->maskChanges_ == maskAtStart) {
-      events = line_->pending_ & line_->mask_;
-      line_->pending_ = 0;
-    }
+    if (line_->maskChanges_ == maskAtStart)
+      events = std::exchange(line_->pending_, 0) & line_->mask_;
     return true;
   }
   bool ClearError(uint32_t& errors, platform::CommStatus& status) override {
-    std::lock_guard lock(line_->mutex_);
     errors = 0;
     status = {};
-    if (!line_->Enter(closed_, Step::kClearError))
-      return false;
-    errors = std::exchange(line_->errors_, 0);
-    status.inQueue = static_cast<uint32_t>(line_->queue_.size());
-    return true;
+    return Call(Step::kClearError, [&](FakeSerialLine& line) {
+      errors = std::exchange(line.errors_, 0);
+      status.inQueue = static_cast<uint32_t>(line.queue_.size());
+    });
   }
   bool Read(void* buffer, uint32_t count, uint32_t& done) override {
-    std::lock_guard lock(line_->mutex_);
     done = 0;
-    if (!line_->Enter(closed_, Step::kRead))
-      return false;
-    auto* out = static_cast<char*>(buffer);
-    while (done < count && done < line_->readLimit_ && !line_->queue_.empty()) {
-      out[done++] = line_->queue_.front();
-      line_->queue_.pop_front();
-    }
-    return done == count;
+    return Call(std::nullopt,
+                [&](FakeSerialLine& line) {
+                  auto* out = static_cast<char*>(buffer);
+                  while (done < count && done < line.readLimit_ && !line.queue_.empty()) {
+                    out[done++] = line.queue_.front();
+                    line.queue_.pop_front();
+                  }
+                }) &&
+           done == count;
   }
   bool Write(const void* buffer, uint32_t count, uint32_t& done) override {
-    std::lock_guard lock(line_->mutex_);
     done = 0;
-    if (!line_->Enter(closed_, Step::kWrite))
-      return false;
-    line_->record_.written.append(static_cast<const char*>(buffer), count);
-    done = count;
-    return true;
+    return Call(std::nullopt, [&](FakeSerialLine& line) {
+      line.record_.written.append(static_cast<const char*>(buffer), count);
+      done = count;
+    });
   }
   bool Purge(uint32_t flags) override {
-    std::lock_guard lock(line_->mutex_);
-    if (!line_->Enter(closed_, Step::kPurge))
-      return false;
-    line_->record_.purges.push_back(flags);
-    if (flags & platform::PURGE_RXCLEAR)
-      line_->queue_.clear();
-    return true;
+    return Call(Step::kPurge, [&](FakeSerialLine& line) {
+      line.record_.purges.push_back(flags);
+      if (flags & platform::PURGE_RXCLEAR)
+        line.queue_.clear();
+    });
   }
   void Close() override {
     std::lock_guard lock(line_->mutex_);
-    if (closed_)
+    if (std::exchange(closed_, true))
       return;
-    closed_ = true;
-    if (line_->busy_ > 0)
-      ++line_->record_.closedWhileBusy;
+    line_->record_.closedWhileBusy += line_->busy_ > 0 ? 1 : 0;
     ++line_->record_.closes;
     line_->record_.open = false;
     line_->changed_.notify_all();
   }
   intptr_t Handle() const override { return 0x1234; }
-  uint32_t LastError() const override { return FakeSerialLine::kRefusedError; }
+  // "A device attached to the system is not functioning."
+  uint32_t LastError() const override { return 31; }
 
  private:
   using Step = FakeSerialLine::Step;
+
+  // Under the line's lock: counts a call on a closed port.
+  bool Closed() {
+    line_->record_.usesAfterClose += closed_ ? 1 : 0;
+    return closed_;
+  }
+  // Runs `act` under the line's lock unless the port is closed or the step refused.
+  template <class Act>
+  bool Call(std::optional<Step> step, Act act) {
+    std::lock_guard lock(line_->mutex_);
+    if (Closed() || (step && line_->refused_.count(*step)))
+      return false;
+    act(*line_);
+    return true;
+  }
+
   std::shared_ptr<FakeSerialLine> line_;
   bool closed_ = false;  // guarded by the line's mutex
 };
@@ -244,9 +223,7 @@ class FakeSerialPort final : public platform::SerialPort {
 class FakeSerialPorts final : public platform::SerialPorts {
  public:
   std::shared_ptr<FakeSerialLine> Attach(const std::string& name) {
-    auto line = std::make_shared<FakeSerialLine>();
-    lines_[name] = line;
-    return line;
+    return lines_[name] = std::make_shared<FakeSerialLine>();
   }
 
   std::shared_ptr<platform::SerialPort> Open(const std::string& name, uint32_t& error) override {
@@ -257,16 +234,13 @@ class FakeSerialPorts final : public platform::SerialPorts {
     }
     FakeSerialLine& line = *found->second;
     std::lock_guard lock(line.mutex_);
-    if (line.record_.open || line.refused_.count(FakeSerialLine::Step::kOpen)) {
-      error = 5;  // access denied
+    error = line.record_.open ? 5 : 0;  // access denied
+    if (error)
       return nullptr;
-    }
     line.record_.open = true;
     ++line.record_.opens;
     line.queue_.clear();
-    line.mask_ = 0;
-    line.pending_ = 0;
-    error = 0;
+    line.mask_ = line.pending_ = 0;
     return std::make_shared<FakeSerialPort>(found->second);
   }
   bool Exists(const std::string& name) override { return lines_.count(name) != 0; }

@@ -8,10 +8,12 @@
 #include <random>
 #include <string>
 
+#include "KorvamonTestProgram.h"
 #include "monitor/FrameParser.h"
 
 namespace {
 
+using korva_test::Repeat;
 using monitor::FindFrame;
 using monitor::FoundFrame;
 
@@ -19,38 +21,31 @@ const std::string kSample = "*****\r\nALARM\r\nDC_OK\r\n";
 const std::string kCharge = "*BAT*\r\nBUFRD\r\nDC_LO\r\nBA<85\r\n";
 const std::string kLong = "*****\r\nALARM\r\nDC_OK\r\nBA>85\r\nRTS15\r\nSDREC\r\n";
 
-std::string Times(const std::string& text, int count) {
-  std::string result;
-  for (int i = 0; i < count; ++i)
-    result += text;
-  return result;
-}
-
 TEST(FrameParserTest, TheLengthFollowsWhereTheNextFrameStarts) {
   struct Case {
     std::string text;
     size_t length;
     std::string frame;
   };
-  for (const Case& c : {Case{Times(kSample, 4), 21, kSample},
-                        {Times(kCharge, 3), 28, kCharge},
-                        {Times(kLong, 2), 42, kLong},
+  for (const Case& c : {Case{Repeat(kSample, 4), 21, kSample},
+                        {Repeat(kCharge, 3), 28, kCharge},
+                        {Repeat(kLong, 2), 42, kLong},
                         // A block cut anywhere in the stream starts at the next frame.
-                        {"C_OK\r\n" + Times(kCharge, 3), 28, kCharge},
-                        {"\n" + Times(kLong, 2), 42, kLong}}) {
+                        {"C_OK\r\n" + Repeat(kCharge, 3), 28, kCharge},
+                        {"\n" + Repeat(kLong, 2), 42, kLong}}) {
     SCOPED_TRACE(c.text);
     const FoundFrame found = FindFrame(c.text);
     ASSERT_TRUE(found.valid);
     EXPECT_EQ(found.length, c.length);
     EXPECT_EQ(std::string(found.frame), c.frame);
   }
-  EXPECT_EQ(Times(kSample, 4).size(), 84u);
+  EXPECT_EQ(Repeat(kSample, 4).size(), 84u);
 }
 
 TEST(FrameParserTest, ABrokenStartGetsOneSecondTryFourCharactersOn) {
   // The tail of "*BAT*": its '*' has no partner four places on.
   const std::string tail = kCharge.substr(2);
-  const std::string text = tail + Times(kCharge, 3);
+  const std::string text = tail + Repeat(kCharge, 3);
   FoundFrame found = FindFrame(text);
   ASSERT_TRUE(found.valid);
   EXPECT_EQ(found.length, 28u);
@@ -59,10 +54,10 @@ TEST(FrameParserTest, ABrokenStartGetsOneSecondTryFourCharactersOn) {
 
   // Only one more try: a broken start that the four dropped characters do not
   // pass leaves the text without a frame, although one follows.
-  EXPECT_FALSE(FindFrame("ab*cdefg*hij\r\n" + Times(kSample, 4)).valid);
-  EXPECT_FALSE(FindFrame("xxxxx*BAD\r\n" + Times(kSample, 4)).valid);
+  EXPECT_FALSE(FindFrame("ab*cdefg*hij\r\n" + Repeat(kSample, 4)).valid);
+  EXPECT_FALSE(FindFrame("xxxxx*BAD\r\n" + Repeat(kSample, 4)).valid);
   // The second try finds a start the first '*' hid.
-  const std::string hidden = "**x\r\n" + Times(kSample, 4);
+  const std::string hidden = "**x\r\n" + Repeat(kSample, 4);
   found = FindFrame(hidden);
   ASSERT_TRUE(found.valid);
   EXPECT_EQ(std::string(found.frame), kSample);
@@ -71,7 +66,7 @@ TEST(FrameParserTest, ABrokenStartGetsOneSecondTryFourCharactersOn) {
 TEST(FrameParserTest, TextsWithoutAFrameAndTextsThatEndEarly) {
   for (const std::string& text :
        {std::string(), std::string("*"), std::string("****"), std::string(84, 'x'),
-        Times("BUFRD\r\nDC_OK\r\n", 6), std::string("*\r\n*\r\n*\r\n*")}) {
+        Repeat("BUFRD\r\nDC_OK\r\n", 6), std::string("*\r\n*\r\n*\r\n*")}) {
     SCOPED_TRACE(text);
     const FoundFrame found = FindFrame(text);
     EXPECT_FALSE(found.valid);

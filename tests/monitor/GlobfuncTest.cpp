@@ -6,13 +6,13 @@
 
 #include <vector>
 
-#include "IniTestFolder.h"
 #include "TestEnvironment.h"
+#include "TestFolder.h"
 
 namespace monitor {
 namespace {
 
-using korva_test::IniTestFolder;
+using korva_test::TestFolder;
 
 TEST(GlobfuncTest, TheSettingsFileIsTheProgramWithTheExtensionINI) {
   EXPECT_EQ(SettingsFilePathFor("korvamon.exe"), "korvamon.INI");
@@ -21,14 +21,14 @@ TEST(GlobfuncTest, TheSettingsFileIsTheProgramWithTheExtensionINI) {
   EXPECT_EQ(SettingsFilePathFor("C:\\korva.v2\\korvamon"), "C:\\korva.v2\\korvamon.INI");
 
   const std::string beside = SettingsFilePath();
-  IniTestFolder folder;
+  TestFolder folder;
   {
     ScopedSettingsFilePath guard(folder.File("korvamon.INI"));
     WriteIniString("CHECK", "Language", "G");
     EXPECT_TRUE(IniValueExists("check", "LANGUAGE"));
     EXPECT_EQ(ReadIniString("CHECK", "Language", "none"), "G");
     IniDeleteKey("CHECK", "Language");
-    EXPECT_EQ(IniTestFolder::Get(folder.File("korvamon.INI")), "[CHECK]\r\n");
+    EXPECT_EQ(TestFolder::Get(folder.File("korvamon.INI")), "[CHECK]\r\n");
   }
   EXPECT_EQ(SettingsFilePath(), beside);
 }
@@ -45,13 +45,13 @@ TEST(GlobfuncTest, NumbersAreSignedDecimalsWithin32Bits) {
 }
 
 TEST(GlobfuncTest, IsExecutablePathCutsAtTheFirstExtensionOfTheTable) {
-  IniTestFolder folder;
+  TestFolder folder;
   std::filesystem::create_directories(folder.path() / "tools.bat");
   std::filesystem::create_directories(folder.path() / "dir.exe");
   const std::string prog = folder.File("prog.exe");
   const std::string inBatFolder = (folder.path() / "tools.bat" / "run.exe").string();
   for (const std::string& file : {prog, inBatFolder, folder.File("readme"), folder.File("s.js")})
-    IniTestFolder::Put(file, "");
+    TestFolder::Put(file, "");
 
   EXPECT_TRUE(IsExecutablePath(" \t" + prog + " /quiet --log=x.bat\r\n"));
   std::string upper = inBatFolder;
@@ -73,10 +73,10 @@ TEST(GlobfuncTest, AnExtensionCountsOnlyWhereTheFileNameEnds) {
   EXPECT_EQ(ProgramFileName("tool.exe\t-v"), "TOOL.EXE");
   EXPECT_EQ(ProgramFileName("c.comx c.com"), "C.COMX C.COM");
 
-  IniTestFolder folder;
+  TestFolder folder;
   std::filesystem::create_directories(folder.path() / "my.company");
-  IniTestFolder::Put((folder.path() / "my.company" / "run.bat").string(), "");
-  IniTestFolder::Put(folder.File("x.json"), "");
+  TestFolder::Put((folder.path() / "my.company" / "run.bat").string(), "");
+  TestFolder::Put(folder.File("x.json"), "");
   EXPECT_TRUE(IsExecutablePath((folder.path() / "my.company" / "run.bat").string() + " /q"));
   EXPECT_FALSE(IsExecutablePath(folder.File("x.json")));
 }

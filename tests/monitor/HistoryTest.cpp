@@ -10,50 +10,46 @@
 #include <vector>
 
 #include "KorvamonTestProgram.h"
-#include "TestLanguage.h"
 #include "monitor/History.h"
 #include "platform/Process.h"
 #include "platform/WallClock.h"
 
 namespace {
 
-using korva_test::IniTestFolder;
+using korva_test::TestFolder;
 using monitor::frmHist;
 
 const platform::LocalTime kNow{2026, 12, 8, 14, 5, 9};
 const std::string kStamp = "[08.12.2026 14:05:09]";
 
-class HistoryTest : public korva_test::KorvamonTest {
+class HistoryTest : public korva_test::KorvamonTextTest {
  protected:
   HistoryTest() {
     language_.Set(200, "Kept %s bytes on");
     language_.Set(202, "Editor error %s");
-    previousEcho_ = monitor::SetHistoryEcho(&echo_);
+    monitor::SetHistoryEcho(&echo_);
   }
   ~HistoryTest() override {
-    // Before the test language goes: the program frees its library.
     monitor::EndProgram();
-    monitor::SetHistoryEcho(previousEcho_);
+    monitor::SetHistoryEcho(nullptr);
   }
 
   // The program with its log file in the test's folder.
-  void StartWith(const std::string& history8k) {
+  void StartLogging(const std::string& history8k) {
     Given("[CHECK]\r\nLanguage=E\r\nHistoryPath=" + log_ + "\r\nHistory8k=" + history8k + "\r\n");
     Start();
   }
   void Add(const std::string& text) { frmHist->AddHistoryLine(text); }
-  std::string Log() const { return IniTestFolder::Get(log_); }
+  std::string Log() const { return TestFolder::Get(log_); }
 
-  korva_test::TestLanguage language_;
   platform::ManualWallClock clock_{kNow};
   platform::ScopedService<platform::WallClock> clockGuard_{clock_};
   std::ostringstream echo_;
-  std::ostream* previousEcho_ = nullptr;
   const std::string log_ = folder_.File("history.log");
 };
 
 TEST_F(HistoryTest, LinesAreStampedEchoedAndTheMemoKeepsTheLast101) {
-  StartWith("0");
+  StartLogging("0");
   ASSERT_EQ(History(), std::vector<std::string>{kStamp + "\tT208"});
   for (int i = 1; i <= 101; ++i)
     Add("line " + std::to_string(i));
@@ -79,7 +75,7 @@ TEST_F(HistoryTest, LinesAreStampedEchoedAndTheMemoKeepsTheLast101) {
 }
 
 TEST_F(HistoryTest, SurroundingBlanksStayInTheMemoButNotInTheLogFile) {
-  StartWith("0");
+  StartLogging("0");
   Add("  on battery  \t ");
   Add("");
   EXPECT_EQ(History()[1], kStamp + "\t  on battery  \t ");
@@ -88,7 +84,7 @@ TEST_F(HistoryTest, SurroundingBlanksStayInTheMemoButNotInTheLogFile) {
 }
 
 TEST_F(HistoryTest, TrimKeepsTheWholeLinesOfTheLast7200BytesBehindAHeader) {
-  StartWith("1");
+  StartLogging("1");
   // 8001 bytes once the next line is added: 80 lines of 100 bytes, then 1.
   std::string lines;
   for (int i = 0; i < 80; ++i) {
@@ -96,7 +92,7 @@ TEST_F(HistoryTest, TrimKeepsTheWholeLinesOfTheLast7200BytesBehindAHeader) {
     line += std::string(98 - line.size(), 'x') + "\r\n";
     lines += line;
   }
-  IniTestFolder::Put(log_, lines.substr(0, 8001 - 27));
+  TestFolder::Put(log_, lines.substr(0, 8001 - 27));
   Add("abc");  // stamp, tab, text, CR LF: 27 bytes
   const std::string before = lines.substr(0, 8001 - 27) + kStamp + "\tabc\r\n";
   ASSERT_EQ(before.size(), 8001u);
@@ -114,21 +110,21 @@ TEST_F(HistoryTest, TrimKeepsTheWholeLinesOfTheLast7200BytesBehindAHeader) {
 }
 
 TEST_F(HistoryTest, TrimEdges) {
-  StartWith("0");
+  StartLogging("0");
   // A line that starts exactly 7200 bytes before the end is kept whole.
   std::string log = std::string(800, 'a') + "\n";
   for (int i = 0; i < 72; ++i)
     log += std::string(99, static_cast<char>('0' + i % 10)) + "\n";
   ASSERT_EQ(log.size(), 8001u);
-  IniTestFolder::Put(log_, log.substr(1));
+  TestFolder::Put(log_, log.substr(1));
   EXPECT_FALSE(monitor::TrimLogFile(log_, 8000));
-  IniTestFolder::Put(log_, log);
+  TestFolder::Put(log_, log);
   ASSERT_TRUE(monitor::TrimLogFile(log_, 8000));
   const std::string header = "Kept 7200 bytes on 08.12.2026 14:05\r\n\r\n";
   EXPECT_EQ(Log(), header + log.substr(801));
 
   // No line feed within the kept part: only the header remains.
-  IniTestFolder::Put(log_, std::string(9000, 'q'));
+  TestFolder::Put(log_, std::string(9000, 'q'));
   ASSERT_TRUE(monitor::TrimLogFile(log_, 8000));
   EXPECT_EQ(Log(), header);
 
@@ -137,8 +133,8 @@ TEST_F(HistoryTest, TrimEdges) {
 }
 
 TEST_F(HistoryTest, History8kOffNeverTrims) {
-  StartWith("0");
-  IniTestFolder::Put(log_, std::string(20000, 'x') + "\r\n");
+  StartLogging("0");
+  TestFolder::Put(log_, std::string(20000, 'x') + "\r\n");
   Add("one more");
   EXPECT_EQ(Log(), std::string(20000, 'x') + "\r\n" + kStamp + "\tone more\r\n");
 }
@@ -156,17 +152,17 @@ TEST_F(HistoryTest, BackupIsNeverTheLogFileItself) {
   std::string lines;
   for (int i = 0; i < 100; ++i)
     lines += "line " + std::to_string(1000 + i) + " " + std::string(88, '-') + "\r\n";
-  IniTestFolder::Put(log, lines);
+  TestFolder::Put(log, lines);
   ASSERT_TRUE(monitor::TrimLogFile(log, 8000));
-  const std::string trimmed = IniTestFolder::Get(log);
+  const std::string trimmed = TestFolder::Get(log);
   EXPECT_EQ(trimmed.substr(trimmed.find("\r\n\r\n") + 4), lines.substr(lines.size() - 7200));
   EXPECT_FALSE(std::filesystem::exists(log + ".BAK"));
 }
 
 TEST_F(HistoryTest, UnwritableLogFileShowsText521AndLosesNothingElse) {
-  StartWith("1");
+  StartLogging("1");
   const std::string before = Log();
-  IniTestFolder::MakeReadOnly(log_);
+  TestFolder::MakeReadOnly(log_);
   Add("on battery");
   EXPECT_EQ(main().StatBar->Panels()[0].Text(), "T521");
   EXPECT_EQ(History().back(), kStamp + "\ton battery");
@@ -175,8 +171,8 @@ TEST_F(HistoryTest, UnwritableLogFileShowsText521AndLosesNothingElse) {
 
   // Too large as well: the backup is written beside it, the log stays as it is.
   platform::files().SetAttributes(log_, platform::kFileAttributeArchive);
-  IniTestFolder::Put(log_, std::string(8100, 'x') + "\r\n");
-  IniTestFolder::MakeReadOnly(log_);
+  TestFolder::Put(log_, std::string(8100, 'x') + "\r\n");
+  TestFolder::MakeReadOnly(log_);
   Add("again");
   EXPECT_EQ(Log(), std::string(8100, 'x') + "\r\n");
   EXPECT_TRUE(std::filesystem::exists(folder_.File("history.BAK")));
@@ -189,13 +185,8 @@ TEST_F(HistoryTest, UnwritableLogFileShowsText521AndLosesNothingElse) {
   EXPECT_EQ(History().back(), kStamp + "\tnowhere");
 }
 
-TEST_F(HistoryTest, WindowTextsAndTheEditorButton) {
-  StartWith("0");
-  EXPECT_EQ(frmHist->Caption(), "T19");
-  EXPECT_EQ(frmHist->btnClose->Caption(), "T4");
-  EXPECT_TRUE(frmHist->btnClose->Cancel);
-  EXPECT_EQ(frmHist->btnLogFile->Hint(), "T206");
-
+TEST_F(HistoryTest, TheWindowClosesWhenLeftAndItsButtonOpensTheLogInTheEditor) {
+  StartLogging("0");
   // It closes when it loses the focus.
   frmHist->Show();
   ASSERT_TRUE(frmHist->Showing());

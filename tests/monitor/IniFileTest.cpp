@@ -10,12 +10,12 @@
 #include <tuple>
 #include <vector>
 
-#include "IniTestFolder.h"
+#include "TestFolder.h"
 
 namespace monitor {
 namespace {
 
-using korva_test::IniTestFolder;
+using korva_test::TestFolder;
 
 TEST(IniTextTest, LookupRules) {
   const std::string text =
@@ -75,7 +75,7 @@ TEST(IniTextTest, WritesThatWouldChangeTheFilesMeaningAreRefused) {
 
 class IniFileTest : public testing::Test {
  protected:
-  IniTestFolder folder_;
+  TestFolder folder_;
   std::string path_ = folder_.File("korvamon.INI");
   IniFile ini_{path_};
 };
@@ -83,20 +83,20 @@ class IniFileTest : public testing::Test {
 TEST_F(IniFileTest, EachCallReadsTheFileAsItIsNow) {
   EXPECT_EQ(ini_.ReadString("COM", "USBPORT", "d"), "d");
   ini_.WriteString("COM", "USBPORT", "1");
-  EXPECT_EQ(IniTestFolder::Get(path_), "[COM]\r\nUSBPORT=1\r\n");
-  IniTestFolder::Put(path_, "[COM]\nusbport=\n");  // a hand edit counts at the next read
+  EXPECT_EQ(TestFolder::Get(path_), "[COM]\r\nUSBPORT=1\r\n");
+  TestFolder::Put(path_, "[COM]\nusbport=\n");  // a hand edit counts at the next read
   EXPECT_EQ(ini_.ReadString("com", "USBPORT", "d"), "");
   EXPECT_TRUE(ini_.ValueExists("COM", "UsbPort"));
   ini_.DeleteKey("COM", "USBPORT");
-  EXPECT_EQ(IniTestFolder::Get(path_), "[COM]\n");
+  EXPECT_EQ(TestFolder::Get(path_), "[COM]\n");
   EXPECT_FALSE(ini_.ValueExists("COM", "USBPORT"));
 }
 
 TEST_F(IniFileTest, RefusedWritesLeaveTheFileByteForByte) {
   const std::string original = "[CHECK]\nHistoryPath = a\n";
-  IniTestFolder::Put(path_, original);
+  TestFolder::Put(path_, original);
   EXPECT_THROW(ini_.WriteString("CHECK", "HistoryPath", "x\r\nLanguage=G"), EIniFileException);
-  IniTestFolder::MakeReadOnly(path_);
+  TestFolder::MakeReadOnly(path_);
   try {
     ini_.WriteString("CHECK", "HistoryPath", "b");
     ADD_FAILURE() << "a read-only file was written";
@@ -107,7 +107,7 @@ TEST_F(IniFileTest, RefusedWritesLeaveTheFileByteForByte) {
   }
   EXPECT_THROW(ini_.DeleteKey("CHECK", "HistoryPath"), EIniFileException);
   EXPECT_NO_THROW(ini_.DeleteKey("CHECK", "Missing"));
-  EXPECT_EQ(IniTestFolder::Get(path_), original);
+  EXPECT_EQ(TestFolder::Get(path_), original);
 
   const IniFile inMissingFolder(folder_.File("missing") + "/korvamon.INI");
   EXPECT_THROW(inMissingFolder.WriteString("COM", "USBPORT", "1"), EIniFileException);

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "IniTestFolder.h"
+#include "TestFolder.h"
 #include "monitor/IniFile.h"
 
 namespace monitor {
 namespace {
 
-using korva_test::IniTestFolder;
+using korva_test::TestFolder;
 using Probe = std::pair<const char*, const char*>;  // section, key
 
 struct KnownDifference {
@@ -126,10 +126,10 @@ class IniWindowsAgreementTest : public testing::Test {
   std::string Place(const std::optional<std::string>& content) {
     const std::string path = folder_.File("f" + std::to_string(++files_) + ".INI");
     if (content)
-      IniTestFolder::Put(path, *content);
+      TestFolder::Put(path, *content);
     return path;
   }
-  IniTestFolder folder_;
+  TestFolder folder_;
   int files_ = 0;
 };
 
@@ -176,10 +176,10 @@ TEST_F(IniWindowsAgreementTest, WritersAgree) {
 TEST_F(IniWindowsAgreementTest, ReadOnlyFilesAreNotWritten) {
   const std::string original = "[S]\r\nK=1\r\n";
   const std::string oursPath = Place(original), systemPath = Place(original);
-  IniTestFolder::MakeReadOnly(oursPath);
-  IniTestFolder::MakeReadOnly(systemPath);
+  TestFolder::MakeReadOnly(oursPath);
+  TestFolder::MakeReadOnly(systemPath);
   EXPECT_THROW(IniFile(oursPath).WriteString("S", "K", "2"), EIniFileException);
-  EXPECT_EQ(IniTestFolder::Get(oursPath), original);
+  EXPECT_EQ(TestFolder::Get(oursPath), original);
   if (WritePrivateProfileStringA("S", "K", "2", systemPath.c_str()))
     RecordProperty("known_difference", kReadOnlyDifference);
 }

@@ -2,14 +2,18 @@
 // folder, the guard and the seven windows made as the program entry makes
 // them, on the virtual clock and the headless backend; ended with the test.
 // Its serial ports are scripted ones: none exists until a test attaches it.
+// The history's echo on standard output is off.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "FakeSerialPort.h"
-#include "IniTestFolder.h"
+#include "TestFolder.h"
+#include "TestLanguage.h"
 #include "monitor/Globfunc.h"
 #include "monitor/History.h"
 #include "monitor/Startup.h"
@@ -17,6 +21,25 @@
 #include "vcl/VclTestEnvironment.h"
 
 namespace korva_test {
+
+// `text` `count` times over: frames as a block of them arrives.
+inline std::string Repeat(const std::string& text, int count) {
+  std::string result;
+  for (int i = 0; i < count; ++i)
+    result += text;
+  return result;
+}
+
+// The texts of history lines, each checked for its stamp and tab.
+inline std::vector<std::string> StampedTexts(const std::vector<std::string>& lines) {
+  static const std::regex stamped(R"(\[\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d\]\t(.*))");
+  std::vector<std::string> texts;
+  for (const std::string& line : lines) {
+    std::smatch match;
+    texts.push_back(std::regex_match(line, match, stamped) ? match[1].str() : "unstamped: " + line);
+  }
+  return texts;
+}
 
 class KorvamonTest : public VclTest {
  protected:
@@ -29,16 +52,17 @@ class KorvamonTest : public VclTest {
   }
   ~KorvamonTest() override {
     monitor::EndProgram();
+    monitor::SetHistoryEcho(previousEcho_);
 #ifndef _WIN32
     unsetenv("KORVA_LOCK_DIR");
 #endif
   }
 
   void Given(const std::string& ini) {
-    IniTestFolder::Put(path_, ini);
+    TestFolder::Put(path_, ini);
   }
   std::string Ini() const {
-    return IniTestFolder::Get(path_);
+    return TestFolder::Get(path_);
   }
 
   // The program's start up to its message loop; the guard must let it pass.
@@ -52,12 +76,51 @@ class KorvamonTest : public VclTest {
     monitor::EndProgram();
     Start();
   }
+  // A (later) start in English on COM `port` with these further settings
+  // lines; a [CHECK] section among them gets the language. Times count from here.
+  void StartWith(const std::string& settings = "", const std::string& port = "0") {
+    std::string ini = "[COM]\r\nCOMPORT=" + port + "\r\n" + settings;
+    const size_t check = ini.find("[CHECK]\r\n");
+    if (check == std::string::npos)
+      ini += "[CHECK]\r\nLanguage=E\r\n";
+    else
+      ini.insert(check + 9, "Language=E\r\n");  // a second [CHECK] would not be read
+    Given(ini);
+    Restart();
+    start_ = loop().NowMs();
+  }
+  // The same on COM1, a scripted port, with its event thread waiting.
+  void StartOnCom1(const std::string& settings = "") {
+    line_ = ports_.Attach("COM1");
+    StartWith(settings, "1");
+    ASSERT_TRUE(line_->WaitForWaits(waits_ = 1));
+  }
+  // Bytes (and line errors) arrive on COM1; the event thread takes them,
+  // posts and comes back to its wait; then its posts are handled.
+  void Arrive(const std::string& bytes, uint32_t errors = 0) {
+    line_->Receive(bytes, errors);
+    ASSERT_TRUE(line_->WaitForWaits(++waits_));
+    loop().ProcessMessages();
+  }
+  // Lets the virtual clock run to `ms` after the start.
+  void At(uint64_t ms) {
+    const uint64_t now = loop().NowMs();
+    ASSERT_GE(start_ + ms, now);
+    Advance(static_cast<uint32_t>(start_ + ms - now));
+  }
 
   monitor::TfrmKorvamon& main() {
     return *monitor::frmKorvamon;
   }
   std::vector<std::string> History() const {
     return monitor::frmHist->MemoMsg->Lines();
+  }
+  std::vector<std::string> HistoryTexts() const {
+    return StampedTexts(History());
+  }
+  long HistoryCount(const std::string& text) const {
+    const std::vector<std::string> texts = HistoryTexts();
+    return std::count(texts.begin(), texts.end(), text);
   }
   std::vector<std::string> BoxTexts() const {
     std::vector<std::string> texts;
@@ -66,13 +129,25 @@ class KorvamonTest : public VclTest {
     return texts;
   }
 
-  IniTestFolder folder_;
+  TestFolder folder_;
   const std::string path_ = folder_.File("korvamon.INI");
   FakeSerialPorts ports_;
+  std::shared_ptr<FakeSerialLine> line_;
+  int waits_ = 0;
+  uint64_t start_ = 0;
 
  private:
   monitor::ScopedSettingsFilePath settings_{path_};
   platform::ScopedService<platform::SerialPorts> portsGuard_{ports_};
+  std::ostream* previousEcho_ = monitor::SetHistoryEcho(nullptr);
+};
+
+// The same with the test language: text n reads "Tn".
+class KorvamonTextTest : public KorvamonTest {
+ protected:
+  ~KorvamonTextTest() override { monitor::EndProgram(); }  // frees the library first
+
+  TestLanguage language_;
 };
 
 }  // namespace korva_test

@@ -4,17 +4,18 @@
 // cannot be made to misbehave by what a translation holds.
 #include <gtest/gtest.h>
 
-#include <map>
+#include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "IniTestFolder.h"
+#include "TestFolder.h"
+#include "TestLanguage.h"
 #include "monitor/Globfunc.h"
 #include "monitor/lang.h"
 #include "platform/Files.h"
 #include "platform/LanguageSource.h"
 #include "platform/Services.h"
-#include "platform/StringTable.h"
 #include "vcl/VclTestEnvironment.h"
 
 namespace {
@@ -24,31 +25,19 @@ using monitor::GetLangString;
 using monitor::kNoLangEntry;
 using monitor::LanguageDll;
 
+// The numbers every table holds: ranges "from-to", "/2" for every second one.
 std::vector<uint32_t> ListedNumbers() {
+  std::istringstream listed(
+      "1-22 30-32 34-43 45-47 49-68 70-100/2 102-116/2 120 140 142-147 200-208/2 209-216 "
+      "300-330 340 346 348 390-402/2 404-430 500-522");
   std::vector<uint32_t> numbers;
-  auto add = [&](uint32_t from, uint32_t to, uint32_t step) {
+  for (std::string range; listed >> range;) {
+    unsigned from = 0, to = 0, step = 1;
+    if (std::sscanf(range.c_str(), "%u-%u/%u", &from, &to, &step) < 2)
+      to = from;
     for (uint32_t n = from; n <= to; n += step)
       numbers.push_back(n);
-  };
-  add(1, 22, 1);
-  add(30, 32, 1);
-  add(34, 43, 1);
-  add(45, 47, 1);
-  add(49, 68, 1);
-  add(70, 100, 2);
-  add(102, 116, 2);
-  add(120, 120, 1);
-  add(140, 140, 1);
-  add(142, 147, 1);
-  add(200, 208, 2);
-  add(209, 216, 1);
-  add(300, 330, 1);
-  add(340, 340, 1);
-  add(346, 346, 1);
-  add(348, 348, 1);
-  add(390, 402, 2);
-  add(404, 430, 1);
-  add(500, 522, 1);
+  }
   return numbers;
 }
 
@@ -115,43 +104,12 @@ TEST(LangTest, TextsReadTheSameThroughEveryBuild) {
 }
 
 // Runs the program as if it lay in a folder without language libraries.
-class ProgramElsewhere final : public platform::Files {
+class ProgramElsewhere final : public korva_test::ForwardingFiles {
  public:
-  std::optional<std::string> ReadAll(const std::string& path) override {
-    return native_.ReadAll(path);
-  }
-  bool ReplaceAll(const std::string& path, const std::string& bytes) override {
-    return native_.ReplaceAll(path, bytes);
-  }
-  bool AppendAll(const std::string& path, const std::string& bytes) override {
-    return native_.AppendAll(path, bytes);
-  }
-  std::optional<uint64_t> FileSize(const std::string& path) override {
-    return native_.FileSize(path);
-  }
-  std::optional<std::string> ReadRange(const std::string& path, uint64_t offset,
-                                       size_t count) override {
-    return native_.ReadRange(path, offset, count);
-  }
-  bool RenameReplacing(const std::string& from, const std::string& to) override {
-    return native_.RenameReplacing(from, to);
-  }
-  uint32_t GetAttributes(const std::string& path) override { return native_.GetAttributes(path); }
-  bool SetAttributes(const std::string& path, uint32_t attributes) override {
-    return native_.SetAttributes(path, attributes);
-  }
-  std::optional<std::chrono::system_clock::time_point> LastWriteTime(
-      const std::string& path) override {
-    return native_.LastWriteTime(path);
-  }
-  std::string Resolve(const std::string& path) override { return native_.Resolve(path); }
   std::string ExecutablePath() override {
     const std::string exe = native_.ExecutablePath();
     return exe.substr(0, exe.find_last_of("\\/") + 1) + "no-languages-here/korvamon.exe";
   }
-
- private:
-  platform::Files& native_ = platform::NativeFiles();
 };
 
 TEST(LangTest, EveryWayOfNotFindingATextGivesTheFallback) {
@@ -197,28 +155,14 @@ TEST(LangTest, GetLangStringReadsTheLibraryLoadedNow) {
   EXPECT_EQ(GetLangString(21), "Esci");
 }
 
-// Hands out texts with LoadStringA's semantics from a map.
-class MapLanguages final : public platform::LanguageSource {
- public:
-  std::map<uint32_t, std::string> texts;
-  Handle Load(const std::string&) override { return this; }
-  int LoadString(Handle, uint32_t id, char* buffer, int bufferSize) override {
-    const auto it = texts.find(id);
-    return platform::CopyTableText(it == texts.end() ? "" : it->second, buffer, bufferSize);
-  }
-  void Free(Handle) override {}
-};
-
 TEST(LangTest, ALongTextIsCutTo511Characters) {
-  MapLanguages source;
-  source.texts[1] = std::string(600, 'x');
-  source.texts[2] = std::string(511, 'y');
-  platform::ScopedService<platform::LanguageSource> guard(source);
+  korva_test::TestLanguage source;
+  source.Set(1, std::string(600, 'x'));
+  source.Set(2, std::string(511, 'y'));
   LanguageDll dll;
   ASSERT_TRUE(dll.Load(1));
   EXPECT_EQ(GetLangString(1), std::string(511, 'x'));
   EXPECT_EQ(GetLangString(2), std::string(511, 'y'));
-  EXPECT_EQ(GetLangString(3), kNoLangEntry);
 }
 
 TEST(LangTest, TheLanguageComesFromTheFirstLetterOfTheSetting) {
@@ -231,11 +175,6 @@ TEST(LangTest, TheLanguageComesFromTheFirstLetterOfTheSetting) {
   EXPECT_EQ(monitor::LanguageCodeFromSetting(" E"), 0);
   EXPECT_EQ(monitor::LanguageCodeFromSetting("\xC9"), 0);
 
-  EXPECT_EQ(monitor::LanguageLibraryPath(1), "DEU\\deutsch.dll");
-  EXPECT_EQ(monitor::LanguageLibraryPath(2), "ENG\\english.dll");
-  EXPECT_EQ(monitor::LanguageLibraryPath(3), "FRA\\french.dll");
-  EXPECT_EQ(monitor::LanguageLibraryPath(4), "ITA\\italian.dll");
-  EXPECT_EQ(monitor::LanguageLibraryPath(0), "");
   for (uint8_t code = 1; code <= 4; ++code) {
     EXPECT_EQ(monitor::LanguageCodeFromSetting(monitor::LanguageSettingLetter(code)), code);
   }
@@ -259,38 +198,29 @@ TEST(LangTest, TheFormatterFillsOnlyTheOnePlaceholder) {
 // The first start's choice, with the settings file in a folder of the test's own.
 class LanguageChoiceTest : public korva_test::VclTest {
  protected:
-  std::string Settings() const { return korva_test::IniTestFolder::Get(ini_); }
+  std::string Settings() const { return korva_test::TestFolder::Get(ini_); }
 
-  korva_test::IniTestFolder folder_;
+  korva_test::TestFolder folder_;
   std::string ini_ = folder_.File("korvamon.INI");
   monitor::ScopedSettingsFilePath settingsGuard_{ini_};
 };
 
-TEST_F(LanguageChoiceTest, AChosenLanguageStandsWithoutAsking) {
+TEST_F(LanguageChoiceTest, OnlyWithoutALanguageTheDialogAsksAndTheChoiceIsWrittenAsItsLetter) {
   EXPECT_EQ(monitor::ChooseLanguage(3), 3);
   EXPECT_TRUE(headless().modalForms.empty());
   EXPECT_EQ(Settings(), "");
-}
 
-TEST_F(LanguageChoiceTest, TheDialogOffersFourLanguagesGermanFirst) {
-  vcl::ScopedModalAnswer answer([](vcl::TForm& form) {
-    auto& dialog = dynamic_cast<monitor::TfrmLanguage&>(form);
-    EXPECT_EQ(dialog.Caption(), "Sprache / Language / Langue / Lingua");
-    EXPECT_EQ(dialog.Language->Items(),
-              (std::vector<std::string>{"Deutsch", "English", "Francais ", "Italian"}));
-    EXPECT_EQ(dialog.Language->ItemIndex(), 0);
-  });
   // Nobody picks anything: OK takes the first choice.
   EXPECT_EQ(monitor::ChooseLanguage(0), 1);
   EXPECT_EQ(headless().modalForms, (std::vector<std::string>{"TfrmLanguage"}));
   EXPECT_EQ(monitor::ReadIniString("CHECK", "Language", ""), "G");
-}
 
-TEST_F(LanguageChoiceTest, EachChoiceGivesItsCodeAndIsWrittenAsItsLetter) {
   const char* letters[] = {"G", "E", "F", "I"};
   for (int choice = 0; choice < 4; ++choice) {
     vcl::ScopedModalAnswer answer([choice](vcl::TForm& form) {
       auto& dialog = dynamic_cast<monitor::TfrmLanguage&>(form);
+      EXPECT_EQ(dialog.Language->Items(),
+                (std::vector<std::string>{"Deutsch", "English", "Francais ", "Italian"}));
       dialog.Language->ClickItem(choice);
       dialog.btnOK->Click();
     });
@@ -302,8 +232,8 @@ TEST_F(LanguageChoiceTest, EachChoiceGivesItsCodeAndIsWrittenAsItsLetter) {
 }
 
 TEST_F(LanguageChoiceTest, ARefusedWriteIsReportedAndTheChoiceStillHolds) {
-  korva_test::IniTestFolder::Put(ini_, "[COM]\r\nCOMPORT=1\r\n");
-  korva_test::IniTestFolder::MakeReadOnly(ini_);
+  korva_test::TestFolder::Put(ini_, "[COM]\r\nCOMPORT=1\r\n");
+  korva_test::TestFolder::MakeReadOnly(ini_);
   vcl::ScopedModalAnswer answer([](vcl::TForm& form) {
     auto& dialog = dynamic_cast<monitor::TfrmLanguage&>(form);
     dialog.Language->ClickItem(1);

@@ -18,23 +18,14 @@
 
 namespace {
 
-using korva_test::IniTestFolder;
 using korva_test::KorvamonTest;
+using korva_test::TestFolder;
 using monitor::GetLangString;
 using monitor::WM_TRAYICON;
 
 const std::string kProgramEnd = "KORVA DI-ZOD monitor ended";
 
-class MainWindowTest : public KorvamonTest {
- protected:
-  // The history's texts without their time stamps.
-  std::vector<std::string> HistoryTexts() const {
-    std::vector<std::string> texts;
-    for (const std::string& line : History())
-      texts.push_back(line.size() > 22 ? line.substr(22) : std::string());
-    return texts;
-  }
-};
+using MainWindowTest = KorvamonTest;
 
 TEST_F(MainWindowTest, StartsItsSevenWindowsInOrderWithTheStartValues) {
   Given("[CHECK]\r\nLanguage=f\r\n");
@@ -156,7 +147,7 @@ TEST_F(MainWindowTest, KeysOfOlderVersionsMoveOnceAtTheStart) {
 TEST_F(MainWindowTest, AStartThatCannotWriteItsSettingsSaysSoAndGoesOn) {
   // No language yet, an old key to move, no history path: three writes, all refused.
   Given("[ACTION]\r\nOpenWindow=1\r\n");
-  IniTestFolder::MakeReadOnly(path_);
+  TestFolder::MakeReadOnly(path_);
   Start();
   EXPECT_EQ(Ini(), "[ACTION]\r\nOpenWindow=1\r\n");
   const std::vector<std::string> texts = BoxTexts();

@@ -11,74 +11,31 @@
 #include <vector>
 
 #include "KorvamonTestProgram.h"
-#include "TestLanguage.h"
 #include "monitor/config.h"
 #include "platform/Process.h"
 
 namespace {
 
-using korva_test::FakeSerialLine;
 using Request = platform::RecordingProcesses::Request;
 
 constexpr uint32_t kLongestDelayMs = 2147483647;
 
-std::string Block(const std::string& frame, int count) {
-  std::string block;
-  for (int i = 0; i < count; ++i)
-    block += frame;
-  return block;
-}
 // 21-character frames, four to a block as the link reads them.
-const std::string kMains = Block("*****\r\nBUFRD\r\nDC_OK\r\n", 4);
-const std::string kBattery = Block("*BAT*\r\nBUFRD\r\nDC_LO\r\n", 4);
+const std::string kMains = korva_test::Repeat("*****\r\nBUFRD\r\nDC_OK\r\n", 4);
+const std::string kBattery = korva_test::Repeat("*BAT*\r\nBUFRD\r\nDC_LO\r\n", 4);
 
-class ReactionsTest : public korva_test::KorvamonTest {
+class ReactionsTest : public korva_test::KorvamonTextTest {
  protected:
-  // Starts with these settings lines besides the language and the port.
-  void StartWith(const std::string& settings, const std::string& port = "0") {
-    monitor::EndProgram();
-    // One [CHECK] section: a second one would not be read.
-    std::string ini = "[COM]\r\nCOMPORT=" + port + "\r\n" + settings;
-    const size_t check = ini.find("[CHECK]\r\n");
-    if (check == std::string::npos)
-      ini += "[CHECK]\r\nLanguage=E\r\n";
-    else
-      ini.insert(check + 9, "Language=E\r\n");
-    Given(ini);
-    Start();
-    start_ = loop().NowMs();
-  }
-  void StartOnCom1(const std::string& settings) {
-    line_ = ports_.Attach("COM1");
-    StartWith(settings, "1");
-    ASSERT_TRUE(line_->WaitForWaits(waits_ = 1));
-  }
-  void At(uint64_t ms) {
-    const uint64_t now = loop().NowMs();
-    ASSERT_GE(start_ + ms, now);
-    Advance(static_cast<uint32_t>(start_ + ms - now));
-  }
-  void Arrive(const std::string& bytes) {
-    line_->Receive(bytes);
-    ASSERT_TRUE(line_->WaitForWaits(++waits_));
-    loop().ProcessMessages();
-  }
-  // Mains frames every second from 0.5 s on.
-  void OnMainsUntil(uint64_t last) {
-    for (uint64_t at = 500; at <= last; at += 1000) {
+  // The block arrives at each of these times after the start.
+  void ArriveAt(std::initializer_list<uint64_t> times, const std::string& block) {
+    for (uint64_t at : times) {
       At(at);
-      Arrive(kMains);
+      Arrive(block);
     }
   }
   // Past the start phase's first four ticks, in which requests are dropped.
   // With no port the link is lost at the fourth; nothing here asks for that.
   void PastTheDeafTicks() { At(4500); }
-  size_t HistoryCount(const std::string& text) const {
-    size_t count = 0;
-    for (const std::string& line : History())
-      count += line.ends_with(text) ? 1 : 0;
-    return count;
-  }
   std::vector<uint32_t> Frequencies() const {
     std::vector<uint32_t> frequencies;
     for (const auto& tone : sound_.tones())
@@ -86,11 +43,7 @@ class ReactionsTest : public korva_test::KorvamonTest {
     return frequencies;
   }
 
-  korva_test::TestLanguage language_;
   platform::RecordingProcesses processes_;
-  std::shared_ptr<FakeSerialLine> line_;
-  int waits_ = 0;
-  uint64_t start_ = 0;
 
  private:
   platform::ScopedService<platform::Processes> processesGuard_{processes_};
@@ -112,10 +65,10 @@ TEST_F(ReactionsTest, ALinkNeverHeardFromIsLostAtTheFourthTickAndOpensTheWindowW
   EXPECT_EQ(main().TimerOpen->Tag, 0);
   At(3999);
   EXPECT_TRUE(sound_.tones().empty());
-  EXPECT_EQ(HistoryCount("T13"), 0u);
+  EXPECT_EQ(HistoryCount("T13"), 0);
 
   At(4000);
-  EXPECT_EQ(HistoryCount("T13"), 1u);
+  EXPECT_EQ(HistoryCount("T13"), 1);
   const std::vector<platform::RecordingSound::Tone> tones = sound_.tones();
   EXPECT_EQ(Frequencies(), (std::vector<uint32_t>{750, 675, 525, 675, 525}));
   ASSERT_EQ(tones.size(), 5u);
@@ -284,37 +237,25 @@ TEST_F(ReactionsTest, BatteryOperationStartsItsProgramOnceAfterTheStartDelayUnle
       "[START]\r\nDC_LOW=C:\\Program Files\\Korva\\save.exe /quick  now\r\n"
       "StartMinutes=0\r\nStartSeconds=2\r\n";
   StartOnCom1(settings);
-  OnMainsUntil(4500);
+  ArriveAt({500, 1500, 2500, 3500, 4500}, kMains);
   // Battery operation counts at its third frame in a row.
-  for (uint64_t at : {5000u, 5500u, 6000u}) {
-    At(at);
-    Arrive(kBattery);
-  }
+  ArriveAt({5000, 5500, 6000}, kBattery);
   EXPECT_TRUE(main().OnBattery);
   EXPECT_EQ(main().TimerAppStart->Interval(), 2000u);
   At(7999);
   EXPECT_TRUE(processes_.requests().empty());
   At(8000);
   ExpectStarted(processes_.requests(), "SAVE.EXE", "C:\\PROGRAM FILES\\KORVA\\", "/QUICK  NOW");
-  for (uint64_t at = 8500; at <= 12000; at += 500) {
-    At(at);
-    Arrive(kBattery);
-  }
+  ArriveAt({8500, 9000, 9500, 10000, 10500, 11000, 11500, 12000}, kBattery);
   EXPECT_EQ(processes_.requests().size(), 1u);
 
   // Back on mains (three frames) before the two seconds are over.
   processes_.Clear();
   StartOnCom1(settings);
-  OnMainsUntil(4500);
-  for (uint64_t at : {5000u, 5500u, 6000u}) {
-    At(at);
-    Arrive(kBattery);
-  }
+  ArriveAt({500, 1500, 2500, 3500, 4500}, kMains);
+  ArriveAt({5000, 5500, 6000}, kBattery);
   ASSERT_TRUE(main().TimerAppStart->Enabled());
-  for (uint64_t at : {6500u, 7000u, 7500u}) {
-    At(at);
-    Arrive(kMains);
-  }
+  ArriveAt({6500, 7000, 7500}, kMains);
   EXPECT_FALSE(main().OnBattery);
   EXPECT_FALSE(main().TimerAppStart->Enabled());
   At(20000);

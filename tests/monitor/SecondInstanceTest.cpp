@@ -2,151 +2,73 @@
 // folders into a private folder with its own settings file and lock folder.
 // A second start asks its question and ends at once, writing nothing; its Yes
 // reaches the running instance; the running one ends cleanly when the system
-// asks it to. Every wait is bounded, and only processes started here are
-// ever signalled.
+// asks it to.
 #ifndef _WIN32
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <functional>
-#include <optional>
+#include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "IniTestFolder.h"
+#include "RealTime.h"
 #include "TestEnvironment.h"
-#include "platform/Files.h"
+#include "TestFolder.h"
 #include "platform/Instance.h"
 #include "platform/NamedMutex.h"
-#include "platform/Services.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-using korva_test::IniTestFolder;
-
-constexpr auto kBound = std::chrono::seconds(15);
-
-// The program and its language folders, as installed, beside the test program.
-fs::path BuiltProgramFolder() {
-  return fs::path(platform::files().ExecutablePath()).parent_path();
-}
-
-// Polls `done` until it holds or the bound passes; `between` runs in each round.
-bool Within(const std::function<bool()>& done, const std::function<void()>& between = {}) {
-  const auto deadline = Clock::now() + kBound;
-  while (!done()) {
-    if (Clock::now() > deadline)
-      return false;
-    if (between)
-      between();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
-class Process {
- public:
-  Process(const fs::path& program, const std::vector<std::string>& environment,
-          const fs::path& output) {
-    std::vector<char*> env;
-    for (const std::string& entry : environment)
-      env.push_back(const_cast<char*>(entry.c_str()));
-    env.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    const std::string path = program.string();
-    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-    if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, env.data()) != 0)
-      pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Process() {
-    if (Running()) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-
-  bool Started() const { return pid_ > 0; }
-  bool Running() {
-    if (pid_ <= 0 || status_)
-      return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      status_ = status;
-      return false;
-    }
-    return true;
-  }
-  // The exit status once it ended by itself within the bound.
-  std::optional<int> Ended(const std::function<void()>& between = {}) {
-    if (!Within([this] { return !Running(); }, between) || !status_ || !WIFEXITED(*status_))
-      return std::nullopt;
-    return WEXITSTATUS(*status_);
-  }
-  void Signal(int signal) {
-    if (Running())
-      kill(pid_, signal);
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::optional<int> status_;
-};
+using korva_test::ChildProcess;
+using korva_test::TestFolder;
 
 class SecondInstanceTest : public korva_test::VirtualTimeTest {
  protected:
   SecondInstanceTest() {
-    const fs::path built = BuiltProgramFolder();
+    const fs::path built = korva_test::BuiltProgram("korvamon").parent_path();
     program_ = folder_.path() / "korvamon";
     fs::copy_file(built / "korvamon", program_);
     for (const char* language : {"DEU", "ENG", "FRA", "ITA"})
       fs::copy(built / language, folder_.path() / language, fs::copy_options::recursive);
+    environment_.emplace();
     for (char** entry = environ; *entry; ++entry) {
       if (std::string(*entry).rfind("KORVA_LOCK_DIR=", 0) != 0)
-        environment_.push_back(*entry);
+        environment_->push_back(*entry);
     }
-    environment_.push_back("KORVA_LOCK_DIR=" + folder_.path().string());
+    environment_->push_back("KORVA_LOCK_DIR=" + folder_.path().string());
     setenv("KORVA_LOCK_DIR", folder_.path().c_str(), 1);
   }
   ~SecondInstanceTest() override { unsetenv("KORVA_LOCK_DIR"); }
 
-  void Given(const std::string& ini) { IniTestFolder::Put(Ini(), ini); }
-  std::string Ini() const { return (folder_.path() / "korvamon.INI").string(); }
-  fs::path Socket() const {
-    return folder_.path() / ("DI-ZOD-" + std::to_string(getuid()) + ".sock");
+  void Given(const std::string& ini) { TestFolder::Put(Ini(), ini); }
+  std::string Ini() const { return folder_.File("korvamon.INI"); }
+  bool Up() const {
+    return fs::exists(folder_.path() / ("DI-ZOD-" + std::to_string(getuid()) + ".sock"));
+  }
+  static bool Within(const std::function<bool()>& done) {
+    return ChildProcess::Within(std::chrono::seconds(15), done);
   }
 
-  std::unique_ptr<Process> Run(const std::string& outputName) {
-    auto process = std::make_unique<Process>(program_, environment_, folder_.path() / outputName);
+  std::unique_ptr<ChildProcess> Run(const std::string& outputName) {
+    korva_test::ChildOptions options;
+    options.environment = environment_;
+    options.output = folder_.File(outputName);
+    auto process = std::make_unique<ChildProcess>(program_, options);
     EXPECT_TRUE(process->Started());
     return process;
   }
   std::string Output(const std::string& outputName) const {
-    return IniTestFolder::Get((folder_.path() / outputName).string());
+    return TestFolder::Get(folder_.File(outputName));
   }
 
-  IniTestFolder folder_;
+  TestFolder folder_;
   fs::path program_;
-  std::vector<std::string> environment_;
+  std::optional<std::vector<std::string>> environment_;
 };
 
 const std::string kFrenchQuestion =
@@ -162,15 +84,14 @@ TEST_F(SecondInstanceTest, ASecondProgramAsksEndsAndWritesNothingWhileTheFirstRu
   auto first = Run("first.out");
   // Up once it listens for later instances and has written its history path.
   ASSERT_TRUE(Within([&] {
-    return fs::exists(Socket()) &&
-           IniTestFolder::Get(Ini()).find("HistoryPath") != std::string::npos;
+    return Up() && TestFolder::Get(Ini()).find("HistoryPath") != std::string::npos;
   })) << Output("first.out");
-  const std::string settings = IniTestFolder::Get(Ini());
+  const std::string settings = TestFolder::Get(Ini());
 
   auto second = Run("second.out");
   EXPECT_EQ(second->Ended(), 0);
   EXPECT_EQ(Output("second.out"), kFrenchQuestion);
-  EXPECT_EQ(IniTestFolder::Get(Ini()), settings);
+  EXPECT_EQ(TestFolder::Get(Ini()), settings);
   EXPECT_TRUE(first->Running());
   // The first one shows nothing but its history lines on its output.
   std::istringstream firstOutput(Output("first.out"));
@@ -179,7 +100,7 @@ TEST_F(SecondInstanceTest, ASecondProgramAsksEndsAndWritesNothingWhileTheFirstRu
 
   first->Signal(SIGTERM);
   EXPECT_EQ(first->Ended(), 0);
-  EXPECT_FALSE(fs::exists(Socket()));
+  EXPECT_FALSE(Up());
 }
 
 TEST_F(SecondInstanceTest, TheSecondProgramsYesAsksTheRunningOneToShowItsWindow) {
@@ -199,7 +120,7 @@ TEST_F(SecondInstanceTest, TheSecondProgramsYesAsksTheRunningOneToShowItsWindow)
       });
   ASSERT_TRUE(listener);
   Given("[CHECK]\r\nLanguage=english\r\n");
-  const std::string settings = IniTestFolder::Get(Ini());
+  const std::string settings = TestFolder::Get(Ini());
 
   auto second = Run("second.out");
   EXPECT_EQ(second->Ended([&] { loop().ProcessMessages(); }), 0);
@@ -210,7 +131,7 @@ TEST_F(SecondInstanceTest, TheSecondProgramsYesAsksTheRunningOneToShowItsWindow)
   EXPECT_EQ(requests[0].msg, 0x8400u);
   EXPECT_EQ(requests[0].wParam, 0x100u);
   EXPECT_EQ(requests[0].lParam, 0x203);
-  EXPECT_EQ(IniTestFolder::Get(Ini()), settings);
+  EXPECT_EQ(TestFolder::Get(Ini()), settings);
 }
 
 TEST_F(SecondInstanceTest, TheProgramEndsCleanlyWhenTheSystemAsks) {
@@ -218,10 +139,10 @@ TEST_F(SecondInstanceTest, TheProgramEndsCleanlyWhenTheSystemAsks) {
   for (int signal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(signal);
     auto program = Run("program.out");
-    ASSERT_TRUE(Within([&] { return fs::exists(Socket()); })) << Output("program.out");
+    ASSERT_TRUE(Within([&] { return Up(); })) << Output("program.out");
     program->Signal(signal);
     EXPECT_EQ(program->Ended(), 0);
-    EXPECT_FALSE(fs::exists(Socket()));
+    EXPECT_FALSE(Up());
   }
 }
 

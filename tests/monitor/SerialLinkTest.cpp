@@ -19,17 +19,12 @@ using korva_test::FakeSerialLine;
 using monitor::GetLangString;
 namespace pf = platform;
 
+using korva_test::Repeat;
+
 const std::string kSample = "*****\r\nALARM\r\nDC_OK\r\n";
 const std::string kCharge = "*BAT*\r\nBUFRD\r\nDC_LO\r\nBA<85\r\n";
 const std::string kLong = "*****\r\nALARM\r\nDC_OK\r\nBA>85\r\nRTS15\r\nSDREC\r\n";
 const std::string kNoFrame = std::string(83, 'x') + "\n";
-
-std::string Times(const std::string& text, int count) {
-  std::string result;
-  for (int i = 0; i < count; ++i)
-    result += text;
-  return result;
-}
 
 std::string T(int number) {
   return GetLangString(static_cast<uint32_t>(number));
@@ -37,52 +32,24 @@ std::string T(int number) {
 
 class SerialLinkTest : public korva_test::KorvamonTest {
  protected:
-  // A start of the program (its earlier run, if any, has ended).
-  void StartWithPort(const std::string& port) {
-    monitor::EndProgram();
-    Given("[CHECK]\r\nLanguage=E\r\n[COM]\r\nCOMPORT=" + port + "\r\n");
-    Start();
-  }
-  void StartOnCom1() {
-    line_ = ports_.Attach("COM1");
-    StartWithPort("1");
-    ASSERT_TRUE(line_->WaitForWaits(waits_ = 1));
-  }
-  // Bytes (and line errors) arrive; the event thread takes them, posts and
-  // comes back to its wait; then its posts are handled.
-  void Arrive(const std::string& bytes, uint32_t errors = 0) {
-    line_->Receive(bytes, errors);
-    ASSERT_TRUE(line_->WaitForWaits(++waits_));
-    loop().ProcessMessages();
-  }
-
   std::string Panel() { return main().StatBar->Panels()[0].Text(); }
-  // The lines ending in `text` (the history window may stamp its lines), by index.
+  // Where `text` stands in the history, by index.
   std::vector<size_t> HistoryLines(const std::string& text) const {
-    const std::vector<std::string> lines = History();
+    const std::vector<std::string> texts = HistoryTexts();
     std::vector<size_t> found;
-    for (size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i].ends_with(text))
+    for (size_t i = 0; i < texts.size(); ++i) {
+      if (texts[i] == text)
         found.push_back(i);
     }
     return found;
   }
-
-  std::shared_ptr<FakeSerialLine> line_;
-  int waits_ = 0;
 };
 
 TEST_F(SerialLinkTest, OpensTheConfiguredPortAndReportsEveryOutcome) {
   StartOnCom1();
   EXPECT_EQ(Panel(), T(56) + "COM1" + T(57));
   EXPECT_EQ(main().DeviceName, "KORVA DI-ZOD 6 / 15 ");
-  FakeSerialLine::Record record = line_->record();
-  EXPECT_EQ(record.inQueueSize + record.outQueueSize, 512u + 128u);
-  ASSERT_EQ(record.states.size(), 1u);
-  const pf::DeviceControlBlock& block = record.states[0];
-  EXPECT_TRUE(block.baudRate == 9600 && block.byteSize == 8 && block.parity == pf::NOPARITY &&
-              block.ctsOutFlow && block.rtsControl == pf::RTS_CONTROL_HANDSHAKE &&
-              block.eventChar == '\n');
+  const FakeSerialLine::Record record = line_->record();
   EXPECT_EQ(record.masks, (std::vector<uint32_t>{pf::EV_RXFLAG | pf::EV_ERR}));
   // What waited in the queue before the link opened is thrown away.
   EXPECT_EQ(record.purges, std::vector<uint32_t>{pf::PURGE_RXCLEAR});
@@ -94,11 +61,11 @@ TEST_F(SerialLinkTest, OpensTheConfiguredPortAndReportsEveryOutcome) {
   EXPECT_EQ(line_->record().opens, 1);
 
   // A port that is missing, and one that refuses its settings (closed again).
-  StartWithPort("2");
+  StartWith("", "2");
   EXPECT_EQ(Panel(), T(56) + "COM2" + T(58) + " Handle=$FFFFFFFF");
   auto refusing = ports_.Attach("COM3");
   refusing->Refuse(FakeSerialLine::Step::kSetState);
-  StartWithPort("3");
+  StartWith("", "3");
   EXPECT_EQ(Panel(), T(56) + "COM3" + T(58) + " Handle=$FFFFFFFF");
   EXPECT_EQ(refusing->record().closes, 1);
   EXPECT_EQ(sound_.messageBeeps().size(), 3u);
@@ -106,7 +73,7 @@ TEST_F(SerialLinkTest, OpensTheConfiguredPortAndReportsEveryOutcome) {
 
 TEST_F(SerialLinkTest, ClosingWaitsASecondAndReportsInTheStatusBarAndTheHistory) {
   // Without a port number there is nothing to close and nothing to say.
-  StartWithPort("0");
+  StartWith();
   const size_t lines = History().size();
   main().CloseSerialLink();
   EXPECT_EQ(History().size(), lines);
@@ -119,7 +86,7 @@ TEST_F(SerialLinkTest, ClosingWaitsASecondAndReportsInTheStatusBarAndTheHistory)
   EXPECT_EQ(loop().NowMs() - before, 1000u);
   const std::string closed = T(56) + "COM1" + T(61);
   EXPECT_EQ(Panel(), closed);
-  EXPECT_EQ(HistoryLines(closed).size(), 1u);
+  EXPECT_EQ(HistoryCount(closed), 1);
   EXPECT_TRUE(main().edRead->Text().empty());
   EXPECT_FALSE(line_->record().open);
 
@@ -142,7 +109,7 @@ TEST_F(SerialLinkTest, ClosingWaitsASecondAndReportsInTheStatusBarAndTheHistory)
 TEST_F(SerialLinkTest, FramesAreReadAtEightyFourQueuedCharactersAndTextsWithoutOnePurged) {
   StartOnCom1();
   // Enough for the event thread, not yet for the reader: the text waits.
-  Arrive(Times(kSample, 3));
+  Arrive(Repeat(kSample, 3));
   EXPECT_EQ(line_->record().queued, 63u);
   EXPECT_FALSE(main().LinkUp);
 
@@ -162,15 +129,15 @@ TEST_F(SerialLinkTest, FramesAreReadAtEightyFourQueuedCharactersAndTextsWithoutO
   line_->Refuse(FakeSerialLine::Step::kPurge);
   Arrive(kNoFrame);
   const std::string refused = "CommRXClear: fake error 31";
-  EXPECT_EQ(HistoryLines(refused).size(), 1u);
+  EXPECT_EQ(HistoryCount(refused), 1);
   EXPECT_EQ(main().edRead->Text(), refused);
 }
 
 TEST_F(SerialLinkTest, LineErrorsReachTheHistoryAndTheReceivedTextLine) {
   StartOnCom1();
-  Arrive(Times(kSample, 3), pf::CE_FRAME | pf::CE_OVERRUN);
+  Arrive(Repeat(kSample, 3), pf::CE_FRAME | pf::CE_OVERRUN);
   const std::string reported = "COMMERROR: CE_FRAMECE_OVERRUN";
-  EXPECT_EQ(HistoryLines(reported).size(), 1u);
+  EXPECT_EQ(HistoryCount(reported), 1);
   EXPECT_EQ(main().edRead->Text(), reported);
 
   // Every name, in its order; no line for an empty word.
@@ -183,11 +150,11 @@ TEST_F(SerialLinkTest, LineErrorsReachTheHistoryAndTheReceivedTextLine) {
 }
 
 TEST_F(SerialLinkTest, TheFirstTextAfterAStartOrALinkLossBringsTheLinkUpOnce) {
-  StartWithPort("0");
+  StartWith();
   main().TimerOpen->Tag = 8 | 2;
   main().TimerOpen->SetEnabled(true);
   main().WatchdogTicks = 3;
-  EXPECT_TRUE(main().ParseFrame(Times(kSample, 4)));
+  EXPECT_TRUE(main().ParseFrame(Repeat(kSample, 4)));
   EXPECT_EQ(main().WatchdogTicks, 0);
   EXPECT_EQ(main().ConnectionWord, 0x0428);
   EXPECT_EQ(main().pnlMask->Left(), -800);
@@ -195,8 +162,8 @@ TEST_F(SerialLinkTest, TheFirstTextAfterAStartOrALinkLossBringsTheLinkUpOnce) {
   // The lost link's window request is taken back; the other one stays.
   EXPECT_EQ(main().TimerOpen->Tag, 2);
   EXPECT_TRUE(main().TimerOpen->Running());
-  main().ParseFrame(Times(kSample, 4));
-  EXPECT_EQ(HistoryLines(T(14)).size(), 1u);
+  main().ParseFrame(Repeat(kSample, 4));
+  EXPECT_EQ(HistoryCount(T(14)), 1);
 
   // After a link loss, also a text without a frame brings the link up.
   main().LinkUp = false;
@@ -206,42 +173,42 @@ TEST_F(SerialLinkTest, TheFirstTextAfterAStartOrALinkLossBringsTheLinkUpOnce) {
   EXPECT_FALSE(main().ParseFrame("no frame here"));
   EXPECT_EQ(main().ConnectionWord, 0x0421);
   EXPECT_EQ(main().pnlMask->Left(), -800);
-  EXPECT_EQ(HistoryLines(T(14)).size(), 2u);
+  EXPECT_EQ(HistoryCount(T(14)), 2);
   EXPECT_FALSE(main().TimerOpen->Running());
 
   // A mask put back while the link is up is moved aside again.
   main().pnlMask->SetLeft(0);
-  main().ParseFrame(Times(kSample, 4));
+  main().ParseFrame(Repeat(kSample, 4));
   EXPECT_EQ(main().pnlMask->Left(), -800);
 }
 
 TEST_F(SerialLinkTest, ChargeItemsFollowTheFrameLength) {
-  StartWithPort("0");
+  StartWith();
   main().LED_FULL->Hide();
-  main().ParseFrame(Times(kCharge, 3));
+  main().ParseFrame(Repeat(kCharge, 3));
   EXPECT_TRUE(main().Has28CharFrames && !main().Has42CharFrames);
   EXPECT_TRUE(main().labVoll->Visible() && main().labFull->Visible());
   EXPECT_FALSE(main().LED_FULL->Visible());
   main().Over85State = true;
-  main().ParseFrame(Times(kCharge, 3));
+  main().ParseFrame(Repeat(kCharge, 3));
   EXPECT_TRUE(main().LED_FULL->Visible());
 
-  main().ParseFrame(Times(kLong, 2));
+  main().ParseFrame(Repeat(kLong, 2));
   EXPECT_TRUE(!main().Has28CharFrames && main().Has42CharFrames);
   EXPECT_FALSE(main().LED_FULL->Visible() || main().labVoll->Visible() ||
                main().labFull->Visible());
   // A text without a frame leaves the lengths as they were.
   main().ParseFrame(kNoFrame);
   EXPECT_TRUE(main().Has42CharFrames);
-  main().ParseFrame(Times(kSample, 4));
+  main().ParseFrame(Repeat(kSample, 4));
   EXPECT_FALSE(main().Has28CharFrames || main().Has42CharFrames);
 }
 
 TEST_F(SerialLinkTest, TheWatchdogShowsTheDataAtItsFirstTickAfterAText) {
-  StartWithPort("0");
+  StartWith();
   main().btnUpDown->Click();
   main().TimerVerbindung->SetEnabled(true);
-  main().ParseFrame(Times(kSample, 4));
+  main().ParseFrame(Repeat(kSample, 4));
   Advance(1000);
   EXPECT_TRUE(main().LinkOk);
   EXPECT_FALSE(main().TimerVerbindung->Running());
@@ -256,7 +223,7 @@ TEST_F(SerialLinkTest, TheWatchdogShowsTheDataAtItsFirstTickAfterAText) {
     int32_t connection;
     int led;
   };
-  const std::string valid = Times(kSample, 4);
+  const std::string valid = Repeat(kSample, 4);
   for (const Second& second : {Second{&valid, 0x0828, 0},
                                {&valid, 0x0228, 2},
                                {nullptr, 0x0228, 2},

@@ -1,16 +1,28 @@
 // The COM port component on a scripted port: its setter rules, the set-up it
 // gives the port, what the event thread posts and when, and that nothing uses
-// a port after it was closed.
+// a port after it was closed. Then, on Linux, on a real terminal device: a
+// pseudo-terminal stands in for COM1 (KORVA_COM1), its master end playing the
+// module, and the module simulator, started as a program, on its own.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "TestFolder.h"
 #include "monitor/FakeSerialPort.h"
 #include "monitor/Serial.h"
 #include "platform/SerialPort.h"
 #include "vcl/VclTestEnvironment.h"
+
+#ifdef __linux__
+#include <fcntl.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "RealTime.h"
+#endif
 
 namespace {
 
@@ -19,6 +31,7 @@ using monitor::TSerial;
 using monitor::WM_COMMEVENT;
 namespace pf = platform;
 
+// Records the event thread's posts.
 class EventSink : public vcl::TForm {
  public:
   explicit EventSink(vcl::TComponent* owner) : vcl::TForm(owner, "TEventSink") {}
@@ -47,11 +60,11 @@ class SerialTest : public korva_test::VclTest {
   ~SerialTest() override { vcl::Free(sink_); }
 
   // The main window's settings: the defaults, RTS high, errors and frames.
-  void SetUpAsMainWindow() {
+  void SetUpAsMainWindow(int port = 2) {
     serial_->RTSActive = true;
     serial_->OnError = [](vcl::TObject*) {};
     serial_->OnEventChar = [](vcl::TObject*) {};
-    serial_->SetCOMPort(2);
+    serial_->SetCOMPort(port);
   }
   void OpenWithThread() {
     SetUpAsMainWindow();
@@ -125,25 +138,13 @@ TEST_F(SerialTest, OpenSetsThePortUpFromTheProperties) {
   const FakeSerialLine::Record record = line_->record();
   EXPECT_EQ(record.inQueueSize, 512u);
   EXPECT_EQ(record.outQueueSize, 128u);
-  ASSERT_EQ(record.states.size(), 1u);
-  const pf::DeviceControlBlock& block = record.states[0];
-  EXPECT_EQ(block.baudRate, 9600u);
-  EXPECT_EQ(block.byteSize, 8);
-  EXPECT_EQ(block.parity, pf::NOPARITY);
-  EXPECT_EQ(block.stopBits, pf::ONESTOPBIT);
-  EXPECT_TRUE(block.binary);
-  EXPECT_FALSE(block.parityCheck);
-  EXPECT_TRUE(block.ctsOutFlow);
-  EXPECT_EQ(block.rtsControl, pf::RTS_CONTROL_HANDSHAKE);
-  EXPECT_FALSE(block.dsrOutFlow);
-  EXPECT_EQ(block.dtrControl, pf::DTR_CONTROL_DISABLE);
-  EXPECT_FALSE(block.xonXoffIn || block.xonXoffOut);
-  EXPECT_EQ(block.xonLimit, 20);
-  EXPECT_EQ(block.xoffLimit, 401);
-  EXPECT_EQ(block.xonChar, 17);
-  EXPECT_EQ(block.xoffChar, 19);
-  EXPECT_EQ(block.eventChar, '\n');
-  EXPECT_EQ(block.eofChar, '\n');
+  pf::DeviceControlBlock expected;  // 9600 baud, 8 data bits, no parity, one stop bit
+  expected.ctsOutFlow = true;
+  expected.rtsControl = pf::RTS_CONTROL_HANDSHAKE;
+  expected.xonLimit = 20;
+  expected.xoffLimit = 401;
+  expected.eventChar = expected.eofChar = '\n';
+  EXPECT_EQ(record.states, std::vector<pf::DeviceControlBlock>{expected});
   EXPECT_EQ(record.masks, std::vector<uint32_t>{pf::EV_RXFLAG | pf::EV_ERR});
 
   // Already open: nothing happens.
@@ -160,15 +161,16 @@ TEST_F(SerialTest, OpenSetsThePortUpFromTheProperties) {
   serial_->HandshakeDtrDsr = true;
   serial_->HandshakeXOnXOff = true;
   ASSERT_TRUE(serial_->Open(false));
-  const pf::DeviceControlBlock other = line_->record().states.back();
-  EXPECT_EQ(other.baudRate, 115200u);
-  EXPECT_EQ(other.byteSize, 7);
-  EXPECT_EQ(other.parity, pf::MARKPARITY);
-  EXPECT_TRUE(other.parityCheck);
-  EXPECT_EQ(other.stopBits, pf::TWOSTOPBITS);
-  EXPECT_EQ(other.rtsControl, pf::RTS_CONTROL_DISABLE);  // RTSActive is not applied on open
-  EXPECT_EQ(other.dtrControl, pf::DTR_CONTROL_HANDSHAKE);
-  EXPECT_TRUE(other.dsrOutFlow && other.xonXoffIn && other.xonXoffOut);
+  expected.baudRate = 115200;
+  expected.byteSize = 7;
+  expected.parity = pf::MARKPARITY;
+  expected.parityCheck = true;
+  expected.stopBits = pf::TWOSTOPBITS;
+  expected.ctsOutFlow = false;
+  expected.rtsControl = pf::RTS_CONTROL_DISABLE;  // RTSActive is not applied on open
+  expected.dtrControl = pf::DTR_CONTROL_HANDSHAKE;
+  expected.dsrOutFlow = expected.xonXoffIn = expected.xonXoffOut = true;
+  EXPECT_EQ(line_->record().states.back(), expected);
 }
 
 TEST_F(SerialTest, OpenFailsCleanlyAndLeavesThePortClosed) {
@@ -186,7 +188,7 @@ TEST_F(SerialTest, OpenFailsCleanlyAndLeavesThePortClosed) {
     line_->Refuse(step);
     EXPECT_FALSE(serial_->Open(true));
     EXPECT_FALSE(serial_->Active());
-    line_->Allow(step);
+    line_->Refuse(step, false);
   }
   const FakeSerialLine::Record record = line_->record();
   EXPECT_EQ(record.opens, 3);
@@ -342,22 +344,182 @@ TEST_F(SerialTest, QueueCountsKeepTheErrorWordTheyRead) {
 }
 
 // The real ports: a port that is not there cannot be opened.
-class NativeSerialTest : public korva_test::VclTest {};
-
-TEST_F(NativeSerialTest, AMissingPortFailsToOpenAndStaysClosed) {
+TEST_F(SerialTest, AMissingRealPortFailsToOpenAndStaysClosed) {
+  pf::ScopedService<pf::SerialPorts> native(pf::NativeSerialPorts());
 #ifndef _WIN32
   setenv("KORVA_COM4", "/nonexistent/korva-serial-test", 1);
 #endif
-  auto serial = vcl::Owned<TSerial>(new TSerial(nullptr));
-  serial->SetCOMPort(4);
-  EXPECT_FALSE(serial->Open(true));
-  EXPECT_FALSE(serial->Active());
-  EXPECT_EQ(serial->Handle(), -1);
-  EXPECT_NE(serial->LastSystemError(), 0u);
-  EXPECT_FALSE(serial->LastSystemErrorText().empty());
+  serial_->SetCOMPort(4);
+  EXPECT_FALSE(serial_->Open(true));
+  EXPECT_FALSE(serial_->Active());
+  EXPECT_EQ(serial_->Handle(), -1);
+  EXPECT_NE(serial_->LastSystemError(), 0u);
+  EXPECT_FALSE(serial_->LastSystemErrorText().empty());
 #ifndef _WIN32
   unsetenv("KORVA_COM4");
 #endif
 }
+
+#ifdef __linux__
+
+const std::string kFrame = "*****\r\nALARM\r\nDC_OK\r\n";
+constexpr uint32_t kWaitMs = 5000;
+
+// Real time matters here: the loop runs on the system's clock.
+class SerialPtyTest : public SerialTest {
+ protected:
+  SerialPtyTest() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0)
+      setenv("KORVA_COM1", ptsname(master_), 1);
+    SetUpAsMainWindow(1);
+  }
+  void SetUp() override {
+    if (master_ < 0)
+      GTEST_SKIP() << "no pseudo-terminal here";
+  }
+  ~SerialPtyTest() override {
+    vcl::FreeAndNil(sink_);  // the port closes while the loop it posts to is there
+    unsetenv("KORVA_COM1");
+    if (master_ >= 0)
+      close(master_);
+  }
+
+  static bool RunUntil(const std::function<bool()>& done) {
+    return korva_test::ScopedNativeLoop::RunUntil(done, kWaitMs);
+  }
+  // Lets real time pass in small steps until `done` holds, at most kWaitMs
+  // (for what no message announces: a file written by another process).
+  bool PollUntil(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    while (!done() && std::chrono::steady_clock::now() < end)
+      loop().RunFor(10);
+    return done();
+  }
+  void WriteToPort(const std::string& bytes) {
+    ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  std::string ReadFromPort(size_t count) {
+    std::string bytes;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    while (bytes.size() < count && std::chrono::steady_clock::now() < end) {
+      pollfd fd{master_, POLLIN, 0};
+      char chunk[256];
+      const ssize_t got = poll(&fd, 1, 100) > 0 ? read(master_, chunk, sizeof chunk) : 0;
+      if (got > 0)
+        bytes.append(chunk, static_cast<size_t>(got));
+    }
+    return bytes;
+  }
+
+  korva_test::ScopedNativeLoop nativeLoop_;
+  pf::ScopedService<pf::SerialPorts> nativePorts_{pf::NativeSerialPorts()};
+  int master_ = -1;
+};
+
+TEST_F(SerialPtyTest, FramesArriveAsEventCharacterPostsAndAreReadWhole) {
+  ASSERT_TRUE(serial_->Open(true));
+  WriteToPort(kFrame + kFrame + kFrame + kFrame);
+  ASSERT_TRUE(RunUntil([&] { return !sink_->received.empty(); }));
+  ASSERT_TRUE(RunUntil([&] { return serial_->InQueCount() == 84; }));
+  for (uintptr_t event : sink_->Events())
+    EXPECT_EQ(event, pf::EV_RXFLAG);
+  std::string text;
+  serial_->ReadStr(text);
+  EXPECT_EQ(text, kFrame + kFrame + kFrame + kFrame);
+  EXPECT_EQ(serial_->InQueCount(), 0u);
+
+  EXPECT_EQ(serial_->WriteStr("*R37F"), 5);
+  EXPECT_EQ(ReadFromPort(5), "*R37F");
+}
+
+TEST_F(SerialPtyTest, TheInputQueueHoldsItsSizeAndReportsTheOverflow) {
+  serial_->SetBufSizeRec(16);
+  ASSERT_TRUE(serial_->Open(false));
+  WriteToPort(std::string(40, 'x'));
+  uint32_t errors = 0;
+  ASSERT_TRUE(PollUntil([&] {
+    const bool full = serial_->InQueCount() == 16;
+    errors |= serial_->CommError();
+    return full && errors != 0;
+  }));
+  EXPECT_EQ(errors, pf::CE_RXOVER);
+  ASSERT_TRUE(serial_->Purge(pf::PURGE_RXCLEAR));
+  EXPECT_EQ(serial_->InQueCount(), 0u);
+}
+
+TEST_F(SerialPtyTest, APortIsExclusiveAndARefusedRtsLevelClosesIt) {
+  serial_->HandshakeRtsCts = false;
+  serial_->RTSActive = false;  // raising it needs a modem line
+  ASSERT_TRUE(serial_->Open(true));
+  auto second = vcl::Owned<TSerial>(new TSerial(nullptr));
+  second->SetCOMPort(1);
+  EXPECT_FALSE(second->Open(false));
+
+  // A pseudo-terminal has no modem lines.
+  EXPECT_FALSE(serial_->ToggleRTS());
+  EXPECT_FALSE(serial_->Active());
+  EXPECT_EQ(serial_->Handle(), -1);
+  // Released: the other one gets it now.
+  EXPECT_TRUE(second->Open(false));
+}
+
+TEST_F(SerialPtyTest, AHangUpEndsTheEventThreadQuietly) {
+  ASSERT_TRUE(serial_->Open(true));
+  close(master_);
+  master_ = -1;
+  std::string text;
+  serial_->ReadStr(text);
+  EXPECT_EQ(text, "");
+  serial_->Close();
+  EXPECT_FALSE(serial_->Active());
+}
+
+TEST_F(SerialPtyTest, TheSimulatorPlaysTheModuleAndRecordsTheShutdownCommand) {
+  const auto program = korva_test::BuiltProgram("korvasim");
+  if (!std::filesystem::exists(program))
+    GTEST_SKIP() << "korvasim is not built";
+  korva_test::TestFolder folder;
+  const std::string record = folder.File("record"), errors = folder.File("stderr");
+  {
+    korva_test::ChildOptions options;
+    options.arguments = {"--record", record};
+    options.errors = errors;
+    korva_test::ChildProcess simulator(program, options);
+    const std::string path = simulator.ReadLine();
+    ASSERT_EQ(path.rfind("/dev/", 0), 0u) << path;
+    setenv("KORVA_COM1", path.c_str(), 1);
+
+    ASSERT_TRUE(serial_->Open(true));
+    std::string received;
+    auto receive = [&](const std::string& wanted) {
+      return RunUntil([&] {
+        if (serial_->InQueCount() >= 84) {
+          std::string block;
+          serial_->ReadStr(block);
+          received += block;
+        }
+        return received.find(wanted) != std::string::npos;
+      });
+    };
+    EXPECT_TRUE(receive("*****\r\nBUFRD\r\nDC_OK\r\n*****"));
+
+    const std::string longFrame = "*BAT*\r\nBUFRD\r\nDC_LO\r\nBA<85\r\n";
+    simulator.Send("frame *BAT*\\r\\nBUFRD\\r\\nDC_LO\\r\\nBA<85\\r\\n");
+    simulator.Send("switch it off");
+    EXPECT_TRUE(receive(longFrame + longFrame));
+
+    EXPECT_EQ(serial_->WriteStr("*R37F"), 5);
+    EXPECT_TRUE(PollUntil([&] { return korva_test::TestFolder::Get(record) == "*R37F"; }));
+    simulator.Send("quit");
+    EXPECT_EQ(simulator.Ended(), 0);
+    serial_->Close();
+  }
+  const std::string said = korva_test::TestFolder::Get(errors);
+  EXPECT_NE(said.find("ignored \"switch it off\": unknown command"), std::string::npos) << said;
+  EXPECT_NE(said.find("received \"*R37F\""), std::string::npos) << said;
+}
+
+#endif  // __linux__
 
 }  // namespace

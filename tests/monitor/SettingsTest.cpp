@@ -4,19 +4,19 @@
 
 #include <gtest/gtest.h>
 
-#include "IniTestFolder.h"
+#include "TestFolder.h"
 
 namespace monitor {
 namespace {
 
-using korva_test::IniTestFolder;
+using korva_test::TestFolder;
 
 class SettingsTest : public testing::Test {
  protected:
-  void Given(const std::string& text) { IniTestFolder::Put(path_, text); }
-  std::string Text() const { return IniTestFolder::Get(path_); }
+  void Given(const std::string& text) { TestFolder::Put(path_, text); }
+  std::string Text() const { return TestFolder::Get(path_); }
 
-  IniTestFolder folder_;
+  TestFolder folder_;
   std::string path_ = folder_.File("korvamon.INI");
   Settings settings_{IniFile(path_)};
 };
@@ -96,7 +96,7 @@ TEST_F(SettingsTest, StartWritesReportFailuresAndGoOnWithTheValue) {
 
   Given("[CHECK]\r\nLanguage=G\r\n");
   EXPECT_EQ(settings_.LogFilePath("/opt/korva/"), "/opt/korva/korva_usv.log");
-  IniTestFolder::MakeReadOnly(path_);
+  TestFolder::MakeReadOnly(path_);
   result = settings_.EnsureHistoryPath("/opt/korva/");
   EXPECT_NE(result.write.error.find("HistoryPath"), std::string::npos) << result.write.error;
   EXPECT_EQ(result.path, "/opt/korva/korvamon.log");
@@ -125,7 +125,7 @@ TEST_F(SettingsTest, TheLegacyOpenKeysMoveOnceIntoTheFiveRows) {
 
 TEST_F(SettingsTest, AReadOnlyFileIsReportedAndMigratedAtALaterStart) {
   Given("[ACTION]\r\nOpenWindow=1\r\n");
-  IniTestFolder::MakeReadOnly(path_);
+  TestFolder::MakeReadOnly(path_);
   const SettingsWriteResult result = settings_.MigrateLegacyOpenKeys();
   EXPECT_NE(result.error.find("OpenMin_Batt"), std::string::npos) << result.error;
   EXPECT_EQ(Text(), "[ACTION]\r\nOpenWindow=1\r\n");

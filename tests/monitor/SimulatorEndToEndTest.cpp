@@ -1,7 +1,10 @@
 // korvamon, in this process on the system's clock, against the module
-// simulator: COM1 is mapped to the simulator's pseudo-terminal, the frames
-// come in through the port's event thread, are parsed and shown in the
-// received-text line; a switch to 28-character frames shows the charge items.
+// simulator: COM1 is mapped to the simulator's pseudo-terminal, and the frames
+// come in through the port's event thread. They are parsed and shown in the
+// received-text line, a switch to 28-character frames shows the charge items;
+// and as the module goes from mains to battery and back, the log file tells
+// the story line by line while the window hides when all is well at the start
+// phase's end and comes forward when the battery takes over and lets go.
 // Linux only.
 #ifdef __linux__
 
@@ -10,58 +13,65 @@
 
 #include <filesystem>
 #include <functional>
-#include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "KorvamonTestProgram.h"
-#include "KorvasimProcess.h"
+#include "RealTime.h"
 #include "monitor/lang.h"
-#include "platform/EventLoop.h"
 #include "platform/SerialPort.h"
 
 namespace {
 
-using korva_test::KorvasimProcess;
+using korva_test::BuiltProgram;
+using korva_test::ChildProcess;
 using monitor::GetLangString;
 namespace pf = platform;
 
-constexpr uint32_t kWaitMs = 8000;
-
 class KorvamonOnSimulatorTest : public korva_test::KorvamonTest {
  protected:
-  KorvamonOnSimulatorTest() {
-    virtualLoop_ = pf::ReplaceMainLoop(std::make_unique<pf::EventLoop>(pf::NewNativeWaiter()));
+  void SetUp() override {
+    if (!std::filesystem::exists(BuiltProgram("korvasim")))
+      GTEST_SKIP() << "korvasim is not built";
+    simulator_.emplace(BuiltProgram("korvasim"));
+    ASSERT_TRUE(simulator_->Started());
+    const std::string terminal = simulator_->ReadLine();
+    if (terminal.empty())
+      GTEST_SKIP() << "no pseudo-terminal here";
+    setenv("KORVA_COM1", terminal.c_str(), 1);
   }
   ~KorvamonOnSimulatorTest() override {
     monitor::EndProgram();
     unsetenv("KORVA_COM1");
-    pf::ReplaceMainLoop(std::move(virtualLoop_));
   }
 
-  // Handles messages and timers until `done` holds, at most kWaitMs.
-  bool RunUntil(const std::function<bool()>& done) {
-    bool expired = false;
-    const auto timer = loop().SetTimer(kWaitMs, [&] { expired = true; });
-    loop().RunWhile([&] { return !done() && !expired; });
-    loop().KillTimer(timer);
-    return done();
+  static bool RunUntil(const std::function<bool()>& done) {
+    return korva_test::ScopedNativeLoop::RunUntil(done, 8000);
   }
+  // The texts of the log file's lines.
+  std::vector<std::string> LogTexts() const {
+    std::istringstream content(korva_test::TestFolder::Get(log_));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(content, line);)
+      lines.push_back(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
+    return korva_test::StampedTexts(lines);
+  }
+  bool Logged(const std::string& text, long times = 1) const {
+    const std::vector<std::string> texts = LogTexts();
+    return std::count(texts.begin(), texts.end(), text) >= times;
+  }
+
+  const std::string log_ = folder_.File("history.log");
+  korva_test::ScopedNativeLoop nativeLoop_;
+  std::optional<ChildProcess> simulator_;
 
  private:
-  std::unique_ptr<pf::EventLoop> virtualLoop_;
   pf::ScopedService<pf::SerialPorts> nativePorts_{pf::NativeSerialPorts()};
 };
 
 TEST_F(KorvamonOnSimulatorTest, ReceivesParsesAndShowsTheModulesFrames) {
-  if (!std::filesystem::exists(KorvasimProcess::Program()))
-    GTEST_SKIP() << "korvasim is not built";
-  KorvasimProcess simulator;
-  ASSERT_TRUE(simulator.Started());
-  const std::string terminal = simulator.TerminalPath();
-  if (terminal.empty())
-    GTEST_SKIP() << "no pseudo-terminal here";
-  setenv("KORVA_COM1", terminal.c_str(), 1);
-
   Given("[CHECK]\r\nLanguage=E\r\n[COM]\r\nCOMPORT=1\r\n");
   Start();
   EXPECT_EQ(main().StatBar->Panels()[0].Text(), GetLangString(56) + "COM1" + GetLangString(57));
@@ -76,7 +86,7 @@ TEST_F(KorvamonOnSimulatorTest, ReceivesParsesAndShowsTheModulesFrames) {
   EXPECT_FALSE(main().labFull->Visible());
   EXPECT_EQ(main().lblSeriell->Caption(), GetLangString(14));
 
-  ASSERT_TRUE(simulator.Send("frame *BAT*\\r\\nBUFRD\\r\\nDC_LO\\r\\nBA<85\\r\\n"));
+  ASSERT_TRUE(simulator_->Send("frame *BAT*\\r\\nBUFRD\\r\\nDC_LO\\r\\nBA<85\\r\\n"));
   ASSERT_TRUE(RunUntil([&] { return main().edRead->Text() == "*BAT*--BUFRD--DC_LO--BA<85--"; }))
       << main().edRead->Text();
   EXPECT_TRUE(main().Has28CharFrames);
@@ -85,6 +95,50 @@ TEST_F(KorvamonOnSimulatorTest, ReceivesParsesAndShowsTheModulesFrames) {
 
   main().CloseSerialLink();
   EXPECT_EQ(main().StatBar->Panels()[0].Text(), GetLangString(56) + "COM1" + GetLangString(61));
+}
+
+using MonitoringEndToEndTest = KorvamonOnSimulatorTest;
+
+TEST_F(MonitoringEndToEndTest, TheLogTellsOfMainsBatteryAndMainsAgainAndTheWindowFollows) {
+  Given("[CHECK]\r\nLanguage=E\r\nHistoryPath=" + log_ +
+        "\r\nDC_LOW_ShutDown=0\r\n[COM]\r\nCOMPORT=1\r\n"
+        "[ACTION]\r\nOpenWindow_Batt=1\r\nOpenMin_Batt=0\r\nOpenSec_Batt=0\r\n");
+  Start();
+  ASSERT_TRUE(main().Visible());
+  const std::string dcOk = "DC_OK / " + GetLangString(6);
+  const std::string batteryEnded = GetLangString(9);
+
+  // The first frame reports every condition once. Without a charge word the
+  // charge counts as low, so the window stays; the start phase's fifth tick
+  // finds the link and the supply well and hides it.
+  ASSERT_TRUE(RunUntil([&] { return Logged(GetLangString(32)); }));
+  EXPECT_TRUE(main().Visible());
+  EXPECT_EQ(main().StatusWord, 0x8828);
+  ASSERT_TRUE(RunUntil([&] { return !main().StartPhase; }));
+  EXPECT_FALSE(main().Visible());
+
+  ASSERT_TRUE(simulator_->Send("frame *BAT*\\r\\nBUFRD\\r\\nDC_LO\\r\\n"));
+  ASSERT_TRUE(RunUntil([&] { return Logged("*BAT* / " + GetLangString(8)) && main().Visible(); }))
+      << "visible: " << main().Visible();
+  EXPECT_EQ(main().StatusWord, 0x8488);
+
+  main().Hide();
+  ASSERT_TRUE(simulator_->Send("frame *****\\r\\nBUFRD\\r\\nDC_OK\\r\\n"));
+  ASSERT_TRUE(RunUntil([&] { return Logged(batteryEnded, 2) && main().Visible(); }))
+      << "visible: " << main().Visible();
+  EXPECT_EQ(main().StatusWord, 0x8828);
+
+  const std::vector<std::string> expected = {monitor::HistoryStartText(1),
+                                             GetLangString(14),
+                                             dcOk,
+                                             batteryEnded,
+                                             GetLangString(10),
+                                             GetLangString(32),
+                                             "DC_LO / " + GetLangString(7),
+                                             "*BAT* / " + GetLangString(8),
+                                             dcOk,
+                                             batteryEnded};
+  EXPECT_EQ(LogTexts(), expected);
 }
 
 }  // namespace

@@ -8,58 +8,14 @@
 #include <string>
 
 #include "KorvamonTestProgram.h"
-#include "TestLanguage.h"
 #include "monitor/Info.h"
 
 namespace {
 
-using korva_test::FakeSerialLine;
-
 // Four frames of the module at rest: one block as the link reads it.
-const std::string kRestBlock = [] {
-  std::string block;
-  for (int i = 0; i < 4; ++i)
-    block += "*****\r\nBUFRD\r\nDC_OK\r\n";
-  return block;
-}();
+const std::string kRestBlock = korva_test::Repeat("*****\r\nBUFRD\r\nDC_OK\r\n", 4);
 
-class WatchdogTest : public korva_test::KorvamonTest {
- protected:
-  void StartOn(const std::string& port) {
-    monitor::EndProgram();
-    Given("[CHECK]\r\nLanguage=E\r\n[COM]\r\nCOMPORT=" + port + "\r\n");
-    Start();
-    start_ = loop().NowMs();
-  }
-  void StartOnCom1() {
-    line_ = ports_.Attach("COM1");
-    StartOn("1");
-    ASSERT_TRUE(line_->WaitForWaits(waits_ = 1));
-  }
-  // Lets the virtual clock run to `ms` after the start.
-  void At(uint64_t ms) {
-    const uint64_t now = loop().NowMs();
-    ASSERT_GE(start_ + ms, now);
-    Advance(static_cast<uint32_t>(start_ + ms - now));
-  }
-  // A block arrives on COM1 and the event thread's post is handled.
-  void Arrive(const std::string& bytes) {
-    line_->Receive(bytes);
-    ASSERT_TRUE(line_->WaitForWaits(++waits_));
-    loop().ProcessMessages();
-  }
-  size_t HistoryCount(const std::string& text) const {
-    size_t count = 0;
-    for (const std::string& line : History())
-      count += line.ends_with(text) ? 1 : 0;
-    return count;
-  }
-
-  korva_test::TestLanguage language_;
-  std::shared_ptr<FakeSerialLine> line_;
-  int waits_ = 0;
-  uint64_t start_ = 0;
-};
+using WatchdogTest = korva_test::KorvamonTextTest;
 
 TEST_F(WatchdogTest, SerialLinkAlternatesIsLostAtTheFourthSilentTickGoesSilentAndReturns) {
   StartOnCom1();
@@ -75,13 +31,13 @@ TEST_F(WatchdogTest, SerialLinkAlternatesIsLostAtTheFourthSilentTickGoesSilentAn
   }
   At(13999);
   EXPECT_EQ(main().ConnectionWord, 0x0228);
-  EXPECT_EQ(HistoryCount("T13"), 0u);
+  EXPECT_EQ(HistoryCount("T13"), 0);
 
   At(14000);
   EXPECT_EQ(main().ConnectionWord, 0x0111);
   EXPECT_EQ(main().LastMessage, "T13");
   EXPECT_EQ(main().lblSeriell->Caption(), "T13");
-  EXPECT_EQ(HistoryCount("T13"), 1u);
+  EXPECT_EQ(HistoryCount("T13"), 1);
   EXPECT_TRUE(main().DeviceName.empty() && main().lblDevice->Caption().empty());
   EXPECT_EQ(main().LED_Connection->PictureIndex(), 3);
   EXPECT_EQ(main().pnlMask->Left(), 0);
@@ -104,13 +60,13 @@ TEST_F(WatchdogTest, SerialLinkAlternatesIsLostAtTheFourthSilentTickGoesSilentAn
     EXPECT_TRUE(main().ReceivedText.empty());
   }
   // The loss is reported once per silence.
-  EXPECT_EQ(HistoryCount("T13"), 1u);
+  EXPECT_EQ(HistoryCount("T13"), 1);
 
   At(31500);
   Arrive(kRestBlock);
   EXPECT_EQ(main().ConnectionWord, 0x0428);
   EXPECT_EQ(main().LastMessage, "T14");
-  EXPECT_EQ(HistoryCount("T14"), 2u);
+  EXPECT_EQ(HistoryCount("T14"), 2);
   At(32000);
   EXPECT_EQ(main().ConnectionWord, 0x0228);
   EXPECT_EQ(main().LED_Connection->PictureIndex(), 2);
@@ -122,7 +78,7 @@ TEST_F(WatchdogTest, TheStartPhaseHidesAWellWindowAtTheFifthTickAndNamesTheVersi
     bool hidden;
   };
   for (const Case c : {Case{false, true}, Case{true, false}}) {
-    StartOn("0");
+    StartWith();
     const std::string caption = main().Caption();
     // Texts keep the link alive; the device's state is set as an evaluation would.
     for (int second = 0; second < 5; ++second) {
@@ -157,7 +113,7 @@ TEST_F(WatchdogTest, TheStartPhaseHidesAWellWindowAtTheFifthTickAndNamesTheVersi
 }
 
 TEST_F(WatchdogTest, AUsbLinkIsClosedAtTheFourthTickAndLostAtItsFourthRetry) {
-  StartOn("0");
+  StartWith();
   main().UsbMode = true;
   At(500);
   main().ParseFrame(kRestBlock);
@@ -169,19 +125,19 @@ TEST_F(WatchdogTest, AUsbLinkIsClosedAtTheFourthTickAndLostAtItsFourthRetry) {
   EXPECT_EQ(main().UsbRetries, 3);
   At(20999);
   EXPECT_EQ(main().ConnectionWord, 0x0188);
-  EXPECT_EQ(HistoryCount("T13"), 0u);
+  EXPECT_EQ(HistoryCount("T13"), 0);
   At(21000);
   EXPECT_EQ(main().ConnectionWord, 0x0111);
   EXPECT_EQ(main().LED_Connection->PictureIndex(), 3);
-  EXPECT_EQ(HistoryCount("T13"), 1u);
+  EXPECT_EQ(HistoryCount("T13"), 1);
   At(40000);
-  EXPECT_EQ(HistoryCount("T13"), 1u);
+  EXPECT_EQ(HistoryCount("T13"), 1);
 
   // The retry count starts over past the loss long before it could overflow.
   main().UsbRetries = 1000;
   At(41000);
   EXPECT_EQ(main().UsbRetries, 10);
-  EXPECT_EQ(HistoryCount("T13"), 1u);
+  EXPECT_EQ(HistoryCount("T13"), 1);
 }
 
 }  // namespace
