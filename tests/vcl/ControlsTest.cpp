@@ -1,6 +1,6 @@
-// The main window's controls: speed buttons and their groups, a button that
-// sets the modal result, aligned bars and panels, edits, bitmaps and images,
-// radio groups, popup menus, and what freeing a control or an item takes along.
+// The main window's controls: speed buttons and their groups, aligned bars and
+// panels, edits, bitmaps, radio groups, and what freeing a control or a menu
+// item takes along.
 #include <string>
 #include <vector>
 
@@ -48,15 +48,6 @@ TEST_F(ControlsTest, SpeedButtonsToggleStayDownOrNeverStayDownAsTheirGroupSays) 
   loose->Click();
   loose->SetDown(true);
   EXPECT_FALSE(loose->Down());
-}
-
-TEST_F(ControlsTest, AButtonClickSetsTheFormsModalResultBeforeItsHandler) {
-  auto* button = Add<TButton>();
-  button->ModalResult = mrOk;
-  TModalResult during = -1;
-  button->OnClick = [&](TObject*) { during = form->ModalResult(); };
-  button->Click();
-  EXPECT_EQ(during, mrOk);
 }
 
 TEST_F(ControlsTest, AlignedControlsFillTheClientArea) {
@@ -117,23 +108,6 @@ TEST_F(ControlsTest, ARadioGroupClampsItsIndex) {
   group->ClickItem(1);
   EXPECT_EQ(group->ItemIndex(), 1);
   EXPECT_EQ(clicks, 1);
-}
-
-TEST_F(ControlsTest, APopupMenuRecordsWhereItPoppedUpAndClicksItsItems) {
-  auto* menu = new TPopupMenu(form);
-  std::vector<std::string> clicked;
-  for (const char* caption : {"Caption", "-", "Show", "Exit"}) {
-    auto* item = new TMenuItem(form);
-    item->Caption = caption;
-    item->OnClick = [&clicked, caption](TObject*) { clicked.push_back(caption); };
-    menu->Items()->Add(item);
-  }
-  EXPECT_TRUE(menu->Items()->Items(1)->IsLine());
-  menu->Popup(485, 560);
-  EXPECT_EQ(menu->PopupPoint(), (TPoint{485, 560}));
-  EXPECT_EQ(menu->PopupCount(), 1);
-  menu->Items()->Items(3)->Click();
-  EXPECT_EQ(clicked, (std::vector<std::string>{"Exit"}));
 }
 
 TEST_F(ControlsTest, FreeingAnItemOrAPanelTakesItOutAndItsOwnedPartsAlong) {

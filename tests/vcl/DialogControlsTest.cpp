@@ -1,6 +1,6 @@
 // The controls of settings dialogs: check boxes, drop-down lists, up-downs
-// with their masked fields, page controls and group boxes; the focus, the
-// enabled state a container passes on, the file-open dialog and the pointer.
+// with their masked fields, page controls and group boxes; the focus, and
+// the enabled state a container passes on.
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -8,11 +8,9 @@
 #include "VclTestEnvironment.h"
 #include "vcl/CheckBox.h"
 #include "vcl/ComboBox.h"
-#include "vcl/Dialogs.h"
 #include "vcl/GroupBox.h"
 #include "vcl/MaskEdit.h"
 #include "vcl/PageControl.h"
-#include "vcl/Screen.h"
 #include "vcl/StdCtrls.h"
 #include "vcl/UpDown.h"
 
@@ -201,24 +199,6 @@ TEST_F(DialogControlsTest, APageControlShowsOnePageAndReportsTheUsersTabs) {
   Free(sheets[2]);
   EXPECT_EQ(pages->PageCount(), 2);
   EXPECT_EQ(pages->ActivePage(), sheets[0]);
-}
-
-TEST_F(DialogControlsTest, TheOpenDialogAndThePointerGoThroughTheBackend) {
-  auto* dialog = new TOpenDialog(form);
-  dialog->FileName = "Korva_USV.log";
-  EXPECT_FALSE(dialog->Execute());  // nobody answers: cancelled
-  EXPECT_EQ(dialog->FileName, "Korva_USV.log");
-  headless().openDialogAnswer = [](TOpenDialog& shown) {
-    shown.FileName = "C:\\" + shown.FileName;
-    return true;
-  };
-  EXPECT_TRUE(dialog->Execute());
-  EXPECT_EQ(dialog->FileName, "C:\\Korva_USV.log");
-
-  Screen().SetCursor(crHourGlass);
-  Screen().SetCursor(crHourGlass);
-  Screen().SetCursor(crDefault);
-  EXPECT_EQ(headless().cursors, (std::vector<TCursor>{crHourGlass, crDefault}));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Forms and the application: creation and its events in order, the close
 // actions, Run, freeing, messages posted and sent from any thread, modal
-// forms and their answers, layout, keys and hints.
+// forms and their answers, and layout.
 #include <atomic>
 #include <string>
 #include <thread>
@@ -8,7 +8,6 @@
 
 #include "VclTestEnvironment.h"
 #include "vcl/ExtCtrls.h"
-#include "vcl/Forms.h"
 #include "vcl/StdCtrls.h"
 
 namespace {
@@ -259,29 +258,6 @@ TEST_F(FormsTest, CentringAndClientSizeTakeTheFrameIntoAccount) {
   EXPECT_EQ(form->ClientHeight(), 279 - frame.Y);
 }
 
-TEST_F(FormsTest, KeyPreviewLetsTheFormSeeKeysFirst) {
-  auto* form = Application().CreateForm<TForm>();
-  auto* edit = new TEdit(form);
-  edit->SetParent(form);
-  Log keys;
-  form->OnKeyDown = [&](TObject* sender, uint16_t& key, TShiftState) {
-    keys.push_back(std::string("form ") + (sender == form ? "self " : "other ") +
-                   std::to_string(key));
-    if (key == 'X')
-      key = 0;
-  };
-  edit->OnKeyDown = [&](TObject*, uint16_t& key, TShiftState) {
-    keys.push_back("edit " + std::to_string(key));
-  };
-  edit->KeyDown('U');
-  EXPECT_EQ(keys, (Log{"edit 85"}));  // no preview yet
-  form->KeyPreview = true;
-  keys.clear();
-  edit->KeyDown('U');
-  edit->KeyDown('X');
-  EXPECT_EQ(keys, (Log{"form self 85", "edit 85", "form self 88"}));
-}
-
 // A dialog like the language choice: a radio group and an OK button.
 class TfrmChoice : public TForm {
  public:
@@ -331,39 +307,18 @@ TEST_F(FormsTest, WithoutAnAnswerAModalFormClosesWithItsDefaultButtonsResult) {
   EXPECT_EQ(dialog->Language->ItemIndex(), 0);
   dialog->btnOK->Default = false;
   EXPECT_EQ(dialog->ShowModal(), mrCancel);
-}
 
-TEST_F(FormsTest, ReturnAndEscapePressTheDefaultAndCancelButtons) {
-  vcl::Owned<TfrmChoice> dialog(CreateForm<TfrmChoice>(nullptr));
+  // Return and Escape press the default and the cancel button.
   auto* cancel = new TButton(dialog.get());
   cancel->SetParent(dialog.get());
   cancel->Cancel = true;
+  dialog->btnOK->Default = true;
   Log clicks;
   dialog->btnOK->OnClick = [&](TObject*) { clicks.push_back("ok"); };
   cancel->OnClick = [&](TObject*) { clicks.push_back("cancel"); };
   dialog->Language->KeyDown(VK_RETURN);
   dialog->Language->KeyDown(VK_ESCAPE);
   EXPECT_EQ(clicks, (Log{"ok", "cancel"}));
-}
-
-TEST_F(FormsTest, HintsPassThroughTheApplicationsHook) {
-  auto* form = Application().CreateForm<TForm>();
-  auto* button = new TButton(form);
-  button->SetParent(form);
-  button->SetHint("Settings@of the link|long text");
-  std::string text;
-  EXPECT_FALSE(Application().HintFor(*button, text));  // ShowHint is off
-  button->SetShowHint(true);
-  ASSERT_TRUE(Application().HintFor(*button, text));
-  EXPECT_EQ(text, "Settings@of the link");
-  Application().OnShowHint = [](std::string& hint, bool&, THintInfo& info) {
-    EXPECT_EQ(info.HintStr, hint);
-    hint[8] = '\r';
-  };
-  ASSERT_TRUE(Application().HintFor(*button, text));
-  EXPECT_EQ(text, "Settings\rof the link");
-  Application().OnShowHint = [](std::string&, bool& canShow, THintInfo&) { canShow = false; };
-  EXPECT_FALSE(Application().HintFor(*button, text));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // The memo keeps its lines and its text in step: every line, an empty last
 // one too, survives the way through the text, and text typed or set as a
 // whole becomes lines again.
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>

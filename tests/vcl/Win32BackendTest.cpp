@@ -35,6 +35,15 @@
 
 namespace {
 
+// A control made for `form` and placed on `parent`.
+template <class T>
+T* Place(vcl::TForm* form, vcl::TWinControl* parent, int left, int top, int width, int height) {
+  auto* control = new T(form);
+  control->SetParent(parent);
+  control->SetBounds(left, top, width, height);
+  return control;
+}
+
 class TfrmKorvamon : public vcl::TForm {
  public:
   explicit TfrmKorvamon(vcl::TComponent* owner) : TForm(owner, "TfrmKorvamon") {
@@ -43,20 +52,12 @@ class TfrmKorvamon : public vcl::TForm {
     BorderIcons = 0;
     SetClientWidth(546);
     SetClientHeight(293);
-    btnHide = new vcl::TButton(this);
-    btnHide->SetParent(this);
+    btnHide = Place<vcl::TButton>(this, this, 10, 10, 75, 25);
     btnHide->SetCaption("Close");
-    btnHide->SetBounds(10, 10, 75, 25);
     btnHide->OnClick = [this](vcl::TObject*) { ++hideClicks; };
-    pnlMask = new vcl::TPanel(this);
-    pnlMask->SetParent(this);
-    pnlMask->SetBounds(0, 50, 522, 98);
-    lblSeriell = new vcl::TLabel(pnlMask);
-    lblSeriell->SetParent(pnlMask);
-    lblSeriell->SetBounds(5, 5, 200, 13);
-    edRead = new vcl::TEdit(this);
-    edRead->SetParent(this);
-    edRead->SetBounds(10, 160, 300, 21);
+    pnlMask = Place<vcl::TPanel>(this, this, 0, 50, 522, 98);
+    lblSeriell = Place<vcl::TLabel>(this, pnlMask, 5, 5, 200, 13);
+    edRead = Place<vcl::TEdit>(this, this, 10, 160, 300, 21);
     StatBar = new vcl::TStatusBar(this);
     StatBar->SetParent(this);
     StatBar->Panels().Add().SetWidth(360);
@@ -95,15 +96,6 @@ HWND Hwnd(const vcl::TControl* control) {
 }
 HWND Window(vcl::TForm* form) {
   return reinterpret_cast<HWND>(form->Handle());
-}
-
-// A control of the settings dialog, placed as the dialog places its own.
-template <class T>
-T* Place(vcl::TForm* form, vcl::TWinControl* parent, int left, int top, int width, int height) {
-  auto* control = new T(form);
-  control->SetParent(parent);
-  control->SetBounds(left, top, width, height);
-  return control;
 }
 
 std::string ClassOf(HWND hwnd) {
