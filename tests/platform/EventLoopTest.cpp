@@ -60,13 +60,6 @@ TEST_F(EventLoopTest, PostsFromOtherThreadsArriveWholeAndInEachThreadsOrder) {
   }
 }
 
-TEST_F(EventLoopTest, RunWakesForAPostFromAnotherThread) {
-  std::thread poster([this] { loop().Post([this] { loop().Terminate(); }); });
-  loop().Run();  // would block for ever if the post did not wake the wait
-  poster.join();
-  EXPECT_TRUE(loop().Terminated());
-}
-
 TEST_F(EventLoopTest, TimerTicksEveryIntervalOnTheVirtualClock) {
   std::vector<uint64_t> ticks;
   const uint64_t start = loop().NowMs();
@@ -119,7 +112,7 @@ TEST_F(EventLoopTest, NestedWaitKeepsHandlingAndMovesTheClock) {
             (std::vector<std::string>{"outer", "queued", "tick", "tick", "tick", "waited 1000"}));
 }
 
-TEST_F(EventLoopTest, TerminateEndsRunFromATimer) {
+TEST_F(EventLoopTest, TerminateEndsRunFromATimerOrAPostFromAnotherThread) {
   int ticks = 0;
   loop().SetTimer(500, [&] {
     if (++ticks == 3)
@@ -129,6 +122,13 @@ TEST_F(EventLoopTest, TerminateEndsRunFromATimer) {
   loop().Run();
   EXPECT_EQ(ticks, 3);
   EXPECT_EQ(loop().NowMs() - start, 1500u);
+
+  // A post from another thread wakes the wait.
+  loop().ResetTerminated();
+  std::thread poster([this] { loop().Post([this] { loop().Terminate(); }); });
+  loop().Run();  // would block for ever if the post did not wake the wait
+  poster.join();
+  EXPECT_TRUE(loop().Terminated());
 }
 
 TEST_F(EventLoopTest, SleepMovesVirtualTimeWithoutHandling) {

@@ -109,12 +109,6 @@ TEST_F(FilesTest, PathsMatchWithoutRegardToCaseAndWithBackslashes) {
   EXPECT_NE(files.GetAttributes(asWindowsWrites), platform::kInvalidFileAttributes);
 }
 
-TEST_F(FilesTest, ExecutablePathNamesThisProgram) {
-  const fs::path self = files.ExecutablePath();
-  EXPECT_EQ(self.stem().string(), "platform_tests");
-  EXPECT_TRUE(fs::exists(self));
-}
-
 TEST(NamedMutexTest, SecondHolderSeesItExistsUntilAllHoldersClose) {
   const std::string name = "KORVA-TEST-" + std::to_string(std::random_device{}());
   {

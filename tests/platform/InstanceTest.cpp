@@ -1,6 +1,5 @@
 // A later instance reaching the running one: on POSIX over the local socket the
 // running instance listens on; on Windows by finding its windows.
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <optional>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "TestEnvironment.h"
+#include "TestFolder.h"
 #include "platform/Instance.h"
 
 #ifdef _WIN32
@@ -44,8 +44,6 @@ struct Received {
 class InstanceTest : public korva_test::VirtualTimeTest {
  protected:
   InstanceTest() {
-    dir_ = fs::temp_directory_path() / ("korva-instance-" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir_);
     if (const char* previous = std::getenv("KORVA_LOCK_DIR"))
       previousLockDir_ = previous;
     setenv("KORVA_LOCK_DIR", dir_.c_str(), 1);
@@ -55,8 +53,6 @@ class InstanceTest : public korva_test::VirtualTimeTest {
       setenv("KORVA_LOCK_DIR", previousLockDir_->c_str(), 1);
     else
       unsetenv("KORVA_LOCK_DIR");
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   std::unique_ptr<platform::InstanceRequests> Listen() {
@@ -80,14 +76,18 @@ class InstanceTest : public korva_test::VirtualTimeTest {
   }
 
   fs::path SocketPath() const { return dir_ / (title_ + "-" + std::to_string(getuid()) + ".sock"); }
+  sockaddr_un Address() const {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, SocketPath().c_str(), sizeof address.sun_path - 1);
+    return address;
+  }
 
   // A raw client connected to the socket file, or -1.
   int ConnectRaw() const {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, SocketPath().c_str(), sizeof address.sun_path - 1);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+    const sockaddr_un address = Address();
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
       return fd;
     close(fd);
     return -1;
@@ -107,7 +107,8 @@ class InstanceTest : public korva_test::VirtualTimeTest {
     return answered;
   }
 
-  fs::path dir_;
+  korva_test::TestFolder folder_;
+  const fs::path& dir_ = folder_.path();
   std::optional<std::string> previousLockDir_;
   std::string title_ = UniqueTitle();
   std::vector<Received> received_;
@@ -127,13 +128,12 @@ TEST_F(InstanceTest, RequestReachesTheListenerOnTheLoopThreadWithEveryField) {
   EXPECT_TRUE(received_[0].onLoopThread);
 }
 
-TEST_F(InstanceTest, WithoutListenerOrWithBadArgumentsNothingIsSent) {
-  EXPECT_FALSE(platform::SendToRunningInstance(title_, "TfrmKorvamon", 1, 2, 3));
+TEST_F(InstanceTest, BadArgumentsSendNothing) {
   auto listener = Listen();
   ASSERT_NE(listener, nullptr);
-  EXPECT_FALSE(platform::SendToRunningInstance(title_, "", 1, 2, 3));
-  EXPECT_FALSE(platform::SendToRunningInstance(title_, std::string(200, 'T'), 1, 2, 3));
-  EXPECT_FALSE(platform::SendToRunningInstance(title_, "Tfrm\nKorvamon", 1, 2, 3));
+  for (const std::string& formClass :
+       {std::string(), std::string(200, 'T'), std::string("Tfrm\nX")})
+    EXPECT_FALSE(platform::SendToRunningInstance(title_, formClass, 1, 2, 3)) << formClass;
   EXPECT_FALSE(platform::SendToRunningInstance(std::string(300, 'x'), "TfrmKorvamon", 1, 2, 3));
   loop().ProcessMessages();
   EXPECT_TRUE(received_.empty());
@@ -173,12 +173,10 @@ TEST_F(InstanceTest, GarbledShortOversizedAndSilentPeersAreDroppedAndServingGoes
 TEST_F(InstanceTest, StaleSocketIsTakenOverButALiveListenerIsNot) {
   // A socket file left by an instance that died.
   const int dead = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, SocketPath().c_str(), sizeof address.sun_path - 1);
-  ASSERT_EQ(bind(dead, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const sockaddr_un address = Address();
+  ASSERT_EQ(bind(dead, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   close(dead);
-  ASSERT_TRUE(fs::exists(SocketPath()));
+  // Nothing listens: nothing is sent, and the next instance takes the name over.
   EXPECT_FALSE(platform::SendToRunningInstance(title_, "TfrmKorvamon", 1, 2, 3));
 
   auto first = Listen();

@@ -1,6 +1,5 @@
 // Facts about the system: the program's own version resource, the short date, and the system's
 // request to end the program.
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
