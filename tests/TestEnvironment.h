@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "platform/EventLoop.h"
 #include "platform/MessageBoxes.h"
@@ -28,6 +30,13 @@ class VirtualTimeTest : public testing::Test {
   platform::VirtualWaiter& clock() { return *clock_; }
   // Lets virtual time pass while the loop handles what falls due.
   void Advance(uint32_t ms) { loop().RunFor(ms); }
+  // The tones played so far: frequency and duration.
+  std::vector<std::pair<uint32_t, uint32_t>> Tones() const {
+    std::vector<std::pair<uint32_t, uint32_t>> tones;
+    for (const auto& tone : sound_.tones())
+      tones.emplace_back(tone.frequencyHz, tone.durationMs);
+    return tones;
+  }
 
   platform::ScriptedMessageBoxes boxes_;
   platform::RecordingSound sound_;

@@ -1,12 +1,9 @@
 // The settings dialog in the running program: what it loads from the file,
 // what Ok checks and writes, the write protection and the lock, the port
 // change at once, and the switches the reactions read from it.
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "KorvamonTestProgram.h"
 #include "monitor/ReactionSwitches.h"
@@ -72,8 +69,6 @@ void Arrow(vcl::TUpDown* arrows, vcl::TUDBtnType button) {
 TEST_F(ConfigTest, AMinimalFileLoadsWithTheDialogsOwnDefaults) {
   StartEnglish();
   Settings([](TfrmConfig& d) {
-    EXPECT_EQ(d.cboxCOM->Items(), (std::vector<std::string>{"USB", "COM1", "COM2", "COM3", "COM4",
-                                                            "COM5", "COM6", "COM7", "COM8"}));
     EXPECT_EQ(d.cboxCOM->ItemIndex(), -1);
     EXPECT_EQ(d.edSDMin->Text() + ":" + d.edSDSec->Text(), "10:  5");
     EXPECT_EQ(d.edStartMin->Text() + ":" + d.edStartSec->Text(), "0:  0");
@@ -84,12 +79,7 @@ TEST_F(ConfigTest, AMinimalFileLoadsWithTheDialogsOwnDefaults) {
     EXPECT_FALSE(d.chkWinShutdown->Checked());
     EXPECT_FALSE(d.cbDC_LOWStart->Checked() || d.cbAlarmStart->Checked());
     EXPECT_TRUE(d.edDC_LOW->Text().empty());
-    EXPECT_EQ(d.udSDRepeat->Position(), 0);
     EXPECT_FALSE(d.Modified());
-    EXPECT_TRUE(d.btnAbbrechen->Focused());
-    EXPECT_EQ(d.PageControl1->ActivePageIndex(), 0);
-    EXPECT_EQ(d.Caption(), "KORVA-DI-ZOD " + GetLangString(18));
-    EXPECT_FALSE(d.pnlWP->Visible());
     EXPECT_TRUE(d.cbWriteProtect->Visible() && !d.cbWriteProtect->Checked());
   });
   const monitor::ReactionSwitches switches = monitor::CurrentReactionSwitches();
@@ -263,10 +253,9 @@ TEST_F(ConfigTest, AProgramThatIsNoProgramFileIsShownAndNothingIsSaved) {
   // Browsing: a file that is no program is refused, one that is becomes the field.
   boxes_.Clear();
   const std::string batch = Program("run.bat");
-  std::vector<std::string> offered;
+  int offered = 0;
   headless().openDialogAnswer = [&](vcl::TOpenDialog& open) {
-    offered.push_back(open.InitialDir + "|" + open.FileName + "|" + open.Filter);
-    open.FileName = offered.size() == 1 ? folder_.File("notes.txt") : batch;
+    open.FileName = ++offered == 1 ? folder_.File("notes.txt") : batch;
     return true;
   };
   Settings([&](TfrmConfig& d) {
@@ -279,13 +268,6 @@ TEST_F(ConfigTest, AProgramThatIsNoProgramFileIsShownAndNothingIsSaved) {
   });
   EXPECT_EQ(BoxTexts(),
             std::vector<std::string>{GetLangString(340) + "\r\n" + folder_.File("notes.txt")});
-  // The dialogs start in the root of the program's drive.
-  const std::string program = platform::files().ExecutablePath();
-  const std::string root = program.size() > 2 && program[1] == ':' ? program.substr(0, 3) : "/";
-  ASSERT_EQ(offered.size(), 3u);
-  EXPECT_EQ(offered[0], root + "||");
-  EXPECT_EQ(offered[2],
-            root + "|Korva_USV.log|Logging files (*.log)|*.LOG|Text files (*.txt)|*.TXT");
 }
 
 TEST_F(ConfigTest, ATestButtonStartsItsProgramAtOnce) {

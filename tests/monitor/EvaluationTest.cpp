@@ -1,16 +1,8 @@
-// The status evaluation in the running program: the first frame's reactions
-// and device rating, the three-frame rule of the serial link against USB's
-// changes at once, the charge rule and the reactions' program timers, the
-// battery fault told from a blinking ALARM word, and the shutdown
-// acknowledgement.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <string>
-#include <vector>
+// The status evaluation in the running program: the first frame, the device
+// rating, the serial three-frame rule and USB's changes at once, the program
+// timers, the blinking ALARM as a battery fault, the shutdown acknowledgement.
 
 #include "KorvamonTestProgram.h"
-#include "monitor/main.h"
 
 namespace {
 

@@ -1,12 +1,9 @@
 // Finding the module's frame in a received block: the three frame lengths,
 // the one second try after a broken start, texts without a frame, texts that
 // end before the lookahead, and arbitrary bytes that must never be read past.
-#include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <random>
-#include <string>
 
 #include "KorvamonTestProgram.h"
 #include "monitor/FrameParser.h"

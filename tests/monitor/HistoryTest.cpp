@@ -1,16 +1,10 @@
-// The history in the running program: stamped lines, the memo's last 101
-// lines, the log file appended without surrounding blanks, the trim to the
-// whole lines of the last 7200 bytes behind a header (and never with the log
-// file itself as the backup), a log file that cannot be written, the echo on
-// standard output, the window's texts and its editor button.
-#include <gtest/gtest.h>
+// The history in the running program: stamped lines, the memo's last 101,
+// the log file without surrounding blanks, its trim and backup, a log that
+// cannot be written, the echo, the window's editor button.
 
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "KorvamonTestProgram.h"
-#include "monitor/History.h"
 #include "platform/Process.h"
 #include "platform/WallClock.h"
 

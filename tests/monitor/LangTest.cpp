@@ -2,7 +2,6 @@
 // four libraries beside the program, with the roles its callers rely on;
 // every way of not finding a text gives the fallback; texts used as formats
 // cannot be made to misbehave by what a translation holds.
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <sstream>
@@ -15,7 +14,6 @@
 #include "monitor/lang.h"
 #include "platform/Files.h"
 #include "platform/LanguageSource.h"
-#include "platform/Services.h"
 #include "vcl/VclTestEnvironment.h"
 
 namespace {

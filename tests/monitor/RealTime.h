@@ -56,12 +56,11 @@ inline std::filesystem::path BuiltProgram(const std::string& name) {
   return std::filesystem::read_symlink("/proc/self/exe").parent_path() / name;
 }
 
-// How a child process starts: its arguments and environment (none: the
-// test's own); its standard output goes to a pipe the test reads, or to the
-// `output` file, which takes its standard error too; else that goes to `errors`.
+// How a child process starts: its arguments; its standard output goes to a
+// pipe the test reads, or to the `output` file, which takes its standard error
+// too; else that goes to `errors`. It inherits the test's environment.
 struct ChildOptions {
   std::vector<std::string> arguments;
-  std::optional<std::vector<std::string>> environment;
   std::string output;
   std::string errors = "/dev/null";
 };
@@ -100,14 +99,7 @@ class ChildProcess {
     for (const std::string& argument : options.arguments)
       argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
-    std::vector<char*> env;
-    if (options.environment) {
-      for (const std::string& entry : *options.environment)
-        env.push_back(const_cast<char*>(entry.c_str()));
-      env.push_back(nullptr);
-    }
-    if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(),
-                    options.environment ? env.data() : environ) != 0)
+    if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ) != 0)
       pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(input[0]);

@@ -1,19 +1,12 @@
-// korvamon as separate processes: the built program, copied with its language
-// folders into a private folder with its own settings file and lock folder.
-// A second start asks its question and ends at once, writing nothing; its Yes
-// reaches the running instance; the running one ends cleanly when the system
-// asks it to.
+// korvamon as separate processes, copied with its languages into a private
+// folder: a second start asks and ends writing nothing, its Yes reaches the
+// running one, which ends cleanly when the system asks it to.
 #ifndef _WIN32
 
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <memory>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "RealTime.h"
 #include "TestEnvironment.h"
@@ -35,12 +28,6 @@ class SecondInstanceTest : public korva_test::VirtualTimeTest {
     fs::copy_file(built / "korvamon", program_);
     for (const char* language : {"DEU", "ENG", "FRA", "ITA"})
       fs::copy(built / language, folder_.path() / language, fs::copy_options::recursive);
-    environment_.emplace();
-    for (char** entry = environ; *entry; ++entry) {
-      if (std::string(*entry).rfind("KORVA_LOCK_DIR=", 0) != 0)
-        environment_->push_back(*entry);
-    }
-    environment_->push_back("KORVA_LOCK_DIR=" + folder_.path().string());
     setenv("KORVA_LOCK_DIR", folder_.path().c_str(), 1);
   }
   ~SecondInstanceTest() override { unsetenv("KORVA_LOCK_DIR"); }
@@ -56,7 +43,6 @@ class SecondInstanceTest : public korva_test::VirtualTimeTest {
 
   std::unique_ptr<ChildProcess> Run(const std::string& outputName) {
     korva_test::ChildOptions options;
-    options.environment = environment_;
     options.output = folder_.File(outputName);
     auto process = std::make_unique<ChildProcess>(program_, options);
     EXPECT_TRUE(process->Started());
@@ -68,7 +54,6 @@ class SecondInstanceTest : public korva_test::VirtualTimeTest {
 
   TestFolder folder_;
   fs::path program_;
-  std::optional<std::vector<std::string>> environment_;
 };
 
 const std::string kFrenchQuestion =

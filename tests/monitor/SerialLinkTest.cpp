@@ -1,17 +1,9 @@
 // The main window's serial link on a scripted port: opening and closing with
-// their reports, frames read at 84 queued characters and parsed, texts
-// without a frame purged, line errors reported with the word the event thread
-// took, the link-up bookkeeping, the charge items, and the watchdog's look at
-// the data one second on.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <string>
-#include <vector>
+// their reports, frames read at 84 queued characters, line errors, the
+// link-up bookkeeping, the charge items, the data at the watchdog's tick.
 
 #include "KorvamonTestProgram.h"
 #include "monitor/lang.h"
-#include "platform/SerialPort.h"
 
 namespace {
 

@@ -1,13 +1,8 @@
-// The COM port component on a scripted port: its setter rules, the set-up it
-// gives the port, what the event thread posts and when, and that nothing uses
-// a port after it was closed. Then, on Linux, on a real terminal device: a
-// pseudo-terminal stands in for COM1 (KORVA_COM1), its master end playing the
-// module, and the module simulator, started as a program, on its own.
-#include <gtest/gtest.h>
+// The COM port component on a scripted port: setter rules, the port's set-up,
+// the event thread's posts, no use after close; on Linux also on a
+// pseudo-terminal and against the module simulator.
 
 #include <cstdlib>
-#include <string>
-#include <vector>
 
 #include "TestFolder.h"
 #include "monitor/FakeSerialPort.h"
@@ -17,9 +12,6 @@
 
 #ifdef __linux__
 #include <fcntl.h>
-
-#include <filesystem>
-#include <functional>
 
 #include "RealTime.h"
 #endif

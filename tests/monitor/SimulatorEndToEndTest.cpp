@@ -1,27 +1,15 @@
 // korvamon, in this process on the system's clock, against the module
-// simulator: COM1 is mapped to the simulator's pseudo-terminal, and the frames
-// come in through the port's event thread. They are parsed and shown in the
-// received-text line, a switch to 28-character frames shows the charge items;
-// and as the module goes from mains to battery and back, the log file tells
-// the story line by line while the window hides when all is well at the start
-// phase's end and comes forward when the battery takes over and lets go.
-// Linux only.
+// simulator on a pseudo-terminal mapped to COM1: it shows the frames, and its
+// log and window follow the module from mains to battery and back. Linux only.
 #ifdef __linux__
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
-#include <functional>
-#include <optional>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "KorvamonTestProgram.h"
 #include "RealTime.h"
 #include "monitor/lang.h"
-#include "platform/SerialPort.h"
 
 namespace {
 

@@ -1,7 +1,6 @@
 // The main window's small pieces: the LED image that shows one cell of a
 // strip, the multi-line hints, the about box with its version scan, and the
 // user-notes window.
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -14,7 +13,6 @@
 #include "monitor/header.h"
 #include "monitor/lang.h"
 #include "platform/Files.h"
-#include "platform/Services.h"
 #include "platform/System.h"
 #include "vcl/VclTestEnvironment.h"
 

@@ -1,11 +1,6 @@
-// The connection watchdog on the virtual clock: the data field's alternation
-// while frames arrive over a scripted serial port, the link lost at the
-// fourth silent tick, the device state unknown every fifth tick from the
-// tenth, the link's return at the next text, the start phase's hiding and
-// caption, and the USB link's slower way to a loss.
-#include <gtest/gtest.h>
-
-#include <string>
+// The connection watchdog on the virtual clock: alternation while frames
+// arrive, the loss at the fourth silent tick, the silence steps, the return,
+// the start phase, and the USB link's slower way to a loss.
 
 #include "KorvamonTestProgram.h"
 #include "monitor/Info.h"
