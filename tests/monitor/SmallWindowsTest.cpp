@@ -234,11 +234,6 @@ TEST_F(SmallWindowsTest, AboutBoxKeepsTheExecutablesDateAndItsLinkOpensTheNotes)
   info->ReadVersionInfo();
   EXPECT_EQ(info->FileDateText(), "");
 
-  info->lblFreeware->MouseMove(0, 3, 3);
-  EXPECT_EQ(info->lblFreeware->Color(), vcl::clYellow);
-  info->MouseMove(0, 100, 100);
-  EXPECT_EQ(info->lblFreeware->Color(), vcl::clBtnFace);
-
   int clicksInside = 0;
   vcl::ScopedModalAnswer answer([&](vcl::TForm& form) {
     EXPECT_EQ(&form, monitor::frmHeader);
