@@ -1,5 +1,4 @@
-// Test entry: every test starts on a virtual clock and with recording stand-ins
-// for message boxes and sound, so no test shows a window or waits in real time.
+// Test entry; the fixtures in TestEnvironment.h set up the clock and stand-ins.
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {

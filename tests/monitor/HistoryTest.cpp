@@ -52,15 +52,13 @@ TEST_F(HistoryTest, LinesAreStampedEchoedAndTheMemoKeepsTheLast101) {
   EXPECT_EQ(History().front(), kStamp + "\tline 1");
   EXPECT_EQ(History().back(), kStamp + "\tline 101");
 
-  std::string expected = kStamp + "\tT208\n";
-  for (int i = 1; i <= 101; ++i)
-    expected += kStamp + "\tline " + std::to_string(i) + "\n";
-  EXPECT_EQ(echo_.str(), expected);
-
-  // The log file keeps every line, each ended by CR LF.
-  std::string log = kStamp + "\tT208\r\n";
-  for (int i = 1; i <= 101; ++i)
+  // The echo and the log file keep every line, the log's ended by CR LF.
+  std::string echo = kStamp + "\tT208\n", log = kStamp + "\tT208\r\n";
+  for (int i = 1; i <= 101; ++i) {
+    echo += kStamp + "\tline " + std::to_string(i) + "\n";
     log += kStamp + "\tline " + std::to_string(i) + "\r\n";
+  }
+  EXPECT_EQ(echo_.str(), echo);
   EXPECT_EQ(Log(), log);
 
   clock_.Set({2027, 3, 4, 5, 6, 7});
