@@ -1,5 +1,6 @@
 // Facts about the system: the program's own version resource, the short
 // date, and the system's request to end the program.
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -9,6 +10,10 @@
 
 #include "TestEnvironment.h"
 #include "platform/System.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -126,6 +131,17 @@ TEST_F(TerminationTest, SignalsBecomeRequestsOnTheLoopThreadAndPendingOnesCoales
   std::raise(SIGINT);
   HandleUntil(2);
   EXPECT_EQ(requests_, 2);
+}
+
+TEST_F(TerminationTest, AWriteToAVanishedReaderFailsInsteadOfEndingTheProgram) {
+  platform::OnTerminationRequest([] {});
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);
+  errno = 0;
+  EXPECT_EQ(write(ends[1], "line\n", 5), -1);
+  EXPECT_EQ(errno, EPIPE);
+  close(ends[1]);
 }
 
 #endif
