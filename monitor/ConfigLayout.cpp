@@ -7,15 +7,7 @@
 namespace monitor {
 namespace {
 
-template <class Control>
-Control* Place(vcl::TComponent* owner, vcl::TWinControl* parent, const char* name, int left,
-               int top, int width, int height) {
-  auto* control = new Control(owner);
-  control->SetName(name);
-  control->SetParent(parent);
-  control->SetBounds(left, top, width, height);
-  return control;
-}
+using vcl::Place;
 
 vcl::TTabSheet* Page(vcl::TComponent* owner, vcl::TPageControl* pages, const char* name) {
   auto* page = new vcl::TTabSheet(owner);

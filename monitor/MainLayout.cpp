@@ -8,15 +8,7 @@
 namespace monitor {
 namespace {
 
-template <class Control>
-Control* Place(vcl::TComponent* owner, vcl::TWinControl* parent, const char* name, int left,
-               int top, int width, int height) {
-  auto* control = new Control(owner);
-  control->SetName(name);
-  control->SetParent(parent);
-  control->SetBounds(left, top, width, height);
-  return control;
-}
+using vcl::Place;
 
 vcl::TPanel* Frame(vcl::TComponent* owner, vcl::TWinControl* parent, const char* name, int left,
                    int top, int width, int height, vcl::TBevelCut bevel) {

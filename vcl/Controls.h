@@ -200,4 +200,16 @@ class TWinControl : public TControl {
   bool aligning_ = false;
 };
 
+// Makes a control of kind `Control` owned by `owner`, named, placed on
+// `parent` at the given bounds: how forms built in code lay out their controls.
+template <class Control>
+Control* Place(TComponent* owner, TWinControl* parent, const char* name, int left, int top,
+               int width, int height) {
+  auto* control = new Control(owner);
+  control->SetName(name);
+  control->SetParent(parent);
+  control->SetBounds(left, top, width, height);
+  return control;
+}
+
 }  // namespace vcl
