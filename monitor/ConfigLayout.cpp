@@ -4,6 +4,8 @@
 // the language library later (ApplyLanguage); the window starts locked.
 #include "monitor/config.h"
 
+#include <tuple>
+
 namespace monitor {
 namespace {
 
@@ -62,6 +64,11 @@ struct DelayFields {
   vcl::TUpDown* upMinutes;
   vcl::TMaskEdit* seconds;
   vcl::TUpDown* upSeconds;
+
+  // For std::tie into the dialog's four named fields.
+  std::tuple<vcl::TEdit*, vcl::TUpDown*, vcl::TMaskEdit*, vcl::TUpDown*> Fields() const {
+    return {minutes, upMinutes, seconds, upSeconds};
+  }
 };
 
 // Minutes from 0 to 120 that stop at the ends, seconds from 0 to 59 that go round.
@@ -137,10 +144,7 @@ void TfrmConfig::BuildLayout() {
   cbOpen = Box(this, gbAction, "cbOpen", 12, 38, 260);
   const DelayFields general =
       Delay(this, gbAction, {"edOpenmin", "udOpenmin", "edOpensec", "udOpensec"}, 38);
-  edOpenmin = general.minutes;
-  udOpenmin = general.upMinutes;
-  edOpensec = general.seconds;
-  udOpensec = general.upSeconds;
+  std::tie(edOpenmin, udOpenmin, edOpensec, udOpensec) = general.Fields();
   for (vcl::TControl* hidden : gbAction->ControlList()) {
     if (hidden != lab_Allgemein && hidden != cbMusic)
       hidden->SetVisible(false);
@@ -165,16 +169,10 @@ void TfrmConfig::BuildLayout() {
   cbDC_LOWStart = Box(this, gbDC_LOW, "cbDC_LOWStart", 12, 56, 280);
   const DelayFields start =
       Delay(this, gbDC_LOW, {"edStartMin", "udStartMin", "edStartSec", "udStartSec"}, 56);
-  edStartMin = start.minutes;
-  udStartMin = start.upMinutes;
-  edStartSec = start.seconds;
-  udStartSec = start.upSeconds;
+  std::tie(edStartMin, udStartMin, edStartSec, udStartSec) = start.Fields();
   cbDC_LOShutDown = Box(this, gbDC_LOW, "cbDC_LOShutDown", 12, 86, 280);
   const DelayFields shutdown = Delay(this, gbDC_LOW, {"edSDMin", "udMin", "edSDSec", "udSec"}, 86);
-  edSDMin = shutdown.minutes;
-  udMin = shutdown.upMinutes;
-  edSDSec = shutdown.seconds;
-  udSec = shutdown.upSeconds;
+  std::tie(edSDMin, udMin, edSDSec, udSec) = shutdown.Fields();
   cbShutdown = Box(this, gbDC_LOW, "cbShutdown", 30, 116, 400);
   lblSDmal = Place<vcl::TLabel>(this, gbDC_LOW, "lblSDmal", 440, 121, 110, 14);
   edSDRepeat = NumberField(this, gbDC_LOW, "edSDRepeat", 552, 118);
@@ -184,10 +182,8 @@ void TfrmConfig::BuildLayout() {
   const DelayFields openDcLow =
       Delay(this, gbDC_LOW,
             {"edOpenmin_DC_LOW", "udOpenmin_DC_LOW", "edOpensec_DC_LOW", "udOpensec_DC_LOW"}, 156);
-  edOpenmin_DC_LOW = openDcLow.minutes;
-  udOpenmin_DC_LOW = openDcLow.upMinutes;
-  edOpensec_DC_LOW = openDcLow.seconds;
-  udOpensec_DC_LOW = openDcLow.upSeconds;
+  std::tie(edOpenmin_DC_LOW, udOpenmin_DC_LOW, edOpensec_DC_LOW, udOpensec_DC_LOW) =
+      openDcLow.Fields();
 
   // One event with its program and its window-open row (alarm, link lost,
   // battery replacement).
@@ -220,14 +216,8 @@ void TfrmConfig::BuildLayout() {
         eventPage(gbAlarm, {edAlarm, btnAlarm, btnTestlaufAlarm, cbAlarmStart, cbOpen_Alarm}, names,
                   {"edAlarmMin", "udAlarmMin", "edAlarmSec", "udAlarmSec"},
                   {"edOpenmin_Alarm", "udOpenmin_Alarm", "edOpensec_Alarm", "udOpensec_Alarm"});
-    edAlarmMin = delay.minutes;
-    udAlarmMin = delay.upMinutes;
-    edAlarmSec = delay.seconds;
-    udAlarmSec = delay.upSeconds;
-    edOpenmin_Alarm = open.minutes;
-    udOpenmin_Alarm = open.upMinutes;
-    edOpensec_Alarm = open.seconds;
-    udOpensec_Alarm = open.upSeconds;
+    std::tie(edAlarmMin, udAlarmMin, edAlarmSec, udAlarmSec) = delay.Fields();
+    std::tie(edOpenmin_Alarm, udOpenmin_Alarm, edOpensec_Alarm, udOpensec_Alarm) = open.Fields();
   }
 
   TS_Verbindung = Page(this, PageControl1, "TS_Verbindung");
@@ -240,14 +230,9 @@ void TfrmConfig::BuildLayout() {
         gbNoConect, {edNoConnect, btnNoConnect, btnTestlaufNOC, cbNoConnectStart, cbOpen_NoConn},
         names, {"edVbMin", "udVbMin", "edVbSec", "udVbSec"},
         {"edOpenmin_NoConn", "udOpenmin_NoConn", "edOpensec_NoConn", "udOpensec_NoConn"});
-    edVbMin = delay.minutes;
-    udVbMin = delay.upMinutes;
-    edVbSec = delay.seconds;
-    udVbSec = delay.upSeconds;
-    edOpenmin_NoConn = open.minutes;
-    udOpenmin_NoConn = open.upMinutes;
-    edOpensec_NoConn = open.seconds;
-    udOpensec_NoConn = open.upSeconds;
+    std::tie(edVbMin, udVbMin, edVbSec, udVbSec) = delay.Fields();
+    std::tie(edOpenmin_NoConn, udOpenmin_NoConn, edOpensec_NoConn, udOpensec_NoConn) =
+        open.Fields();
   }
 
   TS_Akkutausch = Page(this, PageControl1, "TS_Akkutausch");
@@ -259,14 +244,8 @@ void TfrmConfig::BuildLayout() {
         eventPage(gbAkku, {edAkku, btnAkku, btnTestlaufAKKU, cbAkkuStart, cbOpen_Akku}, names,
                   {"edAkkuMin", "udAkkuMin", "edAkkuSec", "udAkkuSec"},
                   {"edOpenmin_Akku", "udOpenmin_Akku", "edOpenSec_Akku", "udOpenSec_Akku"});
-    edAkkuMin = delay.minutes;
-    udAkkuMin = delay.upMinutes;
-    edAkkuSec = delay.seconds;
-    udAkkuSec = delay.upSeconds;
-    edOpenmin_Akku = open.minutes;
-    udOpenmin_Akku = open.upMinutes;
-    edOpenSec_Akku = open.seconds;
-    udOpenSec_Akku = open.upSeconds;
+    std::tie(edAkkuMin, udAkkuMin, edAkkuSec, udAkkuSec) = delay.Fields();
+    std::tie(edOpenmin_Akku, udOpenmin_Akku, edOpenSec_Akku, udOpenSec_Akku) = open.Fields();
   }
 
   // Charge level: a program for each direction, one window-open row.
@@ -282,10 +261,7 @@ void TfrmConfig::BuildLayout() {
   cbOver85start = Box(this, gbOn85, "cbOver85start", 48, 52, 244);
   const DelayFields over =
       Delay(this, gbOn85, {"edOver85Min", "udOver85Min", "edOver85Sec", "udOver85Sec"}, 52);
-  edOver85Min = over.minutes;
-  udOver85Min = over.upMinutes;
-  edOver85Sec = over.seconds;
-  udOver85Sec = over.upSeconds;
+  std::tie(edOver85Min, udOver85Min, edOver85Sec, udOver85Sec) = over.Fields();
   imgUnder85 = Place<vcl::TImage>(this, gbOn85, "imgUnder85", 12, 84, 28, 28);
   imgUnder85->SetPicture(ChargePicture(30, vcl::clMaroon));
   imgUnder85->SetTransparent(true);
@@ -295,18 +271,13 @@ void TfrmConfig::BuildLayout() {
   cbUnder85start = Box(this, gbOn85, "cbUnder85start", 48, 118, 244);
   const DelayFields under =
       Delay(this, gbOn85, {"edUnder85Min", "udUnder85Min", "edUnder85Sec", "udUnder85Sec"}, 118);
-  edUnder85Min = under.minutes;
-  udUnder85Min = under.upMinutes;
-  edUnder85Sec = under.seconds;
-  udUnder85Sec = under.upSeconds;
+  std::tie(edUnder85Min, udUnder85Min, edUnder85Sec, udUnder85Sec) = under.Fields();
   cbOpen_Under85 = Box(this, gbOn85, "cbOpen_Under85", 12, 158, 280);
   const DelayFields openCharge = Delay(
       this, gbOn85,
       {"edOpenmin_Under85", "udOpenmin_Under85", "edOpensec_Under85", "udOpensec_Under85"}, 158);
-  edOpenmin_Under85 = openCharge.minutes;
-  udOpenmin_Under85 = openCharge.upMinutes;
-  edOpensec_Under85 = openCharge.seconds;
-  udOpensec_Under85 = openCharge.upSeconds;
+  std::tie(edOpenmin_Under85, udOpenmin_Under85, edOpensec_Under85, udOpensec_Under85) =
+      openCharge.Fields();
 
   // The bottom row: the write protection (the box, or the red note while
   // locked), Ok and Cancel.

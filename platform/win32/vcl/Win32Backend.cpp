@@ -523,18 +523,11 @@ void Win32Backend::DefaultHandler(TForm& form, TMessage& message) {
     return;
   }
   LRESULT result = 0;
+  if (HandleCommon(msg, wParam, lParam, result)) {
+    message.Result = result;
+    return;
+  }
   switch (msg) {
-    case WM_COMMAND:
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORBTN:
-    case WM_DRAWITEM:
-    case WM_NOTIFY:
-      if (HandleCommon(msg, wParam, lParam, result)) {
-        message.Result = result;
-        return;
-      }
-      break;
     case WM_ERASEBKGND: {
       RECT rect;
       GetClientRect(hwnd, &rect);
@@ -1109,6 +1102,8 @@ bool Win32Backend::HandleKey(TControl& control, WPARAM key) {
   return true;
 }
 
+// Control notifications and colours, for forms and containers alike; false for
+// any other message.
 bool Win32Backend::HandleCommon(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
   switch (msg) {
     case WM_COMMAND: {
@@ -1318,15 +1313,11 @@ LRESULT CALLBACK Win32Backend::ContainerProc(HWND hwnd, UINT msg, WPARAM wParam,
   LRESULT result = 0;
   bool handled = false;
   Guarded([&] {
+    if (self->HandleCommon(msg, wParam, lParam, result)) {
+      handled = true;
+      return;
+    }
     switch (msg) {
-      case WM_COMMAND:
-      case WM_CTLCOLORSTATIC:
-      case WM_CTLCOLOREDIT:
-      case WM_CTLCOLORBTN:
-      case WM_DRAWITEM:
-      case WM_NOTIFY:
-        handled = self->HandleCommon(msg, wParam, lParam, result);
-        break;
       case WM_ERASEBKGND:
         handled = true;
         result = 1;
