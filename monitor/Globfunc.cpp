@@ -23,8 +23,8 @@ std::optional<std::string>& OverridePath() {
   return path;
 }
 
-IniFile SettingsFile() {
-  return IniFile(SettingsFilePath());
+common::IniFile SettingsFile() {
+  return common::IniFile(SettingsFilePath());
 }
 
 bool IsBlankOrControl(char c) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "monitor/IniFile.h"
+#include "common/IniFile.h"
 
 namespace monitor {
 

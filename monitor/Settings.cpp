@@ -82,7 +82,7 @@ uint32_t DelayPairMs(int64_t minutes, int64_t seconds) {
 }
 
 Settings Settings::Current() {
-  return Settings(IniFile(SettingsFilePath()));
+  return Settings(common::IniFile(SettingsFilePath()));
 }
 
 std::string Settings::Read(const char* section, const char* key, const char* defaultValue) const {
@@ -144,7 +144,7 @@ Settings::HistoryPathResult Settings::EnsureHistoryPath(const std::string& appDi
   result.path = appDir + "korvamon.log";
   try {
     file_.WriteString(kCheck, "HistoryPath", result.path);
-  } catch (const EIniFileException& error) {
+  } catch (const common::EIniFileException& error) {
     result.write.error = error.what();
   }
   return result;
@@ -256,7 +256,7 @@ SettingsWriteResult Settings::MigrateLegacyOpenKeys() const {
     file_.DeleteKey(kAction, "OpenWindow");
     file_.DeleteKey(kAction, "OpenSeconds");
     file_.DeleteKey(kAction, "OpenMinutes");
-  } catch (const EIniFileException& error) {
+  } catch (const common::EIniFileException& error) {
     return {error.what()};
   }
   return {};

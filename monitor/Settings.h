@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "monitor/IniFile.h"
+#include "common/IniFile.h"
 
 namespace monitor {
 
@@ -41,11 +41,11 @@ struct SettingsWriteResult {
 
 class Settings {
  public:
-  explicit Settings(IniFile file) : file_(std::move(file)) {}
+  explicit Settings(common::IniFile file) : file_(std::move(file)) {}
   // The settings file as the program finds it now.
   static Settings Current();
 
-  const IniFile& file() const { return file_; }
+  const common::IniFile& file() const { return file_; }
 
   // [COM]
   bool UsbPort() const;
@@ -113,7 +113,7 @@ class Settings {
   DelayPair ReadDelay(const char* section, const char* minutesKey, const char* secondsKey,
                       DelayPair fallback) const;
 
-  IniFile file_;
+  common::IniFile file_;
 };
 
 }  // namespace monitor

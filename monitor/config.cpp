@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/IniFile.h"
 #include "monitor/Globfunc.h"
-#include "monitor/IniFile.h"
 #include "monitor/ProgramStart.h"
 #include "monitor/ReactionSwitches.h"
 #include "monitor/Settings.h"
@@ -224,7 +224,7 @@ void TfrmConfig::FormClick(vcl::TObject*) {
 // ---------------------------------------------------------------- loading
 
 void TfrmConfig::LoadSettings() {
-  const Settings settings{IniFile(iniFileName_)};
+  const Settings settings{common::IniFile(iniFileName_)};
 
   if (settings.UsbPort()) {
     cboxCOM->SetItemIndex(0);
@@ -334,7 +334,7 @@ void TfrmConfig::OkClick(vcl::TObject*) {
 void TfrmConfig::SaveSettings() {
   const WaitCursor hourglass;
   WriteProtectRequested = false;
-  const IniFile file(iniFileName_);
+  const common::IniFile file(iniFileName_);
   auto write = [&file](const char* section, const char* key, const std::string& value) {
     file.WriteString(section, key, value);
   };

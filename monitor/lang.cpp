@@ -1,7 +1,5 @@
 #include "monitor/lang.h"
 
-#include <algorithm>
-#include <array>
 #include <mutex>
 
 #include "monitor/Globfunc.h"
@@ -10,61 +8,12 @@
 namespace monitor {
 namespace {
 
-struct LanguageEntry {
-  char letter;
-  const char* library;
-};
-
-constexpr std::array<LanguageEntry, 4> kLanguages = {{
-    {'G', "DEU\\deutsch.dll"},
-    {'E', "ENG\\english.dll"},
-    {'F', "FRA\\french.dll"},
-    {'I', "ITA\\italian.dll"},
-}};
-
-const LanguageEntry* EntryOf(uint8_t code) {
-  return code >= 1 && code <= kLanguages.size() ? &kLanguages[code - 1] : nullptr;
-}
-
 // The library GetLangString reads. The lock also keeps a library from being
 // freed while another thread reads a text from it.
 std::mutex currentMutex;
 platform::LanguageSource::Handle currentLibrary = nullptr;
 
 }  // namespace
-
-uint8_t LanguageCodeFromSetting(std::string_view value) {
-  if (value.empty())
-    return 0;
-  char first = value.front();
-  if (first >= 'a' && first <= 'z')
-    first = static_cast<char>(first - 'a' + 'A');
-  for (size_t i = 0; i < kLanguages.size(); ++i) {
-    if (kLanguages[i].letter == first)
-      return static_cast<uint8_t>(i + 1);
-  }
-  return 0;
-}
-
-std::string LanguageSettingLetter(uint8_t code) {
-  const LanguageEntry* entry = EntryOf(code);
-  return entry ? std::string(1, entry->letter) : std::string();
-}
-
-std::string LanguageLibraryPath(uint8_t code) {
-  const LanguageEntry* entry = EntryOf(code);
-  return entry ? std::string(entry->library) : std::string();
-}
-
-std::string LoadLangString(platform::LanguageSource::Handle library, uint32_t number) {
-  if (library == nullptr)
-    return std::string(kNoLangEntry);
-  char buffer[kLangBufferSize] = {};
-  const int count = platform::languageSource().LoadString(library, number, buffer, kLangBufferSize);
-  if (count < 1)
-    return std::string(kNoLangEntry);
-  return std::string(buffer, static_cast<size_t>(std::min(count, kLangBufferSize - 1)));
-}
 
 bool LanguageDll::Load(uint8_t code) {
   Free();
@@ -129,12 +78,12 @@ uint8_t ChooseLanguage(uint8_t code) {
     dialog->ShowModal();
     choice = dialog->Language->ItemIndex();
   }
-  if (choice < 0 || choice >= static_cast<int>(kLanguages.size()))
+  if (choice < 0 || choice >= common::kLanguageCount)
     return 0;
   const uint8_t chosen = static_cast<uint8_t>(choice + 1);
   try {
     WriteIniString("CHECK", "Language", LanguageSettingLetter(chosen));
-  } catch (const EIniFileException& error) {
+  } catch (const common::EIniFileException& error) {
     vcl::Application().HandleException(error);
   }
   return chosen;

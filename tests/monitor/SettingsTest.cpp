@@ -18,7 +18,7 @@ class SettingsTest : public testing::Test {
 
   TestFolder folder_;
   std::string path_ = folder_.File("korvamon.INI");
-  Settings settings_{IniFile(path_)};
+  Settings settings_{common::IniFile(path_)};
 };
 
 TEST(DelayPairMsTest, ComputesIn64BitsWithoutNegativesAndCapped) {

@@ -1,6 +1,6 @@
 // The profile-file engine: lookup rules, in-place edits, refused writes that
 // leave the file as it was, and many threads on one file.
-#include "monitor/IniFile.h"
+#include "common/IniFile.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 
 #include "TestFolder.h"
 
-namespace monitor {
+namespace common {
 namespace {
 
 using korva_test::TestFolder;
@@ -156,4 +156,4 @@ TEST_F(IniFileTest, ConcurrentReadersAndWritersNeverSeeATornFile) {
 }
 
 }  // namespace
-}  // namespace monitor
+}  // namespace common

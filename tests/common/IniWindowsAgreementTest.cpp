@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "TestFolder.h"
-#include "monitor/IniFile.h"
+#include "common/IniFile.h"
 
-namespace monitor {
+namespace common {
 namespace {
 
 using korva_test::TestFolder;
@@ -185,6 +185,6 @@ TEST_F(IniWindowsAgreementTest, ReadOnlyFilesAreNotWritten) {
 }
 
 }  // namespace
-}  // namespace monitor
+}  // namespace common
 
 #endif  // _WIN32

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-namespace monitor {
+namespace common {
 
 inline constexpr std::size_t kIniMaxValueLength = 2047;
 
@@ -79,4 +79,4 @@ class IniFile {
   std::string path_;
 };
 
-}  // namespace monitor
+}  // namespace common

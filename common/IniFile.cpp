@@ -1,4 +1,4 @@
-#include "monitor/IniFile.h"
+#include "common/IniFile.h"
 
 #include <mutex>
 #include <vector>
@@ -6,7 +6,7 @@
 #include "platform/Files.h"
 #include "platform/Services.h"
 
-namespace monitor {
+namespace common {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -318,4 +318,4 @@ void IniFile::Fail(std::string_view action, std::string_view section, std::strin
   throw EIniFileException(message);
 }
 
-}  // namespace monitor
+}  // namespace common
