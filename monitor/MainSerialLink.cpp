@@ -12,8 +12,6 @@
 namespace monitor {
 namespace {
 
-// The ports the link can open: COM1 to COM4.
-constexpr int32_t kSerialPortCount = 4;
 // The queue is read once it holds two frames of the longest kind.
 constexpr uint32_t kFrameBlockBytes = 84;
 // What the serial link can tell of the device before a long frame names it.

@@ -110,7 +110,7 @@ void TfrmConfig::BindEvents() {
       {btnTestlaufUnder85, &TfrmConfig::btnTestlaufUnder85Click},
   };
   for (const auto& [button, handler] : buttons)
-    button->OnClick = [this, handler](TObject* sender) { (this->*handler)(sender); };
+    button->OnClick = [this, h = handler](TObject* sender) { (this->*h)(sender); };
 
   const std::pair<vcl::TCheckBox*, void (TfrmConfig::*)(TObject*)> boxes[] = {
       {cbDC_LOWStart, &TfrmConfig::cbDC_LOWStartClick},
@@ -131,7 +131,7 @@ void TfrmConfig::BindEvents() {
       {cbOpen_Under85, &TfrmConfig::cbOpenClick},
   };
   for (const auto& [box, handler] : boxes)
-    box->OnClick = [this, handler](TObject* sender) { (this->*handler)(sender); };
+    box->OnClick = [this, h = handler](TObject* sender) { (this->*h)(sender); };
   cbWriteProtect->OnMouseDown = [this](TObject* sender, vcl::TMouseButton button,
                                        vcl::TShiftState shift, int x, int y) {
     cbWriteProtectMouseDown(sender, button, shift, x, y);

@@ -10,6 +10,16 @@ cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/d
 cmake --build "$root/build" -j "$jobs"
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 
+# The native tests once more, built by clang with the address and undefined
+# behaviour sanitizers: the first finding fails the test that made it.
+cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKORVA_SANITIZE=ON \
+      -DKORVA_BENCHMARKS=OFF >/dev/null
+cmake --build "$root/build-asan" -j "$jobs"
+ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0 \
+UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
+
 cmake -S "$root" -B "$root/build-win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" >/dev/null
 cmake --build "$root/build-win" -j "$jobs"

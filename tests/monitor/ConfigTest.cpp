@@ -119,7 +119,7 @@ TEST_F(ConfigTest, ValuesLoadAsEachKeysReaderTakesThem) {
            {"USBPORT=1\r\nCOMPORT=3", "USB"}, {"COMPORT=9", ""}, {"COMPORT=03", ""}}) {
     SCOPED_TRACE(com);
     Given("[CHECK]\r\nLanguage=E\r\n[COM]\r\n" + com + "\r\n");
-    Settings([&](TfrmConfig& d) { EXPECT_EQ(d.cboxCOM->Text(), entry); });
+    Settings([&, &expected = entry](TfrmConfig& d) { EXPECT_EQ(d.cboxCOM->Text(), expected); });
   }
 }
 
