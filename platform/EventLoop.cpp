@@ -7,7 +7,7 @@ namespace platform {
 
 EventLoop::EventLoop(std::unique_ptr<Waiter> waiter)
     : waiter_(std::move(waiter)), owner_(std::this_thread::get_id()) {
-  waiter_->SetForeignLoopHandler([this] { ProcessMessages(); });
+  waiter_->SetForeignLoopHandler([this] { RunOwnWork(); });
 }
 
 EventLoop::~EventLoop() = default;
@@ -73,10 +73,20 @@ void EventLoop::FireDueTimers() {
   for (const auto& [when, id] : due) {
     // A handler may kill, restart or re-time any timer, itself included.
     auto it = timers_.find(id);
-    if (it == timers_.end() || it->second.due != when || it->second.interval == 0)
+    if (it == timers_.end() || it->second.due != when || it->second.interval == 0 ||
+        it->second.running)
       continue;
     it->second.due = NowMs() + it->second.interval;
+    it->second.running = true;
     Task onTick = it->second.onTick;  // the handler may kill the timer it runs in
+    struct Returned {
+      std::map<TimerId, Timer>& timers;
+      TimerId id;
+      ~Returned() {
+        if (auto again = timers.find(id); again != timers.end())
+          again->second.running = false;
+      }
+    } returned{timers_, id};
     onTick();
   }
   TellWaiterNextDeadline();
@@ -85,6 +95,10 @@ void EventLoop::FireDueTimers() {
 void EventLoop::ProcessMessages() {
   if (waiter_->DispatchNative())
     terminated_ = true;
+  RunOwnWork();
+}
+
+void EventLoop::RunOwnWork() {
   RunPostedTasks();
   FireDueTimers();
 }
@@ -92,7 +106,8 @@ void EventLoop::ProcessMessages() {
 std::optional<uint64_t> EventLoop::NextTimerDue() const {
   std::optional<uint64_t> next;
   for (const auto& [id, timer] : timers_) {
-    if (timer.interval == 0)
+    // A running timer is due again only once its handler returns.
+    if (timer.interval == 0 || timer.running)
       continue;
     if (!next || timer.due < *next)
       next = timer.due;

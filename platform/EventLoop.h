@@ -30,12 +30,18 @@ class EventLoop {
 
   // Loop thread only. A timer first fires intervalMs after it is set, then
   // every intervalMs; a late tick fires once and the next is due a full
-  // interval after it (missed ticks coalesce). Interval 0 never fires.
+  // interval after it (missed ticks coalesce). Interval 0 never fires. A
+  // timer whose handler is still running (it waits in a nested loop, or a
+  // box is on the screen) does not fire again until the handler returns.
   TimerId SetTimer(uint32_t intervalMs, Task onTick);
   void KillTimer(TimerId id);
 
   // Handles what is pending now (posted tasks first, then due timers) and returns.
   void ProcessMessages();
+  // Runs posted tasks and due timers only, leaving native input alone: the
+  // work the loop owes while a native modal loop (a system message box, a
+  // popup menu) pumps the messages.
+  void RunOwnWork();
 
   // Handles messages until Terminate().
   void Run();
@@ -66,6 +72,7 @@ class EventLoop {
     uint32_t interval;
     uint64_t due;
     Task onTick;
+    bool running = false;
   };
 
   bool RunPostedTasks();

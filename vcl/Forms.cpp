@@ -402,12 +402,16 @@ void TApplication::Run() {
     return;
   if (ShowMainForm && !mainForm_->Visible())
     mainForm_->Show();
-  platform::MainLoop().RunWhile([this] { return !terminated_; });
+  platform::MainLoop().RunWhile([this] { return !Terminated(); });
 }
 
 void TApplication::Terminate() {
   terminated_ = true;
   platform::MainLoop().Terminate();
+}
+
+bool TApplication::Terminated() const {
+  return terminated_ || platform::MainLoop().Terminated();
 }
 
 void TApplication::ProcessMessages() {
@@ -436,10 +440,17 @@ void TApplication::HandleException(const std::exception& error) {
     handler(this, error);
     return;
   }
+  if (showingError_)
+    return;
   std::string text = error.what();
   // As the class library shows it: a closing full stop added where missing.
   if (!text.empty() && static_cast<unsigned char>(text.back()) > '.')
     text += '.';
+  struct Showing {
+    bool& flag;
+    explicit Showing(bool& f) : flag(f) { flag = true; }
+    ~Showing() { flag = false; }
+  } showing(showingError_);
   platform::messageBoxes().Show(text, title_, platform::kMbOk | platform::kMbIconError);
 }
 

@@ -209,7 +209,9 @@ class TApplication : public TComponent {
   // Terminate; returns at once without a main form.
   void Run();
   void Terminate();
-  bool Terminated() const { return terminated_; }
+  // Terminate was called, or the event loop was ended under the application
+  // (a quit message another program posted): either ends Run and every modal loop.
+  bool Terminated() const;
   void ProcessMessages();
   // Frees the forms and everything else the application owns (program end).
   void Done() { DestroyComponents(); }
@@ -227,7 +229,8 @@ class TApplication : public TComponent {
   bool HintFor(TControl& control, std::string& text);
 
   // An exception escaped an event handler: OnException, or an error box with
-  // the message and the title.
+  // the message and the title. One box at a time: errors raised while one is
+  // on the screen (a timer still running behind it) are not shown.
   TExceptionEvent OnException;
   void HandleException(const std::exception& error);
 
@@ -248,6 +251,7 @@ class TApplication : public TComponent {
   TForm* mainForm_ = nullptr;
   std::string title_;
   bool terminated_ = false;
+  bool showingError_ = false;
 };
 
 TApplication& Application();

@@ -1,28 +1,36 @@
 // Windows: work posted to the loop, and its timers, go on while a native
-// modal loop (a system message box, a popup menu) pumps the messages.
+// modal loop (a system message box, a popup menu) pumps the messages; the
+// native loop keeps its own input, and a timer does not enter itself again.
 #ifdef _WIN32
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "platform/EventLoop.h"
 
 namespace {
 
-// Pumps as a system message box does, until PostQuitMessage or a bound.
-void NativeModalLoop(DWORD boundMs) {
+constexpr UINT kOwnInput = WM_APP + 7;
+
+// Pumps as a system message box does, until PostQuitMessage, a thread message
+// kOwnInput (returns true) or a bound.
+bool NativeModalLoop(DWORD boundMs) {
   const ULONGLONG end = GetTickCount64() + boundMs;
   MSG msg;
   while (GetTickCount64() < end) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message == WM_QUIT)
-        return;
+        return false;
+      if (msg.message == kOwnInput && !msg.hwnd)
+        return true;
       DispatchMessageA(&msg);
     }
   }
+  return false;
 }
 
 TEST(ForeignLoopTest, PostedWorkAndTimersRunInsideANativeModalLoop) {
@@ -37,6 +45,33 @@ TEST(ForeignLoopTest, PostedWorkAndTimersRunInsideANativeModalLoop) {
   NativeModalLoop(5000);
   EXPECT_TRUE(posted);
   EXPECT_EQ(ticks, 3);
+}
+
+TEST(ForeignLoopTest, TheLoopsWorkLeavesTheNativeLoopsInputAndATimerDoesNotEnterItselfAgain) {
+  platform::EventLoop loop(platform::NewNativeWaiter());
+  // The post's wake-up comes first; the input behind it is the native loop's.
+  bool posted = false;
+  loop.Post([&] { posted = true; });
+  PostThreadMessageA(GetCurrentThreadId(), kOwnInput, 0, 0);
+  EXPECT_TRUE(NativeModalLoop(5000));
+  EXPECT_TRUE(posted);
+
+  // A timer whose handler opens a box: the box's loop runs the other timers,
+  // not the handler again.
+  int depth = 0, deepest = 0, boxes = 0, others = 0;
+  loop.SetTimer(5, [&] {
+    deepest = std::max(deepest, ++depth);
+    if (++boxes == 1)
+      NativeModalLoop(300);
+    --depth;
+  });
+  loop.SetTimer(5, [&] {
+    if (++others >= 10 && boxes > 0 && depth == 0)
+      PostQuitMessage(0);
+  });
+  NativeModalLoop(5000);
+  EXPECT_EQ(deepest, 1);
+  EXPECT_GE(others, 10);
 }
 
 }  // namespace

@@ -183,6 +183,17 @@ TEST_F(FormsTest, RunShowsTheMainFormAndHandlesMessagesUntilItCloses) {
   EXPECT_TRUE(Application().Terminated());
 }
 
+TEST_F(FormsTest, AnEventLoopEndedUnderTheApplicationEndsModalLoopsAndRun) {
+  auto* main = Application().CreateForm<TForm>();
+  auto* dialog = CreateForm<TForm>(main);
+  dialog->Show();
+  // As a quit message posted by another program ends the loop, not the application.
+  loop().Post([this] { loop().Terminate(); });
+  dialog->ModalLoop();  // would spin for ever if it waited for the application
+  EXPECT_EQ(dialog->ModalResult(), mrCancel);
+  EXPECT_TRUE(Application().Terminated());
+}
+
 TEST_F(FormsTest, FreeingRunsTheDestroyEventThenFreesTheComponentsLastFirst) {
   auto* main = Application().CreateForm<TfrmMain>(log);
   log.clear();

@@ -1,11 +1,14 @@
 // TTimer on the virtual clock: enabling a running timer does not restart it,
 // a new interval does, interval 0 never fires, missed ticks come as one, and
-// a timer may be stopped or freed from its own handler or with its owner.
+// a timer may be stopped or freed from its own handler or with its owner, and
+// behind an error box its timer waits while the others run.
 #include <algorithm>
 #include <functional>
 #include <vector>
 
 #include "VclTestEnvironment.h"
+#include "platform/MessageBoxes.h"
+#include "platform/Services.h"
 #include "vcl/ExtCtrls.h"
 
 namespace {
@@ -134,6 +137,43 @@ TEST_F(TimerTest, AnErrorInAHandlerIsReportedAndTheTimerGoesOn) {
   AdvanceTo(200);
   EXPECT_EQ(ticks.size(), 2u);
   EXPECT_EQ(boxes_.shown().size(), 2u);
+}
+
+// An error box stays on the screen for a second; the loop's work goes on
+// behind it, as it does behind a real one.
+class BoxOnScreen final : public platform::ScriptedMessageBoxes {
+ public:
+  int Show(const std::string& text, const std::string& caption, uint32_t flags) override {
+    ++opened;
+    platform::MainLoop().RunFor(1000);
+    return ScriptedMessageBoxes::Show(text, caption, flags);
+  }
+  int opened = 0;
+};
+
+TEST_F(TimerTest, BehindAnErrorBoxItsTimerWaitsOtherTimersRunAndTheirErrorsOpenNoSecondBox) {
+  BoxOnScreen box;
+  platform::ScopedService<platform::MessageBoxes> boxGuard(box);
+  auto failing = MakeTimer(100);
+  failing->SetOnTimer([this](vcl::TObject*) {
+    ticks.push_back(loop().NowMs() - start_);
+    if (ticks.size() == 1)
+      throw std::runtime_error("Division by zero");
+  });
+  failing->SetEnabled(true);
+  Ticks other;
+  auto alsoFailing = MakeTimer(300);
+  alsoFailing->SetOnTimer([&](vcl::TObject*) {
+    other.push_back(loop().NowMs() - start_);
+    throw std::runtime_error("Range check error");
+  });
+  alsoFailing->SetEnabled(true);
+  AdvanceTo(1150);
+  EXPECT_EQ(ticks, (Ticks{100, 1100}));
+  EXPECT_EQ(other, (Ticks{300, 600, 900}));
+  EXPECT_EQ(box.opened, 1);
+  AdvanceTo(1250);  // the box is closed: the next error has one of its own
+  EXPECT_EQ(box.opened, 2);
 }
 
 }  // namespace

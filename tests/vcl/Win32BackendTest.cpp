@@ -222,7 +222,7 @@ TEST_F(Win32BackendTest, NativeControlsReachTheEventsAndFollowTheFields) {
   EXPECT_EQ(rect.left, -800);
 }
 
-TEST_F(Win32BackendTest, ShowModalWaitsForTheResultAndDisablesTheOtherWindows) {
+TEST_F(Win32BackendTest, ShowModalWaitsForTheResultDisablesTheOtherWindowsAndEndsOnAQuit) {
   auto* main = vcl::Application().CreateForm<TfrmKorvamon>();
   main->Show();
   auto* dialog = vcl::CreateForm<vcl::TForm>(nullptr, "TfrmLanguage");
@@ -243,6 +243,17 @@ TEST_F(Win32BackendTest, ShowModalWaitsForTheResultAndDisablesTheOtherWindows) {
   EXPECT_TRUE(IsWindowEnabled(Window(main)));
   EXPECT_FALSE(IsWindowVisible(Window(dialog)));
   EXPECT_FALSE(vcl::Application().Terminated());
+
+  // A quit message another program posts ends the modal form and the program.
+  HWND target = Window(main);
+  press->SetOnTimer([&](vcl::TObject*) {
+    press->SetEnabled(false);
+    std::thread([target] { PostMessageA(target, WM_QUIT, 0, 0); }).join();
+  });
+  press->SetEnabled(true);
+  EXPECT_EQ(dialog->ShowModal(), vcl::mrCancel);  // spun for ever before
+  EXPECT_TRUE(vcl::Application().Terminated());
+  EXPECT_TRUE(IsWindowEnabled(Window(main)));
   vcl::Free(dialog);
 }
 
