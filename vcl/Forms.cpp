@@ -309,6 +309,14 @@ void TForm::WndProc(TMessage& message) {
       Close();
       message.Result = 0;
       return;
+    case WM_ENDSESSION:
+      // The session ends (logoff, shutdown, the restart manager closing the
+      // program): the system may end the process once this returns, so the
+      // main form closes now, with its close event.
+      if (message.WParam && Application().MainForm() == this && !Application().Terminated())
+        Close();
+      message.Result = 0;
+      return;
     default:
       backend().DefaultHandler(*this, message);
   }

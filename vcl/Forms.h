@@ -110,8 +110,9 @@ class TForm : public TWinControl {
   TCloseEvent OnClose;
   TCloseQueryEvent OnCloseQuery;
 
-  // Every message of the form's window. WM_CLOSE closes the form; the rest
-  // goes to the backend's default handling.
+  // Every message of the form's window. WM_CLOSE closes the form, and so
+  // does the end of the session for the main form; the rest goes to the
+  // backend's default handling.
   virtual void WndProc(TMessage& message);
   // Calls WndProc directly and returns the result.
   intptr_t Perform(uint32_t msg, uintptr_t wParam = 0, intptr_t lParam = 0);

@@ -278,8 +278,9 @@ TEST_F(MainWindowTest, EndingWritesTheLastHistoryLinesOnEveryClosePath) {
   EXPECT_FALSE(main().TimerConnection->Running());
   headless().keysDown.clear();
 
-  // The menu, the system's request to end, and the window's close message.
-  for (int path = 0; path < 3; ++path) {
+  // The menu, the system's request to end, the window's close message, and
+  // the end of the session (the lines are written before it returns).
+  for (int path = 0; path < 4; ++path) {
     SCOPED_TRACE(path);
     monitor::EndProgram();
     vcl::ScopedApplication nextRun;
@@ -291,6 +292,10 @@ TEST_F(MainWindowTest, EndingWritesTheLastHistoryLinesOnEveryClosePath) {
       monitor::CloseOnRequest();
     if (path == 2)
       vcl::PostMessage(main().Handle(), vcl::WM_CLOSE, 0, 0);
+    if (path == 3) {
+      vcl::SendMessage(main().Handle(), vcl::WM_ENDSESSION, 1, 0);
+      EXPECT_EQ(HistoryTexts(), lastLines);
+    }
     loop().ProcessMessages();
     EXPECT_TRUE(vcl::Application().Terminated());
     EXPECT_EQ(HistoryTexts(), lastLines);

@@ -170,6 +170,22 @@ TEST_F(FormsTest, CloseActionsHideKeepOrFreeAndTheMainFormEndsTheApplication) {
   EXPECT_TRUE(Application().Terminated());
 }
 
+TEST_F(FormsTest, TheEndOfTheSessionClosesTheMainFormOnceBeforeItReturns) {
+  auto* main = CreateBoth();
+  struct Case {
+    TForm* to;
+    uintptr_t ending;
+    Log expected;
+  };
+  const Case cases[] = {
+      {main, 0, {}}, {frmSecond, 1, {}}, {main, 1, {"main close"}}, {main, 1, {"main close"}}};
+  for (const Case& c : cases) {
+    SendMessage(c.to->Handle(), WM_ENDSESSION, c.ending, 0);
+    EXPECT_EQ(log, c.expected);
+  }
+  EXPECT_TRUE(Application().Terminated());
+}
+
 TEST_F(FormsTest, RunShowsTheMainFormAndHandlesMessagesUntilItCloses) {
   Application().Run();  // no main form: returns at once
 

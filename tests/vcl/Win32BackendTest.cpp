@@ -194,6 +194,15 @@ TEST_F(Win32BackendTest, MessagesPostedToTheWindowReachWndProc) {
 
   EXPECT_EQ(SendMessageA(hwnd, 0x8400, 0x1234, 0x203), 0x1234);
   EXPECT_EQ(form->trayMessages, 2);
+
+  // Closing the application's window closes the main form, and destroys no window.
+  int closes = 0;
+  form->OnClose = [&](vcl::TObject*, vcl::TCloseAction&) { ++closes; };
+  HWND application = reinterpret_cast<HWND>(vcl::Application().Handle());
+  SendMessageA(application, WM_CLOSE, 0, 0);
+  EXPECT_EQ(closes, 1);
+  EXPECT_TRUE(vcl::Application().Terminated());
+  EXPECT_TRUE(IsWindow(application) && IsWindow(hwnd));
 }
 
 TEST_F(Win32BackendTest, NativeControlsReachTheEventsAndFollowTheFields) {

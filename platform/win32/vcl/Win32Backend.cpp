@@ -232,6 +232,7 @@ class Win32Backend final : public Backend {
     return TPoint{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   }
 
+  static LRESULT CALLBACK ApplicationProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK ContainerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK ChildProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -292,7 +293,7 @@ Win32Backend::Win32Backend() : instance_(GetModuleHandleA(nullptr)) {
 
   WNDCLASSEXA application{};
   application.cbSize = sizeof(application);
-  application.lpfnWndProc = DefWindowProcA;
+  application.lpfnWndProc = ApplicationProc;
   application.hInstance = instance_;
   application.lpszClassName = kApplicationClass;
   RegisterClassExA(&application);
@@ -486,6 +487,20 @@ TPoint Win32Backend::NonClientSize(const TForm& form) {
   RECT rect{0, 0, 0, 0};
   AdjustWindowRectEx(&rect, style, FALSE, exStyle);
   return TPoint{rect.right - rect.left, rect.bottom - rect.top};
+}
+
+// The application's window owns the other forms' windows: closing it as the
+// system would (destroying it) would take them along. A close request to it
+// closes the main form instead, which ends the program in order.
+LRESULT CALLBACK Win32Backend::ApplicationProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_CLOSE) {
+    Guarded([] {
+      if (TForm* main = Application().MainForm())
+        main->Close();
+    });
+    return 0;
+  }
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
 LRESULT CALLBACK Win32Backend::FormProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
