@@ -20,6 +20,7 @@ void CreateProgramWindows() {
   application.CreateForm(frmHist);
   application.CreateForm<TfrmInfo>();
   dmUDP = new TdmUDP(&application);
+  vcl::Guarded([] { dmUDP->dmUDPCreate(dmUDP); });
   application.CreateForm(frmDeviceList);
   application.CreateForm(opcserver::OPCProvider);
 }

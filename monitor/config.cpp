@@ -9,6 +9,7 @@
 #include "monitor/ProgramStart.h"
 #include "monitor/ReactionSwitches.h"
 #include "monitor/Settings.h"
+#include "monitor/UDPInterface.h"
 #include "monitor/lang.h"
 #include "monitor/main.h"
 #include "platform/Files.h"
@@ -215,10 +216,9 @@ void TfrmConfig::ApplyFrameLengthRule() {
 }
 
 void TfrmConfig::FormClick(vcl::TObject*) {
-  // A click with F1 held is to show the UDP ports; the UDP data module does
-  // not offer them yet, so the click shows nothing for now.
-  if (!vcl::backend().KeyStateDown(vcl::VK_F1))
-    return;
+  // A click with F1 held shows the UDP ports.
+  if (vcl::backend().KeyStateDown(vcl::VK_F1) && dmUDP)
+    dmUDP->ShowUdpPorts();
 }
 
 // ---------------------------------------------------------------- loading

@@ -6,6 +6,7 @@
 
 #include "monitor/Startup.h"
 #include "monitor/main.h"
+#include "platform/CommandLine.h"
 #include "platform/Instance.h"
 #include "platform/System.h"
 #include "vcl/Backend.h"
@@ -14,7 +15,8 @@
 #include "platform/win32/vcl/Win32Backend.h"
 #endif
 
-int main() {
+int main(int argc, char** argv) {
+  platform::KeepCommandLine(argc, argv);
 #ifdef _WIN32
   // Real windows, tray icon and hot key; installed before any window exists.
   const std::unique_ptr<vcl::Backend> windows = vcl::win32::NewBackend();
