@@ -14,7 +14,6 @@
 #include "monitor/ReactionSwitches.h"
 #include "monitor/Settings.h"
 #include "monitor/main.h"
-#include "platform/EventLoop.h"
 
 namespace monitor {
 namespace {
@@ -178,7 +177,6 @@ void TfrmKorvamon::EvaluateFrameSerial(const std::string& text) {
     Over85Prev = Over85State;
     SetCharge85State(Over85State, true);
   }
-  platform::MainLoop().Sleep(1);
 }
 
 void TfrmKorvamon::EvaluateFrameUsb() {
@@ -273,8 +271,6 @@ void TfrmKorvamon::EvaluateFirstFrame(const std::string& frame, Link link) {
     ReadDeviceRating(frame);
   if (DcOk && Over85State && !OnBattery && !Alarm)
     Hide();
-  if (link == Link::Serial)
-    platform::MainLoop().Sleep(1);
 }
 
 void TfrmKorvamon::ReadDeviceRating(const std::string& frame) {

@@ -13,11 +13,16 @@ EventLoop::EventLoop(std::unique_ptr<Waiter> waiter)
 EventLoop::~EventLoop() = default;
 
 void EventLoop::Post(Task task) {
+  bool wake;
   {
     std::lock_guard lock(postedMutex_);
     posted_.push_back(std::move(task));
+    // One wake-up brings the loop to every task posted before it looks.
+    wake = !wokenForPosted_;
+    wokenForPosted_ = true;
   }
-  waiter_->Wake();
+  if (wake)
+    waiter_->Wake();
 }
 
 EventLoop::TimerId EventLoop::SetTimer(uint32_t intervalMs, Task onTick) {
@@ -47,6 +52,7 @@ bool EventLoop::RunPostedTasks() {
   {
     std::lock_guard lock(postedMutex_);
     count = posted_.size();
+    wokenForPosted_ = false;
   }
   for (size_t i = 0; i < count; ++i) {
     Task task;

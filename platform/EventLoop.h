@@ -85,6 +85,8 @@ class EventLoop {
   std::thread::id owner_;
   std::mutex postedMutex_;
   std::deque<Task> posted_;
+  // A post has woken the loop since it last took the posted tasks.
+  bool wokenForPosted_ = false;
   std::map<TimerId, Timer> timers_;
   TimerId nextTimerId_ = 1;
   bool terminated_ = false;

@@ -1,12 +1,19 @@
 // COM ports on POSIX: a termios device behind the Windows port model. "COMn"
 // is /dev/ttyS(n-1) unless KORVA_COM<n> names another device (n = 1..8).
 //
-// A reader thread per port moves incoming bytes into an input queue of the
-// size SetupQueues asks for, as the Windows driver does: bytes beyond it are
-// dropped with CE_RXOVER; the event character raises EV_RXFLAG; line errors
-// marked by the terminal (PARMRK), or counted by the driver, raise EV_ERR
-// with CE_FRAME, CE_RXPARITY or CE_OVERRUN, and a break EV_BREAK with
-// CE_BREAK. Transmit and modem-status events are not reported here.
+// Incoming bytes go into an input queue of the size SetupQueues asks for, as
+// the Windows driver does: bytes beyond it are dropped with CE_RXOVER; the
+// event character raises EV_RXFLAG; line errors marked by the terminal
+// (PARMRK), or counted by the driver, raise EV_ERR with CE_FRAME, CE_RXPARITY
+// or CE_OVERRUN, and a break EV_BREAK with CE_BREAK. Transmit and
+// modem-status events are not reported here.
+//
+// The terminal's own input buffer holds the bytes until someone looks: every
+// operation that reports the queue, its events or its errors first takes in
+// what the device holds, and a wait or read that has to block polls the
+// device, one thread at a time. So a module that streams costs no wake-up
+// between the event thread's looks, and what the looks report is what a
+// driver filling its queue all along would report.
 //
 // RTS and DTR levels go through TIOCMBIS/TIOCMBIC. A device without modem
 // lines (a pseudo-terminal) still opens and carries data; but a later change
@@ -33,7 +40,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "platform/SerialPort.h"
@@ -153,14 +159,29 @@ std::optional<LineCounts> ReadLineCounts(int fd) {
 #endif
 }
 
+struct Pipe {
+  UniqueDescriptor read;
+  UniqueDescriptor write;
+
+  static std::optional<Pipe> Make() {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+      return std::nullopt;
+    return Pipe{UniqueDescriptor(ends[0]), UniqueDescriptor(ends[1])};
+  }
+  void Signal() const {
+    const char byte = 1;
+    (void)::write(write.get(), &byte, 1);
+  }
+};
+
 class PosixSerialPort final : public SerialPort {
  public:
-  PosixSerialPort(UniqueDescriptor device, UniqueDescriptor stopRead, UniqueDescriptor stopWrite)
-      : device_(std::move(device)),
-        stopRead_(std::move(stopRead)),
-        stopWrite_(std::move(stopWrite)) {
+  // `stop` is signalled once, by Close; `wake` whenever the thread polling
+  // the device must look at the port's state again.
+  PosixSerialPort(UniqueDescriptor device, Pipe stop, Pipe wake)
+      : device_(std::move(device)), stop_(std::move(stop)), wake_(std::move(wake)) {
     lineCounts_ = ReadLineCounts(device_.get());
-    reader_ = std::thread([this] { ReadLoop(); });
   }
   ~PosixSerialPort() override { Close(); }
 
@@ -240,6 +261,8 @@ class PosixSerialPort final : public SerialPort {
     cfsetispeed(&settings, *speed);
     cfsetospeed(&settings, *speed);
 
+    // What arrived so far was received under the old settings.
+    TakeInput();
     // The RTS level first: when a change of it is refused, nothing has changed.
     if (block.rtsControl == RTS_CONTROL_ENABLE || block.rtsControl == RTS_CONTROL_DISABLE) {
       int bits = TIOCM_RTS;
@@ -266,9 +289,12 @@ class PosixSerialPort final : public SerialPort {
       std::lock_guard lock(mutex_);
       if (!Usable())
         return Fail(EBADF);
+      // Events of what arrived before the change are dropped with it.
+      TakeInput();
       mask_ = mask;
       pending_ = 0;
       ++maskChanges_;
+      WakePoller();
     }
     changed_.notify_all();
     return true;
@@ -282,18 +308,21 @@ class PosixSerialPort final : public SerialPort {
     if (mask_ == 0)
       return Fail(EINVAL);
     const uint64_t maskAtStart = maskChanges_;
-    changed_.wait(lock, [&] {
-      return closing_ || broken_ || maskChanges_ != maskAtStart || (pending_ & mask_) != 0;
-    });
-    if (closing_)
-      return Fail(EBADF);
-    if (maskChanges_ != maskAtStart)
-      return true;
-    if ((pending_ & mask_) == 0)
-      return Fail(EIO);
-    events = pending_ & mask_;
-    pending_ = 0;
-    return true;
+    TakeInput();
+    for (;;) {
+      if (closing_)
+        return Fail(EBADF);
+      if (maskChanges_ != maskAtStart)
+        return true;
+      if ((pending_ & mask_) != 0) {
+        events = pending_ & mask_;
+        pending_ = 0;
+        return true;
+      }
+      if (broken_)
+        return Fail(EIO);
+      AwaitInput(lock, std::nullopt);
+    }
   }
 
   bool ClearError(uint32_t& errors, CommStatus& status) override {
@@ -302,11 +331,17 @@ class PosixSerialPort final : public SerialPort {
     status = {};
     if (!Usable())
       return Fail(EBADF);
+    TakeInput();
     errors = std::exchange(errors_, 0);
     status.inQueue = static_cast<uint32_t>(queue_.size());
-    int unsent = 0;
-    if (ioctl(device_.get(), TIOCOUTQ, &unsent) == 0 && unsent > 0)
-      status.outQueue = static_cast<uint32_t>(unsent);
+    // Only a write leaves bytes to ask the driver about.
+    if (outputMayWait_) {
+      int unsent = 0;
+      if (ioctl(device_.get(), TIOCOUTQ, &unsent) == 0 && unsent > 0)
+        status.outQueue = static_cast<uint32_t>(unsent);
+      else
+        outputMayWait_ = false;
+    }
     return true;
   }
 
@@ -315,6 +350,8 @@ class PosixSerialPort final : public SerialPort {
     std::unique_lock lock(mutex_);
     if (!Usable())
       return Fail(EBADF);
+    if (queue_.size() < count)
+      TakeInput();
     if (block_.abortOnError && errors_ != 0)
       return Fail(ECANCELED);
     const uint64_t abortsAtStart = readAborts_;
@@ -327,11 +364,9 @@ class PosixSerialPort final : public SerialPort {
       }
       if (done == count)
         return true;
-      const bool ended = !changed_.wait_until(lock, deadline, [&] {
-        return closing_ || broken_ || readAborts_ != abortsAtStart || !queue_.empty();
-      });
-      if (ended || closing_ || readAborts_ != abortsAtStart || (broken_ && queue_.empty()))
+      if (closing_ || broken_ || readAborts_ != abortsAtStart || Clock::now() >= deadline)
         return Fail(closing_ ? EBADF : ETIMEDOUT);
+      AwaitInput(lock, deadline);
     }
   }
 
@@ -343,6 +378,7 @@ class PosixSerialPort final : public SerialPort {
       std::lock_guard lock(mutex_);
       if (!Usable())
         return Fail(EBADF);
+      TakeInput();
       if (block_.abortOnError && errors_ != 0)
         return Fail(ECANCELED);
       abortsAtStart = writeAborts_;
@@ -351,6 +387,8 @@ class PosixSerialPort final : public SerialPort {
     const bool ok = WriteAll(static_cast<const unsigned char*>(buffer), count, done, abortsAtStart);
     std::lock_guard lock(mutex_);
     --busy_;
+    if (done > 0)
+      outputMayWait_ = true;
     changed_.notify_all();
     return ok;
   }
@@ -360,11 +398,15 @@ class PosixSerialPort final : public SerialPort {
       std::lock_guard lock(mutex_);
       if (!Usable())
         return Fail(EBADF);
-      if (flags & PURGE_RXABORT)
+      if (flags & PURGE_RXABORT) {
         ++readAborts_;
+        WakePoller();
+      }
       if (flags & PURGE_TXABORT)
         ++writeAborts_;
       if (flags & PURGE_RXCLEAR) {
+        // The events of what was received stand; only the bytes go.
+        TakeInput();
         tcflush(device_.get(), TCIFLUSH);
         queue_.clear();
       }
@@ -383,16 +425,13 @@ class PosixSerialPort final : public SerialPort {
       closing_ = true;
     }
     changed_.notify_all();
-    const char stop = 1;
-    (void)::write(stopWrite_.get(), &stop, 1);
-    if (reader_.joinable())
-      reader_.join();
+    stop_.Signal();
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return busy_ == 0; });
+    changed_.wait(lock, [&] { return busy_ == 0 && !polling_; });
     flock(device_.get(), LOCK_UN);
     device_.Reset();
-    stopRead_.Reset();
-    stopWrite_.Reset();
+    stop_ = {};
+    wake_ = {};
   }
 
   intptr_t Handle() const override {
@@ -446,42 +485,80 @@ class PosixSerialPort final : public SerialPort {
           return Fail(closing_ ? EBADF : ETIMEDOUT);
       }
       // Short slices so a purge or Close ends a write stuck on flow control soon.
-      pollfd fds[2] = {{device_.get(), POLLOUT, 0}, {stopRead_.get(), POLLIN, 0}};
+      pollfd fds[2] = {{device_.get(), POLLOUT, 0}, {stop_.read.get(), POLLIN, 0}};
       (void)poll(fds, 2, static_cast<int>(std::min<int64_t>(left.count(), 50)));
     }
     return true;
   }
 
-  // The reader thread: blocks in poll until bytes arrive or Close stops it.
-  void ReadLoop() {
-    unsigned char chunk[512];
+  // Under the lock: moves what the device holds into the input queue. Reads
+  // never wait (the device is non-blocking); a read of nothing is a hang-up.
+  // While a thread polls the device, only it takes the input, as soon as its
+  // poll sees it: taken by another thread, the input would not end its poll.
+  void TakeInput() {
+    if (closing_ || broken_ || polling_)
+      return;
+    unsigned char chunk[1024];
     for (;;) {
-      pollfd fds[2] = {{device_.get(), POLLIN, 0}, {stopRead_.get(), POLLIN, 0}};
-      if (poll(fds, 2, -1) < 0) {
-        if (errno == EINTR)
-          continue;
-        std::lock_guard lock(mutex_);
-        broken_ = true;
-        changed_.notify_all();
-        return;
-      }
-      if (fds[1].revents != 0)
-        return;
-      if (fds[0].revents == 0)
-        continue;
       const ssize_t got = ::read(device_.get(), chunk, sizeof chunk);
-      if (got < 0 && (errno == EAGAIN || errno == EINTR))
-        continue;
-      std::lock_guard lock(mutex_);
-      if (got <= 0) {
-        // The device went away (a hang-up): waits end, the queue stays readable.
-        broken_ = true;
+      if (got > 0) {
+        Receive(chunk, static_cast<size_t>(got));
         changed_.notify_all();
+        if (static_cast<size_t>(got) < sizeof chunk)
+          return;
+      } else if (got < 0 && errno == EINTR) {
+        continue;
+      } else {
+        // The device went away (a hang-up): waits end, the queue stays readable.
+        if (got == 0 || errno != EAGAIN)
+          broken_ = true;
         return;
       }
-      Receive(chunk, static_cast<size_t>(got));
-      changed_.notify_all();
     }
+  }
+
+  // Under the lock, which it lets go meanwhile: returns, with the input
+  // taken in, once the device had input, the deadline has passed, or the
+  // port's state may have changed for the caller. One thread at a time polls
+  // the device; the others wait until it has taken the input in, or has
+  // left the device to them.
+  void AwaitInput(std::unique_lock<std::mutex>& lock, std::optional<Clock::time_point> deadline) {
+    if (polling_) {
+      if (deadline)
+        changed_.wait_until(lock, *deadline);
+      else
+        changed_.wait(lock);
+      TakeInput();
+      return;
+    }
+    int timeout = -1;
+    if (deadline) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+      timeout = static_cast<int>(std::clamp<int64_t>(left.count(), 0, 1'000'000));
+    }
+    polling_ = true;
+    lock.unlock();
+    pollfd fds[3] = {
+        {device_.get(), POLLIN, 0}, {wake_.read.get(), POLLIN, 0}, {stop_.read.get(), POLLIN, 0}};
+    const int ready = poll(fds, 3, timeout);
+    const bool failed = ready < 0 && errno != EINTR;
+    if (fds[1].revents & POLLIN) {
+      char signals[64];
+      while (::read(wake_.read.get(), signals, sizeof signals) > 0) {
+      }
+    }
+    lock.lock();
+    polling_ = false;
+    TakeInput();
+    if (failed || (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+      broken_ = true;
+    changed_.notify_all();
+  }
+
+  // Under the lock: makes the thread polling the device, if any, look again.
+  void WakePoller() {
+    if (polling_)
+      wake_.Signal();
   }
 
   // Under the lock: takes a chunk apart into data bytes and marked errors.
@@ -576,9 +653,8 @@ class PosixSerialPort final : public SerialPort {
   std::condition_variable changed_;
   std::mutex writeMutex_;
   UniqueDescriptor device_;
-  UniqueDescriptor stopRead_;
-  UniqueDescriptor stopWrite_;
-  std::thread reader_;
+  Pipe stop_;
+  Pipe wake_;
 
   DeviceControlBlock block_;
   bool stateApplied_ = false;
@@ -594,6 +670,8 @@ class PosixSerialPort final : public SerialPort {
   uint64_t readAborts_ = 0;
   uint64_t writeAborts_ = 0;
   int busy_ = 0;
+  bool polling_ = false;
+  bool outputMayWait_ = false;
   bool closing_ = false;
   bool broken_ = false;
   uint32_t lastError_ = 0;
@@ -624,15 +702,21 @@ class PosixSerialPorts final : public SerialPorts {
       return nullptr;
     }
     (void)ioctl(device.get(), TIOCEXCL);
+    // Raw until SetState says more: a read of nothing is then only a hang-up,
+    // never an empty line or an expired timer.
+    probe.c_lflag &= ~ICANON;
+    probe.c_cc[VMIN] = 1;
+    probe.c_cc[VTIME] = 0;
+    (void)tcsetattr(device.get(), TCSANOW, &probe);
     // A freshly opened port starts with empty queues.
     tcflush(device.get(), TCIOFLUSH);
-    int stop[2];
-    if (pipe2(stop, O_CLOEXEC | O_NONBLOCK) != 0) {
+    std::optional<Pipe> stop = Pipe::Make();
+    std::optional<Pipe> wake = Pipe::Make();
+    if (!stop || !wake) {
       error = static_cast<uint32_t>(errno);
       return nullptr;
     }
-    return std::make_shared<PosixSerialPort>(std::move(device), UniqueDescriptor(stop[0]),
-                                             UniqueDescriptor(stop[1]));
+    return std::make_shared<PosixSerialPort>(std::move(device), std::move(*stop), std::move(*wake));
   }
 
   bool Exists(const std::string& name) override {

@@ -58,10 +58,15 @@ class Win32Waiter final : public Waiter {
   }
 
   void Wake() override {
+    // The wake message alone wakes the wait (it is input), and one in the
+    // queue is enough: it is re-armed when handled. The event is only for a
+    // loop without its window, so a wake-up never comes twice.
+    if (window_) {
+      if (wakePosted_.exchange(true) || PostMessageA(window_, kWakeMessage, 0, 0))
+        return;
+      wakePosted_ = false;
+    }
     SetEvent(wake_);
-    // One wake message in the queue is enough; it is re-armed when handled.
-    if (window_ && !wakePosted_.exchange(true))
-      PostMessageA(window_, kWakeMessage, 0, 0);
   }
 
   void Sleep(uint32_t ms) override { ::Sleep(ms); }

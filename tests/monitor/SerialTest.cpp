@@ -12,6 +12,10 @@
 
 #ifdef __linux__
 #include <fcntl.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <future>
 
 #include "RealTime.h"
 #endif
@@ -391,6 +395,28 @@ class SerialPtyTest : public SerialTest {
   void WriteToPort(const std::string& bytes) {
     ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   }
+  // Waits, at most kWaitMs, until this process has `count` threads besides
+  // the caller and all of them are blocked in a wait.
+  static bool WaitUntilOtherThreadsWait(size_t count) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    while (std::chrono::steady_clock::now() < end) {
+      size_t waiting = 0, others = 0;
+      for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        if (task.path().filename() == std::to_string(gettid()))
+          continue;
+        ++others;
+        std::string stat;
+        std::getline(std::ifstream(task.path() / "stat"), stat);
+        const size_t name = stat.rfind(')');
+        if (name != std::string::npos && stat.compare(name, 3, ") S") == 0)
+          ++waiting;
+      }
+      if (others == count && waiting == count)
+        return true;
+      std::this_thread::yield();
+    }
+    return false;
+  }
   std::string ReadFromPort(size_t count) {
     std::string bytes;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
@@ -423,6 +449,38 @@ TEST_F(SerialPtyTest, FramesArriveAsEventCharacterPostsAndAreReadWhole) {
 
   EXPECT_EQ(serial_->WriteStr("*R37F"), 5);
   EXPECT_EQ(ReadFromPort(5), "*R37F");
+}
+
+// The port has no thread of its own: the bytes wait in the terminal until
+// someone looks. The event thread waits in the terminal, and Close ends that
+// wait at once.
+TEST_F(SerialPtyTest, OnlyTheEventThreadWaitsOnThePortAndCloseEndsItsWaitAtOnce) {
+  ASSERT_TRUE(serial_->Open(false));
+  EXPECT_TRUE(WaitUntilOtherThreadsWait(0));
+  serial_->Close();
+
+  ASSERT_TRUE(serial_->Open(true));
+  ASSERT_TRUE(WaitUntilOtherThreadsWait(1));
+  serial_->Close();
+  EXPECT_TRUE(WaitUntilOtherThreadsWait(0));
+  // Released within Close, not left to a thread that outlived it.
+  auto other = vcl::Owned<TSerial>(new TSerial(nullptr));
+  other->SetCOMPort(1);
+  EXPECT_TRUE(other->Open(false));
+}
+
+TEST_F(SerialPtyTest, AReadWaitsForTheBytesItAsksForBesideTheWaitingEventThread) {
+  ASSERT_TRUE(serial_->Open(true));
+  ASSERT_TRUE(WaitUntilOtherThreadsWait(1));
+  const std::string frames = kFrame + kFrame + kFrame + kFrame;
+  std::string block(frames.size(), '\0');
+  auto reading = std::async(std::launch::async, [&] {
+    return serial_->ReadBuf(block.data(), static_cast<int>(block.size()));
+  });
+  ASSERT_TRUE(WaitUntilOtherThreadsWait(2));
+  WriteToPort(frames);
+  EXPECT_EQ(reading.get(), static_cast<int>(frames.size()));
+  EXPECT_EQ(block, frames);
 }
 
 TEST_F(SerialPtyTest, TheInputQueueHoldsItsSizeAndReportsTheOverflow) {

@@ -2,6 +2,7 @@
 // waits, Run and Terminate, sleeps and the 32-bit tick count.
 #include <functional>
 #include <numeric>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -49,6 +50,39 @@ TEST_F(EventLoopTest, PostsFromOtherThreadsArriveWholeAndInEachThreadsOrder) {
   std::iota(inOrder.begin(), inOrder.end(), 0);
   for (const auto& one : seen)
     EXPECT_EQ(one, inOrder);
+}
+
+// Counts the wake-ups a loop asks of its waiter.
+class CountingWaiter final : public platform::Waiter {
+ public:
+  explicit CountingWaiter(int& wakes) : wakes_(wakes) {}
+  uint64_t NowMs() override { return 0; }
+  void WaitUntil(std::optional<uint64_t>) override {}
+  void Wake() override { ++wakes_; }
+  void Sleep(uint32_t) override {}
+
+ private:
+  int& wakes_;
+};
+
+TEST(EventLoopWakeTest, OneWakeUpBringsTheLoopToEverythingPostedBeforeItLooks) {
+  int wakes = 0;
+  platform::EventLoop loop(std::make_unique<CountingWaiter>(wakes));
+  std::vector<std::string> ran;
+  loop.Post([&] {
+    ran.push_back("first");
+    // Posted while the loop works through its round: the round has taken
+    // its tasks, so this one needs a wake-up of its own.
+    loop.Post([&] { ran.push_back("posted by first"); });
+  });
+  loop.Post([&] { ran.push_back("second"); });
+  EXPECT_EQ(wakes, 1);
+  loop.ProcessMessages();
+  EXPECT_EQ(ran, (std::vector<std::string>{"first", "second"}));
+  EXPECT_EQ(wakes, 2);
+  loop.ProcessMessages();
+  EXPECT_EQ(ran.back(), "posted by first");
+  EXPECT_EQ(wakes, 2);
 }
 
 TEST_F(EventLoopTest, TimerTicksEveryIntervalOnTheVirtualClock) {

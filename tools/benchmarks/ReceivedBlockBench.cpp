@@ -2,8 +2,7 @@
 // parses it, evaluates its frame, and the reactions' lines are stamped,
 // shown and appended to the log file. The module switches between mains and
 // battery every three blocks, so two of every three blocks end in history
-// lines. The evaluation's 1 ms pause runs on a virtual clock: it yields, it
-// costs nothing.
+// lines.
 #include <benchmark/benchmark.h>
 
 #include <array>

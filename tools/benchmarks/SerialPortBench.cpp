@@ -1,6 +1,6 @@
 // What one block of frames costs on its way through the serial port: written
-// to a pseudo-terminal, taken into the port's input queue by its reader,
-// announced by the event character, counted and read, as the main window does.
+// to a pseudo-terminal, taken from it into the port's input queue, announced
+// by the event character, counted and read, as the main window does.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
