@@ -311,7 +311,9 @@ void TfrmKorvamon::ReportStartWriteFailure(const std::string& error) {
 
 void TfrmKorvamon::AddTrayIcon() {
   Handle();  // the icon's messages need the window
-  vcl::backend().AddTrayIcon(*this, kTrayIconId, WM_TRAYICON, vcl::Application().Title());
+  vcl::backend().AddTrayIcon(*this,
+                             vcl::TrayIconData{kTrayIconId, WM_TRAYICON, vcl::TTrayIconImage::Main,
+                                               vcl::Application().Title()});
 }
 
 void TfrmKorvamon::RemoveTrayIcon() {

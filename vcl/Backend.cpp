@@ -77,11 +77,25 @@ bool HeadlessBackend::ExecuteOpenDialog(TOpenDialog& dialog) {
   return answer(dialog);
 }
 
-bool HeadlessBackend::AddTrayIcon(TForm& form, uint32_t id, uint32_t callbackMessage,
-                                  const std::string& tip) {
-  RemoveTrayIcon(form, id);
-  trayIcons.push_back({form.ClassName(), id, callbackMessage, tip});
+bool HeadlessBackend::AddTrayIcon(TForm& form, const TrayIconData& icon) {
+  ++trayIconAdds;
+  if (!trayShell)
+    return false;
+  RemoveTrayIcon(form, icon.id);
+  trayIcons.push_back({form.ClassName(), icon.id, icon.callbackMessage, icon.image, icon.tip});
   return true;
+}
+
+bool HeadlessBackend::ModifyTrayIcon(TForm& form, const TrayIconData& icon) {
+  if (!trayShell)
+    return false;
+  for (TrayIcon& shown : trayIcons) {
+    if (shown.formClass == form.ClassName() && shown.id == icon.id) {
+      shown = {form.ClassName(), icon.id, icon.callbackMessage, icon.image, icon.tip};
+      return true;
+    }
+  }
+  return false;
 }
 
 void HeadlessBackend::RemoveTrayIcon(TForm& form, uint32_t id) {

@@ -22,6 +22,17 @@ class TForm;
 class TPopupMenu;
 class TOpenDialog;
 
+// Which of the program's two icons a tray icon shows: the application's
+// main icon, or the window's own (the main one when the program has no other).
+enum class TTrayIconImage { Window, Main };
+
+struct TrayIconData {
+  uint32_t id = 1;
+  uint32_t callbackMessage = 0;
+  TTrayIconImage image = TTrayIconImage::Window;
+  std::string tip;
+};
+
 class Backend {
  public:
   virtual ~Backend() = default;
@@ -58,12 +69,17 @@ class Backend {
   virtual void ApplicationTitleChanged(const std::string& title) = 0;
   virtual TWindowHandle ApplicationHandle() = 0;
 
-  // The form's icon in the notification area: adds icon `id` (or replaces its
-  // tip); its mouse messages reach the form as `callbackMessage` with the
-  // mouse message in LParam. False when the system refused it.
-  virtual bool AddTrayIcon(TForm& form, uint32_t id, uint32_t callbackMessage,
-                           const std::string& tip) = 0;
+  // The form's icons in the notification area (TTrayIcon keeps them). Add
+  // puts icon `icon.id` there (or changes it when it is there already); its
+  // mouse messages reach the form as `icon.callbackMessage` with the mouse
+  // message in LParam. Modify changes an icon that is there. Both are false
+  // when the shell refused: none is running, or (Modify) it has no such icon.
+  virtual bool AddTrayIcon(TForm& form, const TrayIconData& icon) = 0;
+  virtual bool ModifyTrayIcon(TForm& form, const TrayIconData& icon) = 0;
   virtual void RemoveTrayIcon(TForm& form, uint32_t id) = 0;
+  // The message the shell sends every top-level window when its task bar is
+  // made (it started, or started anew and lost every icon); 0 when none.
+  virtual uint32_t TaskbarCreatedMessage() = 0;
   // A system-wide key whose press reaches the form as WM_HOTKEY with `id`.
   // False when the key is taken or the system refused it.
   virtual bool RegisterHotKey(TForm& form, int id, uint32_t modifiers, uint16_t virtualKey) = 0;
@@ -137,9 +153,10 @@ class HeadlessBackend final : public Backend {
   void ApplicationTitleChanged(const std::string&) override {}
   TWindowHandle ApplicationHandle() override { return kApplicationHandle; }
 
-  bool AddTrayIcon(TForm& form, uint32_t id, uint32_t callbackMessage,
-                   const std::string& tip) override;
+  bool AddTrayIcon(TForm& form, const TrayIconData& icon) override;
+  bool ModifyTrayIcon(TForm& form, const TrayIconData& icon) override;
   void RemoveTrayIcon(TForm& form, uint32_t id) override;
+  uint32_t TaskbarCreatedMessage() override { return kTaskbarCreated; }
   bool RegisterHotKey(TForm& form, int id, uint32_t modifiers, uint16_t virtualKey) override;
   void UnregisterHotKey(TForm& form, int id) override;
 
@@ -151,6 +168,8 @@ class HeadlessBackend final : public Backend {
   bool ExecuteOpenDialog(TOpenDialog& dialog) override;
 
   static constexpr TWindowHandle kApplicationHandle = 0x10;
+  // What the shell's registered message is here.
+  static constexpr uint32_t kTaskbarCreated = 0xC0DE;
 
   // Set by tests.
   ModalAnswer modalAnswer;
@@ -158,13 +177,18 @@ class HeadlessBackend final : public Backend {
   TPoint cursorPos{};
   std::set<uint16_t> keysDown;
   TPoint screenSize{1024, 768};
-  // Read by tests: the tray icons and hot keys in place now.
+  // Set by tests: whether a shell takes tray icons (false: none runs yet).
+  bool trayShell = true;
+  // Read by tests: the tray icons and hot keys in place now (a test that
+  // lets the shell lose the icons clears the list), and every add asked for.
   struct TrayIcon {
     std::string formClass;
     uint32_t id;
     uint32_t callbackMessage;
+    TTrayIconImage image;
     std::string tip;
   };
+  int trayIconAdds = 0;
   struct HotKey {
     std::string formClass;
     int id;

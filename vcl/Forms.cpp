@@ -8,6 +8,7 @@
 #include "platform/Services.h"
 #include "vcl/Backend.h"
 #include "vcl/StdCtrls.h"
+#include "vcl/TrayIcon.h"
 
 namespace vcl {
 namespace {
@@ -318,7 +319,17 @@ void TForm::WndProc(TMessage& message) {
       message.Result = 0;
       return;
     default:
+      if (const uint32_t taskbar = backend().TaskbarCreatedMessage();
+          taskbar != 0 && message.Msg == taskbar)
+        TaskbarCreated();
       backend().DefaultHandler(*this, message);
+  }
+}
+
+void TForm::TaskbarCreated() {
+  for (int i = 0; i < ComponentCount(); ++i) {
+    if (auto* icon = dynamic_cast<TTrayIcon*>(Components(i)))
+      icon->TaskbarCreated();
   }
 }
 

@@ -111,8 +111,9 @@ class TForm : public TWinControl {
   TCloseQueryEvent OnCloseQuery;
 
   // Every message of the form's window. WM_CLOSE closes the form, and so
-  // does the end of the session for the main form; the rest goes to the
-  // backend's default handling.
+  // does the end of the session for the main form; the shell's new task bar
+  // gets the form's tray icons again; the rest goes to the backend's default
+  // handling.
   virtual void WndProc(TMessage& message);
   // Calls WndProc directly and returns the result.
   intptr_t Perform(uint32_t msg, uintptr_t wParam = 0, intptr_t lParam = 0);
@@ -147,6 +148,7 @@ class TForm : public TWinControl {
  private:
   void UpdateShowing();
   void PlaceOnScreen();
+  void TaskbarCreated();
   void ReleaseHandle();
 
   friend class TWinControl;

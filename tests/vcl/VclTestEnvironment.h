@@ -23,6 +23,9 @@ class VclTest : public VirtualTimeTest {
     headless.broughtToFront.clear();
     headless.keysDown.clear();
     headless.cursorPos = {};
+    headless.trayShell = true;
+    headless.trayIcons.clear();
+    headless.trayIconAdds = 0;
   }
 
   vcl::HeadlessBackend& headless() { return vcl::Headless(); }

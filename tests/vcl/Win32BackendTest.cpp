@@ -26,11 +26,13 @@
 #include "vcl/MaskEdit.h"
 #include "vcl/PageControl.h"
 #include "vcl/StdCtrls.h"
+#include "vcl/TrayIcon.h"
 #include "vcl/UpDown.h"
 
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 // clang-format on
 
 namespace {
@@ -203,6 +205,46 @@ TEST_F(Win32BackendTest, MessagesPostedToTheWindowReachWndProc) {
   EXPECT_EQ(closes, 1);
   EXPECT_TRUE(vcl::Application().Terminated());
   EXPECT_TRUE(IsWindow(application) && IsWindow(hwnd));
+}
+
+// The shell is asked directly whether it has the icon: a change to an icon
+// it does not have is refused.
+bool ShellHasIcon(HWND hwnd, UINT id) {
+  NOTIFYICONDATAA data{};
+  data.cbSize = sizeof data;
+  data.hWnd = hwnd;
+  data.uID = id;
+  return Shell_NotifyIconA(NIM_MODIFY, &data);
+}
+void ShellLosesIcon(HWND hwnd, UINT id) {
+  NOTIFYICONDATAA data{};
+  data.cbSize = sizeof data;
+  data.hWnd = hwnd;
+  data.uID = id;
+  Shell_NotifyIconA(NIM_DELETE, &data);
+}
+
+TEST_F(Win32BackendTest, ATrayIconTheShellLostComesBack) {
+  auto* form = vcl::Application().CreateForm<TfrmKorvamon>();
+  auto* icon = new vcl::TTrayIcon(form);
+  icon->CallbackMessage = 0x8400;
+  icon->Tip = "Korva Tray";
+  HWND hwnd = Window(form);
+  ASSERT_TRUE(icon->Add());
+  ASSERT_TRUE(ShellHasIcon(hwnd, 1));
+
+  // The shell's word that its task bar is new, as it tells every top-level window.
+  ShellLosesIcon(hwnd, 1);
+  SendMessageA(hwnd, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(ShellHasIcon(hwnd, 1));
+
+  ShellLosesIcon(hwnd, 1);
+  icon->Image = vcl::TTrayIconImage::Main;
+  EXPECT_TRUE(icon->Modify());
+  EXPECT_TRUE(ShellHasIcon(hwnd, 1));
+
+  vcl::Free(icon);
+  EXPECT_FALSE(ShellHasIcon(hwnd, 1));
 }
 
 TEST_F(Win32BackendTest, NativeControlsReachTheEventsAndFollowTheFields) {

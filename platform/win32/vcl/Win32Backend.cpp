@@ -184,25 +184,23 @@ class Win32Backend final : public Backend {
     return reinterpret_cast<TWindowHandle>(application_);
   }
 
-  bool AddTrayIcon(TForm& form, uint32_t id, uint32_t callbackMessage,
-                   const std::string& tip) override {
-    NOTIFYICONDATAA data = TrayData(form, id);
-    if (!data.hWnd)
-      return false;
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    data.uCallbackMessage = callbackMessage;
-    data.hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1));
-    if (!data.hIcon)
-      data.hIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(32512));  // IDI_APPLICATION
-    lstrcpynA(data.szTip, tip.c_str(), sizeof data.szTip);
-    return Shell_NotifyIconA(NIM_ADD, &data) || Shell_NotifyIconA(NIM_MODIFY, &data);
+  bool AddTrayIcon(TForm& form, const TrayIconData& icon) override {
+    NOTIFYICONDATAA data = TrayData(form, icon);
+    return data.hWnd && (Shell_NotifyIconA(NIM_ADD, &data) || Shell_NotifyIconA(NIM_MODIFY, &data));
+  }
+
+  bool ModifyTrayIcon(TForm& form, const TrayIconData& icon) override {
+    NOTIFYICONDATAA data = TrayData(form, icon);
+    return data.hWnd && Shell_NotifyIconA(NIM_MODIFY, &data);
   }
 
   void RemoveTrayIcon(TForm& form, uint32_t id) override {
-    NOTIFYICONDATAA data = TrayData(form, id);
+    NOTIFYICONDATAA data = TrayData(form, TrayIconData{id, 0, TTrayIconImage::Main, {}});
     if (data.hWnd)
       Shell_NotifyIconA(NIM_DELETE, &data);
   }
+
+  uint32_t TaskbarCreatedMessage() override { return taskbarCreated_; }
 
   bool RegisterHotKey(TForm& form, int id, uint32_t modifiers, uint16_t virtualKey) override {
     HWND hwnd = FormWindow(form);
@@ -240,12 +238,25 @@ class Win32Backend final : public Backend {
  private:
   void RegisterFormClass(const std::string& name);
   HWND FormWindow(const TForm& form) const;
-  NOTIFYICONDATAA TrayData(const TForm& form, uint32_t id) const {
+  NOTIFYICONDATAA TrayData(const TForm& form, const TrayIconData& icon) const {
     NOTIFYICONDATAA data{};
     data.cbSize = sizeof data;
     data.hWnd = FormWindow(form);
-    data.uID = id;
+    data.uID = icon.id;
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = icon.callbackMessage;
+    data.hIcon = ProgramIcon(icon.image);
+    lstrcpynA(data.szTip, icon.tip.c_str(), sizeof data.szTip);
     return data;
+  }
+  // The program's icon resources: 1 is the main icon, 2 the window's own.
+  HICON ProgramIcon(TTrayIconImage image) const {
+    HICON icon = nullptr;
+    if (image == TTrayIconImage::Window)
+      icon = LoadIconA(instance_, MAKEINTRESOURCEA(2));
+    if (!icon)
+      icon = LoadIconA(instance_, MAKEINTRESOURCEA(1));
+    return icon ? icon : LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
   }
   HWND ParentWindow(TWinControl* parent) const;
   TControl* ControlOf(HWND hwnd) const;
@@ -276,6 +287,8 @@ class Win32Backend final : public Backend {
 
   HINSTANCE instance_;
   HWND application_ = nullptr;
+  // Registered once; the shell sends it to every top-level window.
+  UINT taskbarCreated_ = RegisterWindowMessageA("TaskbarCreated");
   std::set<std::string> classes_;
   std::unordered_map<const TControl*, Native> natives_;
   std::unordered_map<HWND, TControl*> controls_;
