@@ -6,6 +6,8 @@
 
 #include "monitor/Startup.h"
 #include "monitor/main.h"
+#include "opcserver/OPCDA.h"
+#include "opcserver/PsComUtils.h"
 #include "platform/CommandLine.h"
 #include "platform/Instance.h"
 #include "platform/System.h"
@@ -17,6 +19,8 @@
 
 int main(int argc, char** argv) {
   platform::KeepCommandLine(argc, argv);
+  // The OPC data streams' formats, registered before anything else.
+  opcserver::RegisterClipboardFormats();
 #ifdef _WIN32
   // Real windows, tray icon and hot key; installed before any window exists.
   const std::unique_ptr<vcl::Backend> windows = vcl::win32::NewBackend();
@@ -24,6 +28,9 @@ int main(int argc, char** argv) {
 #endif
 
   if (monitor::PassSingleInstanceGuard()) {
+    // The application's initialization: COM security for the OPC server,
+    // before any window; a failure does not stop the program.
+    opcserver::PsInitComSecurity(RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IDENTIFY);
     platform::OnTerminationRequest(&monitor::CloseOnRequest);
     // Later instances reach this one; on Windows they find its window by itself.
     const std::unique_ptr<platform::InstanceRequests> requests = platform::InstanceRequests::Listen(

@@ -1,0 +1,17 @@
+#include "opcserver/OPCDA.h"
+
+namespace opcserver {
+
+CLIPFORMAT OPCSTMFORMATDATA = 0;
+CLIPFORMAT OPCSTMFORMATDATATIME = 0;
+CLIPFORMAT OPCSTMFORMATWRITECOMPLETE = 0;
+
+void RegisterClipboardFormats() {
+  OPCSTMFORMATDATA = static_cast<CLIPFORMAT>(RegisterClipboardFormatW(OLESTR("OPCSTMFORMATDATA")));
+  OPCSTMFORMATDATATIME =
+      static_cast<CLIPFORMAT>(RegisterClipboardFormatW(OLESTR("OPCSTMFORMATDATATIME")));
+  OPCSTMFORMATWRITECOMPLETE =
+      static_cast<CLIPFORMAT>(RegisterClipboardFormatW(OLESTR("OPCSTMFORMATWRITECOMPLETE")));
+}
+
+}  // namespace opcserver

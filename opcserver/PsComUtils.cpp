@@ -1,0 +1,140 @@
+#include "opcserver/PsComUtils.h"
+
+#include <new>
+
+namespace opcserver {
+namespace {
+
+std::atomic<int64_t> liveComObjects{0};
+
+// An open registry key, closed with its owner.
+class RegistryKey {
+ public:
+  RegistryKey() = default;
+  ~RegistryKey() {
+    if (key_)
+      RegCloseKey(key_);
+  }
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+  HKEY* Receive() { return &key_; }
+  HKEY Get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// The default value of a key below HKEY_CLASSES_ROOT, if it is a text.
+WideString ReadDefaultText(const WideString& path) {
+  RegistryKey key;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
+    return {};
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  if (RegQueryValueExW(key.Get(), nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      type != REG_SZ)
+    return {};
+  WideString text(size / sizeof(OLECHAR) + 1, 0);
+  size = static_cast<DWORD>(text.size() * sizeof(OLECHAR));
+  if (RegQueryValueExW(key.Get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
+                       &size) != ERROR_SUCCESS)
+    return {};
+  // The stored text may or may not carry its terminating zero.
+  text.resize(platform::com::WideLength(text.c_str()));
+  return text;
+}
+
+}  // namespace
+
+HRESULT CurrentExceptionToResult() noexcept {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+int64_t LiveComObjects() {
+  return liveComObjects;
+}
+
+void detail::CountComObject(int delta) {
+  liveComObjects += delta;
+}
+
+HRESULT ComClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) {
+  return ComGuard([&] {
+    if (!ppvObject)
+      return E_POINTER;
+    *ppvObject = nullptr;
+    if (pUnkOuter)
+      return CLASS_E_NOAGGREGATION;
+    const ComPtr<IUnknown> object = CreateObject();
+    if (!object)
+      return E_UNEXPECTED;
+    return object->QueryInterface(riid, ppvObject);
+  });
+}
+
+HRESULT ComClassFactory::LockServer(BOOL fLock) {
+  if (fLock)
+    CoAddRefServerProcess();
+  else
+    CoReleaseServerProcess();
+  return S_OK;
+}
+
+HRESULT PsInitComSecurity(BYTE authenticationLevel, BYTE impersonationLevel) {
+  return CoInitializeSecurity(nullptr, -1, nullptr, nullptr, authenticationLevel,
+                              impersonationLevel, nullptr, EOAC_NONE, nullptr);
+}
+
+std::string GetInterfaceName(REFIID iid) {
+  const WideString name = ReadDefaultText(OLESTR("Interface\\") + platform::com::GuidToWide(iid));
+  return name.empty() ? platform::com::GuidToString(iid) : platform::com::WideToUtf8(name);
+}
+
+TPsNetworkCredentials::TPsNetworkCredentials() : identity_{} {
+  identity_.Flags = SEC_WINNT_AUTH_IDENTITY_UNICODE;
+}
+
+TPsNetworkCredentials::TPsNetworkCredentials(const TPsNetworkCredentials& source)
+    : TPsNetworkCredentials() {
+  Assign(source);
+}
+
+TPsNetworkCredentials& TPsNetworkCredentials::operator=(const TPsNetworkCredentials& source) {
+  Assign(source);
+  return *this;
+}
+
+void TPsNetworkCredentials::Assign(const TPsNetworkCredentials& source) {
+  SetDomain(source.domain_);
+  SetUser(source.user_);
+  SetPassword(source.password_);
+}
+
+void TPsNetworkCredentials::SetDomain(WideView value) {
+  Store(domain_, identity_.Domain, identity_.DomainLength, value);
+}
+
+void TPsNetworkCredentials::SetUser(WideView value) {
+  Store(user_, identity_.User, identity_.UserLength, value);
+}
+
+void TPsNetworkCredentials::SetPassword(WideView value) {
+  Store(password_, identity_.Password, identity_.PasswordLength, value);
+}
+
+void TPsNetworkCredentials::Store(WideString& text, USHORT*& reference, ULONG& length,
+                                  WideView value) {
+  if (text == value)
+    return;
+  text.assign(value);
+  length = static_cast<ULONG>(text.size());
+  reference = text.empty() ? nullptr : reinterpret_cast<USHORT*>(text.data());
+}
+
+}  // namespace opcserver

@@ -1,0 +1,252 @@
+// Unit PsComUtils: the COM helpers the OPC server is built from (reference-
+// counted objects, class factories, connection points, the guard that keeps
+// exceptions inside interface methods) and the small COM utilities of the
+// toolkit: process security, readable interface names, network credentials
+// and the conversions between Boolean and the platform's 32-bit BOOL.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "platform/com/ComHandles.h"
+
+namespace opcserver {
+
+using platform::com::ComPtr;
+using platform::com::IidOf;
+using platform::com::WideString;
+using platform::com::WideView;
+
+// --- No exception crosses an interface method ------------------------------
+
+// The result code for the exception being handled (inside a catch block).
+HRESULT CurrentExceptionToResult() noexcept;
+
+// Runs an interface method's body and answers its result; any exception,
+// of any type, becomes its result code. A body without a result answers S_OK.
+template <class Body>
+HRESULT ComGuard(Body&& body) noexcept {
+  try {
+    if constexpr (std::is_void_v<std::invoke_result_t<Body>>) {
+      std::forward<Body>(body)();
+      return S_OK;
+    } else {
+      return std::forward<Body>(body)();
+    }
+  } catch (...) {
+    return CurrentExceptionToResult();
+  }
+}
+
+// --- Reference-counted objects ------------------------------------------------
+
+// Objects of classes built on ComObject that are alive, for leak checks.
+int64_t LiveComObjects();
+
+namespace detail {
+void CountComObject(int delta);
+}
+
+// A COM object implementing `Interfaces` (the first is its IUnknown). It
+// starts without references; the last Release frees it. Aggregation is not
+// supported: objects are made by their class factory or by the server.
+template <class First, class... Rest>
+class ComObject : public First, public Rest... {
+ public:
+  ComObject(const ComObject&) = delete;
+  ComObject& operator=(const ComObject&) = delete;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override {
+    if (!ppvObject)
+      return E_POINTER;
+    *ppvObject = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown))
+      *ppvObject = static_cast<IUnknown*>(static_cast<First*>(this));
+    else
+      Find<First, Rest...>(riid, ppvObject);
+    if (!*ppvObject)
+      return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0)
+      delete this;
+    return left;
+  }
+
+  ULONG RefCount() const { return references_; }
+
+ protected:
+  ComObject() { detail::CountComObject(1); }
+  virtual ~ComObject() { detail::CountComObject(-1); }
+
+ private:
+  template <class Interface, class... More>
+  void Find(REFIID riid, void** ppvObject) {
+    if (IsEqualIID(riid, IidOf<Interface>()))
+      *ppvObject = static_cast<Interface*>(this);
+    else if constexpr (sizeof...(More) > 0)
+      Find<More...>(riid, ppvObject);
+  }
+
+  std::atomic<ULONG> references_{0};
+};
+
+// A new object of class T with one reference, held by the result.
+template <class T, class... Args>
+ComPtr<T> MakeComObject(Args&&... args) {
+  return ComPtr<T>(new T(std::forward<Args>(args)...));
+}
+
+// A class object: CreateInstance refuses aggregation and hands out a new
+// object from CreateObject; LockServer holds the server process.
+class ComClassFactory : public ComObject<IClassFactory> {
+ public:
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid,
+                                           void** ppvObject) override;
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) override;
+
+ protected:
+  // A new object with one reference, held by the result; may throw.
+  virtual ComPtr<IUnknown> CreateObject() = 0;
+};
+
+// --- Connection points -------------------------------------------------------------
+
+enum class ConnectKind { Single, Multiple };
+
+// Told when a sink connects (true) or disconnects (false), while it is still
+// counted by the point. An exception on connecting refuses the connection.
+using ConnectEvent = std::function<void(IUnknown* sink, bool connecting)>;
+
+class ConnectionPoints;
+
+// One outgoing interface of a container. Its references are the
+// container's: it lives as long as the container's connection-point list.
+class ConnectionPoint final : public IConnectionPoint {
+ public:
+  ConnectionPoint(ConnectionPoints& list, const IID& iid, ConnectKind kind, ConnectEvent onConnect);
+  ConnectionPoint(const ConnectionPoint&) = delete;
+  ConnectionPoint& operator=(const ConnectionPoint&) = delete;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+
+  HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* pIID) override;
+  HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** ppCPC) override;
+  // The sink is asked for the point's interface; that interface is kept.
+  HRESULT STDMETHODCALLTYPE Advise(IUnknown* pUnkSink, DWORD* pdwCookie) override;
+  HRESULT STDMETHODCALLTYPE Unadvise(DWORD dwCookie) override;
+  HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** ppEnum) override;
+
+  const IID& Iid() const { return iid_; }
+  // The connected sinks (each the point's interface), in connection order.
+  template <class Sink>
+  std::vector<ComPtr<Sink>> Sinks() const {
+    std::vector<ComPtr<Sink>> sinks;
+    for (const auto& sink : ConnectedSinks())
+      sinks.emplace_back(static_cast<Sink*>(sink.Get()));
+    return sinks;
+  }
+  // Sinks connected, connecting or disconnecting.
+  size_t SinkCount() const;
+
+ private:
+  enum class SinkState { Joining, Connected, Leaving };
+  struct Connection {
+    DWORD cookie;
+    ComPtr<IUnknown> sink;
+    SinkState state;
+  };
+  std::vector<ComPtr<IUnknown>> ConnectedSinks() const;
+  void Drop(DWORD cookie);
+
+  ConnectionPoints& list_;
+  const IID iid_;
+  const ConnectKind kind_;
+  const ConnectEvent onConnect_;
+  mutable std::mutex mutex_;
+  std::vector<Connection> connections_;
+  DWORD lastCookie_ = 0;
+};
+
+// The connection points of one container, which forwards the two methods
+// of IConnectionPointContainer to it and owns it.
+class ConnectionPoints {
+ public:
+  explicit ConnectionPoints(IConnectionPointContainer& container) : container_(container) {}
+  ConnectionPoints(const ConnectionPoints&) = delete;
+  ConnectionPoints& operator=(const ConnectionPoints&) = delete;
+
+  ConnectionPoint& Add(const IID& iid, ConnectKind kind, ConnectEvent onConnect = nullptr);
+
+  HRESULT EnumConnectionPoints(IEnumConnectionPoints** ppEnum);
+  HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP);
+
+  IConnectionPointContainer& Container() const { return container_; }
+
+ private:
+  IConnectionPointContainer& container_;
+  std::vector<std::unique_ptr<ConnectionPoint>> points_;
+};
+
+// --- Security, names, credentials ------------------------------------------------
+
+// CoInitializeSecurity for the process: no security descriptor, the
+// authentication services the platform chooses, the two levels, no
+// capabilities. Answers the platform's result; a second call fails there.
+HRESULT PsInitComSecurity(BYTE authenticationLevel, BYTE impersonationLevel);
+
+// The interface's registered name (the default value of
+// HKEY_CLASSES_ROOT\Interface\{iid}); without one, the IID's braced text.
+std::string GetInterfaceName(REFIID iid);
+
+inline bool BOOLToBoolean(BOOL value) {
+  return value != 0;
+}
+inline BOOL BooleanToBOOL(bool value) {
+  return value ? 1 : 0;
+}
+
+// A caller's domain, user and password, with the identity record a proxy's
+// security blanket takes. The record points at this object's own texts: an
+// empty text leaves its reference null and its length 0.
+class TPsNetworkCredentials {
+ public:
+  TPsNetworkCredentials();
+  TPsNetworkCredentials(const TPsNetworkCredentials& source);
+  TPsNetworkCredentials& operator=(const TPsNetworkCredentials& source);
+
+  // Domain, User and Password in this order, through their setters.
+  void Assign(const TPsNetworkCredentials& source);
+
+  const WideString& Domain() const { return domain_; }
+  const WideString& User() const { return user_; }
+  const WideString& Password() const { return password_; }
+  void SetDomain(WideView value);
+  void SetUser(WideView value);
+  void SetPassword(WideView value);
+
+  const COAUTHIDENTITY& Identity() const { return identity_; }
+
+ private:
+  void Store(WideString& text, USHORT*& reference, ULONG& length, WideView value);
+
+  WideString domain_;
+  WideString user_;
+  WideString password_;
+  COAUTHIDENTITY identity_;
+};
+
+}  // namespace opcserver
