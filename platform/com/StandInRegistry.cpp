@@ -68,6 +68,17 @@ HKEY NewHandle(Registry& registry, const WideString& path) {
   return raw;
 }
 
+// The values of an open key, or null with the reason in `status`.
+std::map<WideString, Value>* KeyValues(Registry& registry, HKEY hKey, LSTATUS& status) {
+  WideString path;
+  status = ERROR_INVALID_HANDLE;
+  if (!ResolvePath(registry, hKey, nullptr, path))
+    return nullptr;
+  const auto key = registry.keys.find(path);
+  status = key == registry.keys.end() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+  return key == registry.keys.end() ? nullptr : &key->second;
+}
+
 bool IsPrefixOf(const WideString& key, const WideString& path) {
   return path.size() > key.size() && path.compare(0, key.size(), key) == 0 &&
          path[key.size()] == '\\';
@@ -124,13 +135,11 @@ LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, cons
     return ERROR_INVALID_PARAMETER;
   Registry& registry = TheRegistry();
   const std::lock_guard<std::mutex> lock(registry.mutex);
-  WideString path;
-  if (!ResolvePath(registry, hKey, nullptr, path))
-    return ERROR_INVALID_HANDLE;
-  const auto key = registry.keys.find(path);
-  if (key == registry.keys.end())
-    return ERROR_FILE_NOT_FOUND;
-  key->second[Fold(lpValueName)] = Value{dwType, std::vector<BYTE>(lpData, lpData + cbData)};
+  LSTATUS status = ERROR_SUCCESS;
+  auto* values = KeyValues(registry, hKey, status);
+  if (!values)
+    return status;
+  (*values)[Fold(lpValueName)] = Value{dwType, std::vector<BYTE>(lpData, lpData + cbData)};
   return ERROR_SUCCESS;
 }
 
@@ -140,19 +149,16 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType
     return ERROR_INVALID_PARAMETER;
   Registry& registry = TheRegistry();
   const std::lock_guard<std::mutex> lock(registry.mutex);
-  WideString path;
-  if (!ResolvePath(registry, hKey, nullptr, path))
-    return ERROR_INVALID_HANDLE;
-  const auto key = registry.keys.find(path);
-  if (key == registry.keys.end())
-    return ERROR_FILE_NOT_FOUND;
-  const auto value = key->second.find(Fold(lpValueName));
-  if (value == key->second.end())
+  LSTATUS status = ERROR_SUCCESS;
+  const auto* values = KeyValues(registry, hKey, status);
+  if (!values)
+    return status;
+  const auto value = values->find(Fold(lpValueName));
+  if (value == values->end())
     return ERROR_FILE_NOT_FOUND;
   if (lpType)
     *lpType = value->second.type;
   const auto size = static_cast<DWORD>(value->second.data.size());
-  LSTATUS status = ERROR_SUCCESS;
   if (lpData) {
     if (*lpcbData < size)
       status = ERROR_MORE_DATA;

@@ -194,6 +194,16 @@ SAFEARRAY* NewArray(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* storedBounds) 
   return psa;
 }
 
+// The bounds of dimension nDim (from 1, the leftmost) for a bound query.
+HRESULT Dimension(SAFEARRAY* psa, UINT nDim, const LONG* out, const SAFEARRAYBOUND*& bound) {
+  if (!psa || !out)
+    return E_INVALIDARG;
+  if (nDim < 1 || nDim > psa->cDims)
+    return DISP_E_BADINDEX;
+  bound = &psa->rgsabound[psa->cDims - nDim];
+  return S_OK;
+}
+
 }  // namespace
 
 void VariantInit(VARIANTARG* pvarg) {
@@ -298,22 +308,19 @@ HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt) {
 }
 
 HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound) {
-  if (!psa || !plLbound)
-    return E_INVALIDARG;
-  if (nDim < 1 || nDim > psa->cDims)
-    return DISP_E_BADINDEX;
-  *plLbound = psa->rgsabound[psa->cDims - nDim].lLbound;
-  return S_OK;
+  const SAFEARRAYBOUND* bound = nullptr;
+  const HRESULT hr = Dimension(psa, nDim, plLbound, bound);
+  if (SUCCEEDED(hr))
+    *plLbound = bound->lLbound;
+  return hr;
 }
 
 HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound) {
-  if (!psa || !plUbound)
-    return E_INVALIDARG;
-  if (nDim < 1 || nDim > psa->cDims)
-    return DISP_E_BADINDEX;
-  const SAFEARRAYBOUND& bound = psa->rgsabound[psa->cDims - nDim];
-  *plUbound = static_cast<LONG>(int64_t{bound.lLbound} + bound.cElements - 1);
-  return S_OK;
+  const SAFEARRAYBOUND* bound = nullptr;
+  const HRESULT hr = Dimension(psa, nDim, plUbound, bound);
+  if (SUCCEEDED(hr))
+    *plUbound = static_cast<LONG>(int64_t{bound->lLbound} + bound->cElements - 1);
+  return hr;
 }
 
 HRESULT SafeArrayLock(SAFEARRAY* psa) {
