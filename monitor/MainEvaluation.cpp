@@ -254,6 +254,7 @@ void TfrmKorvamon::EvaluateFirstFrame(const std::string& frame, Link link) {
   AlarmPrev = Alarm;
   SetAlarmState(Alarm);
 
+  const bool chargeWord = Has(frame, "BA>85") || Has(frame, "BA<85");
   if (Has(frame, "BA>85")) {
     Over85State = true;
     Over85Prev = true;
@@ -263,6 +264,10 @@ void TfrmKorvamon::EvaluateFirstFrame(const std::string& frame, Link link) {
   }
   // Also for modules that send no charge word.
   SetCharge85State(Over85State, false);
+  // Such a module never sends the word that would cancel its request: left
+  // pending, it would open the window at the end of any later event.
+  if (!chargeWord && (TimerOpen->Tag & kOpenUnder85))
+    RemoveOpenRequest(kOpenUnder85);
 
   BlinkTiming = false;
   FirstFrame = false;
@@ -345,7 +350,9 @@ void TfrmKorvamon::FinishEvaluation(const std::string& frame) {
 }
 
 void TfrmKorvamon::MessTimerTimer(vcl::TObject*) {
-  BlinkMs += kMessTimerStepMs;
+  // Only an evaluated frame resets it: text without frames must not make it overflow.
+  if (BlinkMs <= kBlinkMsLimit)
+    BlinkMs += kMessTimerStepMs;
 }
 
 // ---------------------------------------------------------------- reactions

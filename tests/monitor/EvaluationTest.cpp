@@ -260,3 +260,52 @@ TEST_F(EvaluationTest, AnAlarmPhaseTooLongOrTooShortStartsTheCountAfresh) {
 }
 
 }  // namespace
+
+TEST_F(EvaluationTest, TheStartsPendingRequestsDoNotOpenTheWindowAfterAShortBatteryEpisode) {
+  struct Case {
+    const char* module;
+    std::string charge;
+    bool opens;
+  };
+  // A module without the charge word never sends what would cancel the
+  // start's request for it; one below 85 % has a request of its own.
+  for (const Case& c : {Case{"21 characters", "", false}, Case{"over 85 %", "BA>85", false},
+                        Case{"under 85 %", "BA<85", true}}) {
+    SCOPED_TRACE(c.module);
+    StartWith("[ACTION]\r\nOpenWindow_Batt=1\r\nOpenSec_Batt=5\r\n");
+    const std::string mains = Frame("*****", "BUFRD", "DC_OK", c.charge);
+    Serial(mains);
+    main().Hide();
+    // The watchdog's first tick after the text takes the lost link's request back.
+    Advance(1000);
+    Serial(Frame("*BAT*", "BUFRD", "DC_LO", c.charge), 3);
+    ASSERT_TRUE(main().TimerOpen->Enabled());
+    Serial(mains, 3);
+    Advance(6000);
+    EXPECT_EQ(main().Visible(), c.opens);
+    if (!c.opens) {
+      EXPECT_EQ(main().TimerOpen->Tag, 0);
+      EXPECT_FALSE(main().TimerOpen->Enabled());
+    }
+  }
+}
+
+TEST_F(EvaluationTest, TextWithoutFramesAfterAnAlarmLeavesTheBlinkTimingBounded) {
+  StartWith();
+  Serial(kAllWell);
+  Serial(Frame("*****", "ALARM", "DC_OK", "BA>85"));
+  ASSERT_TRUE(main().MessTimer->Enabled());
+  // An hour of noise on a live link: the timer runs on and nothing is
+  // evaluated. Unbounded, the count would overflow after 25 days.
+  for (int second = 0; second < 3600; second += 3) {
+    main().ParseFrame("noise at the wrong baud rate");
+    Advance(3000);
+  }
+  EXPECT_TRUE(main().MessTimer->Enabled());
+  EXPECT_GT(main().BlinkMs, 10000);
+  EXPECT_LE(main().BlinkMs, 10100);
+  // The next frames are judged as usual: a too long ALARM phase is no blink.
+  Serial(kAllWell);
+  EXPECT_EQ(main().BlinkCount, 0);
+  EXPECT_EQ(main().BlinkMs, 0);
+}
