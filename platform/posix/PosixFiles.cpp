@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "platform/Files.h"
 #include "platform/Services.h"
@@ -91,12 +92,50 @@ bool WriteAllTo(int fd, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
     if (n <= 0)
       return false;
     done += static_cast<size_t>(n);
   }
   return true;
 }
+
+// The temporary file a replacement is written to, beside its target: a name
+// of its own, created by us alone (O_EXCL, which never follows a link), so in
+// a folder others may write to nobody can plant a link that turns the write
+// elsewhere. Removed unless it took the target's place.
+class TemporarySibling {
+ public:
+  explicit TemporarySibling(const std::string& target) : path_(target + ".korva-XXXXXX") {
+    fd_ = mkostemp(path_.data(), O_CLOEXEC);
+    if (fd_ < 0)
+      path_.clear();
+  }
+  ~TemporarySibling() {
+    if (fd_ >= 0)
+      close(fd_);
+    if (!path_.empty())
+      unlink(path_.c_str());
+  }
+  TemporarySibling(const TemporarySibling&) = delete;
+  TemporarySibling& operator=(const TemporarySibling&) = delete;
+
+  // -1 when it could not be created.
+  int fd() const { return fd_; }
+  // A failed close may have lost written data.
+  bool Close() { return close(std::exchange(fd_, -1)) == 0; }
+  bool RenameTo(const std::string& target) {
+    if (rename(path_.c_str(), target.c_str()) != 0)
+      return false;
+    path_.clear();
+    return true;
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
 
 class PosixFiles final : public Files {
  public:
@@ -113,31 +152,15 @@ class PosixFiles final : public Files {
 
   bool ReplaceAll(const std::string& path, const std::string& bytes) override {
     const std::string target = Resolve(path);
-    const std::string temp = target + ".korva-tmp";
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-      return false;
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-      const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-      if (n <= 0)
-        ok = false;
-      else
-        done += static_cast<size_t>(n);
-    }
-    if (ok && fsync(fd) != 0)
-      ok = false;
-    if (close(fd) != 0)
-      ok = false;
     struct stat st;
-    if (ok && stat(target.c_str(), &st) == 0)
-      fchmodat(AT_FDCWD, temp.c_str(), st.st_mode & 07777, 0);
-    if (ok && rename(temp.c_str(), target.c_str()) != 0)
-      ok = false;
-    if (!ok)
-      unlink(temp.c_str());
-    return ok;
+    const mode_t mode = stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    TemporarySibling temp(target);
+    if (temp.fd() < 0)
+      return false;
+    if (fchmod(temp.fd(), mode) != 0 || !WriteAllTo(temp.fd(), bytes) || fsync(temp.fd()) != 0 ||
+        !temp.Close())
+      return false;
+    return temp.RenameTo(target);
   }
 
   bool AppendAll(const std::string& path, const std::string& bytes) override {

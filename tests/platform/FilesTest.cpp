@@ -40,6 +40,28 @@ TEST_F(FilesTest, ReplaceAllWritesBytesExactlyAndLeavesNoTemporaryFile) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
+#ifndef _WIN32
+TEST_F(FilesTest, ReplaceAllNeverWritesThroughALinkPlantedBesideItsTargetAndKeepsItsMode) {
+  korva_test::TestFolder outside;
+  const fs::path victim = outside.path() / "victim";
+  std::ofstream(victim) << "untouched";
+  ASSERT_TRUE(files.ReplaceAll(Path("s.ini"), "old"));
+  fs::permissions(Path("s.ini"), fs::perms(0640));
+  // The name a fixed temporary file would have had, taken by a link.
+  fs::create_symlink(victim, Path("s.ini") + ".korva-tmp");
+  ASSERT_TRUE(files.ReplaceAll(Path("s.ini"), "new"));
+  EXPECT_EQ(korva_test::TestFolder::Get(victim.string()), "untouched");
+  EXPECT_EQ(files.ReadAll(Path("s.ini")), "new");
+  EXPECT_EQ(fs::status(Path("s.ini")).permissions(), fs::perms(0640));
+  EXPECT_TRUE(fs::is_symlink(Path("s.ini") + ".korva-tmp"));
+
+  // A replacement that fails (the target is a folder) leaves no temporary file.
+  fs::create_directories(dir_ / "taken" / "inside");
+  EXPECT_FALSE(files.ReplaceAll((dir_ / "taken").string(), "x"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);
+}
+#endif
+
 TEST_F(FilesTest, LastWriteTimeIsNowForAFreshFileAndNothingForAMissingOne) {
   ASSERT_TRUE(files.ReplaceAll(Path("s.ini"), "x"));
   const auto written = files.LastWriteTime(Path("s.ini"));
