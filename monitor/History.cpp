@@ -29,6 +29,7 @@ constexpr uint32_t kTextStartedOnPort = 204;
 constexpr uint32_t kTextLogFileHint = 206;
 constexpr uint32_t kTextStarted = 208;
 constexpr uint32_t kTextLogNotWritten = 521;
+constexpr uint32_t kTextLogNotClosed = 522;
 
 std::ostream*& Echo() {
 #ifdef _WIN32
@@ -79,10 +80,10 @@ std::string ProgramFolder() {
   return slash == std::string::npos ? std::string() : program.substr(0, slash + 1);
 }
 
-void ShowInStatusBar(const std::string& text) {
+vcl::TStatusPanel* FirstStatusPanel() {
   if (!frmKorvamon || !frmKorvamon->StatBar || frmKorvamon->StatBar->Panels().Count() == 0)
-    return;
-  frmKorvamon->StatBar->Panels()[0].SetText(text);
+    return nullptr;
+  return &frmKorvamon->StatBar->Panels()[0];
 }
 
 }  // namespace
@@ -110,7 +111,7 @@ std::string LogBackupPath(const std::string& logPath) {
   return logPath.substr(0, logPath.size() - 3) + "BAK";
 }
 
-bool AppendLogLine(const std::string& path, const std::string& line) {
+platform::Appended AppendLogLine(const std::string& path, const std::string& line) {
   return platform::files().AppendAll(path, Trimmed(line) + "\r\n");
 }
 
@@ -182,6 +183,7 @@ TfrmHist::TfrmHist(vcl::TComponent* owner) : vcl::TForm(owner, "TfrmHist") {
   OnDeactivate = [this](vcl::TObject* sender) { btnCloseClick(sender); };
   btnClose->OnClick = [this](vcl::TObject* sender) { btnCloseClick(sender); };
   btnLogFile->OnClick = [this](vcl::TObject* sender) { btnLogFileClick(sender); };
+  MemoMsg->OnDblClick = [this](vcl::TObject* sender) { MemoMsgDblClick(sender); };
 }
 
 TfrmHist::~TfrmHist() {
@@ -207,8 +209,9 @@ void TfrmHist::btnCloseClick(vcl::TObject* /*sender*/) {
 }
 
 void TfrmHist::btnLogFileClick(vcl::TObject* /*sender*/) {
+  const platform::ShellCall editor = platform::TextEditorCall(LogFilePath());
   const int result = platform::processes().ShellExecute(
-      "", "notepad.exe", LogFilePath(), platform::SystemDirectory(), platform::kSwShowNormal);
+      "", editor.file, editor.parameters, editor.directory, platform::kSwShowNormal);
   if (result < 33) {
     platform::messageBoxes().Show(FormatLangString(kTextEditorFailed, std::to_string(result)),
                                   vcl::Application().Title(),
@@ -227,8 +230,13 @@ void TfrmHist::AddHistoryLine(const std::string& text) {
   MemoMsg->SetLines(std::move(lines));
 
   const std::string path = LogFilePath();
-  if (!AppendLogLine(path, line))
-    ShowInStatusBar(GetLangString(kTextLogNotWritten));
+  const platform::Appended appended = AppendLogLine(path, line);
+  if (vcl::TStatusPanel* panel = FirstStatusPanel()) {
+    if (!appended.written)
+      panel->SetText(GetLangString(kTextLogNotWritten));
+    if (appended.closeFailed)
+      panel->SetText(panel->Text() + GetLangString(kTextLogNotClosed));
+  }
   if (frmKorvamon && frmKorvamon->LogLimit8k)
     TrimLogFile(path, kLogTrimLimit);
 

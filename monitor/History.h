@@ -10,6 +10,7 @@
 #include <iosfwd>
 #include <string>
 
+#include "platform/Files.h"
 #include "platform/WallClock.h"
 #include "vcl/Forms.h"
 #include "vcl/Memo.h"
@@ -40,9 +41,9 @@ std::string LogFilePath();
 std::string LogBackupPath(const std::string& logPath);
 
 // Appends `line` without its surrounding blanks and control characters, and
-// a line end, to the log file at `path`. False when the file cannot be
+// a line end, to the log file at `path`. Not written when the file cannot be
 // opened or written; nothing else is lost then.
-bool AppendLogLine(const std::string& path, const std::string& line);
+platform::Appended AppendLogLine(const std::string& path, const std::string& line);
 
 // When the file at `path` is larger than `limit` bytes: writes the backup
 // (LogBackupPath) with a header line (text 200 with the kept size, then the
@@ -76,7 +77,8 @@ class TfrmHist : public vcl::TForm {
 
   // The whole way of one line: stamp, memo, log file (and its trim), UDP
   // trace listeners, echo. A log file that cannot be written shows text 521
-  // in the main window's status bar; the line still goes everywhere else.
+  // in the main window's status bar, one that cannot be closed after the
+  // write adds text 522 to it; the line still goes everywhere else.
   // Main thread only.
   void AddHistoryLine(const std::string& text);
 };

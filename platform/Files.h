@@ -17,6 +17,15 @@ inline constexpr uint32_t kFileAttributeReadOnly = 0x01;
 inline constexpr uint32_t kFileAttributeDirectory = 0x10;
 inline constexpr uint32_t kFileAttributeArchive = 0x20;
 
+// What became of an append: whether the bytes were written (the file could
+// be opened and written), and whether closing it failed afterwards, which
+// may lose what was written.
+struct Appended {
+  bool written = false;
+  bool closeFailed = false;
+  bool ok() const { return written && !closeFailed; }
+};
+
 class Files {
  public:
   virtual ~Files() = default;
@@ -28,10 +37,10 @@ class Files {
   // the old file is then unchanged.
   virtual bool ReplaceAll(const std::string& path, const std::string& bytes) = 0;
 
-  // Adds `bytes` at the end of the file, creating it when missing. False when
-  // it cannot be opened or written (a read-only file too). The cost does not
-  // depend on the file's size.
-  virtual bool AppendAll(const std::string& path, const std::string& bytes) = 0;
+  // Adds `bytes` at the end of the file, creating it when missing. Not
+  // written when it cannot be opened or written (a read-only file too). The
+  // cost does not depend on the file's size.
+  virtual Appended AppendAll(const std::string& path, const std::string& bytes) = 0;
   // The file's size in bytes; nothing for a missing file or a folder.
   virtual std::optional<uint64_t> FileSize(const std::string& path) = 0;
   // Up to `count` bytes from `offset` on (fewer near the end, none past it);

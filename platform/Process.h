@@ -64,6 +64,19 @@ inline Processes& processes() {
 // POSIX: "/usr/bin").
 std::string SystemDirectory();
 
+// A start as ShellExecute takes it.
+struct ShellCall {
+  std::string file;
+  std::string parameters;
+  std::string directory;
+};
+// Opens the text file at `path` in the user's editor. Windows: notepad.exe
+// in the system folder with the path as its parameters. POSIX: the program
+// VISUAL names, else EDITOR, else xdg-open (its first word; a name without a
+// folder is looked for on PATH), its other words, then the path as one last
+// parameter.
+ShellCall TextEditorCall(const std::string& path);
+
 // Starts nothing: records every request and answers with `result`.
 class RecordingProcesses final : public Processes {
  public:

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -47,5 +50,30 @@ class VirtualTimeTest : public testing::Test {
   platform::ScopedService<platform::MessageBoxes> boxesGuard_{boxes_};
   platform::ScopedService<platform::Sound> soundGuard_{sound_};
 };
+
+#ifndef _WIN32
+// An environment variable set (or, with nothing, unset) while it lives.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::optional<std::string>& value) : name_(name) {
+    if (const char* previous = std::getenv(name))
+      previous_ = previous;
+    Set(value);
+  }
+  ~ScopedVariable() { Set(previous_); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  void Set(const std::optional<std::string>& value) {
+    if (value)
+      setenv(name_, value->c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+  const char* name_;
+  std::optional<std::string> previous_;
+};
+#endif
 
 }  // namespace korva_test

@@ -61,7 +61,7 @@ class ForwardingFiles : public platform::Files {
   bool ReplaceAll(const std::string& path, const std::string& bytes) override {
     return native_.ReplaceAll(path, bytes);
   }
-  bool AppendAll(const std::string& path, const std::string& bytes) override {
+  platform::Appended AppendAll(const std::string& path, const std::string& bytes) override {
     return native_.AppendAll(path, bytes);
   }
   std::optional<uint64_t> FileSize(const std::string& path) override {

@@ -150,6 +150,13 @@ void TControl::Click() {
   }
 }
 
+void TControl::DblClick() {
+  if (OnDblClick) {
+    const TNotifyEvent handler = OnDblClick;
+    handler(this);
+  }
+}
+
 void TControl::MouseMove(TShiftState shift, int x, int y) {
   if (OnMouseMove) {
     const TMouseMoveEvent handler = OnMouseMove;

@@ -114,12 +114,14 @@ class TControl : public TComponent {
   void SetAlign(TAlign align);
 
   TNotifyEvent OnClick;
+  TNotifyEvent OnDblClick;
   TMouseMoveEvent OnMouseMove;
   TMouseEvent OnMouseDown;
 
-  // Input: what a user's click, a mouse movement and a mouse button pressed
-  // over the control (at x, y within it) do.
+  // Input: what a user's click, double click, a mouse movement and a mouse
+  // button pressed over the control (at x, y within it) do.
   virtual void Click();
+  void DblClick();
   void MouseMove(TShiftState shift, int x, int y);
   void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
 

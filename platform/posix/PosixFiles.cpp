@@ -163,16 +163,15 @@ class PosixFiles final : public Files {
     return temp.RenameTo(target);
   }
 
-  bool AppendAll(const std::string& path, const std::string& bytes) override {
+  Appended AppendAll(const std::string& path, const std::string& bytes) override {
     const std::string target = Resolve(path);
     if (IsReadOnlyFile(target))
-      return false;
+      return {};
     const int fd = open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
-      return false;
+      return {};
     const bool written = WriteAllTo(fd, bytes);
-    const bool closed = close(fd) == 0;
-    return written && closed;
+    return {written, close(fd) != 0};
   }
 
   std::optional<uint64_t> FileSize(const std::string& path) override {

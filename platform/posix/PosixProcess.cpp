@@ -10,7 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,6 +65,32 @@ std::vector<std::string> SplitParameters(const std::string& parameters) {
   if (inWord)
     words.push_back(word);
   return words;
+}
+
+// One parameter, whatever blanks it holds.
+std::string Quoted(const std::string& word) {
+  return '"' + word + '"';
+}
+
+// A program named without a folder, found as a shell would find it; as it
+// was when no folder of PATH holds it (the start then reports it missing).
+std::string FindOnPath(const std::string& name) {
+  if (name.find('/') != std::string::npos)
+    return name;
+  const char* path = std::getenv("PATH");
+  const std::string folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  size_t begin = 0;
+  while (begin <= folders.size()) {
+    const size_t end = std::min(folders.find(':', begin), folders.size());
+    const std::string folder = folders.substr(begin, end - begin);
+    const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
+    struct stat st;
+    if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+    begin = end + 1;
+  }
+  return name;
 }
 
 int ShellNumberOf(int error) {
@@ -176,6 +204,23 @@ Processes& NativeProcesses() {
 
 std::string SystemDirectory() {
   return "/usr/bin";
+}
+
+ShellCall TextEditorCall(const std::string& path) {
+  std::string command = "xdg-open";
+  for (const char* variable : {"VISUAL", "EDITOR"}) {
+    const char* value = std::getenv(variable);
+    if (value && !SplitParameters(value).empty()) {
+      command = value;
+      break;
+    }
+  }
+  const std::vector<std::string> words = SplitParameters(command);
+  std::string parameters;
+  for (size_t i = 1; i < words.size(); ++i)
+    parameters += Quoted(words[i]) + " ";
+  parameters += Quoted(path);
+  return {FindOnPath(words[0]), parameters, ""};
 }
 
 }  // namespace platform

@@ -62,15 +62,15 @@ class Win32Files final : public Files {
     return ok;
   }
 
-  bool AppendAll(const std::string& path, const std::string& bytes) override {
+  Appended AppendAll(const std::string& path, const std::string& bytes) override {
     // Windows refuses to write a read-only file; said here as well, since a
     // compatibility layer running as the superuser may not.
     if (IsReadOnlyFile(path))
-      return false;
+      return {};
     HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-      return false;
+      return {};
     bool ok = true;
     size_t done = 0;
     while (ok && done < bytes.size()) {
@@ -79,9 +79,7 @@ class Win32Files final : public Files {
       ok = WriteFile(file, bytes.data() + done, chunk, &written, nullptr) && written > 0;
       done += written;
     }
-    if (!CloseHandle(file))
-      ok = false;
-    return ok;
+    return {ok, !CloseHandle(file)};
   }
 
   std::optional<uint64_t> FileSize(const std::string& path) override {

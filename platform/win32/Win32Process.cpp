@@ -32,4 +32,8 @@ std::string SystemDirectory() {
   return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
 }
 
+ShellCall TextEditorCall(const std::string& path) {
+  return {"notepad.exe", path, SystemDirectory()};
+}
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 // The history in the running program: stamped lines, the memo's last 101,
 // the log file without surrounding blanks, its trim and backup, a log that
-// cannot be written, the echo, the window's editor button.
+// cannot be written or closed, the echo, the window's double click and its
+// editor button.
 
 #include <sstream>
 
@@ -177,6 +178,33 @@ TEST_F(HistoryTest, UnwritableLogFileShowsText521AndLosesNothingElse) {
   EXPECT_EQ(History().back(), kStamp + "\tnowhere");
 }
 
+// A log file whose append reports a given fate.
+class AppendFails final : public korva_test::ForwardingFiles {
+ public:
+  explicit AppendFails(platform::Appended result) : result_(result) {}
+  platform::Appended AppendAll(const std::string&, const std::string&) override { return result_; }
+
+ private:
+  platform::Appended result_;
+};
+
+TEST_F(HistoryTest, ALogFileThatCannotBeClosedAddsText522ToTheStatusBar) {
+  StartLogging("0");
+  struct Case {
+    platform::Appended appended;
+    std::string panel;
+  };
+  for (const Case& c : {Case{{true, false}, "before"}, Case{{true, true}, "beforeT522"},
+                        Case{{false, false}, "T521"}, Case{{false, true}, "T521T522"}}) {
+    AppendFails files(c.appended);
+    platform::ScopedService<platform::Files> guard(files);
+    main().StatBar->Panels()[0].SetText("before");
+    Add("on battery");
+    EXPECT_EQ(main().StatBar->Panels()[0].Text(), c.panel);
+    EXPECT_EQ(History().back(), kStamp + "\ton battery");
+  }
+}
+
 TEST_F(HistoryTest, TheWindowClosesWhenLeftAndItsButtonOpensTheLogInTheEditor) {
   StartLogging("0");
   // It closes when it loses the focus.
@@ -184,14 +212,46 @@ TEST_F(HistoryTest, TheWindowClosesWhenLeftAndItsButtonOpensTheLogInTheEditor) {
   ASSERT_TRUE(frmHist->Showing());
   frmHist->Deactivate();
   EXPECT_FALSE(frmHist->Showing());
+  // A double click on the lines clears them; the log file keeps them.
+  frmHist->MemoMsg->DblClick();
+  EXPECT_TRUE(History().empty());
+  EXPECT_EQ(Log(), kStamp + "\tT208\r\n");
 
   platform::RecordingProcesses processes;
   platform::ScopedService<platform::Processes> guard(processes);
+  const auto started = [&processes] {
+    EXPECT_EQ(processes.requests().size(), 1u);
+    const platform::RecordingProcesses::Request request = processes.requests().back();
+    processes.Clear();
+    return request.verb + "|" + request.file + "|" + request.parameters + "|" + request.directory;
+  };
+#ifdef _WIN32
   frmHist->btnLogFile->Click();
-  ASSERT_EQ(processes.requests().size(), 1u);
-  const platform::RecordingProcesses::Request request = processes.requests()[0];
-  EXPECT_EQ(request.verb + "|" + request.file + "|" + request.parameters + "|" + request.directory,
-            "|notepad.exe|" + log_ + "|" + platform::SystemDirectory());
+  EXPECT_EQ(started(), "|notepad.exe|" + log_ + "|" + platform::SystemDirectory());
+#else
+  // The editor a Linux user has chosen, with the log file as one parameter.
+  const std::string editor = folder_.File("my editor");
+  TestFolder::Put(editor, "");
+  std::filesystem::permissions(editor, std::filesystem::perms::owner_all);
+  struct Case {
+    std::optional<std::string> visual;
+    std::optional<std::string> editor;
+    std::string expected;
+  };
+  const Case cases[] = {
+      // A name without a folder is found on PATH; the editor's own options stay.
+      {"\"my editor\" -w", "vi", editor + "|\"-w\" "},
+      {"", "\"" + editor + "\"", editor + "|"},
+      {std::nullopt, std::nullopt, "xdg-open|"},
+  };
+  for (const Case& c : cases) {
+    korva_test::ScopedVariable visual("VISUAL", c.visual);
+    korva_test::ScopedVariable editorVariable("EDITOR", c.editor);
+    korva_test::ScopedVariable path("PATH", folder_.path().string());
+    frmHist->btnLogFile->Click();
+    EXPECT_EQ(started(), "|" + c.expected + "\"" + log_ + "\"|");
+  }
+#endif
   EXPECT_TRUE(boxes_.shown().empty());
 
   processes.SetResult(2);

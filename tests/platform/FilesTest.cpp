@@ -85,8 +85,8 @@ TEST_F(FilesTest, ReadOnlyAttributeRoundTripsWithArchive) {
 }
 
 TEST_F(FilesTest, AppendCreatesExtendsAndRefusesAReadOnlyFile) {
-  ASSERT_TRUE(files.AppendAll(Path("h.log"), "one\r\n"));
-  ASSERT_TRUE(files.AppendAll(Path("h.log"), std::string("t\0o\r\n", 5)));
+  ASSERT_TRUE(files.AppendAll(Path("h.log"), "one\r\n").ok());
+  ASSERT_TRUE(files.AppendAll(Path("h.log"), std::string("t\0o\r\n", 5)).ok());
   const std::string both = std::string("one\r\nt\0o\r\n", 10);
   EXPECT_EQ(files.ReadAll(Path("h.log")), both);
   EXPECT_EQ(files.FileSize(Path("h.log")), both.size());
@@ -94,9 +94,9 @@ TEST_F(FilesTest, AppendCreatesExtendsAndRefusesAReadOnlyFile) {
   EXPECT_FALSE(files.FileSize(dir_.string()).has_value());
 
   ASSERT_TRUE(files.SetAttributes(Path("h.log"), platform::kFileAttributeReadOnly));
-  EXPECT_FALSE(files.AppendAll(Path("h.log"), "lost"));
+  EXPECT_FALSE(files.AppendAll(Path("h.log"), "lost").written);
   EXPECT_EQ(files.ReadAll(Path("h.log")), both);
-  EXPECT_FALSE(files.AppendAll(Path("no-such-folder/h.log"), "x"));
+  EXPECT_FALSE(files.AppendAll(Path("no-such-folder/h.log"), "x").written);
 }
 
 TEST_F(FilesTest, ReadRangeGivesWhatLiesWithinTheFile) {

@@ -24,6 +24,7 @@
 #include "vcl/Forms.h"
 #include "vcl/GroupBox.h"
 #include "vcl/MaskEdit.h"
+#include "vcl/Memo.h"
 #include "vcl/PageControl.h"
 #include "vcl/StdCtrls.h"
 #include "vcl/TrayIcon.h"
@@ -249,10 +250,15 @@ TEST_F(Win32BackendTest, ATrayIconTheShellLostComesBack) {
 
 TEST_F(Win32BackendTest, NativeControlsReachTheEventsAndFollowTheFields) {
   auto* form = vcl::Application().CreateForm<TfrmKorvamon>();
+  auto* memo = Place<vcl::TMemo>(form, form, 320, 160, 200, 60);
+  int doubleClicks = 0;
+  memo->OnDblClick = [&doubleClicks](vcl::TObject*) { ++doubleClicks; };
   form->Show();
   HWND button = Hwnd(form->btnHide);
   SendMessageA(button, BM_CLICK, 0, 0);
   EXPECT_EQ(form->hideClicks, 1);
+  SendMessageA(Hwnd(memo), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, 5));
+  EXPECT_EQ(doubleClicks, 1);
 
   HWND edit = Hwnd(form->edRead);
   SetWindowTextA(edit, "*****..ALARM..DC_OK..");

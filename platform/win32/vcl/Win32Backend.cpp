@@ -1404,6 +1404,9 @@ LRESULT CALLBACK Win32Backend::ChildProc(HWND hwnd, UINT msg, WPARAM wParam, LPA
         case WM_MOUSEMOVE:
           control->MouseMove(MouseShift(wParam), LowSigned(lParam), HighSigned(lParam));
           break;
+        case WM_LBUTTONDBLCLK:
+          control->DblClick();
+          break;
         default:
           break;
       }
