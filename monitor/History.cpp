@@ -210,8 +210,8 @@ void TfrmHist::btnCloseClick(vcl::TObject* /*sender*/) {
 
 void TfrmHist::btnLogFileClick(vcl::TObject* /*sender*/) {
   const platform::ShellCall editor = platform::TextEditorCall(LogFilePath());
-  const int result = platform::processes().ShellExecute(
-      "", editor.file, editor.parameters, editor.directory, platform::kSwShowNormal);
+  const int result = platform::processes().ShellExecute("", editor.file, editor.parameters,
+                                                        editor.directory, platform::kSwShowNormal);
   if (result < 33) {
     platform::messageBoxes().Show(FormatLangString(kTextEditorFailed, std::to_string(result)),
                                   vcl::Application().Title(),

@@ -38,10 +38,11 @@ class EvaluationTest : public korva_test::KorvamonTextTest {
     main().ParseFrame(frame + frame + frame);
     main().EvaluateFrameUsb();
   }
-  // One frame every 100 ms for `ms`.
+  // One frame every 100 ms for `ms`, over USB when `usb_` is set.
   void Phase(const std::string& word, int ms) {
     for (int t = 0; t < ms; t += 100) {
-      Serial(Frame("*****", word, "DC_OK", "BA>85"));
+      const std::string frame = Frame("*****", word, "DC_OK", "BA>85");
+      usb_ ? Usb(frame) : Serial(frame);
       Advance(100);
     }
   }
@@ -54,6 +55,8 @@ class EvaluationTest : public korva_test::KorvamonTextTest {
 
   long Count(const std::string& text) const { return HistoryCount(text); }
   int Field(int shift) { return (main().StatusWord >> shift) & 0xF; }
+
+  bool usb_ = false;
 };
 
 TEST_F(EvaluationTest, TheFirstFrameRunsEveryReactionAndHidesTheWindowWhenAllIsWell) {
@@ -182,7 +185,10 @@ TEST_F(EvaluationTest, ReactionsArmTheirProgramTimersAndTheOppositeOnesStopThem)
   EXPECT_EQ(Field(0), 8);
   EXPECT_TRUE(main().TimerUnder85->Enabled());
   EXPECT_EQ(main().TimerUnder85->Interval(), 90000u);
-  Serial(kAllWell, 3);
+  // Above 85 % counts at its third frame too.
+  Serial(kAllWell, 2);
+  EXPECT_EQ(Field(0), 8);
+  Serial(kAllWell);
   EXPECT_EQ(Count("T31"), 2);
   EXPECT_FALSE(main().TimerUnder85->Enabled());
   EXPECT_EQ(main().TimerOver85->Interval(), 100u);
@@ -228,6 +234,9 @@ TEST_F(EvaluationTest, FiveValidAlarmPhasesInARowAreABatteryFaultToldOnce) {
   EXPECT_TRUE(main().TimerAkku->Enabled());
   EXPECT_EQ(main().TimerAkku->Interval(), 30000u);
   EXPECT_TRUE(main().TimerOpen->Tag & 16);
+  // Valid phases go on: the count is held at 10.
+  Blink({800, 1200, 800, 1200, 800});
+  EXPECT_EQ(main().BlinkCount, 10);
 
   // While it blinks on, only the LED follows the word.
   const long alarms = Count("T11");
@@ -246,10 +255,54 @@ TEST_F(EvaluationTest, FiveValidAlarmPhasesInARowAreABatteryFaultToldOnce) {
   EXPECT_FALSE(main().TimerAkku->Enabled());
   EXPECT_FALSE(main().TimerOpen->Tag & 16);
   EXPECT_EQ(Count("T12"), 1);
+  // The run's count goes on from 20: it never grows without bound.
+  EXPECT_EQ(main().BufrdFrames, 20);
+  Serial(kAllWell, 5);
+  EXPECT_EQ(main().BufrdFrames, 20);
+}
+
+TEST_F(EvaluationTest, TheUsbLinkJudgesABlinkingAlarmAsTheSerialLinkDoes) {
+  StartWith();
+  usb_ = true;
+  Usb(kAllWell);
+  Blink({700, 1000, 1300, 1600});
+  Phase("ALARM", 900);
+  EXPECT_EQ(Count("T12"), 0);
+  Usb(kAllWell);
+  EXPECT_EQ(Count("T12"), 1);
+  EXPECT_EQ(Count("T11"), 5);
+  // The fault keeps the alarm bit; the phase's end only switched the LED.
+  EXPECT_EQ(main().StatusWord, 0x5822);
+  EXPECT_EQ(main().LED_ALARM->PictureIndex(), 0);
+}
+
+TEST_F(EvaluationTest, ALostLinkEndsTheBlinkTimingSoNoCountCarriesIntoTheNextConnection) {
+  StartWith();
+  Serial(kAllWell);
+  Blink({700, 1000, 1300, 1600});
+  ASSERT_EQ(main().BlinkCount, 4);
+  // The fifth ALARM phase is cut by an outage: the link is lost at the
+  // watchdog's fourth silent tick.
+  Phase("ALARM", 300);
+  Advance(4000);
+  ASSERT_EQ(main().ConnectionWord, 0x0111);
+  EXPECT_FALSE(main().MessTimer->Enabled());
+  EXPECT_EQ(main().BlinkCount, 0);
+  EXPECT_EQ(main().BlinkMs, 0);
+
+  // Back within that phase: nothing from before the outage counts.
+  Phase("ALARM", 300);
+  Phase("BUFRD", 500);
+  Blink({700, 1000, 1300, 1600});
+  EXPECT_EQ(main().BlinkCount, 4);
+  EXPECT_EQ(Count("T12"), 0);
+  Blink({900});
+  EXPECT_EQ(Count("T12"), 1);
 }
 
 TEST_F(EvaluationTest, AnAlarmPhaseTooLongOrTooShortStartsTheCountAfresh) {
-  for (int outside : {2500, 300}) {
+  // Phases are timed in 100 ms steps: 400 and 2100 lie just outside.
+  for (int outside : {2500, 300, 2100, 400}) {
     StartWith();
     Serial(kAllWell);
     Blink({700, 1000, 1300, 1600, outside, 700, 1000, 1300, 1600});

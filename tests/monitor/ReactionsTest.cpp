@@ -2,7 +2,11 @@
 // and delays, the program timers with their command lines, huge or negative
 // delays, the shutdown hand-off. A stand-in records each program start.
 
+#include <functional>
+#include <utility>
+
 #include "KorvamonTestProgram.h"
+#include "monitor/ReactionSwitches.h"
 #include "monitor/config.h"
 #include "platform/Process.h"
 
@@ -33,6 +37,28 @@ class ReactionsTest : public korva_test::KorvamonTextTest {
 
  private:
   platform::ScopedService<platform::Processes> processesGuard_{processes_};
+};
+
+// Tones and message boxes that run `during` when the next one starts: what
+// the main loop handles meanwhile, as it does while a tune plays or a box is
+// open.
+class TuneWith final : public platform::RecordingSound {
+ public:
+  std::function<void()> during;
+  void Beep(uint32_t frequencyHz, uint32_t durationMs) override {
+    if (const auto hook = std::exchange(during, nullptr))
+      hook();
+    RecordingSound::Beep(frequencyHz, durationMs);
+  }
+};
+class BoxWith final : public platform::ScriptedMessageBoxes {
+ public:
+  std::function<void()> during;
+  int Show(const std::string& text, const std::string& caption, uint32_t flags) override {
+    if (const auto hook = std::exchange(during, nullptr))
+      hook();
+    return ScriptedMessageBoxes::Show(text, caption, flags);
+  }
 };
 
 void ExpectStarted(const std::vector<Request>& requests, const std::string& file,
@@ -102,6 +128,15 @@ TEST_F(ReactionsTest, TimerOpenKeepsItsFirstDelayAndOpensOnlyForWhatIsStillPendi
   Advance(5000);
   EXPECT_EQ(headless().broughtToFront, std::vector<std::string>{"TfrmKorvamon"});
   EXPECT_FALSE(main().TimerOpen->Enabled());
+
+  // Every open box unticked in the dialog before the delay is over: nothing opens.
+  main().Hide();
+  main().RequestOpenWindow(2);
+  monitor::PublishReactionSwitches(monitor::ReactionSwitches{});
+  Advance(5000);
+  EXPECT_FALSE(main().Visible());
+  EXPECT_FALSE(main().TimerOpen->Enabled());
+  EXPECT_EQ(main().TimerOpen->Tag, 0);
 }
 
 TEST_F(ReactionsTest, DelaysCountNegativesAsZeroAndCapHugeValuesInsteadOfWrapping) {
@@ -211,6 +246,10 @@ TEST_F(ReactionsTest, TheShutdownTimerHandsOverAsTheSettingsSay) {
     EXPECT_FALSE(main().TimerShutDown->Enabled());
     EXPECT_EQ(main().ShutdownWindowsRequests, c.shutdowns);
   }
+  // Closing the window ends the battery time too.
+  main().TimerShutDown->SetEnabled(true);
+  main().Close();
+  EXPECT_FALSE(main().TimerShutDown->Enabled());
 }
 
 TEST_F(ReactionsTest, BatteryOperationStartsItsProgramOnceAfterTheStartDelayUnlessItEndsFirst) {
@@ -224,6 +263,7 @@ TEST_F(ReactionsTest, BatteryOperationStartsItsProgramOnceAfterTheStartDelayUnle
   ArriveAt({5000, 5500, 6000}, kBattery);
   EXPECT_TRUE(main().OnBattery);
   EXPECT_EQ(main().TimerAppStart->Interval(), 2000u);
+  EXPECT_FALSE(main().TimerShutDown->Enabled());
   At(7999);
   EXPECT_TRUE(processes_.requests().empty());
   At(8000);
@@ -242,6 +282,45 @@ TEST_F(ReactionsTest, BatteryOperationStartsItsProgramOnceAfterTheStartDelayUnle
   EXPECT_FALSE(main().TimerAppStart->Enabled());
   At(20000);
   EXPECT_TRUE(processes_.requests().empty());
+}
+
+TEST_F(ReactionsTest, ABlockArrivingWhileAReactionsTunePlaysIsParsedButNotEvaluated) {
+  StartOnCom1("[ACTION]\r\nPlaySound=1\r\n");
+  TuneWith tune;
+  platform::ScopedService<platform::Sound> tuneGuard(tune);
+  ArriveAt({500, 1500, 2500, 3500, 4500}, kMains);
+  tune.during = [this] {
+    line_->Receive(kMains);
+    ASSERT_TRUE(line_->WaitForWaits(++waits_));
+  };
+  // The third battery frame reports DC_LO; its request plays the tune.
+  ArriveAt({5000, 5500, 6000}, kBattery);
+  ASSERT_FALSE(tune.during);
+  EXPECT_EQ(main().FrameText, "*****\r\nBUFRD\r\nDC_OK\r\n");
+  EXPECT_TRUE(main().OnBattery);
+  EXPECT_EQ(main().DcOkCount, 0);
+  EXPECT_EQ(HistoryCount("DC_OK / T6"), 1);
+}
+
+TEST_F(ReactionsTest, ALinkLostWhileAReactionsBoxIsOpenEndsTheEvaluationSoTheReturnCounts) {
+  StartOnCom1(
+      "[CHECK]\r\nDC_LOW_Start=1\r\nDC_LOW_ShutDown=0\r\n"
+      "[START]\r\nDC_LOW=notes.txt\r\nStartMinutes=0\r\nStartSeconds=0\r\n");
+  BoxWith box;
+  platform::ScopedService<platform::MessageBoxes> boxGuard(box);
+  ArriveAt({500, 1500, 2500, 3500, 4500}, kMains);
+  box.during = [this] {
+    At(10000);
+    EXPECT_EQ(main().ConnectionWord, 0x0111);
+    EXPECT_FALSE(main().Evaluating);
+    ArriveAt({10500, 11000, 11500}, kMains);
+  };
+  // Battery operation starts the battery program at once: text 70 stays open
+  // while the link goes and comes back on mains.
+  ArriveAt({5000, 5500, 6000}, kBattery);
+  ASSERT_FALSE(box.during);
+  EXPECT_FALSE(main().OnBattery);
+  EXPECT_EQ(HistoryCount("DC_OK / T6"), 2);
 }
 
 }  // namespace

@@ -70,9 +70,11 @@ TEST_F(WatchdogTest, SerialLinkAlternatesIsLostAtTheFourthSilentTickGoesSilentAn
 TEST_F(WatchdogTest, TheStartPhaseHidesAWellWindowAtTheFifthTickAndNamesTheVersionAtTheSixth) {
   struct Case {
     bool onBattery;
+    bool alarm;
     bool hidden;
   };
-  for (const Case c : {Case{false, true}, Case{true, false}}) {
+  for (const Case c :
+       {Case{false, false, true}, Case{true, false, false}, Case{false, true, false}}) {
     StartWith();
     const std::string caption = main().Caption();
     // Texts keep the link alive; the device's state is set as an evaluation would.
@@ -82,11 +84,12 @@ TEST_F(WatchdogTest, TheStartPhaseHidesAWellWindowAtTheFifthTickAndNamesTheVersi
     }
     main().DcOk = true;
     main().OnBattery = c.onBattery;
+    main().Alarm = c.alarm;
     main().Show();
     At(4999);
     EXPECT_TRUE(main().Visible());
     At(5000);
-    EXPECT_EQ(main().Visible(), !c.hidden) << "on battery: " << c.onBattery;
+    EXPECT_EQ(main().Visible(), !c.hidden) << c.onBattery << c.alarm;
     EXPECT_EQ(main().Caption(), caption);
     EXPECT_TRUE(main().StartPhase);
 
@@ -129,8 +132,10 @@ TEST_F(WatchdogTest, AUsbLinkIsClosedAtTheFourthTickAndLostAtItsFourthRetry) {
   EXPECT_EQ(HistoryCount("T13"), 1);
 
   // The retry count starts over past the loss long before it could overflow.
-  main().UsbRetries = 1000;
+  main().UsbRetries = 999;
   At(41000);
+  EXPECT_EQ(main().UsbRetries, 1000);
+  At(46000);
   EXPECT_EQ(main().UsbRetries, 10);
   EXPECT_EQ(HistoryCount("T13"), 1);
 }
