@@ -148,6 +148,13 @@ std::optional<std::string> ProgramFileName(std::string_view commandLine) {
         return upper.substr(0, end);
     }
   }
+  // Where a program file is known by its permission, the shortest part of
+  // the text up to a blank that names one.
+  for (std::size_t end = 1; end <= upper.size(); ++end) {
+    const bool nameEnd = end == upper.size() || upper[end] == ' ' || upper[end] == '\t';
+    if (nameEnd && platform::files().IsProgramFile(upper.substr(0, end)))
+      return upper.substr(0, end);
+  }
   return std::nullopt;
 }
 

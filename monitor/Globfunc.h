@@ -50,7 +50,9 @@ int32_t IntegerOr(std::string_view text, int32_t notANumber);
 // blanks and control characters, cut after the first of ".EXE", ".COM",
 // ".BAT", ".PIF", ".HLP", ".VBS", ".JS" that ends a name in it, that is, is
 // followed by the end of the text or a blank (the table's order decides, not
-// the position). Nothing when none does.
+// the position). Without one, on POSIX, the shortest part up to a blank (or
+// the end) that names a program file by its permission (Files::IsProgramFile).
+// Nothing when none does.
 std::optional<std::string> ProgramFileName(std::string_view commandLine);
 // True when the command line names a program file that exists.
 bool IsExecutablePath(std::string_view commandLine);

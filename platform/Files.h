@@ -51,6 +51,11 @@ class Files {
   // read-only. False when anything fails; both files are then as they were.
   virtual bool RenameReplacing(const std::string& from, const std::string& to) = 0;
 
+  // An existing file the platform runs as a program whatever its name:
+  // POSIX: a regular file with execute permission; Windows: none (a program
+  // file is known there by its extension).
+  virtual bool IsProgramFile(const std::string& path) = 0;
+
   // kInvalidFileAttributes for a missing file.
   virtual uint32_t GetAttributes(const std::string& path) = 0;
   virtual bool SetAttributes(const std::string& path, uint32_t attributes) = 0;

@@ -74,6 +74,7 @@ class ForwardingFiles : public platform::Files {
   bool RenameReplacing(const std::string& from, const std::string& to) override {
     return native_.RenameReplacing(from, to);
   }
+  bool IsProgramFile(const std::string& path) override { return native_.IsProgramFile(path); }
   uint32_t GetAttributes(const std::string& path) override { return native_.GetAttributes(path); }
   bool SetAttributes(const std::string& path, uint32_t attributes) override {
     return native_.SetAttributes(path, attributes);

@@ -218,6 +218,13 @@ class PosixFiles final : public Files {
     return rename(source.c_str(), target.c_str()) == 0;
   }
 
+  bool IsProgramFile(const std::string& path) override {
+    const std::string target = Resolve(path);
+    struct stat st;
+    return stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           access(target.c_str(), X_OK) == 0;
+  }
+
   uint32_t GetAttributes(const std::string& path) override {
     struct stat st;
     if (stat(Resolve(path).c_str(), &st) != 0)

@@ -122,6 +122,8 @@ class Win32Files final : public Files {
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
   }
 
+  bool IsProgramFile(const std::string&) override { return false; }
+
   uint32_t GetAttributes(const std::string& path) override {
     return GetFileAttributesA(path.c_str());
   }

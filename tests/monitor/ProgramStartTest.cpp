@@ -2,7 +2,12 @@
 // folder and parameters are, and what the user is told when nothing or the
 // wrong thing can be started. No program is started: a stand-in records.
 
+#include <cctype>
+#include <filesystem>
+
+#include "TestFolder.h"
 #include "TestLanguage.h"
+#include "monitor/Globfunc.h"
 #include "monitor/ProgramStart.h"
 #include "monitor/lang.h"
 #include "platform/Process.h"
@@ -77,5 +82,32 @@ TEST_F(ProgramStartTest, StartsTheProgramOrSaysWhyNot) {
   EXPECT_EQ(boxes_.shown()[1].text, "");
   EXPECT_EQ(processes_.requests().size(), 4u);
 }
+
+#ifndef _WIN32
+TEST_F(ProgramStartTest, OnPosixAnExecutableFileIsAProgramWhateverItsName) {
+  korva_test::TestFolder folder;
+  const std::string script = folder.File("onbattery.sh");
+  korva_test::TestFolder::Put(script, "#!/bin/sh\n");
+  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+  korva_test::TestFolder::Put(folder.File("notes.txt"), "");
+
+  EXPECT_TRUE(RunProgram(script + " --now  please"));
+  ASSERT_EQ(processes_.requests().size(), 1u);
+  const platform::RecordingProcesses::Request request = processes_.requests()[0];
+  std::string upperFolder = folder.path().string() + "/";
+  for (char& c : upperFolder)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  EXPECT_EQ(request.file + "|" + request.parameters + "|" + request.directory,
+            "ONBATTERY.SH|--NOW  PLEASE|" + upperFolder);
+  EXPECT_TRUE(monitor::IsExecutablePath(script));
+
+  // A file without execute permission is no program.
+  EXPECT_FALSE(RunProgram(folder.File("notes.txt") + " x"));
+  EXPECT_FALSE(monitor::IsExecutablePath(folder.File("notes.txt")));
+  ASSERT_EQ(boxes_.shown().size(), 1u);
+  EXPECT_EQ(boxes_.shown()[0].text, "T70\r\n" + folder.File("notes.txt") + " x");
+  EXPECT_EQ(processes_.requests().size(), 1u);
+}
+#endif
 
 }  // namespace
