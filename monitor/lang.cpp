@@ -1,9 +1,13 @@
 #include "monitor/lang.h"
 
+#include <cctype>
+#include <iterator>
 #include <mutex>
+#include <optional>
 
 #include "monitor/Globfunc.h"
 #include "platform/Services.h"
+#include "platform/System.h"
 
 namespace monitor {
 namespace {
@@ -69,11 +73,25 @@ TfrmLanguage::TfrmLanguage(vcl::TComponent* owner) : vcl::TForm(owner, "TfrmLang
   btnOK->ModalResult = vcl::mrOk;
 }
 
+uint8_t LanguageCodeFromLocale(std::string_view locale) {
+  std::string language(locale.substr(0, locale.find_first_of("_.@")));
+  for (char& c : language)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  constexpr std::string_view kLanguages[] = {"de", "en", "fr", "it"};
+  for (size_t i = 0; i < std::size(kLanguages); ++i) {
+    if (language == kLanguages[i])
+      return static_cast<uint8_t>(i + 1);
+  }
+  return 2;
+}
+
 uint8_t ChooseLanguage(uint8_t code) {
   if (code != 0)
     return code;
   int choice = -1;
-  {
+  if (const std::optional<std::string> locale = platform::UserMessagesLocale()) {
+    choice = LanguageCodeFromLocale(*locale) - 1;
+  } else {
     vcl::Owned<TfrmLanguage> dialog(vcl::CreateForm<TfrmLanguage>(nullptr));
     dialog->ShowModal();
     choice = dialog->Language->ItemIndex();

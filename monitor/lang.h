@@ -54,10 +54,17 @@ class TfrmLanguage : public vcl::TForm {
   vcl::TButton* btnOK;
 };
 
+// The language of a session's messages locale ("de_DE.UTF-8", "fr", "C"):
+// German, English, French or Italian by its language part; English for any
+// other.
+uint8_t LanguageCodeFromLocale(std::string_view locale);
+
 // The language of the first showing. A code already chosen stands. With 0 the
-// user picks one in TfrmLanguage (choices 0 to 3 are the codes 1 to 4) and
-// its letter is written to [CHECK] Language; when the write is refused, the
-// application's error box says so and the choice holds for this run.
+// user picks one in TfrmLanguage (choices 0 to 3 are the codes 1 to 4), or,
+// where the platform answers from the session's locale (POSIX), that locale
+// decides; the letter is written to [CHECK] Language. When the write is
+// refused, the application's error box says so and the choice holds for this
+// run.
 uint8_t ChooseLanguage(uint8_t code);
 
 // A text used as a format with one argument (texts 106, 200 and 202): the

@@ -25,6 +25,12 @@ OsVersion GetOsVersion();
 // built from the strings embedded at build time. Nothing when there is none.
 std::optional<std::string> OwnVersionResource();
 
+// The locale the user's session names for its messages, when the platform
+// answers the first start's language question from it instead of asking.
+// POSIX: LC_ALL, else LC_MESSAGES, else LANG, the first that is set and not
+// empty (empty when none is). Windows: nothing; the program asks.
+std::optional<std::string> UserMessagesLocale();
+
 // A date as the system's short date format writes it (local time).
 std::string FormatShortDate(std::chrono::system_clock::time_point when);
 

@@ -3,6 +3,7 @@
 // embeds, and a short date in the day-first form.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string_view>
 #include <vector>
@@ -136,6 +137,15 @@ std::optional<std::string> OwnVersionResource() {
                                 {TextEntry("FileVersion", version),
                                  TextEntry("Comments", KORVA_COMMENTS)})}),
        VersionNode("VarFileInfo", true, "", {VersionNode("Translation", false, translation)})});
+}
+
+std::optional<std::string> UserMessagesLocale() {
+  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value && *value)
+      return std::string(value);
+  }
+  return std::string();
 }
 
 std::string FormatShortDate(std::chrono::system_clock::time_point when) {

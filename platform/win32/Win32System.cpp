@@ -80,6 +80,10 @@ std::optional<std::string> OwnVersionResource() {
   return std::string(static_cast<const char*>(bytes), SizeofResource(nullptr, found));
 }
 
+std::optional<std::string> UserMessagesLocale() {
+  return std::nullopt;
+}
+
 std::string FormatShortDate(std::chrono::system_clock::time_point when) {
   const std::optional<FILETIME> utcFile = ToFileTime(when);
   SYSTEMTIME utc{}, local{};

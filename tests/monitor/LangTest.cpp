@@ -201,6 +201,7 @@ class LanguageChoiceTest : public korva_test::VclTest {
   monitor::ScopedSettingsFilePath settingsGuard_{ini_};
 };
 
+#ifdef _WIN32
 TEST_F(LanguageChoiceTest, OnlyWithoutALanguageTheDialogAsksAndTheChoiceIsWrittenAsItsLetter) {
   EXPECT_EQ(monitor::ChooseLanguage(3), 3);
   EXPECT_TRUE(headless().modalForms.empty());
@@ -226,6 +227,34 @@ TEST_F(LanguageChoiceTest, OnlyWithoutALanguageTheDialogAsksAndTheChoiceIsWritte
     EXPECT_EQ(monitor::LanguageCodeFromSetting(letters[choice]), choice + 1);
   }
 }
+#else
+TEST_F(LanguageChoiceTest, OnPosixTheSessionsLocaleAnswersAndTheChoiceIsWrittenAsItsLetter) {
+  EXPECT_EQ(monitor::ChooseLanguage(3), 3);
+  EXPECT_EQ(Settings(), "");
+  using Value = std::optional<std::string>;
+  struct Case {
+    Value all, messages, lang;
+    const char* letter;
+  };
+  const Case cases[] = {
+      {"de_DE.UTF-8", "fr_FR.UTF-8", "it_IT.UTF-8", "G"},
+      {"", "fr_CH", "it_IT", "F"},
+      {std::nullopt, std::nullopt, "it_IT@euro", "I"},
+      {std::nullopt, std::nullopt, "en_GB.UTF-8", "E"},
+      {std::nullopt, std::nullopt, "C.UTF-8", "E"},
+      {std::nullopt, std::nullopt, "pt_BR.UTF-8", "E"},
+      {std::nullopt, std::nullopt, std::nullopt, "E"},
+  };
+  for (const Case& c : cases) {
+    korva_test::ScopedVariable all("LC_ALL", c.all);
+    korva_test::ScopedVariable messages("LC_MESSAGES", c.messages);
+    korva_test::ScopedVariable lang("LANG", c.lang);
+    EXPECT_EQ(monitor::ChooseLanguage(0), monitor::LanguageCodeFromSetting(c.letter));
+    EXPECT_EQ(monitor::ReadIniString("CHECK", "Language", ""), c.letter);
+  }
+  EXPECT_TRUE(headless().modalForms.empty());
+}
+#endif
 
 TEST_F(LanguageChoiceTest, ARefusedWriteIsReportedAndTheChoiceStillHolds) {
   korva_test::TestFolder::Put(ini_, "[COM]\r\nCOMPORT=1\r\n");
@@ -235,6 +264,9 @@ TEST_F(LanguageChoiceTest, ARefusedWriteIsReportedAndTheChoiceStillHolds) {
     dialog.Language->ClickItem(1);
     dialog.btnOK->Click();
   });
+#ifndef _WIN32
+  korva_test::ScopedVariable locale("LC_ALL", "en_US.UTF-8");
+#endif
   EXPECT_EQ(monitor::ChooseLanguage(0), 2);
   EXPECT_EQ(Settings(), "[COM]\r\nCOMPORT=1\r\n");
   ASSERT_EQ(boxes_.shown().size(), 1u);

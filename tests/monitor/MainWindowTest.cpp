@@ -123,6 +123,9 @@ TEST_F(MainWindowTest, AStartThatCannotWriteItsSettingsSaysSoAndGoesOn) {
   // No language yet, an old key to move, no history path: three writes, all refused.
   Given("[ACTION]\r\nOpenWindow=1\r\n");
   TestFolder::MakeReadOnly(path_);
+#ifndef _WIN32
+  korva_test::ScopedVariable locale("LC_ALL", "de_DE.UTF-8");
+#endif
   Start();
   EXPECT_EQ(Ini(), "[ACTION]\r\nOpenWindow=1\r\n");
   const std::vector<std::string> texts = BoxTexts();
@@ -133,8 +136,11 @@ TEST_F(MainWindowTest, AStartThatCannotWriteItsSettingsSaysSoAndGoesOn) {
   for (const auto& box : boxes_.shown())
     EXPECT_EQ(box.flags, platform::kMbOk | platform::kMbIconError);
 
-  // The language chosen in the dialog holds for this run; the start went on to the end.
+  // The language chosen (in the dialog, or on POSIX from the locale) holds for
+  // this run; the start went on to the end.
+#ifdef _WIN32
   EXPECT_EQ(headless().modalForms, (std::vector<std::string>{"TfrmLanguage"}));
+#endif
   EXPECT_EQ(main().LanguageCode, 1);
   EXPECT_EQ(main().btnKonfig->Caption(), GetLangString(1));
   EXPECT_TRUE(main().TimerConnection->Running());
