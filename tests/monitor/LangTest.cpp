@@ -3,7 +3,9 @@
 // every way of not finding a text gives the fallback; texts used as formats
 // cannot be made to misbehave by what a translation holds.
 
+#include <cctype>
 #include <cstdio>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -83,6 +85,19 @@ TEST(LangTest, EveryLibraryHoldsEveryNumberWithTheRoleItsCallersNeed) {
     ASSERT_GE(upDown.size(), 2u);
     EXPECT_EQ(upDown[0], '&');
     EXPECT_TRUE(upDown[1] >= 'A' && upDown[1] <= 'Z') << upDown;
+    // The main window's four buttons take four different Alt keys.
+    std::set<char> keys;
+    for (uint32_t number : {1u, 2u, 3u, 4u}) {
+      const std::string caption = GetLangString(number);
+      const size_t amp = caption.find('&');
+      ASSERT_LT(amp + 1, caption.size()) << caption;
+      keys.insert(static_cast<char>(std::tolower(static_cast<unsigned char>(caption[amp + 1]))));
+    }
+    EXPECT_EQ(keys.size(), 4u);
+    // The notes have a window of their own: the one they speak of is the main window.
+    const char* thisWindow[] = {"dieses Fenster", "this window", "cette fenêtre", "questa finestra"};
+    for (uint32_t number = 500; number <= 520; ++number)
+      EXPECT_EQ(GetLangString(number).find(thisWindow[code - 1]), std::string::npos) << number;
   }
 }
 
