@@ -95,7 +95,8 @@ TEST(LangTest, EveryLibraryHoldsEveryNumberWithTheRoleItsCallersNeed) {
     }
     EXPECT_EQ(keys.size(), 4u);
     // The notes have a window of their own: the one they speak of is the main window.
-    const char* thisWindow[] = {"dieses Fenster", "this window", "cette fenêtre", "questa finestra"};
+    const char* thisWindow[] = {"dieses Fenster", "this window", "cette fenêtre",
+                                "questa finestra"};
     for (uint32_t number = 500; number <= 520; ++number)
       EXPECT_EQ(GetLangString(number).find(thisWindow[code - 1]), std::string::npos) << number;
   }

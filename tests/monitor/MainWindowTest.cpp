@@ -136,8 +136,8 @@ TEST_F(MainWindowTest, AStartThatCannotWriteItsSettingsSaysSoAndGoesOn) {
   for (const auto& box : boxes_.shown())
     EXPECT_EQ(box.flags, platform::kMbOk | platform::kMbIconError);
 
-  // The language chosen (in the dialog, or on POSIX from the locale) holds for
-  // this run; the start went on to the end.
+    // The language chosen (in the dialog, or on POSIX from the locale) holds for
+    // this run; the start went on to the end.
 #ifdef _WIN32
   EXPECT_EQ(headless().modalForms, (std::vector<std::string>{"TfrmLanguage"}));
 #endif
