@@ -29,7 +29,7 @@ constexpr std::string_view kTraceStop = "USV_TRACE_STOP";
 // The command text of a datagram: bounded by the buffer, ended by the first
 // zero byte, ASCII letters upper-cased.
 std::string CommandText(const std::string& data) {
-  std::string text = data.substr(0, std::min(data.size(), kUdpBufferSize));
+  std::string text = data.substr(0, kUdpBufferSize);
   text.resize(std::min(text.size(), text.find('\0')));
   for (char& c : text) {
     if (c >= 'a' && c <= 'z')

@@ -11,6 +11,12 @@
 
 namespace platform {
 
+// The ports a socket may be bound to or send to; no other number is cut to
+// 16 bits to make one.
+inline bool IsUdpPort(int32_t port) {
+  return port >= 1 && port <= 65535;
+}
+
 class UdpSocket {
  public:
   enum class Received { Datagram, Stopped, Failed };

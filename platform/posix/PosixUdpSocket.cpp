@@ -19,10 +19,6 @@ namespace {
 
 using posix::UniqueFd;
 
-bool IsPort(int32_t port) {
-  return port >= 1 && port <= 65535;
-}
-
 class PosixUdpSocket final : public UdpSocket {
  public:
   PosixUdpSocket(UniqueFd socket, UniqueFd stop)
@@ -62,7 +58,7 @@ class PosixUdpSocket final : public UdpSocket {
               uint32_t& error) override {
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    if (!IsPort(port) || inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1) {
+    if (!IsUdpPort(port) || inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1) {
       error = EINVAL;
       return false;
     }
@@ -90,7 +86,7 @@ class PosixUdpSocket final : public UdpSocket {
 }  // namespace
 
 std::unique_ptr<UdpSocket> BindUdpSocket(int32_t port, uint32_t& error) {
-  if (!IsPort(port)) {
+  if (!IsUdpPort(port)) {
     error = EINVAL;
     return nullptr;
   }

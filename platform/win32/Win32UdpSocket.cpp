@@ -16,10 +16,6 @@ namespace {
 // receive on the socket, unless this control switches that off.
 constexpr DWORD kUdpConnectionReset = _WSAIOW(IOC_VENDOR, 12);
 
-bool IsPort(int32_t port) {
-  return port >= 1 && port <= 65535;
-}
-
 bool WinsockStarted(uint32_t& error) {
   static const int started = [] {
     WSADATA data;
@@ -80,7 +76,7 @@ class Win32UdpSocket final : public UdpSocket {
               uint32_t& error) override {
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    if (!IsPort(port) || inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1) {
+    if (!IsUdpPort(port) || inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1) {
       error = WSAEINVAL;
       return false;
     }
@@ -108,7 +104,7 @@ class Win32UdpSocket final : public UdpSocket {
 }  // namespace
 
 std::unique_ptr<UdpSocket> BindUdpSocket(int32_t port, uint32_t& error) {
-  if (!IsPort(port)) {
+  if (!IsUdpPort(port)) {
     error = WSAEINVAL;
     return nullptr;
   }
