@@ -7,7 +7,8 @@
 #  - its wake-ups a second: the times its threads blocked and woke again
 #    (voluntary context switches), in all and per thread,
 #  - its peak resident set (VmHWM),
-# and then how long a switch to battery takes to reach its log file.
+# and then how long a switch to battery takes to reach its log file (the
+# median of five switches, each followed by the return to mains).
 #
 # With --compare COMMIT the build of that commit (built once into
 # build-idle-cost/<commit>) runs beside this tree's build, each on its own
@@ -31,12 +32,11 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-build_tree() {  # source folder, build folder
-  cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVA_BENCHMARKS=OFF >/dev/null
-  cmake --build "$2" --target korvamon korva_languages >/dev/null
-}
-build_tree "$root" "$root/build"
-cmake --build "$root/build" --target korvasim >/dev/null
+# This tree's build folder keeps its settings; a new one gets the tests' own.
+if [ ! -f "$root/build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$root/build" --target korvamon korva_languages korvasim >/dev/null
 simulator_program=$root/build/bin/korvasim
 
 labels=(this)
@@ -49,7 +49,9 @@ if [ -n "$compare" ]; then
     rm -rf "$base"
     mkdir -p "$base/source"
     git -C "$root" archive "$commit" | tar -x -C "$base/source"
-    build_tree "$base/source" "$base/build"
+    cmake -S "$base/source" -B "$base/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DKORVA_BENCHMARKS=OFF >/dev/null
+    cmake --build "$base/build" --target korvamon korva_languages >/dev/null
   fi
   labels+=("${commit:0:10}")
   bins+=("$base/build/bin")
@@ -112,23 +114,34 @@ sample() {
   done
 }
 
-# Milliseconds from the switch to battery to its line in the log (or "none").
-battery_latency() {  # pair number
-  local dir=$work/$1 start now
-  start=$(date +%s%N)
-  echo "frame $battery" >&$((10 + $1))
+# The lines of log $1 that match $2.
+count() { grep -ac -- "$2" "$1" || true; }
+
+# Waits, at most 3 s, until the log holds more than $3 lines matching $2.
+log_grows() {  # log, pattern, lines before
   for _ in $(seq 300); do
-    if grep -aq '\*BAT\* /' "$dir/history.log" 2>/dev/null; then
-      now=$(date +%s%N)
-      echo $(((now - start) / 1000000))
-      return
-    fi
+    [ "$(count "$1" "$2")" -gt "$3" ] && return 0
     sleep 0.01
   done
-  echo none
+  return 1
 }
 
-median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{ v[NR] = $1 } END {
+# Milliseconds from each switch to battery to its line in the log, one a line.
+battery_latencies() {  # pair number
+  local log=$work/$1/history.log fd=$((10 + $1)) before start
+  for _ in 1 2 3 4 5; do
+    before=$(count "$log" '\*BAT\* /')
+    start=$(date +%s%N)
+    echo "frame $battery" >&"$fd"
+    log_grows "$log" '\*BAT\* /' "$before" || return 0
+    echo $((($(date +%s%N) - start) / 1000000))
+    before=$(count "$log" 'No battery operation')
+    echo "frame $resting" >&"$fd"
+    log_grows "$log" 'No battery operation' "$before" || return 0
+  done
+}
+
+median() { tr ' ' '\n' | awk NF | sort -g | awk '{ v[NR] = $1 } END {
   if (NR == 0) print "none"; else if (NR % 2) print v[(NR + 1) / 2];
   else printf "%.4g\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
@@ -175,15 +188,15 @@ for run in $(seq "$runs"); do
   done
   waiting=()
   for i in "${!labels[@]}"; do
-    battery_latency "$i" >"$work/$i/latency" &
+    battery_latencies "$i" >"$work/$i/latency" &
     waiting+=($!)
   done
   wait "${waiting[@]}"
   for i in "${!labels[@]}"; do
-    latency[$i]+=" $(cat "$work/$i/latency")"
+    latency[$i]+=" $(tr '\n' ' ' <"$work/$i/latency")"
     printf 'run %d %-10s CPU %s %% of one core, %s wake-ups/s, peak RSS %s MB, battery to log %s ms\n' \
       "$run" "${labels[$i]}" "${cpu[$i]##* }" "${wakes[$i]##* }" "${rss[$i]##* }" \
-      "${latency[$i]##* }"
+      "$(median <"$work/$i/latency")"
   done
   stop_all
 done
