@@ -2,8 +2,8 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <iostream>
 #include <iterator>
+#include <ostream>
 #include <vector>
 
 #include "monitor/Settings.h"
@@ -14,6 +14,7 @@
 #include "platform/MessageBoxes.h"
 #include "platform/Process.h"
 #include "platform/Services.h"
+#include "platform/System.h"
 
 namespace monitor {
 
@@ -32,11 +33,7 @@ constexpr uint32_t kTextLogNotWritten = 521;
 constexpr uint32_t kTextLogNotClosed = 522;
 
 std::ostream*& Echo() {
-#ifdef _WIN32
-  static std::ostream* echo = nullptr;
-#else
-  static std::ostream* echo = &std::cout;
-#endif
+  static std::ostream* echo = platform::DefaultEcho();
   return echo;
 }
 

@@ -4,15 +4,21 @@
 // stand-in, so nothing is started by them unless they mean it.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/Services.h"
 
-// The Windows headers make ShellExecute a macro; here it is the method's name.
+// The Windows headers make ShellExecute and CreateProcess macros; here they
+// are the methods' names.
 #ifdef ShellExecute
 #undef ShellExecute
+#endif
+#ifdef CreateProcess
+#undef CreateProcess
 #endif
 
 namespace platform {
@@ -30,6 +36,15 @@ inline constexpr int kShellOutOfMemory = 8;
 inline constexpr int kShellBadFormat = 11;
 inline constexpr int kShellNoAssociation = 31;
 
+// One process of a scan: its id, its parent's, and the names its program
+// file goes by (Windows: the snapshot's file name; POSIX, where programs have
+// no extension: its name and its program file's, each also with ".exe").
+struct RunningProcess {
+  uint32_t id = 0;
+  uint32_t parentId = 0;
+  std::vector<std::string> names;
+};
+
 class Processes {
  public:
   virtual ~Processes() = default;
@@ -44,6 +59,21 @@ class Processes {
   virtual int ShellExecute(const std::string& verb, const std::string& file,
                            const std::string& parameters, const std::string& directory,
                            int showCommand) = 0;
+
+  // Starts the program file `applicationName` with `commandLine`, whose first
+  // word names the program again, as CreateProcessA does: handles inherited,
+  // normal priority, the caller's environment and working directory. False
+  // when it could not be started. POSIX: posix_spawn, never through a shell;
+  // the file's name resolved without regard to case, and when it ends in
+  // ".exe" and names no file, tried without the extension; the command line
+  // split at blanks, double quotes grouping; the child is reaped.
+  virtual bool CreateProcess(const std::string& applicationName,
+                             const std::string& commandLine) = 0;
+
+  // The processes running now (Windows: a Tool Help snapshot; POSIX: /proc,
+  // a process that ends during the scan left out). Nothing when the system
+  // refused the scan.
+  virtual std::optional<std::vector<RunningProcess>> RunningProcesses() = 0;
 };
 
 Processes& NativeProcesses();
@@ -77,9 +107,14 @@ struct ShellCall {
 // parameter.
 ShellCall TextEditorCall(const std::string& path);
 
-// Starts nothing: records every request and answers with `result`.
+// Starts nothing: records every request and answers with `result`; its
+// scan finds the processes a test lists.
 class RecordingProcesses final : public Processes {
  public:
+  struct Creation {
+    std::string applicationName;
+    std::string commandLine;
+  };
   struct Request {
     std::string verb;
     std::string file;
@@ -95,6 +130,32 @@ class RecordingProcesses final : public Processes {
     return result_;
   }
 
+  bool CreateProcess(const std::string& applicationName, const std::string& commandLine) override {
+    std::lock_guard lock(mutex_);
+    creations_.push_back(Creation{applicationName, commandLine});
+    return true;
+  }
+
+  std::optional<std::vector<RunningProcess>> RunningProcesses() override {
+    std::lock_guard lock(mutex_);
+    return running_;
+  }
+  // Processes of these names run (nothing: the scan fails).
+  void SetRunning(std::optional<std::vector<std::string>> names) {
+    std::lock_guard lock(mutex_);
+    if (!names) {
+      running_.reset();
+      return;
+    }
+    running_.emplace();
+    for (std::string& name : *names)
+      running_->push_back(RunningProcess{static_cast<uint32_t>(running_->size() + 100), 1, {name}});
+  }
+  std::vector<Creation> creations() const {
+    std::lock_guard lock(mutex_);
+    return creations_;
+  }
+
   void SetResult(int result) {
     std::lock_guard lock(mutex_);
     result_ = result;
@@ -106,11 +167,14 @@ class RecordingProcesses final : public Processes {
   void Clear() {
     std::lock_guard lock(mutex_);
     requests_.clear();
+    creations_.clear();
   }
 
  private:
   mutable std::mutex mutex_;
   std::vector<Request> requests_;
+  std::vector<Creation> creations_;
+  std::optional<std::vector<RunningProcess>> running_{std::in_place};
   int result_ = kShellStarted;
 };
 

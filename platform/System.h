@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
 
@@ -37,5 +38,10 @@ std::string FormatShortDate(std::chrono::system_clock::time_point when);
 // Calls `request` on the main loop's thread when the system asks the program
 // to end (POSIX: SIGTERM, SIGINT). Installed once, at start.
 void OnTerminationRequest(std::function<void()> request);
+
+// Where a program echoes the lines a user would otherwise only see on its
+// windows (history lines, tray tips): standard output on POSIX, where the
+// stand-in shows no window; nowhere (null) on Windows.
+std::ostream* DefaultEcho();
 
 }  // namespace platform

@@ -2,7 +2,11 @@
 """Draws korvamon's program icon, a battery with a lightning bolt, and writes it
 as a Windows icon file with a 16x16 and a 32x32 image of 32-bit colour.
 
-    tools/make_icon.py [output]      (default: monitor/korvamon.ico)
+    tools/make_icon.py [output [charge]]     (default: monitor/korvamon.ico)
+
+The charge colour (RRGGBB, default green 2EA83E) tells korvatray's two icons
+apart: its main icon, shown while the service runs, is the green one; its
+window's icon, shown otherwise, is orange (D9661E).
 
 Only the standard library is used; the shapes are drawn in unit coordinates and
 each pixel is sampled 4x4 times, so both sizes come out smooth.
@@ -35,12 +39,12 @@ def inside_polygon(x, y, points):
     return inside
 
 
-def colour_at(x, y):
+def colour_at(x, y, charge):
     """The colour of the topmost shape at (x, y), or None where it is clear."""
     if inside_polygon(x, y, BOLT_POLYGON):
         return BOLT
     if inside_rect(x, y, 0.28, 0.21, 0.72, 0.88):
-        return CHARGE
+        return charge
     if inside_rect(x, y, 0.21, 0.14, 0.79, 0.95):
         return OUTLINE
     if inside_rect(x, y, 0.38, 0.05, 0.62, 0.15):
@@ -48,7 +52,7 @@ def colour_at(x, y):
     return None
 
 
-def render(size, samples=4):
+def render(size, charge, samples=4):
     """Rows of (r, g, b, a), top row first."""
     rows = []
     for py in range(size):
@@ -58,7 +62,7 @@ def render(size, samples=4):
             for sy in range(samples):
                 for sx in range(samples):
                     c = colour_at((px + (sx + 0.5) / samples) / size,
-                                  (py + (sy + 0.5) / samples) / size)
+                                  (py + (sy + 0.5) / samples) / size, charge)
                     if c:
                         r, g, b, hits = r + c[0], g + c[1], b + c[2], hits + 1
             if hits:
@@ -69,9 +73,9 @@ def render(size, samples=4):
     return rows
 
 
-def icon_image(size):
+def icon_image(size, charge):
     """One image of the icon file: header, colour rows and mask rows, bottom-up."""
-    rows = render(size)
+    rows = render(size, charge)
     colour = b"".join(struct.pack("<4B", b, g, r, a)
                       for row in reversed(rows) for (r, g, b, a) in row)
     mask_stride = (size + 31) // 32 * 4
@@ -87,8 +91,8 @@ def icon_image(size):
     return header + colour + bytes(mask)
 
 
-def icon_file(sizes):
-    images = [icon_image(s) for s in sizes]
+def icon_file(sizes, charge):
+    images = [icon_image(s, charge) for s in sizes]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for size, image in zip(sizes, images):
@@ -100,8 +104,9 @@ def icon_file(sizes):
 def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     path = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "monitor", "korvamon.ico")
+    charge = tuple(bytes.fromhex(sys.argv[2])) if len(sys.argv) > 2 else CHARGE
     with open(path, "wb") as f:
-        f.write(icon_file([16, 32]))
+        f.write(icon_file([16, 32], charge))
     print(path)
 
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <iostream>
 #include <string_view>
 #include <vector>
 
@@ -157,6 +158,10 @@ std::string FormatShortDate(std::chrono::system_clock::time_point when) {
   std::snprintf(text, sizeof text, "%02d.%02d.%04lld", local.tm_mday, local.tm_mon + 1,
                 local.tm_year + 1900LL);
   return text;
+}
+
+std::ostream* DefaultEcho() {
+  return &std::cout;
 }
 
 }  // namespace platform

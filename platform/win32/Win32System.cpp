@@ -110,4 +110,8 @@ void OnTerminationRequest(std::function<void()> request) {
   (void)installed;
 }
 
+std::ostream* DefaultEcho() {
+  return nullptr;
+}
+
 }  // namespace platform

@@ -20,8 +20,10 @@ class TestLanguage final : public platform::LanguageSource {
   TestLanguage& operator=(const TestLanguage&) = delete;
 
   void Set(uint32_t number, std::string text) { texts_[number] = std::move(text); }
+  // False: every library is missing.
+  bool loadable = true;
 
-  Handle Load(const std::string&) override { return this; }
+  Handle Load(const std::string&) override { return loadable ? this : nullptr; }
   int LoadString(Handle, uint32_t id, char* buffer, int bufferSize) override {
     const auto found = texts_.find(id);
     const std::string text = found != texts_.end() ? found->second : "T" + std::to_string(id);

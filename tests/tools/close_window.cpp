@@ -7,6 +7,11 @@
 //                                        ms (and its program then waits for input)
 //   close_window close  <class>          0 when WM_CLOSE was posted to one
 //   close_window gone   <class> <ms>     0 when no window of the class is left within ms
+//   close_window there  <class> <ms>     0 when a window of the class, shown or not, is there
+//                                        within ms
+//   close_window post   <class> <msg> <wParam> <lParam>
+//                                        0 when the message was posted to one (numbers in
+//                                        C notation: 0x8400)
 //   close_window hidden <class> <ms>     0 when no window of the class shows within ms
 //   close_window taken  Alt+<letter>     0 when another program holds that hot key
 //   close_window click  <class> <text>   0 when the button with that text in a window of
@@ -108,6 +113,18 @@ int main(int argc, char** argv) {
     HWND tabs = FindDescendant(FindWindowA(windowClass, nullptr), "SysTabControl32", nullptr);
     return tabs && PostMessageA(tabs, WM_KEYDOWN, VK_RIGHT, 1) &&
                    PostMessageA(tabs, WM_KEYUP, VK_RIGHT, 0xC0000001)
+               ? 0
+               : 1;
+  }
+  if (std::strcmp(command, "there") == 0)
+    return Within(ms, [&] { return FindWindowA(windowClass, nullptr) != nullptr; }) ? 0 : 1;
+  if (std::strcmp(command, "post") == 0) {
+    if (argc < 6)
+      return 2;
+    HWND window = FindWindowA(windowClass, nullptr);
+    return window && PostMessageA(window, static_cast<UINT>(std::strtoul(argv[3], nullptr, 0)),
+                                  std::strtoul(argv[4], nullptr, 0),
+                                  static_cast<LPARAM>(std::strtol(argv[5], nullptr, 0)))
                ? 0
                : 1;
   }

@@ -21,15 +21,13 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES=mscoree,mshtml=
 
 work=$(mktemp -d)
-xvfb_pid=
 korvamon_pid=
+source "$(dirname "$0")/wine_desktop.sh"
 
 cleanup() {
   set +e
   [ -n "$korvamon_pid" ] && kill "$korvamon_pid" 2>/dev/null
-  # The prefix is this test's own: its server and processes are ours.
-  wineserver -k 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  wine_desktop_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -39,33 +37,7 @@ fail() {
   exit 1
 }
 
-# Pixels of the tray icon's charge colour in the right end of the task bar.
-tray_icon_pixels() {
-  convert "$1" -gravity SouthEast -crop 64x20+0+0 +repage txt:- | grep -ci '#2EA83E' || true
-}
-
-# A display of our own, whatever the caller has.
-exec 3> "$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 1 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
-
-# A prefix whose programs run on one virtual desktop with a task bar, so that
-# the window has its frame and the tray icon a place to show.
-if [ ! -f "$WINEPREFIX/.korva-desktop" ]; then
-  mkdir -p "$WINEPREFIX"
-  wineboot --init >/dev/null 2>&1 || true
-  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
-  wineserver -w
-  touch "$WINEPREFIX/.korva-desktop"
-fi
+wine_desktop_start || fail "Xvfb did not start"
 
 # The program as installed: its folder with the language libraries and a
 # settings file that names the language, so no question holds the start up.
@@ -86,7 +58,7 @@ wine "$helper" wait TfrmKorvamon 60000 || fail "no main window within 60 s"
 shown=0
 for _ in $(seq 1 20); do
   import -window root "$png"
-  shown=$(tray_icon_pixels "$png")
+  shown=$(tray_icon_pixels "$png" "#2EA83E")
   [ "$shown" -gt 10 ] && break
   sleep 0.5
 done
@@ -125,7 +97,7 @@ korvamon_pid=
 [ "$status" -eq 0 ] || fail "korvamon ended with status $status"
 
 import -window root "$work/after.png"
-[ "$(tray_icon_pixels "$work/after.png")" -eq 0 ] || fail "the tray icon stayed after the end"
+[ "$(tray_icon_pixels "$work/after.png" "#2EA83E")" -eq 0 ] || fail "the tray icon stayed after the end"
 if wine "$helper" taken Alt+O; then
   fail "the hot key Alt+O stayed registered after the end"
 fi

@@ -1,0 +1,42 @@
+# Sourced by the scripts that run a program of the Windows build under Wine
+# as a user meets it: on a virtual X display of their own, on one virtual
+# desktop with a task bar, so that windows have their frames and tray icons a
+# place to show. The caller sets WINEPREFIX (a prefix of its own) and `work`
+# (its temporary folder), and calls wine_desktop_stop when it ends.
+
+xvfb_pid=
+
+# Starts Xvfb and exports DISPLAY; makes the prefix's programs run on one
+# desktop with a task bar. False when the display did not start.
+wine_desktop_start() {
+  exec 3> "$work/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  exec 3>&-
+  for _ in $(seq 1 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+  done
+  [ -s "$work/display" ] || return 1
+  export DISPLAY=":$(head -n1 "$work/display")"
+  if [ ! -f "$WINEPREFIX/.korva-desktop" ]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot --init >/dev/null 2>&1 || true
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.korva-desktop"
+  fi
+}
+
+# The prefix is the caller's own: its server and processes are ours; Xvfb by its id.
+wine_desktop_stop() {
+  wineserver -k 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+}
+
+# How many pixels of colour $2 (#RRGGBB) a screenshot $1 holds in the right
+# end of the task bar, where the tray icons show.
+tray_icon_pixels() {
+  convert "$1" -gravity SouthEast -crop 64x20+0+0 +repage txt:- | grep -ci "$2" || true
+}
