@@ -1,145 +1,276 @@
 #include "common/IniFile.h"
 
 #include <mutex>
+#include <type_traits>
 #include <vector>
 
 #include "platform/Files.h"
 #include "platform/Services.h"
+#include "platform/Text.h"
 
 namespace common {
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-constexpr std::string_view kLineEnd = "\r\n";
+// The engine works on the file's own code units, bytes or UTF-16 units, so
+// that what a change leaves alone stays unit for unit as it was.
+template <class Char>
+struct Ini {
+  using View = std::basic_string_view<Char>;
+  using String = std::basic_string<Char>;
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
+  static constexpr Char kLineEndUnits[] = {Char('\r'), Char('\n')};
+  static constexpr View kLineEnd{kLineEndUnits, 2};
+  static constexpr Char kBreakUnits[] = {Char('\r'), Char('\n')};
+  static constexpr View kBreaks{kBreakUnits, 2};
+
+  static bool IsBlank(Char c) { return c == Char(' ') || c == Char('\t'); }
+
+  static View Trim(View text) {
+    while (!text.empty() && IsBlank(text.front()))
+      text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+      text.remove_suffix(1);
+    return text;
+  }
+
+  static Char UpperAscii(Char c) {
+    return (c >= Char('a') && c <= Char('z')) ? static_cast<Char>(c - Char('a') + Char('A')) : c;
+  }
+
+  static bool SameName(View a, View b) {
+    if (a.size() != b.size())
+      return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (UpperAscii(a[i]) != UpperAscii(b[i]))
+        return false;
+    }
+    return true;
+  }
+
+  struct Line {
+    enum class Kind { Other, Section, Key };
+    std::size_t begin;  // first unit of the line
+    std::size_t end;    // first unit of its line break (or the end of the text)
+    std::size_t next;   // first unit after its line break
+    Kind kind = Kind::Other;
+    View name;
+    View value;  // the raw text after '=', trimmed
+  };
+
+  static Line ClassifyLine(View text, std::size_t begin, std::size_t end, std::size_t next) {
+    Line line{begin, end, next, Line::Kind::Other, {}, {}};
+    const View content = Trim(text.substr(begin, end - begin));
+    if (content.empty() || content.front() == Char(';'))
+      return line;
+    if (content.front() == Char('[')) {
+      View name = content.substr(1);
+      name = name.substr(0, name.find(Char(']')));
+      line.kind = Line::Kind::Section;
+      line.name = Trim(name);
+      return line;
+    }
+    const std::size_t equals = content.find(Char('='));
+    if (equals == View::npos)
+      return line;
+    const View name = Trim(content.substr(0, equals));
+    if (name.empty())
+      return line;
+    line.kind = Line::Kind::Key;
+    line.name = name;
+    line.value = Trim(content.substr(equals + 1));
+    return line;
+  }
+
+  // An 8-bit file may start with the UTF-8 mark; it is no part of the first line.
+  static std::size_t MarkLength(View text) {
+    if constexpr (std::is_same_v<Char, char>) {
+      constexpr View kMark = "\xEF\xBB\xBF";
+      return text.starts_with(kMark) ? kMark.size() : 0;
+    }
+    return 0;
+  }
+
+  static std::vector<Line> SplitLines(View text) {
+    std::vector<Line> lines;
+    std::size_t pos = MarkLength(text);
+    while (pos < text.size()) {
+      const std::size_t end = text.find_first_of(kBreaks, pos);
+      if (end == View::npos) {
+        lines.push_back(ClassifyLine(text, pos, text.size(), text.size()));
+        break;
+      }
+      std::size_t next = end + 1;
+      if (text[end] == Char('\r') && next < text.size() && text[next] == Char('\n'))
+        ++next;
+      lines.push_back(ClassifyLine(text, pos, end, next));
+      pos = next;
+    }
+    return lines;
+  }
+
+  // The first section named `section`: its header line and the index just
+  // past its last line.
+  struct SectionRange {
+    std::size_t header;
+    std::size_t last;
+  };
+
+  static std::optional<SectionRange> FindSection(const std::vector<Line>& lines, View section) {
+    const View wanted = Trim(section);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i].kind != Line::Kind::Section || !SameName(lines[i].name, wanted))
+        continue;
+      std::size_t last = i + 1;
+      while (last < lines.size() && lines[last].kind != Line::Kind::Section)
+        ++last;
+      return SectionRange{i, last};
+    }
+    return std::nullopt;
+  }
+
+  static std::optional<std::size_t> FindKey(const std::vector<Line>& lines, SectionRange range,
+                                            View key) {
+    const View wanted = Trim(key);
+    for (std::size_t i = range.header + 1; i < range.last; ++i) {
+      if (lines[i].kind == Line::Kind::Key && SameName(lines[i].name, wanted))
+        return i;
+    }
+    return std::nullopt;
+  }
+
+  static String Unquoted(View value) {
+    if (value.size() >= 2 && (value.front() == Char('"') || value.front() == Char('\'')) &&
+        value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    return String(value.substr(0, kIniMaxValueLength));
+  }
+
+  // Where a new line can start after `line`, adding the line break that the
+  // last line of a file may lack.
+  static std::size_t EnsureLineEnd(String& out, const Line& line) {
+    if (line.end == line.next) {
+      out.insert(line.end, kLineEnd);
+      return line.end + kLineEnd.size();
+    }
+    return line.next;
+  }
+
+  static std::optional<String> Lookup(View text, View section, View key) {
+    const std::vector<Line> lines = SplitLines(text);
+    const auto range = FindSection(lines, section);
+    if (!range)
+      return std::nullopt;
+    const auto index = FindKey(lines, *range, key);
+    if (!index)
+      return std::nullopt;
+    return Unquoted(lines[*index].value);
+  }
+
+  static String Assign(View text, View section, View key, View value) {
+    const std::vector<Line> lines = SplitLines(text);
+    String out(text);
+    const auto range = FindSection(lines, section);
+    if (!range) {
+      const bool onlyMark = !text.empty() && MarkLength(text) == text.size();
+      if (!text.empty() && !onlyMark && text.back() != Char('\n') && text.back() != Char('\r'))
+        out += kLineEnd;
+      out += Char('[');
+      out += Trim(section);
+      out += Char(']');
+      out += kLineEnd;
+      out += Trim(key);
+      out += Char('=');
+      out += value;
+      out += kLineEnd;
+      return out;
+    }
+    if (const auto index = FindKey(lines, *range, key)) {
+      const Line& line = lines[*index];
+      String replacement(line.name);
+      replacement += Char('=');
+      replacement += value;
+      out.replace(line.begin, line.end - line.begin, replacement);
+      return out;
+    }
+    std::size_t after = range->header;
+    for (std::size_t i = range->header + 1; i < range->last; ++i) {
+      if (lines[i].kind == Line::Kind::Key)
+        after = i;
+    }
+    const std::size_t at = EnsureLineEnd(out, lines[after]);
+    String added(Trim(key));
+    added += Char('=');
+    added += value;
+    added += kLineEnd;
+    out.insert(at, added);
+    return out;
+  }
+
+  static std::optional<String> Remove(View text, View section, View key) {
+    const std::vector<Line> lines = SplitLines(text);
+    const auto range = FindSection(lines, section);
+    if (!range)
+      return std::nullopt;
+    const View wanted = Trim(key);
+    String out;
+    std::size_t copied = 0;
+    bool removed = false;
+    for (std::size_t i = range->header + 1; i < range->last; ++i) {
+      if (lines[i].kind != Line::Kind::Key || !SameName(lines[i].name, wanted))
+        continue;
+      out += text.substr(copied, lines[i].begin - copied);
+      copied = lines[i].next;
+      removed = true;
+    }
+    if (!removed)
+      return std::nullopt;
+    out += text.substr(copied);
+    return out;
+  }
+};
+
+// A file that starts with the mark FF FE is UTF-16LE, as Windows' editors
+// save "Unicode" and Windows' own profile functions read and write it.
+constexpr std::string_view kUtf16Mark = "\xFF\xFE";
+
+bool IsUtf16(std::string_view file) {
+  return file.starts_with(kUtf16Mark);
 }
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front()))
-    text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back()))
-    text.remove_suffix(1);
+// The UTF-16 units after the mark; an odd last byte is no unit and is kept
+// aside so that writing the file back keeps it.
+struct Utf16Text {
+  std::u16string units;
+  std::string oddByte;
+};
+
+Utf16Text DecodeUtf16(std::string_view file) {
+  file.remove_prefix(kUtf16Mark.size());
+  Utf16Text text;
+  text.units.reserve(file.size() / 2);
+  for (std::size_t i = 0; i + 1 < file.size(); i += 2) {
+    text.units += static_cast<char16_t>(static_cast<unsigned char>(file[i]) |
+                                        static_cast<unsigned char>(file[i + 1]) << 8);
+  }
+  if (file.size() % 2 != 0)
+    text.oddByte = file.substr(file.size() - 1);
   return text;
 }
 
-char UpperAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (UpperAscii(a[i]) != UpperAscii(b[i]))
-      return false;
+std::string EncodeUtf16(std::u16string_view units, std::string_view oddByte) {
+  std::string file(kUtf16Mark);
+  file.reserve(kUtf16Mark.size() + units.size() * 2 + oddByte.size());
+  for (const char16_t unit : units) {
+    file += static_cast<char>(unit & 0xFF);
+    file += static_cast<char>(unit >> 8);
   }
-  return true;
+  file += oddByte;
+  return file;
 }
 
-struct Line {
-  enum class Kind { Other, Section, Key };
-  std::size_t begin;  // first byte of the line
-  std::size_t end;    // first byte of its line break (or the end of the text)
-  std::size_t next;   // first byte after its line break
-  Kind kind = Kind::Other;
-  std::string_view name;
-  std::string_view value;  // the raw text after '=', trimmed
-};
-
-Line ClassifyLine(std::string_view text, std::size_t begin, std::size_t end, std::size_t next) {
-  Line line{begin, end, next, Line::Kind::Other, {}, {}};
-  const std::string_view content = Trim(text.substr(begin, end - begin));
-  if (content.empty() || content.front() == ';')
-    return line;
-  if (content.front() == '[') {
-    std::string_view name = content.substr(1);
-    name = name.substr(0, name.find(']'));
-    line.kind = Line::Kind::Section;
-    line.name = Trim(name);
-    return line;
-  }
-  const std::size_t equals = content.find('=');
-  if (equals == std::string_view::npos)
-    return line;
-  const std::string_view name = Trim(content.substr(0, equals));
-  if (name.empty())
-    return line;
-  line.kind = Line::Kind::Key;
-  line.name = name;
-  line.value = Trim(content.substr(equals + 1));
-  return line;
-}
-
-std::vector<Line> SplitLines(std::string_view text) {
-  std::vector<Line> lines;
-  std::size_t pos = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
-  while (pos < text.size()) {
-    const std::size_t end = text.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) {
-      lines.push_back(ClassifyLine(text, pos, text.size(), text.size()));
-      break;
-    }
-    std::size_t next = end + 1;
-    if (text[end] == '\r' && next < text.size() && text[next] == '\n')
-      ++next;
-    lines.push_back(ClassifyLine(text, pos, end, next));
-    pos = next;
-  }
-  return lines;
-}
-
-// The first section named `section`: its header line and the index just past
-// its last line.
-struct SectionRange {
-  std::size_t header;
-  std::size_t last;
-};
-
-std::optional<SectionRange> FindSection(const std::vector<Line>& lines, std::string_view section) {
-  const std::string_view wanted = Trim(section);
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].kind != Line::Kind::Section || !SameName(lines[i].name, wanted))
-      continue;
-    std::size_t last = i + 1;
-    while (last < lines.size() && lines[last].kind != Line::Kind::Section)
-      ++last;
-    return SectionRange{i, last};
-  }
-  return std::nullopt;
-}
-
-std::optional<std::size_t> FindKey(const std::vector<Line>& lines, SectionRange range,
-                                   std::string_view key) {
-  const std::string_view wanted = Trim(key);
-  for (std::size_t i = range.header + 1; i < range.last; ++i) {
-    if (lines[i].kind == Line::Kind::Key && SameName(lines[i].name, wanted))
-      return i;
-  }
-  return std::nullopt;
-}
-
-std::string Unquoted(std::string_view value) {
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-      value.back() == value.front()) {
-    value = value.substr(1, value.size() - 2);
-  }
-  return std::string(value.substr(0, kIniMaxValueLength));
-}
-
-bool HasLineBreak(std::string_view text) {
-  return text.find_first_of("\r\n") != text.npos;
-}
-
-// Where a new line can start after `line`, adding the line break that the
-// last line of a file may lack.
-std::size_t EnsureLineEnd(std::string& out, const Line& line) {
-  if (line.end == line.next) {
-    out.insert(line.end, kLineEnd);
-    return line.end + kLineEnd.size();
-  }
-  return line.next;
+std::u16string Wide(std::string_view narrow) {
+  return platform::NarrowToUtf16(narrow);
 }
 
 std::mutex& SettingsLock() {
@@ -151,87 +282,53 @@ std::mutex& SettingsLock() {
 
 std::optional<std::string> IniLookup(std::string_view text, std::string_view section,
                                      std::string_view key) {
-  const std::vector<Line> lines = SplitLines(text);
-  const auto range = FindSection(lines, section);
-  if (!range)
+  if (!IsUtf16(text))
+    return Ini<char>::Lookup(text, section, key);
+  const auto value = Ini<char16_t>::Lookup(DecodeUtf16(text).units, Wide(section), Wide(key));
+  if (!value)
     return std::nullopt;
-  const auto index = FindKey(lines, *range, key);
-  if (!index)
-    return std::nullopt;
-  return Unquoted(lines[*index].value);
+  return platform::Utf16ToNarrow(*value);
 }
 
 std::optional<std::string> IniWriteProblem(std::string_view section, std::string_view key,
                                            std::string_view value) {
-  const std::string_view sectionName = Trim(section);
-  const std::string_view keyName = Trim(key);
+  const std::string_view sectionName = Ini<char>::Trim(section);
+  const std::string_view keyName = Ini<char>::Trim(key);
+  const auto hasLineBreak = [](std::string_view text) {
+    return text.find_first_of("\r\n") != text.npos;
+  };
   if (sectionName.empty())
     return "the section name is empty";
-  if (HasLineBreak(section) || section.find(']') != section.npos)
+  if (hasLineBreak(section) || section.find(']') != section.npos)
     return "the section name holds a line break or ']'";
   if (keyName.empty())
     return "the key name is empty";
-  if (HasLineBreak(key) || key.find('=') != key.npos || keyName.front() == '[' ||
+  if (hasLineBreak(key) || key.find('=') != key.npos || keyName.front() == '[' ||
       keyName.front() == ';')
     return "the key name holds a line break or '=', or starts with '[' or ';'";
-  if (HasLineBreak(value))
+  if (hasLineBreak(value))
     return "the value holds a line break";
   return std::nullopt;
 }
 
 std::string IniAssign(std::string_view text, std::string_view section, std::string_view key,
                       std::string_view value) {
-  const std::vector<Line> lines = SplitLines(text);
-  std::string out(text);
-  const auto range = FindSection(lines, section);
-  if (!range) {
-    const bool onlyMark = text == kByteOrderMark;
-    if (!text.empty() && !onlyMark && text.back() != '\n' && text.back() != '\r')
-      out += kLineEnd;
-    out.append("[").append(Trim(section)).append("]").append(kLineEnd);
-    out.append(Trim(key)).append("=").append(value).append(kLineEnd);
-    return out;
-  }
-  if (const auto index = FindKey(lines, *range, key)) {
-    const Line& line = lines[*index];
-    std::string replacement(line.name);
-    replacement.append("=").append(value);
-    out.replace(line.begin, line.end - line.begin, replacement);
-    return out;
-  }
-  std::size_t after = range->header;
-  for (std::size_t i = range->header + 1; i < range->last; ++i) {
-    if (lines[i].kind == Line::Kind::Key)
-      after = i;
-  }
-  const std::size_t at = EnsureLineEnd(out, lines[after]);
-  std::string added(Trim(key));
-  added.append("=").append(value).append(kLineEnd);
-  out.insert(at, added);
-  return out;
+  if (!IsUtf16(text))
+    return Ini<char>::Assign(text, section, key, value);
+  const Utf16Text file = DecodeUtf16(text);
+  return EncodeUtf16(Ini<char16_t>::Assign(file.units, Wide(section), Wide(key), Wide(value)),
+                     file.oddByte);
 }
 
 std::optional<std::string> IniRemove(std::string_view text, std::string_view section,
                                      std::string_view key) {
-  const std::vector<Line> lines = SplitLines(text);
-  const auto range = FindSection(lines, section);
-  if (!range)
-    return std::nullopt;
-  const std::string_view wanted = Trim(key);
-  std::string out;
-  std::size_t copied = 0;
-  bool removed = false;
-  for (std::size_t i = range->header + 1; i < range->last; ++i) {
-    if (lines[i].kind != Line::Kind::Key || !SameName(lines[i].name, wanted))
-      continue;
-    out.append(text.substr(copied, lines[i].begin - copied));
-    copied = lines[i].next;
-    removed = true;
-  }
+  if (!IsUtf16(text))
+    return Ini<char>::Remove(text, section, key);
+  const Utf16Text file = DecodeUtf16(text);
+  const auto removed = Ini<char16_t>::Remove(file.units, Wide(section), Wide(key));
   if (!removed)
     return std::nullopt;
-  out.append(text.substr(copied));
-  return out;
+  return EncodeUtf16(*removed, file.oddByte);
 }
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,

@@ -9,6 +9,11 @@
 // matching single or double quotes loses them; a present but empty value is
 // "" and not the caller's default; values are cut at 2047 characters; lines end
 // in CR LF, LF or CR, and a UTF-8 byte order mark is skipped.
+//
+// The text is the file's bytes. A file that starts with the mark FF FE is
+// UTF-16LE, as Windows' own profile functions read and write it: it is read
+// and written in UTF-16 with its mark, and the names and values given or
+// returned here are converted from and to the platform's narrow encoding.
 #pragma once
 
 #include <cstddef>

@@ -14,7 +14,7 @@ ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 # behaviour sanitizers: the first finding fails the test that made it.
 cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKORVA_SANITIZE=ON \
-      -DKORVA_BENCHMARKS=OFF >/dev/null
+      -DKORVA_BENCHMARKS=OFF -DKORVA_FUZZ=ON >/dev/null
 cmake --build "$root/build-asan" -j "$jobs"
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \

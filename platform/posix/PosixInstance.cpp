@@ -9,7 +9,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -19,26 +18,20 @@
 #include "platform/EventLoop.h"
 #include "platform/Instance.h"
 #include "platform/Thread.h"
+#include "platform/posix/InstanceRequest.h"
 #include "platform/posix/LockDirectory.h"
 #include "platform/posix/UniqueFd.h"
 
 namespace platform {
 namespace {
 
+using posix::InstanceRequest;
 using posix::UniqueFd;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// The request on the wire: magic, message (4 bytes), wParam and lParam (8 bytes
-// each, little-endian), the form class's length (1 byte) and its bytes, zero-
-// padded to a fixed size.
-constexpr std::array<unsigned char, 4> kMagic = {'K', 'V', 'R', 'Q'};
-constexpr size_t kRequestSize = 96;
-constexpr size_t kClassLengthAt = 24;
-constexpr size_t kClassAt = 25;
-constexpr size_t kMaxClassLength = kRequestSize - kClassAt;
 constexpr unsigned char kReceipt = 'K';
-using Wire = std::array<unsigned char, kRequestSize>;
+using Wire = posix::InstanceRequestWire;
 
 // The listener serves one peer at a time: a peer that connects and stays
 // silent holds the others up no longer than this.
@@ -46,63 +39,6 @@ constexpr milliseconds kRequestTimeout{500};
 constexpr milliseconds kSendTimeout{1000};
 // Long enough to outlast one silent peer served before us.
 constexpr milliseconds kReceiptTimeout{3000};
-
-struct Request {
-  std::string formClass;
-  uint32_t msg;
-  uint64_t wParam;
-  uint64_t lParam;
-};
-
-void PutLittleEndian(Wire& wire, size_t at, uint64_t value, size_t bytes) {
-  for (size_t i = 0; i < bytes; ++i)
-    wire[at + i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-uint64_t GetLittleEndian(const Wire& wire, size_t at, size_t bytes) {
-  uint64_t value = 0;
-  for (size_t i = 0; i < bytes; ++i)
-    value |= uint64_t{wire[at + i]} << (8 * i);
-  return value;
-}
-
-bool IsClassByte(unsigned char c) {
-  return c >= 0x20 && c < 0x7F;
-}
-
-std::optional<Wire> Encode(const Request& request) {
-  const std::string& name = request.formClass;
-  if (name.empty() || name.size() > kMaxClassLength)
-    return std::nullopt;
-  for (unsigned char c : name) {
-    if (!IsClassByte(c))
-      return std::nullopt;
-  }
-  Wire wire{};
-  std::memcpy(wire.data(), kMagic.data(), kMagic.size());
-  PutLittleEndian(wire, 4, request.msg, 4);
-  PutLittleEndian(wire, 8, request.wParam, 8);
-  PutLittleEndian(wire, 16, request.lParam, 8);
-  wire[kClassLengthAt] = static_cast<unsigned char>(name.size());
-  std::memcpy(wire.data() + kClassAt, name.data(), name.size());
-  return wire;
-}
-
-std::optional<Request> Decode(const Wire& wire) {
-  if (std::memcmp(wire.data(), kMagic.data(), kMagic.size()) != 0)
-    return std::nullopt;
-  const size_t length = wire[kClassLengthAt];
-  if (length == 0 || length > kMaxClassLength)
-    return std::nullopt;
-  for (size_t i = kClassAt; i < kRequestSize; ++i) {
-    const bool inName = i < kClassAt + length;
-    if (inName ? !IsClassByte(wire[i]) : wire[i] != 0)
-      return std::nullopt;
-  }
-  return Request{std::string(reinterpret_cast<const char*>(wire.data() + kClassAt), length),
-                 static_cast<uint32_t>(GetLittleEndian(wire, 4, 4)), GetLittleEndian(wire, 8, 8),
-                 GetLittleEndian(wire, 16, 8)};
-}
 
 // One socket per application title and user; characters that do not belong in
 // a file name become '_'. Nothing when the path is too long for a socket.
@@ -215,7 +151,7 @@ class SocketRequests final : public InstanceRequests {
   // A request that is garbled, too long or too slow is dropped without a receipt.
   void Answer(int peer) {
     const std::optional<Wire> wire = ReadRequest(peer, stop_.get());
-    std::optional<Request> request = wire ? Decode(*wire) : std::nullopt;
+    std::optional<InstanceRequest> request = wire ? posix::DecodeInstanceRequest(*wire) : std::nullopt;
     if (!request)
       return;
     // Posted before the receipt, so a sender that got its receipt knows the
@@ -288,7 +224,7 @@ bool AwaitReceipt(int fd) {
 bool SendToRunningInstance(const std::string& appTitle, const std::string& formClass, uint32_t msg,
                            uintptr_t wParam, intptr_t lParam) {
   const std::optional<Wire> wire =
-      Encode({formClass, msg, uint64_t{wParam}, static_cast<uint64_t>(lParam)});
+      posix::EncodeInstanceRequest({formClass, msg, uint64_t{wParam}, static_cast<uint64_t>(lParam)});
   const std::optional<sockaddr_un> address = SocketAddress(appTitle);
   if (!wire || !address)
     return false;

@@ -1,5 +1,5 @@
 // The profile-file engine: lookup rules, in-place edits, refused writes that
-// leave the file as it was, and many threads on one file.
+// leave the file as it was, UTF-16 files, and many threads on one file.
 #include "common/IniFile.h"
 
 #include <gtest/gtest.h>
@@ -114,6 +114,39 @@ TEST_F(IniFileTest, RefusedWritesLeaveTheFileByteForByte) {
   std::filesystem::create_directory(folder_.File("folder.INI"));
   EXPECT_THROW(IniFile(folder_.File("folder.INI")).WriteString("COM", "K", "1"), EIniFileException);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.path()), {}), 2);
+}
+
+// The bytes of a UTF-16LE file with its mark.
+std::string Utf16File(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+TEST_F(IniFileTest, AUtf16FileIsReadAndWrittenInUtf16) {
+  // Beyond ASCII and a lone surrogate, which no conversion would keep.
+  const std::u16string check = u"[CHECK]\r\nPfad=C:\\\u00DCber\\\xD800x\r\n";
+  const std::string original = Utf16File(u"[COM]\r\nCOMPORT=3\r\n" + check) + "\x01";
+  TestFolder::Put(path_, original);
+  EXPECT_EQ(ini_.ReadString("COM", "COMPORT", "0"), "3");
+  EXPECT_TRUE(ini_.ValueExists("check", "pfad"));
+
+  // Written back in UTF-16 with its mark; the rest stays unit for unit, and
+  // so does an odd last byte.
+  ini_.WriteString("COM", "USBPORT", "0");
+  EXPECT_EQ(TestFolder::Get(path_),
+            Utf16File(u"[COM]\r\nCOMPORT=3\r\nUSBPORT=0\r\n" + check) + "\x01");
+  ini_.DeleteKey("COM", "USBPORT");
+  EXPECT_EQ(TestFolder::Get(path_), original);
+#ifndef _WIN32
+  // Text beyond ASCII goes through the platform's narrow encoding, UTF-8 here.
+  ini_.WriteString("COM", "COMPORT", "\xC3\x9C");
+  EXPECT_EQ(ini_.ReadString("COM", "COMPORT", ""), "\xC3\x9C");
+  EXPECT_EQ(TestFolder::Get(path_), Utf16File(u"[COM]\r\nCOMPORT=\u00DC\r\n" + check) + "\x01");
+#endif
 }
 
 // Writers change their own keys while readers read them all: every value seen

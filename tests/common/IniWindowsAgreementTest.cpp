@@ -40,8 +40,20 @@ struct TrickyFile {
   std::vector<Probe> probes;
 };
 
+// A UTF-16LE file's bytes with its mark; `text` is ASCII.
+std::string Utf16(const std::string& text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char c : text) {
+    bytes += c;
+    bytes += '\0';
+  }
+  return bytes;
+}
+
 std::vector<TrickyFile> TrickyFiles() {
   return {
+      {"UTF-16", Utf16("[COM]\r\nCOMPORT=3\r\n[S]\r\n K = \"v\" \r\n"),
+       {{"COM", "COMPORT"}, {"S", "K"}, {"S", "None"}}},
       {"quotes",
        "[S]\r\nD=\"x\"\r\nQ='y'\r\nM=\"z'\r\nL=\"\r\nE=\"\"\r\nP= \" p \" \r\nI=a\"b\"\r\n",
        {{"S", "D"}, {"S", "Q"}, {"S", "M"}, {"S", "L"}, {"S", "E"}, {"S", "P"}, {"S", "I"}}},
@@ -83,6 +95,9 @@ std::vector<Edit> Edits() {
       {"duplicate section", "[S]\r\nA=1\r\n[s]\r\nK=3\r\n", {"S", "K"}, "v"},
       {"blanks and quotes", "[S]\r\n", {"S", "K"}, "  \"v\"  "},
       {"delete", "[S]\r\nA=1\r\nK=2\r\nB=3\r\n", {"S", "K"}, nullptr},
+      {"UTF-16 new key", Utf16("[S]\r\nA=1\r\n[T]\r\nB=2\r\n"), {"S", "K"}, "v"},
+      {"UTF-16 replace", Utf16("[S]\r\nA=1\r\nK=old\r\n[T]\r\nB=2\r\n"), {"S", "K"}, "new"},
+      {"UTF-16 delete", Utf16("[S]\r\nA=1\r\nK=2\r\n[T]\r\nB=2\r\n"), {"S", "K"}, nullptr},
   };
 }
 
@@ -164,6 +179,11 @@ TEST_F(IniWindowsAgreementTest, WritersAgree) {
     ASSERT_TRUE(WritePrivateProfileStringA(edit.probe.first, edit.probe.second, edit.value,
                                            systemPath.c_str()));
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, systemPath.c_str());
+    // Both writers keep a UTF-16 file in UTF-16.
+    if (edit.content && edit.content->starts_with("\xFF\xFE")) {
+      EXPECT_TRUE(TestFolder::Get(oursPath).starts_with(Utf16("[S]"))) << edit.name;
+      EXPECT_TRUE(TestFolder::Get(systemPath).starts_with(Utf16("[S]"))) << edit.name;
+    }
     for (const Probe& probe : {edit.probe, Probe{"S", "A"}, Probe{"T", "B"}}) {
       const Answer ours = Ours(oursPath, probe);
       EXPECT_EQ(ours, Systems(oursPath, probe)) << edit.name << ": " << probe.second;
