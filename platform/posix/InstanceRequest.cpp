@@ -58,8 +58,8 @@ std::optional<InstanceRequest> DecodeInstanceRequest(const InstanceRequestWire& 
       return std::nullopt;
   }
   return InstanceRequest{std::string(reinterpret_cast<const char*>(wire.data() + kClassAt), length),
-                 static_cast<uint32_t>(GetLittleEndian(wire, 4, 4)), GetLittleEndian(wire, 8, 8),
-                 GetLittleEndian(wire, 16, 8)};
+                         static_cast<uint32_t>(GetLittleEndian(wire, 4, 4)),
+                         GetLittleEndian(wire, 8, 8), GetLittleEndian(wire, 16, 8)};
 }
 
 }  // namespace platform::posix

@@ -151,7 +151,8 @@ class SocketRequests final : public InstanceRequests {
   // A request that is garbled, too long or too slow is dropped without a receipt.
   void Answer(int peer) {
     const std::optional<Wire> wire = ReadRequest(peer, stop_.get());
-    std::optional<InstanceRequest> request = wire ? posix::DecodeInstanceRequest(*wire) : std::nullopt;
+    std::optional<InstanceRequest> request =
+        wire ? posix::DecodeInstanceRequest(*wire) : std::nullopt;
     if (!request)
       return;
     // Posted before the receipt, so a sender that got its receipt knows the
@@ -223,8 +224,8 @@ bool AwaitReceipt(int fd) {
 
 bool SendToRunningInstance(const std::string& appTitle, const std::string& formClass, uint32_t msg,
                            uintptr_t wParam, intptr_t lParam) {
-  const std::optional<Wire> wire =
-      posix::EncodeInstanceRequest({formClass, msg, uint64_t{wParam}, static_cast<uint64_t>(lParam)});
+  const std::optional<Wire> wire = posix::EncodeInstanceRequest(
+      {formClass, msg, uint64_t{wParam}, static_cast<uint64_t>(lParam)});
   const std::optional<sockaddr_un> address = SocketAddress(appTitle);
   if (!wire || !address)
     return false;

@@ -52,7 +52,8 @@ std::string Utf16(const std::string& text) {
 
 std::vector<TrickyFile> TrickyFiles() {
   return {
-      {"UTF-16", Utf16("[COM]\r\nCOMPORT=3\r\n[S]\r\n K = \"v\" \r\n"),
+      {"UTF-16",
+       Utf16("[COM]\r\nCOMPORT=3\r\n[S]\r\n K = \"v\" \r\n"),
        {{"COM", "COMPORT"}, {"S", "K"}, {"S", "None"}}},
       {"quotes",
        "[S]\r\nD=\"x\"\r\nQ='y'\r\nM=\"z'\r\nL=\"\r\nE=\"\"\r\nP= \" p \" \r\nI=a\"b\"\r\n",

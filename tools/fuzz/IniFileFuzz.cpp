@@ -63,8 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const bool utf16 = text.starts_with("\xFF\xFE");
   const auto other = common::IniLookup(text, otherSection, otherKey);
-  const bool sameKey =
-      SameName(section, otherSection, utf16) && SameName(key, otherKey, utf16);
+  const bool sameKey = SameName(section, otherSection, utf16) && SameName(key, otherKey, utf16);
 
   if (!common::IniWriteProblem(section, key, value)) {
     const std::string written = common::IniAssign(text, section, key, value);

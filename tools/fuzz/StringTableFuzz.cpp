@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const std::string* text = parse.table->Find(id);
   std::vector<char> buffer(static_cast<size_t>(bufferSize > 0 ? bufferSize : 0) + 1, '#');
-  const int count = platform::CopyTableText(text ? *text : std::string(), buffer.data(), bufferSize);
+  const int count =
+      platform::CopyTableText(text ? *text : std::string(), buffer.data(), bufferSize);
   if (bufferSize < 1) {
     Check(count == 0 && buffer[0] == '#');
     return 0;
