@@ -480,12 +480,4 @@ void TfrmKorvamon::SetAkkuState(bool fault) {
   LogHistory(labAlarm->Caption());
 }
 
-// ---------------------------------------------------------------- shutdown entry
-
-void TfrmKorvamon::ShutdownWindows() {
-  // The shutdown sequence itself is still to come.
-  ++ShutdownWindowsRequests;
-  LogHistory(GetLangString(140));
-}
-
 }  // namespace monitor

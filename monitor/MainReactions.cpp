@@ -1,8 +1,8 @@
 // The main window's reactions to device events once their delays are over:
 // the window-open requests collected in TimerOpen (with their beep tune), the
-// six program timers that start the configured command lines, and
-// TimerShutDown, which hands the battery's end over to the shutdown sequence.
-// The delays are armed by the evaluation's reactions and by the watchdog.
+// six program timers that start the configured command lines. The delays are
+// armed by the evaluation's reactions and by the watchdog; the shutdown timer
+// is the shutdown sequence's (MainShutdown).
 #include <optional>
 
 #include "monitor/Globfunc.h"
@@ -126,16 +126,6 @@ void TfrmKorvamon::TimerOver85Timer(vcl::TObject*) {
 
 void TfrmKorvamon::TimerUnder85Timer(vcl::TObject*) {
   StartTimerProgram(*TimerUnder85, ConfiguredProgram(ProgramEvent::Under85));
-}
-
-void TfrmKorvamon::TimerShutDownTimer(vcl::TObject*) {
-  TimerShutDown->SetEnabled(false);
-  if (ShutdownSignalEnabled) {
-    SignalShutdownToModule();
-    return;
-  }
-  if (CurrentReactionSwitches().shutdownAfterBattery)
-    ShutdownWindows();
 }
 
 }  // namespace monitor

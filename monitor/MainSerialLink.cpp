@@ -106,6 +106,8 @@ void TfrmKorvamon::OpenSerialLink(int32_t port) {
 }
 
 void TfrmKorvamon::CloseSerialLink() {
+  // A pulse train toggles RTS on this port: it ends before the port does.
+  StopShutdownPulse();
   const int port = SComm->COMPort();
   if (port <= 0)
     return;

@@ -4,6 +4,7 @@
 // closes, by its own commands or when the system asks the program to end.
 #include <memory>
 
+#include "monitor/PDH.h"
 #include "monitor/Startup.h"
 #include "monitor/main.h"
 #include "opcserver/OPCDA.h"
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
   vcl::SetBackend(windows.get());
 #endif
 
+  // Bound before the guard, as the program's units start.
+  monitor::LoadPdh();
   if (monitor::PassSingleInstanceGuard()) {
     // The application's initialization: COM security for the OPC server,
     // before any window; a failure does not stop the program.

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "monitor/Abschaltsignal.h"
 #include "monitor/Globfunc.h"
 #include "monitor/History.h"
 #include "monitor/Info.h"
@@ -201,6 +202,8 @@ void TfrmKorvamon::FormCreate(vcl::TObject*) {
   edRead->Clear();
   AddTrayIcon();
   AppDir = DirectoryOf(platform::files().ExecutablePath());
+  PrepareShutdown();
+  UsbShutdownSent = false;
 
   WaitStartDelay();
 }
@@ -298,6 +301,7 @@ void TfrmKorvamon::FormClose(vcl::TObject*, vcl::TCloseAction&) {
 }
 
 void TfrmKorvamon::FormDestroy(vcl::TObject*) {
+  StopShutdownPulse();
   RemoveTrayIcon();
   vcl::backend().UnregisterHotKey(*this, kHotKeyId);
   LanguageDll.Free();

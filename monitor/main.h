@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -63,6 +65,13 @@ class ELinkError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+class TAbschaltimpuls;
+class TfrmKorvamon;
+
+// Runs `work` with the main window on the main thread, unless the window with
+// this handle is gone by then. Any thread; never waits.
+void PostToMainWindow(vcl::TWindowHandle window, std::function<void(TfrmKorvamon&)> work);
 
 class TfrmKorvamon : public vcl::TForm {
  public:
@@ -172,6 +181,8 @@ class TfrmKorvamon : public vcl::TForm {
   bool ReplySeen = false;
   bool UsbShutdownSent = false;
   int ShutdownRetries = 0;
+  // The pulse train under way (or ended, its end not handled yet).
+  std::unique_ptr<TAbschaltimpuls> PulseThread;
   uint8_t LanguageCode = 0;
   ::monitor::LanguageDll LanguageDll;
   uint8_t WindowsVersion = 0;
@@ -286,10 +297,6 @@ class TfrmKorvamon : public vcl::TForm {
   void SetAkkuState(bool fault);
   // Times the ALARM phases of a blinking alarm in 100 ms steps.
   void MessTimerTimer(vcl::TObject* sender);
-  // The shutdown sequence is still to come: the request is counted and its
-  // history line (text 140) written; nothing is closed or shut down.
-  void ShutdownWindows();
-  int ShutdownWindowsRequests = 0;
 
  private:
   enum class Link { Serial, Usb };
@@ -327,11 +334,6 @@ class TfrmKorvamon : public vcl::TForm {
   void TimerAkkuTimer(vcl::TObject* sender);
   void TimerOver85Timer(vcl::TObject* sender);
   void TimerUnder85Timer(vcl::TObject* sender);
-  // The battery time is over: the module is told and Windows shut down, or
-  // only Windows shut down, as the settings say.
-  void TimerShutDownTimer(vcl::TObject* sender);
-  // Telling the module that the PC goes down is still to come; does nothing yet.
-  void SignalShutdownToModule() {}
   // The USB link is still to come; closing it does nothing yet.
   void CloseUsbLink() {}
 
@@ -343,6 +345,35 @@ class TfrmKorvamon : public vcl::TForm {
   void DeclareLinkLost();
   // Long silence: the device's state is no longer known.
   void MarkSilence();
+
+  // ---- the shutdown sequence (MainShutdown.cpp)
+ public:
+  // The battery time is over: the module is told and Windows shut down, or
+  // only Windows shut down, as the settings say. A module with 42-character
+  // frames is told again every 2 s or longer until it acknowledges.
+  void TimerShutDownTimer(vcl::TObject* sender);
+  void SendSerialShutdownCommand();
+  // The process at high priority, the load logged, and the pulse train on RTS.
+  void StartShutdownPulse();
+  // A pulse train is over (main thread): Windows is shut down unless the
+  // module acknowledges by itself.
+  void PulseTrainDone(bool done);
+  // Stops a pulse train and joins its thread; before any close of the serial
+  // link and before the end.
+  void StopShutdownPulse();
+  // The USB command is still to come; sends nothing yet.
+  void SendUsbShutdownCommand() {}
+  // Closes the links and asks the system to shut down (the force bit or-ed
+  // into [CHECK] ShutDownFlag). Never re-entered: a call during its own
+  // close waits is dropped.
+  void ShutdownWindows();
+  // At start: the shutdown privilege, and the process's place in the
+  // system's shutdown order from [CHECK] ExtShutdownPosition.
+  void PrepareShutdown();
+
+ private:
+  bool shuttingDown_ = false;
+  uint64_t pulseTrains_ = 0;
 };
 
 // The main window while it exists.

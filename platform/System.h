@@ -38,6 +38,9 @@ std::string FormatShortDate(std::chrono::system_clock::time_point when);
 // Calls `request` on the main loop's thread when the system asks the program
 // to end (POSIX: SIGTERM, SIGINT). Installed once, at start.
 void OnTerminationRequest(std::function<void()> request);
+// Posts the installed request to the main loop, as the system's own request
+// to end the program would (the POSIX shutdown stand-in ends korvamon so).
+void PostTerminationRequest();
 
 // Where a program echoes the lines a user would otherwise only see on its
 // windows (history lines, tray tips): standard output on POSIX, where the

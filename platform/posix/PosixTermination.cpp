@@ -40,6 +40,23 @@ extern "C" void OnTerminationSignal(int) {
 
 constexpr int kSignals[] = {SIGTERM, SIGINT};
 
+std::mutex requestMutex;
+std::function<void()> terminationRequest;
+
+// Runs the installed request on the main loop, once for all signals until it runs.
+void PostRequest() {
+  std::function<void()> request;
+  {
+    std::lock_guard lock(requestMutex);
+    request = terminationRequest;
+  }
+  MainLoop().Post([request] {
+    requestPending.store(false);
+    if (request)
+      request();
+  });
+}
+
 class TerminationWatcher {
  public:
   TerminationWatcher() {
@@ -79,11 +96,6 @@ class TerminationWatcher {
   TerminationWatcher(const TerminationWatcher&) = delete;
   TerminationWatcher& operator=(const TerminationWatcher&) = delete;
 
-  void SetRequest(std::function<void()> request) {
-    std::lock_guard lock(mutex_);
-    request_ = std::move(request);
-  }
-
  private:
   void Watch() {
     for (;;) {
@@ -93,21 +105,10 @@ class TerminationWatcher {
         continue;
       if (n <= 0 || byte == kStop)
         return;
-      std::function<void()> request;
-      {
-        std::lock_guard lock(mutex_);
-        request = request_;
-      }
-      MainLoop().Post([request] {
-        requestPending.store(false);
-        if (request)
-          request();
-      });
+      PostRequest();
     }
   }
 
-  std::mutex mutex_;
-  std::function<void()> request_;
   posix::UniqueFd readEnd_;
   posix::UniqueFd writeEnd_;
   WorkerThread thread_;
@@ -118,8 +119,16 @@ class TerminationWatcher {
 void OnTerminationRequest(std::function<void()> request) {
   // The main loop first: the watcher, made after it, is gone before it at exit.
   MainLoop();
+  {
+    std::lock_guard lock(requestMutex);
+    terminationRequest = std::move(request);
+  }
   static TerminationWatcher watcher;
-  watcher.SetRequest(std::move(request));
+}
+
+void PostTerminationRequest() {
+  if (!requestPending.exchange(true))
+    PostRequest();
 }
 
 }  // namespace platform

@@ -17,22 +17,26 @@ std::function<void()> terminationRequest;
 // in between add nothing.
 std::atomic<bool> requestPending{false};
 
+void PostRequestOnce() {
+  if (requestPending.exchange(true))
+    return;
+  std::function<void()> request;
+  {
+    std::lock_guard lock(requestMutex);
+    request = terminationRequest;
+  }
+  MainLoop().Post([request] {
+    requestPending.store(false);
+    if (request)
+      request();
+  });
+}
+
 // Runs on a thread the system starts for the event.
 BOOL WINAPI OnConsoleControl(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
     return FALSE;
-  if (!requestPending.exchange(true)) {
-    std::function<void()> request;
-    {
-      std::lock_guard lock(requestMutex);
-      request = terminationRequest;
-    }
-    MainLoop().Post([request] {
-      requestPending.store(false);
-      if (request)
-        request();
-    });
-  }
+  PostRequestOnce();
   return TRUE;
 }
 
@@ -112,6 +116,10 @@ void OnTerminationRequest(std::function<void()> request) {
 
 std::ostream* DefaultEcho() {
   return nullptr;
+}
+
+void PostTerminationRequest() {
+  PostRequestOnce();
 }
 
 }  // namespace platform

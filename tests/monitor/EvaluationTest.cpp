@@ -112,11 +112,11 @@ TEST_F(EvaluationTest, LongFramesNameTheDeviceByItsRatingAndAcknowledgeTheShutdo
   EXPECT_NE(main().DeviceName, "KORVA DI-ZOD 40");
 
   // The shutdown acknowledgement reaches the shutdown on every later frame.
-  EXPECT_EQ(main().ShutdownWindowsRequests, 0);
+  EXPECT_TRUE(power_.exitRequests().empty());
   Serial(LongFrame("RTS40"));
   Serial(LongFrame("RTS40", "SDREC"), 2);
   Usb(LongFrame("RTS40", "SDREC"));
-  EXPECT_EQ(main().ShutdownWindowsRequests, 3);
+  EXPECT_EQ(power_.exitRequests().size(), 3u);
   EXPECT_EQ(Count("T140"), 3);
 }
 

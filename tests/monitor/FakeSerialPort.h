@@ -1,13 +1,15 @@
 // A scripted COM port for tests: the test feeds bytes, events and error words
 // into a FakeSerialLine, refuses steps, and reads back what the code under
-// test did (control blocks, masks, purges, writes). Every call that reaches a
-// port after it was closed is counted as a fault.
+// test did (control blocks, masks, purges, writes), control blocks and writes
+// stamped by a clock of the test's. Every call that reaches a port after it
+// was closed is counted as a fault.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -57,6 +59,17 @@ class FakeSerialLine {
     readLimit_ = bytes;
   }
 
+  // Control blocks and writes are stamped with this clock's time from now on.
+  void StampWith(std::function<uint64_t()> clock) {
+    std::lock_guard lock(mutex_);
+    clock_ = std::move(clock);
+  }
+  // Runs on the closing thread when a port of this line closes (first close only).
+  void OnClose(std::function<void()> hook) {
+    std::lock_guard lock(mutex_);
+    onClose_ = std::move(hook);
+  }
+
   // Waits (bounded) until WaitEvent was entered `count` times in all.
   bool WaitForWaits(int count) {
     std::unique_lock lock(mutex_);
@@ -72,9 +85,11 @@ class FakeSerialLine {
     uint32_t inQueueSize = 0;
     uint32_t outQueueSize = 0;
     std::vector<platform::DeviceControlBlock> states;
+    std::vector<uint64_t> stateTimes;  // of each state, by the stamping clock
     std::vector<uint32_t> masks;
     std::vector<uint32_t> purges;
     std::string written;
+    std::vector<std::pair<uint64_t, std::string>> writes;  // stamped, one per call
     size_t queued = 0;
     uint32_t errors = 0;
   };
@@ -90,8 +105,12 @@ class FakeSerialLine {
   friend class FakeSerialPort;
   friend class FakeSerialPorts;
 
+  uint64_t Stamp() const { return clock_ ? clock_() : 0; }
+
   mutable std::mutex mutex_;
   std::condition_variable changed_;
+  std::function<uint64_t()> clock_;
+  std::function<void()> onClose_;
   std::set<Step> refused_;
   Record record_;
   std::deque<char> queue_;
@@ -120,6 +139,7 @@ class FakeSerialPort final : public platform::SerialPort {
     return Call(Step::kSetState, [&](FakeSerialLine& line) {
       line.block_ = block;
       line.record_.states.push_back(block);
+      line.record_.stateTimes.push_back(line.Stamp());
     });
   }
   bool SetEventMask(uint32_t mask) override {
@@ -173,7 +193,9 @@ class FakeSerialPort final : public platform::SerialPort {
   bool Write(const void* buffer, uint32_t count, uint32_t& done) override {
     done = 0;
     return Call(std::nullopt, [&](FakeSerialLine& line) {
-      line.record_.written.append(static_cast<const char*>(buffer), count);
+      const std::string bytes(static_cast<const char*>(buffer), count);
+      line.record_.written += bytes;
+      line.record_.writes.emplace_back(line.Stamp(), bytes);
       done = count;
     });
   }
@@ -185,13 +207,19 @@ class FakeSerialPort final : public platform::SerialPort {
     });
   }
   void Close() override {
-    std::lock_guard lock(line_->mutex_);
-    if (std::exchange(closed_, true))
-      return;
-    line_->record_.closedWhileBusy += line_->busy_ > 0 ? 1 : 0;
-    ++line_->record_.closes;
-    line_->record_.open = false;
-    line_->changed_.notify_all();
+    std::function<void()> hook;
+    {
+      std::lock_guard lock(line_->mutex_);
+      if (std::exchange(closed_, true))
+        return;
+      line_->record_.closedWhileBusy += line_->busy_ > 0 ? 1 : 0;
+      ++line_->record_.closes;
+      line_->record_.open = false;
+      line_->changed_.notify_all();
+      hook = line_->onClose_;
+    }
+    if (hook)
+      hook();
   }
   intptr_t Handle() const override { return 0x1234; }
   // "A device attached to the system is not functioning."

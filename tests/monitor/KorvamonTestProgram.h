@@ -2,7 +2,8 @@
 // folder, the guard and the seven windows made as the program entry makes
 // them, on the virtual clock and the headless backend; ended with the test.
 // Its serial ports are scripted ones: none exists until a test attaches it.
-// The history's echo on standard output is off.
+// The system's power controls are recorded, never used; the shutdown pulses
+// run on a stepping clock. The history's echo on standard output is off.
 #pragma once
 
 #include <algorithm>
@@ -12,12 +13,14 @@
 #include <vector>
 
 #include "FakeSerialPort.h"
+#include "StepPulseClock.h"
 #include "TestFolder.h"
 #include "TestLanguage.h"
 #include "monitor/Globfunc.h"
 #include "monitor/History.h"
 #include "monitor/Startup.h"
 #include "monitor/main.h"
+#include "platform/Power.h"
 #include "vcl/VclTestEnvironment.h"
 
 namespace korva_test {
@@ -132,6 +135,8 @@ class KorvamonTest : public VclTest {
   TestFolder folder_;
   const std::string path_ = folder_.File("korvamon.INI");
   FakeSerialPorts ports_;
+  platform::RecordingPower power_;
+  StepPulseClock pulseClock_;
   std::shared_ptr<FakeSerialLine> line_;
   int waits_ = 0;
   uint64_t start_ = 0;
@@ -139,6 +144,8 @@ class KorvamonTest : public VclTest {
  private:
   monitor::ScopedSettingsFilePath settings_{path_};
   platform::ScopedService<platform::SerialPorts> portsGuard_{ports_};
+  platform::ScopedService<platform::Power> powerGuard_{power_};
+  platform::ScopedService<platform::PulseClock> pulseClockGuard_{pulseClock_};
   std::ostream* previousEcho_ = monitor::SetHistoryEcho(nullptr);
 };
 

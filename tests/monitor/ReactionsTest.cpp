@@ -1,6 +1,6 @@
 // The reactions on the virtual clock: window-open requests with their tune
 // and delays, the program timers with their command lines, huge or negative
-// delays, the shutdown hand-off. A stand-in records each program start.
+// delays. A stand-in records each program start.
 
 #include <functional>
 #include <utility>
@@ -226,30 +226,6 @@ TEST_F(ReactionsTest, EachProgramTimerFiresOnceWithItsOwnCommandLine) {
     ExpectStarted(processes_.requests(), c.expected.file, c.expected.directory,
                   c.expected.parameters);
   }
-}
-
-TEST_F(ReactionsTest, TheShutdownTimerHandsOverAsTheSettingsSay) {
-  struct Case {
-    const char* settings;
-    int shutdowns;
-  };
-  // Signalling the module first is still to come: that way shuts nothing down yet.
-  for (const Case c :
-       {Case{"[CHECK]\r\nDC_LOW_ShutDown=1\r\n[ACTION]\r\nShutdownSignal=0\r\n", 1},
-        Case{"[CHECK]\r\nDC_LOW_ShutDown=0\r\n[ACTION]\r\nShutdownSignal=1\r\n", 0},
-        Case{"[CHECK]\r\nDC_LOW_ShutDown=1\r\n[ACTION]\r\nShutdownSignal=1\r\n", 0}}) {
-    SCOPED_TRACE(c.settings);
-    StartWith(c.settings);
-    main().TimerShutDown->SetInterval(50);
-    main().TimerShutDown->SetEnabled(true);
-    Advance(500);
-    EXPECT_FALSE(main().TimerShutDown->Enabled());
-    EXPECT_EQ(main().ShutdownWindowsRequests, c.shutdowns);
-  }
-  // Closing the window ends the battery time too.
-  main().TimerShutDown->SetEnabled(true);
-  main().Close();
-  EXPECT_FALSE(main().TimerShutDown->Enabled());
 }
 
 TEST_F(ReactionsTest, BatteryOperationStartsItsProgramOnceAfterTheStartDelayUnlessItEndsFirst) {

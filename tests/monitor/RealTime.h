@@ -1,8 +1,8 @@
 // What the tests that run in real time stand on (POSIX only): the loop on the
 // system's clock with bounded waits, and programs started as child processes
 // (the module simulator, korvamon itself) with their input, output and end in
-// the test's hands. Every wait is bounded; only processes started here are
-// ever signalled.
+// the test's hands, and korvamon copied into a folder of its own. Every wait
+// is bounded; only processes started here are ever signalled.
 #pragma once
 
 #include <fcntl.h>
@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "TestFolder.h"
 #include "platform/EventLoop.h"
 
 extern char** environ;
@@ -172,6 +173,42 @@ class ChildProcess {
   int input_ = -1;
   int output_ = -1;
   std::optional<int> status_;
+};
+
+// korvamon as installed: the built program and its language folders copied
+// into a private folder, beside its own settings file; its lock files there too.
+class ProgramCopy {
+ public:
+  ProgramCopy() {
+    namespace fs = std::filesystem;
+    const fs::path built = BuiltProgram("korvamon").parent_path();
+    program_ = folder_.path() / "korvamon";
+    fs::copy_file(built / "korvamon", program_);
+    for (const char* language : {"DEU", "ENG", "FRA", "ITA"})
+      fs::copy(built / language, folder_.path() / language, fs::copy_options::recursive);
+    setenv("KORVA_LOCK_DIR", folder_.path().c_str(), 1);
+  }
+  ~ProgramCopy() { unsetenv("KORVA_LOCK_DIR"); }
+  ProgramCopy(const ProgramCopy&) = delete;
+  ProgramCopy& operator=(const ProgramCopy&) = delete;
+
+  const TestFolder& folder() const { return folder_; }
+  std::string Ini() const { return folder_.File("korvamon.INI"); }
+  void Given(const std::string& ini) const { TestFolder::Put(Ini(), ini); }
+
+  // Started with its standard output and error going to the file `outputName`.
+  std::unique_ptr<ChildProcess> Run(const std::string& outputName) const {
+    ChildOptions options;
+    options.output = folder_.File(outputName);
+    return std::make_unique<ChildProcess>(program_, options);
+  }
+  std::string Output(const std::string& outputName) const {
+    return TestFolder::Get(folder_.File(outputName));
+  }
+
+ private:
+  TestFolder folder_;
+  std::filesystem::path program_;
 };
 
 }  // namespace korva_test

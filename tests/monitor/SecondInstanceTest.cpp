@@ -22,38 +22,23 @@ using korva_test::TestFolder;
 
 class SecondInstanceTest : public korva_test::VirtualTimeTest {
  protected:
-  SecondInstanceTest() {
-    const fs::path built = korva_test::BuiltProgram("korvamon").parent_path();
-    program_ = folder_.path() / "korvamon";
-    fs::copy_file(built / "korvamon", program_);
-    for (const char* language : {"DEU", "ENG", "FRA", "ITA"})
-      fs::copy(built / language, folder_.path() / language, fs::copy_options::recursive);
-    setenv("KORVA_LOCK_DIR", folder_.path().c_str(), 1);
-  }
-  ~SecondInstanceTest() override { unsetenv("KORVA_LOCK_DIR"); }
-
-  void Given(const std::string& ini) { TestFolder::Put(Ini(), ini); }
-  std::string Ini() const { return folder_.File("korvamon.INI"); }
+  void Given(const std::string& ini) { program_.Given(ini); }
+  std::string Ini() const { return program_.Ini(); }
   bool Up() const {
-    return fs::exists(folder_.path() / ("DI-ZOD-" + std::to_string(getuid()) + ".sock"));
+    return fs::exists(program_.folder().path() / ("DI-ZOD-" + std::to_string(getuid()) + ".sock"));
   }
   static bool Within(const std::function<bool()>& done) {
     return ChildProcess::Within(std::chrono::seconds(15), done);
   }
 
   std::unique_ptr<ChildProcess> Run(const std::string& outputName) {
-    korva_test::ChildOptions options;
-    options.output = folder_.File(outputName);
-    auto process = std::make_unique<ChildProcess>(program_, options);
+    auto process = program_.Run(outputName);
     EXPECT_TRUE(process->Started());
     return process;
   }
-  std::string Output(const std::string& outputName) const {
-    return TestFolder::Get(folder_.File(outputName));
-  }
+  std::string Output(const std::string& outputName) const { return program_.Output(outputName); }
 
-  TestFolder folder_;
-  fs::path program_;
+  korva_test::ProgramCopy program_;
 };
 
 const std::string kFrenchQuestion =

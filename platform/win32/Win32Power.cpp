@@ -1,0 +1,186 @@
+// The power controls on Windows: the real priority class, token privilege,
+// shutdown parameters and ExitWindowsEx; the processor load through pdh.dll,
+// bound by name once and kept until the program ends.
+#include <pdh.h>
+#include <windows.h>
+
+#include <mutex>
+
+#include "platform/Power.h"
+
+namespace platform {
+namespace {
+
+// The processor time of processor 0, as a German system names the counter;
+// elsewhere the path is unknown and the load stays unmeasured.
+constexpr const char* kCounterPath = "\\Prozessor(0)\\Prozessorzeit (%)";
+constexpr DWORD kLoadIntervalMs = 300;
+
+std::string SystemErrorText(DWORD code) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message = length ? std::string(text, length) : std::string();
+  if (text)
+    LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
+    message.pop_back();
+  return message + " (" + std::to_string(code) + ")";
+}
+
+class Token {
+ public:
+  Token() {
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &handle_))
+      handle_ = nullptr;
+  }
+  ~Token() {
+    if (handle_)
+      CloseHandle(handle_);
+  }
+  Token(const Token&) = delete;
+  Token& operator=(const Token&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+// pdh.dll's functions, looked up by name.
+struct Pdh {
+  using OpenQuery = PDH_STATUS(WINAPI*)(LPCSTR, DWORD_PTR, PDH_HQUERY*);
+  using CloseQuery = PDH_STATUS(WINAPI*)(PDH_HQUERY);
+  using AddCounter = PDH_STATUS(WINAPI*)(PDH_HQUERY, LPCSTR, DWORD_PTR, PDH_HCOUNTER*);
+  using RemoveCounter = PDH_STATUS(WINAPI*)(PDH_HCOUNTER);
+  using CollectQueryData = PDH_STATUS(WINAPI*)(PDH_HQUERY);
+  using ValidatePath = PDH_STATUS(WINAPI*)(LPCSTR);
+  using GetFormattedCounterValue = PDH_STATUS(WINAPI*)(PDH_HCOUNTER, DWORD, LPDWORD,
+                                                       PPDH_FMT_COUNTERVALUE);
+  using MakeCounterPath = PDH_STATUS(WINAPI*)(void*, LPSTR, LPDWORD, DWORD);
+
+  HMODULE library = nullptr;
+  OpenQuery openQuery = nullptr;
+  CloseQuery closeQuery = nullptr;
+  AddCounter addCounter = nullptr;
+  RemoveCounter removeCounter = nullptr;
+  CollectQueryData collectQueryData = nullptr;
+  ValidatePath validatePath = nullptr;
+  GetFormattedCounterValue getFormattedCounterValue = nullptr;
+  MakeCounterPath makeCounterPath = nullptr;
+
+  ~Pdh() {
+    if (library)
+      FreeLibrary(library);
+  }
+
+  template <class Function>
+  void Bind(Function& function, const char* name) {
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+  }
+
+  bool Load() {
+    if (!library) {
+      library = LoadLibraryA("pdh.dll");
+      if (!library)
+        return false;
+      Bind(openQuery, "PdhOpenQuery");
+      Bind(closeQuery, "PdhCloseQuery");
+      Bind(addCounter, "PdhAddCounterA");
+      Bind(removeCounter, "PdhRemoveCounter");
+      Bind(collectQueryData, "PdhCollectQueryData");
+      Bind(validatePath, "PdhValidatePathA");
+      Bind(getFormattedCounterValue, "PdhGetFormattedCounterValue");
+      Bind(makeCounterPath, "PdhMakeCounterPath");
+    }
+    return true;
+  }
+  // What the load measurement calls; a library without them measures nothing.
+  bool Usable() const {
+    return openQuery && closeQuery && addCounter && collectQueryData && validatePath &&
+           getFormattedCounterValue;
+  }
+};
+
+class Win32Power final : public Power {
+ public:
+  bool SetPriorityClass(uint32_t priorityClass) override {
+    return ::SetPriorityClass(GetCurrentProcess(), priorityClass) != FALSE;
+  }
+  uint32_t PriorityClass() override { return ::GetPriorityClass(GetCurrentProcess()); }
+
+  bool EnableShutdownPrivilege() override {
+    const Token token;
+    LUID luid{};
+    if (!token.get() || !LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &luid))
+      return false;
+    TOKEN_PRIVILEGES wanted{};
+    wanted.PrivilegeCount = 1;
+    wanted.Privileges[0].Luid = luid;
+    wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    TOKEN_PRIVILEGES previous{};
+    DWORD previousSize = 0;
+    return AdjustTokenPrivileges(token.get(), FALSE, &wanted, sizeof previous, &previous,
+                                 &previousSize) != FALSE;
+  }
+
+  bool SetShutdownParameters(uint32_t level, uint32_t flags) override {
+    return SetProcessShutdownParameters(level, flags) != FALSE;
+  }
+  bool ShutdownParameters(uint32_t& level, uint32_t& flags) override {
+    DWORD l = 0, f = 0;
+    if (!GetProcessShutdownParameters(&l, &f))
+      return false;
+    level = l;
+    flags = f;
+    return true;
+  }
+
+  bool ExitSession(uint32_t flags, std::string& error) override {
+    if (ExitWindowsEx(flags, 0))
+      return true;
+    error = SystemErrorText(GetLastError());
+    return false;
+  }
+
+  bool BindProcessorLoad() override {
+    std::lock_guard lock(mutex_);
+    return pdh_.Load();
+  }
+
+  double ProcessorLoad() override {
+    std::lock_guard lock(mutex_);
+    if (!pdh_.Load() || !pdh_.Usable())
+      return -1.0;
+    PDH_HQUERY query = nullptr;
+    if (pdh_.openQuery(nullptr, 0, &query) != ERROR_SUCCESS)
+      return -1.0;
+    double load = -1.0;
+    PDH_HCOUNTER counter = nullptr;
+    if (pdh_.validatePath(kCounterPath) == ERROR_SUCCESS &&
+        pdh_.addCounter(query, kCounterPath, 0, &counter) == ERROR_SUCCESS) {
+      PDH_FMT_COUNTERVALUE value{};
+      pdh_.collectQueryData(query);
+      pdh_.getFormattedCounterValue(counter, PDH_FMT_DOUBLE, nullptr, &value);
+      Sleep(kLoadIntervalMs);
+      pdh_.collectQueryData(query);
+      if (pdh_.getFormattedCounterValue(counter, PDH_FMT_DOUBLE, nullptr, &value) == ERROR_SUCCESS)
+        load = value.doubleValue;
+    }
+    pdh_.closeQuery(query);
+    return load;
+  }
+
+ private:
+  std::mutex mutex_;
+  Pdh pdh_;
+};
+
+}  // namespace
+
+Power& NativePower() {
+  static Win32Power power;
+  return power;
+}
+
+}  // namespace platform
