@@ -6,12 +6,6 @@
 // the minimum, maximum and spread in microseconds, and the CPU time the
 // pulse thread spent per train.
 //   pulse-timing [trains per run, default 100] [--idle-only | --busy-only]
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <time.h>
-#endif
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -23,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "ThreadCpu.h"
 #include "monitor/Abschaltsignal.h"
 #include "monitor/Serial.h"
 #include "platform/PulseClock.h"
@@ -35,24 +30,6 @@ using Clock = std::chrono::steady_clock;
 // The gaps of one train: the lead-in to edge 1, then between the edges.
 constexpr int kGaps = 7;
 constexpr double kNominalMs[kGaps] = {290, 36, 36, 220, 220, 220, 36};
-
-// CPU time of the calling thread in microseconds.
-double ThreadCpuUs() {
-#ifdef _WIN32
-  FILETIME created, exited, kernel, user;
-  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user))
-    return 0;
-  auto us = [](const FILETIME& t) {
-    return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) /
-           10.0;
-  };
-  return us(kernel) + us(user);
-#else
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
-#endif
-}
 
 // A port that accepts every setting and notes when each RTS level arrived.
 class RecordingPort final : public platform::SerialPort {
@@ -159,7 +136,7 @@ bool RunTrains(const char* name, int trains, monitor::TSerial& serial, Recording
     pulse.LogEdges = true;
     pulse.OnLine = [](const std::string&) {};
     pulse.OnDone = [&](bool) {
-      const double used = ThreadCpuUs();
+      const double used = pulse_timing::ThreadCpuUs();
       std::lock_guard lock(mutex);
       cpuUs = used;
       done = true;
