@@ -57,6 +57,18 @@ std::optional<std::string> ProgramFileName(std::string_view commandLine);
 // True when the command line names a program file that exists.
 bool IsExecutablePath(std::string_view commandLine);
 
+// Sets a flag while its owner runs and clears it however that ends.
+class ScopedFlag {
+ public:
+  explicit ScopedFlag(bool& flag) : flag_(flag) { flag_ = true; }
+  ~ScopedFlag() { flag_ = false; }
+  ScopedFlag(const ScopedFlag&) = delete;
+  ScopedFlag& operator=(const ScopedFlag&) = delete;
+
+ private:
+  bool& flag_;
+};
+
 // Waits `ms` on the main loop while handling its messages and timers.
 void DelayMs(uint16_t ms);
 

@@ -75,18 +75,6 @@ void Arm(vcl::TTimer* timer, uint32_t ms) {
   timer->SetEnabled(true);
 }
 
-// Evaluating is set while an evaluation runs and cleared however it ends.
-class EvaluationScope {
- public:
-  explicit EvaluationScope(bool& evaluating) : evaluating_(evaluating) { evaluating_ = true; }
-  ~EvaluationScope() { evaluating_ = false; }
-  EvaluationScope(const EvaluationScope&) = delete;
-  EvaluationScope& operator=(const EvaluationScope&) = delete;
-
- private:
-  bool& evaluating_;
-};
-
 // Counts the frames of a word in a row, modulo 4; the other word's count restarts.
 void CountInRow(int& count, int& other) {
   other = 0;
@@ -112,7 +100,7 @@ void TfrmKorvamon::EvaluateFrameSerial(const std::string& text) {
     EvaluateFirstFrame(frame, Link::Serial);
     return;
   }
-  EvaluationScope scope(Evaluating);
+  const ScopedFlag scope(Evaluating);
 
   if (Has(frame, "DC_OK")) {
     CountInRow(DcOkCount, DcLowCount);
@@ -185,7 +173,7 @@ void TfrmKorvamon::EvaluateFrameUsb() {
     EvaluateFirstFrame(frame, Link::Usb);
     return;
   }
-  EvaluationScope scope(Evaluating);
+  const ScopedFlag scope(Evaluating);
   ReplySeen = true;
 
   if (Has(frame, "DC_OK"))
@@ -225,7 +213,7 @@ void TfrmKorvamon::EvaluateFrameUsb() {
 }
 
 void TfrmKorvamon::EvaluateFirstFrame(const std::string& frame, Link link) {
-  EvaluationScope scope(Evaluating);
+  const ScopedFlag scope(Evaluating);
   if (link == Link::Usb)
     ReplySeen = true;
   // A condition in order finds its opposite request pending and takes it back

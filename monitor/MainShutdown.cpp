@@ -8,6 +8,7 @@
 #include <string>
 
 #include "monitor/Abschaltsignal.h"
+#include "monitor/Globfunc.h"
 #include "monitor/PDH.h"
 #include "monitor/ReactionSwitches.h"
 #include "monitor/Settings.h"
@@ -31,18 +32,6 @@ constexpr const char* kSerialShutdownCommand = "*R37F";
 // The process's place in the shutdown order: told among the first, or the last.
 constexpr uint32_t kShutdownLevelFirst = 0x3FE;
 constexpr uint32_t kShutdownLevelLast = 0x101;
-
-// Set while its owner runs, cleared however it ends.
-class BusyScope {
- public:
-  explicit BusyScope(bool& busy) : busy_(busy) { busy_ = true; }
-  ~BusyScope() { busy_ = false; }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  bool& busy_;
-};
 
 std::string LoadLine(double load) {
   if (load <= -0.5)
@@ -149,7 +138,7 @@ void TfrmKorvamon::ShutdownWindows() {
   // Frames handled during its own close waits may ask again: one request.
   if (shuttingDown_)
     return;
-  const BusyScope scope(shuttingDown_);
+  const ScopedFlag scope(shuttingDown_);
   CloseSerialLink();
   CloseUsbLink();
   // The force bit is or-ed in: added, it would turn "shut down, forced" (5) into 9.

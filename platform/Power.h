@@ -73,35 +73,47 @@ inline Power& power() {
   return installed ? *installed : NativePower();
 }
 
-// Changes nothing on the system: keeps what it is told, answers as scripted
-// and records every shutdown request.
-class RecordingPower final : public Power {
+// Keeps the priority class and the shutdown parameters it is told, and
+// reports them back: what a process that may not change them can do.
+class KeptPower : public Power {
  public:
   bool SetPriorityClass(uint32_t priorityClass) override {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(keptMutex_);
     priorityClass_ = priorityClass;
     return true;
   }
   uint32_t PriorityClass() override {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(keptMutex_);
     return priorityClass_;
   }
-  bool EnableShutdownPrivilege() override {
-    std::lock_guard lock(mutex_);
-    ++privilegeRequests_;
-    return privilegeGranted_;
-  }
   bool SetShutdownParameters(uint32_t level, uint32_t flags) override {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(keptMutex_);
     level_ = level;
     levelFlags_ = flags;
     return true;
   }
   bool ShutdownParameters(uint32_t& level, uint32_t& flags) override {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(keptMutex_);
     level = level_;
     flags = levelFlags_;
     return true;
+  }
+
+ private:
+  std::mutex keptMutex_;
+  uint32_t priorityClass_ = kNormalPriorityClass;
+  uint32_t level_ = kDefaultShutdownLevel;
+  uint32_t levelFlags_ = 0;
+};
+
+// Changes nothing on the system: keeps what it is told, answers as scripted
+// and records every shutdown request.
+class RecordingPower final : public KeptPower {
+ public:
+  bool EnableShutdownPrivilege() override {
+    std::lock_guard lock(mutex_);
+    ++privilegeRequests_;
+    return privilegeGranted_;
   }
   bool ExitSession(uint32_t flags, std::string& error) override {
     std::lock_guard lock(mutex_);
@@ -147,11 +159,8 @@ class RecordingPower final : public Power {
 
  private:
   mutable std::mutex mutex_;
-  uint32_t priorityClass_ = kNormalPriorityClass;
   bool privilegeGranted_ = true;
   int privilegeRequests_ = 0;
-  uint32_t level_ = kDefaultShutdownLevel;
-  uint32_t levelFlags_ = 0;
   std::vector<uint32_t> exitRequests_;
   std::string refusal_;
   double load_ = -1.0;

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -74,30 +73,9 @@ namespace {
 
 constexpr auto kLoadInterval = std::chrono::milliseconds(300);
 
-class PosixPower final : public Power {
+class PosixPower final : public KeptPower {
  public:
-  bool SetPriorityClass(uint32_t priorityClass) override {
-    std::lock_guard lock(mutex_);
-    priorityClass_ = priorityClass;
-    return true;
-  }
-  uint32_t PriorityClass() override {
-    std::lock_guard lock(mutex_);
-    return priorityClass_;
-  }
   bool EnableShutdownPrivilege() override { return true; }
-  bool SetShutdownParameters(uint32_t level, uint32_t flags) override {
-    std::lock_guard lock(mutex_);
-    level_ = level;
-    levelFlags_ = flags;
-    return true;
-  }
-  bool ShutdownParameters(uint32_t& level, uint32_t& flags) override {
-    std::lock_guard lock(mutex_);
-    level = level_;
-    flags = levelFlags_;
-    return true;
-  }
   bool ExitSession(uint32_t flags, std::string&) override {
     std::fprintf(stderr, "korvamon: system shutdown requested (flags %u)\n", flags);
     std::fflush(stderr);
@@ -109,12 +87,6 @@ class PosixPower final : public Power {
     return posix::ProcessorLoadFromStat("/proc/stat",
                                         [] { std::this_thread::sleep_for(kLoadInterval); });
   }
-
- private:
-  std::mutex mutex_;
-  uint32_t priorityClass_ = kNormalPriorityClass;
-  uint32_t level_ = kDefaultShutdownLevel;
-  uint32_t levelFlags_ = 0;
 };
 
 }  // namespace

@@ -7,10 +7,10 @@
 
 #include <atomic>
 #include <cerrno>
-#include <mutex>
 
 #include "platform/EventLoop.h"
 #include "platform/System.h"
+#include "platform/TerminationRequest.h"
 #include "platform/Thread.h"
 #include "platform/posix/UniqueFd.h"
 
@@ -22,14 +22,11 @@ constexpr char kStop = 'q';
 
 // Shared with the signal handler: lock-free atomics only.
 std::atomic<int> wakeFd{-1};
-// Set by the first signal and cleared when its request runs: further signals
-// in between add nothing.
-std::atomic<bool> requestPending{false};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void OnTerminationSignal(int) {
   const int savedErrno = errno;
-  if (!requestPending.exchange(true)) {
+  if (termination::MarkPending()) {
     const int fd = wakeFd.load();
     if (fd >= 0) {
       [[maybe_unused]] const ssize_t written = write(fd, &kSignalled, 1);
@@ -39,23 +36,6 @@ extern "C" void OnTerminationSignal(int) {
 }
 
 constexpr int kSignals[] = {SIGTERM, SIGINT};
-
-std::mutex requestMutex;
-std::function<void()> terminationRequest;
-
-// Runs the installed request on the main loop, once for all signals until it runs.
-void PostRequest() {
-  std::function<void()> request;
-  {
-    std::lock_guard lock(requestMutex);
-    request = terminationRequest;
-  }
-  MainLoop().Post([request] {
-    requestPending.store(false);
-    if (request)
-      request();
-  });
-}
 
 class TerminationWatcher {
  public:
@@ -105,7 +85,7 @@ class TerminationWatcher {
         continue;
       if (n <= 0 || byte == kStop)
         return;
-      PostRequest();
+      termination::PostPending();
     }
   }
 
@@ -119,16 +99,8 @@ class TerminationWatcher {
 void OnTerminationRequest(std::function<void()> request) {
   // The main loop first: the watcher, made after it, is gone before it at exit.
   MainLoop();
-  {
-    std::lock_guard lock(requestMutex);
-    terminationRequest = std::move(request);
-  }
+  termination::SetRequest(std::move(request));
   static TerminationWatcher watcher;
-}
-
-void PostTerminationRequest() {
-  if (!requestPending.exchange(true))
-    PostRequest();
 }
 
 }  // namespace platform

@@ -2,41 +2,18 @@
 // resource, the user's short date format, and console close requests.
 #include <windows.h>
 
-#include <atomic>
-#include <mutex>
-
 #include "platform/EventLoop.h"
 #include "platform/System.h"
+#include "platform/TerminationRequest.h"
 
 namespace platform {
 namespace {
-
-std::mutex requestMutex;
-std::function<void()> terminationRequest;
-// Set by the first event and cleared when its request runs: further events
-// in between add nothing.
-std::atomic<bool> requestPending{false};
-
-void PostRequestOnce() {
-  if (requestPending.exchange(true))
-    return;
-  std::function<void()> request;
-  {
-    std::lock_guard lock(requestMutex);
-    request = terminationRequest;
-  }
-  MainLoop().Post([request] {
-    requestPending.store(false);
-    if (request)
-      request();
-  });
-}
 
 // Runs on a thread the system starts for the event.
 BOOL WINAPI OnConsoleControl(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
     return FALSE;
-  PostRequestOnce();
+  PostTerminationRequest();
   return TRUE;
 }
 
@@ -105,10 +82,7 @@ std::string FormatShortDate(std::chrono::system_clock::time_point when) {
 }
 
 void OnTerminationRequest(std::function<void()> request) {
-  {
-    std::lock_guard lock(requestMutex);
-    terminationRequest = std::move(request);
-  }
+  termination::SetRequest(std::move(request));
   // A GUI program has no console; the handler then simply never runs.
   static const bool installed = SetConsoleCtrlHandler(OnConsoleControl, TRUE);
   (void)installed;
@@ -116,10 +90,6 @@ void OnTerminationRequest(std::function<void()> request) {
 
 std::ostream* DefaultEcho() {
   return nullptr;
-}
-
-void PostTerminationRequest() {
-  PostRequestOnce();
 }
 
 }  // namespace platform
