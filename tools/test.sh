@@ -8,6 +8,7 @@ jobs=$(nproc)
 
 cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build" -j "$jobs"
+cmake --build "$root/build" --target format-check
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 
 # The native tests once more, built by clang with the address and undefined

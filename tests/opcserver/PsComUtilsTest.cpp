@@ -276,8 +276,8 @@ TEST(PsComUtilsTest, RegisteredInterfacesAreNamedByTheRegistry) {
   comstandin::ClearRegistry();
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT,
-                            OLESTR("Interface\\{B196B286-BAB4-101A-B69C-00AA00341D07}"), 0,
-                            nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+                            OLESTR("Interface\\{B196B286-BAB4-101A-B69C-00AA00341D07}"), 0, nullptr,
+                            0, KEY_WRITE, nullptr, &key, nullptr),
             ERROR_SUCCESS);
   const OLECHAR name[] = OLESTR("IConnectionPoint");
   RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(name), sizeof name);
