@@ -32,6 +32,24 @@ std::optional<std::string> OwnVersionResource();
 // empty (empty when none is). Windows: nothing; the program asks.
 std::optional<std::string> UserMessagesLocale();
 
+// The version block of a file's version resource, as GetFileVersionInfoA
+// gives it. POSIX: the program's own block (OwnVersionResource) when `path`
+// names the running program, else nothing.
+std::optional<std::string> FileVersionResource(const std::string& path);
+
+// The user's conventions for numbers and dates, in the class library's
+// format letters (yyyy mm dd, hh nn ss). Windows: the user locale; POSIX:
+// ';' '.' "dd.mm.yyyy" ':' "hh:nn:ss".
+struct LocaleFormats {
+  char listSeparator = ';';
+  char decimalSeparator = '.';
+  char dateSeparator = '.';
+  char timeSeparator = ':';
+  std::string shortDateFormat = "dd.mm.yyyy";
+  std::string longTimeFormat = "hh:nn:ss";
+};
+LocaleFormats UserLocaleFormats();
+
 // A date as the system's short date format writes it (local time).
 std::string FormatShortDate(std::chrono::system_clock::time_point when);
 

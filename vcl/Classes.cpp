@@ -25,6 +25,21 @@ void Erase(std::vector<TComponent*>& list, TComponent* item) {
 
 }  // namespace
 
+void TPersistent::Assign(const TPersistent* source) {
+  if (!source)
+    AssignError(nullptr);
+  source->AssignTo(this);
+}
+
+void TPersistent::AssignTo(TPersistent* dest) const {
+  dest->AssignError(this);
+}
+
+void TPersistent::AssignError(const TPersistent* source) const {
+  throw EConvertError(
+      Format("Cannot assign a %s to a %s", source ? source->ClassName() : "nil", ClassName()));
+}
+
 bool SameText(const std::string& a, const std::string& b) {
   if (a.size() != b.size())
     return false;
@@ -63,6 +78,11 @@ void TComponent::DestroyComponents() {
   // Each freed component takes itself out of the list (RemoveComponent).
   while (!components_.empty())
     Free(components_.back());
+}
+
+void TComponent::EndLoading() {
+  Loaded();
+  loading_ = false;
 }
 
 void TComponent::SetName(const std::string& name) {
@@ -158,6 +178,13 @@ void Free(TComponent* component) {
   component->destroying_ = true;
   component->BeforeDestruction();
   delete component;
+}
+
+void FreeObject(TObject* object) {
+  if (auto* component = dynamic_cast<TComponent*>(object))
+    Free(component);
+  else
+    delete object;
 }
 
 }  // namespace vcl

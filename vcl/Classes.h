@@ -1,5 +1,6 @@
-// The root of the class library: objects, components with an owner and a
-// name, owned components freed with their owner, and notifications.
+// The root of the class library: objects, persistent objects that copy
+// themselves into each other, components with an owner and a name, owned
+// components freed with their owner, notifications, and the string list.
 //
 // Freeing: a component is freed with vcl::Free (or through its owner, or an
 // Owned<> pointer). Free first runs BeforeDestruction while the object is
@@ -9,16 +10,33 @@
 #pragma once
 
 #include <functional>
+#include <iosfwd>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "vcl/SysUtils.h"
 
 namespace vcl {
 
 class TObject {
  public:
   virtual ~TObject() = default;
+};
+
+// An object that can take over another's content: Assign asks the source
+// to copy itself into this one (AssignTo); neither knowing the other raises
+// EConvertError "Cannot assign a %s to a %s".
+class TPersistent : public TObject {
+ public:
+  virtual std::string ClassName() const { return "TPersistent"; }
+  virtual void Assign(const TPersistent* source);
+
+ protected:
+  virtual void AssignTo(TPersistent* dest) const;
+
+ private:
+  [[noreturn]] void AssignError(const TPersistent* source) const;
 };
 
 struct TPoint {
@@ -39,22 +57,12 @@ struct TRect {
 
 using TNotifyEvent = std::function<void(TObject* sender)>;
 
-// The library's errors (a duplicate name, an invalid operation).
-class EComponentError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-class EInvalidOperation : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 enum class TOperation { opInsert, opRemove };
 
 // ASCII case-insensitive equality, as component names compare.
 bool SameText(const std::string& a, const std::string& b);
 
-class TComponent : public TObject {
+class TComponent : public TPersistent {
  public:
   explicit TComponent(TComponent* owner, std::string className = "TComponent");
   ~TComponent() override;
@@ -62,13 +70,19 @@ class TComponent : public TObject {
   TComponent& operator=(const TComponent&) = delete;
 
   // The class name the Parts use for this object ("TfrmKorvamon", "TButton").
-  const std::string& ClassName() const { return className_; }
+  std::string ClassName() const override { return className_; }
 
   TComponent* Owner() const { return owner_; }
   const std::string& Name() const { return name_; }
   // Empty, or an identifier unique (case-insensitively) among the owner's
   // components; otherwise throws EComponentError and keeps the old name.
-  void SetName(const std::string& name);
+  virtual void SetName(const std::string& name);
+
+  // While a component's stored state is read it is loading; EndLoading ends
+  // that and calls Loaded.
+  void BeginLoading() { loading_ = true; }
+  void EndLoading();
+  bool Loading() const { return loading_; }
 
   int ComponentCount() const { return static_cast<int>(components_.size()); }
   TComponent* Components(int index) const { return components_.at(index); }
@@ -95,6 +109,8 @@ class TComponent : public TObject {
   // while this one asked for it. The default passes the news on to every
   // owned component (as the class library does).
   virtual void Notification(TComponent* component, TOperation operation);
+  // Runs when loading ends; overrides call this one.
+  virtual void Loaded() { loading_ = false; }
   // Frees the owned components, the last one first.
   void DestroyComponents();
 
@@ -109,12 +125,15 @@ class TComponent : public TObject {
   std::vector<TComponent*> components_;
   std::vector<TComponent*> freeNotifies_;
   bool destroying_ = false;
+  bool loading_ = false;
 
   friend void Free(TComponent* component);
 };
 
 // Frees a component: its BeforeDestruction, then its destructor. Null is fine.
 void Free(TComponent* component);
+// Frees any object: a component with Free, anything else with delete.
+void FreeObject(TObject* object);
 
 template <class T>
 void FreeAndNil(T*& component) {
@@ -129,5 +148,113 @@ struct FreeDeleter {
 // A component held by one owner outside the component tree.
 template <class T>
 using Owned = std::unique_ptr<T, FreeDeleter>;
+
+enum TDuplicates { dupIgnore, dupAccept, dupError };
+
+// An ordered list of 8-bit texts, each with an object it does not own. A
+// sorted list keeps its texts in order (ASCII, ignoring case unless
+// CaseSensitive) and finds them by bisection. Every change is announced by
+// OnChanging before and OnChange after it; between BeginUpdate and the
+// matching EndUpdate only one pair is. NUL is a character like any other.
+// Index errors raise EStringListError "List index out of bounds (%d)".
+class TStringList : public TPersistent {
+ public:
+  TStringList() = default;
+  TStringList(const TStringList&) = delete;
+  TStringList& operator=(const TStringList&) = delete;
+  std::string ClassName() const override { return "TStringList"; }
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  const std::string& Strings(int index) const;
+  // Raises "Operation not allowed on sorted list" on a sorted list.
+  void SetStrings(int index, const std::string& text);
+  TObject* Objects(int index) const;
+  void SetObjects(int index, TObject* object);
+
+  // Appends (a sorted list inserts in order: an equal text is ignored
+  // (dupIgnore, returning its index), refused with "String list does not
+  // allow duplicates" (dupError), or added (dupAccept)). Returns the index.
+  int Add(const std::string& text) { return AddObject(text, nullptr); }
+  virtual int AddObject(const std::string& text, TObject* object);
+  // Refused on a sorted list ("Operation not allowed on sorted list").
+  void Insert(int index, const std::string& text) { InsertObject(index, text, nullptr); }
+  virtual void InsertObject(int index, const std::string& text, TObject* object);
+  virtual void Delete(int index);
+  virtual void Clear();
+  void Exchange(int index1, int index2);
+  void AddStrings(const TStringList& strings);
+  void Assign(const TPersistent* source) override;
+
+  // The first index of an equal text, or -1.
+  int IndexOf(const std::string& text) const;
+  int IndexOfObject(const TObject* object) const;
+  // On a sorted list: whether the text is there, and the index where it is
+  // (the first of equals) or would be inserted. Unsorted lists search linearly.
+  bool Find(const std::string& text, int& index) const;
+
+  bool Sorted() const { return sorted_; }
+  void SetSorted(bool sorted);
+  void Sort();
+  bool CaseSensitive() const { return caseSensitive_; }
+  void SetCaseSensitive(bool caseSensitive);
+  TDuplicates Duplicates = dupIgnore;
+
+  void BeginUpdate();
+  void EndUpdate();
+  int UpdateCount() const { return updateCount_; }
+  TNotifyEvent OnChange;
+  TNotifyEvent OnChanging;
+
+  // Each line followed by CR LF. Reading splits at CR LF, LF or CR; a
+  // final line break adds no empty line.
+  std::string Text() const;
+  void SetText(const std::string& text);
+  // Lines separated by ','; a line with a blank, a control character, ','
+  // or '"' is put in double quotes (doubling '"'). Reading also splits at
+  // blanks outside quotes.
+  std::string CommaText() const;
+  void SetCommaText(const std::string& text);
+
+  virtual void LoadFromStream(std::istream& stream);
+  void SaveToStream(std::ostream& stream) const;
+  // Through platform::files(); EFOpenError "Cannot open file \"%s\"" and
+  // EFCreateError "Cannot create file \"%s\"".
+  void LoadFromFile(const std::string& path);
+  void SaveToFile(const std::string& path) const;
+
+ protected:
+  // Called before and after every change; they fire the events unless an
+  // update is open. Subclasses that cache what the lines hold override them.
+  virtual void Changing();
+  virtual void Changed();
+  int CompareStrings(const std::string& a, const std::string& b) const;
+
+  // The lines as one line of values: separated by `delimiter`; a value
+  // holding `quote` or `delimiter` (or, with `blanksSeparate`, a blank or
+  // control character) put in `quote`s with each `quote` doubled; quote #0
+  // quotes nothing. One empty line gives two `quote`s. Reading gives the
+  // values back: two delimiters in a row, a leading or a trailing one
+  // delimit an empty value, an unclosed quote takes the rest of the text,
+  // text after a closing quote starts the next value; with `blanksSeparate`
+  // blanks outside quotes separate values too. NUL is data.
+  std::string GetDelimited(char delimiter, char quote, bool blanksSeparate) const;
+  void SetDelimited(const std::string& text, char delimiter, char quote, bool blanksSeparate);
+
+ private:
+  struct Item {
+    std::string text;
+    TObject* object = nullptr;
+  };
+  void CheckIndex(int index, int count) const;
+  void CheckUnsorted() const;
+  // Runs `change` inside one update, closed on every path.
+  template <class Change>
+  void Updating(Change&& change);
+
+  std::vector<Item> items_;
+  bool sorted_ = false;
+  bool caseSensitive_ = false;
+  int updateCount_ = 0;
+};
 
 }  // namespace vcl

@@ -1,6 +1,9 @@
 // Facts about the system on POSIX, as a Windows program would find them: a
 // current NT version, a version resource built from the strings the build
-// embeds, and a short date in the day-first form.
+// embeds (the only file with one is the program itself), and the day-first
+// date conventions.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Files.h"
+#include "platform/Services.h"
 #include "platform/System.h"
 
 #if !defined(KORVA_FILE_VERSION) || !defined(KORVA_COMMENTS)
@@ -147,6 +152,21 @@ std::optional<std::string> UserMessagesLocale() {
       return std::string(value);
   }
   return std::string();
+}
+
+std::optional<std::string> FileVersionResource(const std::string& path) {
+  struct stat file {};
+  struct stat program {};
+  Files& native = NativeFiles();
+  if (stat(native.Resolve(path).c_str(), &file) != 0 ||
+      stat(native.ExecutablePath().c_str(), &program) != 0 || file.st_dev != program.st_dev ||
+      file.st_ino != program.st_ino)
+    return std::nullopt;
+  return OwnVersionResource();
+}
+
+LocaleFormats UserLocaleFormats() {
+  return LocaleFormats{};
 }
 
 std::string FormatShortDate(std::chrono::system_clock::time_point when) {

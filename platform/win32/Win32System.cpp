@@ -36,6 +36,56 @@ std::optional<FILETIME> ToFileTime(std::chrono::system_clock::time_point when) {
   return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
+std::string LocaleText(LCTYPE type) {
+  char text[128];
+  const int size = GetLocaleInfoA(LOCALE_USER_DEFAULT, type, text, sizeof text);
+  return size > 1 ? std::string(text, static_cast<size_t>(size) - 1) : std::string();
+}
+
+// Windows date pictures ("dd.MM.yyyy", "M/d/yyyy") in the class library's
+// letters: months are 'm', a year is "yy" or "yyyy"; eras are dropped.
+std::string DatePicture(const std::string& picture) {
+  std::string out;
+  for (size_t i = 0; i < picture.size();) {
+    const char c = picture[i];
+    size_t run = 1;
+    while (i + run < picture.size() && picture[i + run] == c)
+      ++run;
+    if (c == '\'') {
+      const size_t close = picture.find('\'', i + 1);
+      const size_t next = close == std::string::npos ? picture.size() : close + 1;
+      out.append(picture, i, next - i);
+      i = next;
+      continue;
+    }
+    if (c == 'M')
+      out.append(run, 'm');
+    else if (c == 'y')
+      out += run <= 2 ? "yy" : "yyyy";
+    else if (c != 'g')
+      out.append(run, c);
+    i += run;
+  }
+  return out;
+}
+
+// Windows time pictures ("HH:mm:ss", "h:mm:ss tt") in the class library's
+// letters: hours on the 24-hour clock, minutes as 'n', no AM/PM marker.
+std::string TimePicture(const std::string& picture) {
+  std::string out;
+  for (char c : picture) {
+    if (c == 'H')
+      out += 'h';
+    else if (c == 'm')
+      out += 'n';
+    else if (c != 't')
+      out += c;
+  }
+  while (!out.empty() && out.back() == ' ')
+    out.pop_back();
+  return out;
+}
+
 }  // namespace
 
 OsVersion GetOsVersion() {
@@ -63,6 +113,34 @@ std::optional<std::string> OwnVersionResource() {
 
 std::optional<std::string> UserMessagesLocale() {
   return std::nullopt;
+}
+
+std::optional<std::string> FileVersionResource(const std::string& path) {
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+  if (size == 0)
+    return std::nullopt;
+  std::string block(size, '\0');
+  if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data()))
+    return std::nullopt;
+  return block;
+}
+
+LocaleFormats UserLocaleFormats() {
+  LocaleFormats formats;
+  if (auto list = LocaleText(LOCALE_SLIST); list.size() == 1)
+    formats.listSeparator = list[0];
+  if (auto decimal = LocaleText(LOCALE_SDECIMAL); decimal.size() == 1)
+    formats.decimalSeparator = decimal[0];
+  if (auto date = LocaleText(LOCALE_SDATE); date.size() == 1)
+    formats.dateSeparator = date[0];
+  if (auto time = LocaleText(LOCALE_STIME); time.size() == 1)
+    formats.timeSeparator = time[0];
+  if (auto shortDate = LocaleText(LOCALE_SSHORTDATE); !shortDate.empty())
+    formats.shortDateFormat = DatePicture(shortDate);
+  if (auto longTime = LocaleText(LOCALE_STIMEFORMAT); !longTime.empty())
+    formats.longTimeFormat = TimePicture(longTime);
+  return formats;
 }
 
 std::string FormatShortDate(std::chrono::system_clock::time_point when) {

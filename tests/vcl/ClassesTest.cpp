@@ -120,4 +120,28 @@ TEST(ComponentTest, RemoveComponentGivesUpOwnershipWithoutFreeing) {
   vcl::Free(child);
 }
 
+TEST(ComponentTest, LoadingEndsWithLoadedAndFreeObjectFreesAnyObject) {
+  struct Loader : TComponent {
+    Loader() : TComponent(nullptr, "TLoader") {}
+    bool loadingWhenLoaded = false;
+    void Loaded() override {
+      loadingWhenLoaded = Loading();
+      TComponent::Loaded();
+    }
+  };
+  vcl::Owned<Loader> loader(new Loader);
+  loader->BeginLoading();
+  EXPECT_TRUE(loader->Loading());
+  loader->EndLoading();
+  EXPECT_TRUE(loader->loadingWhenLoaded);
+  EXPECT_FALSE(loader->Loading());
+  EXPECT_EQ(static_cast<vcl::TPersistent*>(loader.get())->ClassName(), "TLoader");
+
+  std::vector<std::string> freed;
+  vcl::FreeObject(new Probe(nullptr, "probe", &freed));
+  vcl::FreeObject(new vcl::TObject);
+  vcl::FreeObject(nullptr);
+  EXPECT_EQ(freed, (std::vector<std::string>{"probe"}));
+}
+
 }  // namespace
