@@ -12,6 +12,7 @@
 #include "platform/CommandLine.h"
 #include "platform/Instance.h"
 #include "platform/System.h"
+#include "toolkit/Toolkit.h"
 #include "vcl/Backend.h"
 
 #ifdef _WIN32
@@ -30,7 +31,9 @@ int main(int argc, char** argv) {
 
   // Bound before the guard, as the program's units start.
   monitor::LoadPdh();
-  if (monitor::PassSingleInstanceGuard()) {
+  const bool firstInstance = monitor::PassSingleInstanceGuard();
+  if (firstInstance) {
+    toolkit::Initialize();
     // The application's initialization: COM security for the OPC server,
     // before any window; a failure does not stop the program.
     opcserver::PsInitComSecurity(RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IDENTIFY);
@@ -42,6 +45,8 @@ int main(int argc, char** argv) {
     monitor::RunProgram();
   }
   monitor::EndProgram();
+  if (firstInstance)
+    toolkit::Finalize();
 
 #ifdef _WIN32
   vcl::SetBackend(nullptr);
