@@ -120,9 +120,11 @@ struct PsVariant::ArrayData {
   std::vector<PsVariant> variants;
 };
 
-PsVariant PsVariant::OfType(uint16_t type) {
+PsVariant PsVariant::OfType(uint16_t type, int64_t integer, double number) {
   PsVariant value;
   value.type_ = type;
+  value.int_ = integer;
+  value.float_ = number;
   return value;
 }
 
@@ -139,39 +141,27 @@ PsVariant PsVariant::Null() {
 }
 
 PsVariant PsVariant::Smallint(int16_t value) {
-  PsVariant v = OfType(varSmallint);
-  v.int_ = value;
-  return v;
+  return OfType(varSmallint, value);
 }
 
 PsVariant PsVariant::Shortint(int8_t value) {
-  PsVariant v = OfType(varShortInt);
-  v.int_ = value;
-  return v;
+  return OfType(varShortInt, value);
 }
 
 PsVariant PsVariant::Byte(uint8_t value) {
-  PsVariant v = OfType(varByte);
-  v.int_ = value;
-  return v;
+  return OfType(varByte, value);
 }
 
 PsVariant PsVariant::Word(uint16_t value) {
-  PsVariant v = OfType(varWord);
-  v.int_ = value;
-  return v;
+  return OfType(varWord, value);
 }
 
 PsVariant PsVariant::Single(float value) {
-  PsVariant v = OfType(varSingle);
-  v.float_ = value;
-  return v;
+  return OfType(varSingle, 0, value);
 }
 
 PsVariant PsVariant::Date(double value) {
-  PsVariant v = OfType(varDate);
-  v.float_ = value;
-  return v;
+  return OfType(varDate, 0, value);
 }
 
 PsVariant PsVariant::Currency(double value) {
@@ -179,15 +169,11 @@ PsVariant PsVariant::Currency(double value) {
 }
 
 PsVariant PsVariant::CurrencyScaled(int64_t tenThousandths) {
-  PsVariant v = OfType(varCurrency);
-  v.int_ = tenThousandths;
-  return v;
+  return OfType(varCurrency, tenThousandths);
 }
 
 PsVariant PsVariant::Error(int32_t code) {
-  PsVariant v = OfType(varError);
-  v.int_ = code;
-  return v;
+  return OfType(varError, code);
 }
 
 PsVariant PsVariant::OleStr(std::string text) {

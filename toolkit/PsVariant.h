@@ -133,7 +133,7 @@ class PsVariant {
  private:
   struct ArrayData;
 
-  static PsVariant OfType(uint16_t type);
+  static PsVariant OfType(uint16_t type, int64_t integer = 0, double number = 0);
   int64_t ToInteger(int64_t min, int64_t max, uint16_t target) const;
   [[noreturn]] void CastError(uint16_t target) const;
   [[noreturn]] void OverflowError(uint16_t target) const;
