@@ -2,7 +2,7 @@
 # Installs what the builds need (Debian packages), once; quiet when all is there.
 set -euo pipefail
 packages=(g++ clang libclang-rt-14-dev cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
-          clang-format g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-x86-64 wine wine64 xvfb xauth
+          clang-format g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-x86-64 wine wine64 libwine-dev xvfb xauth
           imagemagick x11-apps)
 missing=()
 for p in "${packages[@]}"; do
