@@ -119,3 +119,7 @@ class TPsStringTable : public vcl::TStringList {
 };
 
 }  // namespace toolkit
+
+// The string tree and the line log.
+#include "toolkit/PsClassesLog.h"
+#include "toolkit/PsClassesTree.h"

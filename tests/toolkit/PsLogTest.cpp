@@ -1,0 +1,142 @@
+// The line log: the bounded buffer, the line's local time, the mirrored file
+// and where a bare file name goes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "TestFolder.h"
+#include "platform/Files.h"
+#include "platform/TimeZone.h"
+#include "toolkit/Clock.h"
+#include "toolkit/PsClasses.h"
+
+namespace {
+
+using toolkit::TPsLog;
+using V = std::vector<std::string>;
+
+V Lines(const vcl::TPersistent& log) {
+  vcl::TStringList list;
+  list.Assign(&log);
+  V lines;
+  for (int i = 0; i < list.Count(); ++i)
+    lines.push_back(list.Strings(i));
+  return lines;
+}
+
+// 5 March 2024 14:03:07.042 UTC on a clock in central Europe.
+class PsLogTest : public testing::Test {
+ protected:
+  PsLogTest() {
+    clock_.SetNow(vcl::EncodeDate(2024, 3, 5) + vcl::EncodeTime(14, 3, 7, 42));
+    clock_.SetZone(*platform::ParseTzRule("CET-1CEST,M3.5.0,M10.5.0/3"));
+    log_.Active = true;
+    log_.DateTimeFormat = "hh:nn";
+  }
+  toolkit::ManualClock clock_;
+  platform::ScopedService<toolkit::Clock> installed_{clock_};
+  TPsLog log_;
+};
+
+TEST_F(PsLogTest, LinesBeginWithTheLocalTime) {
+  TPsLog log;
+  log.Active = true;
+  EXPECT_EQ(log.AddLine("started"), "2024/03/05 15:03:07.042 started");
+  EXPECT_EQ(Lines(log), V{"2024/03/05 15:03:07.042 started"});
+}
+
+TEST_F(PsLogTest, TheBufferKeepsTheLatestMaxLines) {
+  EXPECT_EQ(log_.MaxLines(), 100);
+  log_.SetMaxLines(3);
+  for (const char* message : {"A", "B", "C", "D"})
+    log_.AddLine(message);
+  EXPECT_EQ(Lines(log_), (V{"15:03 B", "15:03 C", "15:03 D"}));
+  log_.SetMaxLines(2);
+  EXPECT_EQ(Lines(log_), (V{"15:03 C", "15:03 D"}));
+  log_.SetMaxLines(0);
+  for (const char* message : {"E", "F"})
+    log_.AddLine(message);
+  EXPECT_EQ(Lines(log_), (V{"15:03 C", "15:03 D", "15:03 E", "15:03 F"}));
+}
+
+TEST_F(PsLogTest, EachLineRewritesTheFileAndTellsTheListener) {
+  korva_test::TestFolder folder;
+  const std::string file = folder.File("opc.log");
+  V told;
+  V written;  // the file as each listener call finds it
+  log_.OnChange = [&](vcl::TObject* sender, const std::string& line) {
+    EXPECT_EQ(sender, &log_);
+    told.push_back(line);
+    written.push_back(korva_test::TestFolder::Get(file));
+  };
+  log_.SetFileName(file);
+  log_.SetMaxLines(2);
+  for (const char* message : {"A", "B", "C"})
+    log_.AddLine(message);
+  EXPECT_EQ(told, (V{"15:03 A", "15:03 B", "15:03 C"}));
+  EXPECT_EQ(written, (V{"15:03 A\r\n", "15:03 A\r\n15:03 B\r\n", "15:03 B\r\n15:03 C\r\n"}));
+
+  // Inactive: nothing added, written or told.
+  log_.Active = false;
+  EXPECT_EQ(log_.AddLine("D"), "");
+  EXPECT_EQ(Lines(log_).size(), 2u);
+  EXPECT_EQ(told.size(), 3u);
+  EXPECT_EQ(korva_test::TestFolder::Get(file), "15:03 B\r\n15:03 C\r\n");
+
+  // A file that cannot be written changes nothing else.
+  log_.Active = true;
+  log_.SetFileName(folder.File("missing/opc.log"));
+  EXPECT_EQ(log_.AddLine("E"), "15:03 E");
+  EXPECT_EQ(Lines(log_), (V{"15:03 C", "15:03 E"}));
+  EXPECT_EQ(told.back(), "15:03 E");
+}
+
+TEST_F(PsLogTest, ABareFileNameGoesToTheProgramsFolder) {
+  const std::string program = platform::files().ExecutablePath();
+  const std::string folder = program.substr(0, program.find_last_of("\\/") + 1);
+  const std::pair<std::string, std::string> names[] = {
+      {"opc.log", folder + "opc.log"},
+      {"logs\\x.log", "logs\\x.log"},
+      {"C:\\x.log", "C:\\x.log"},
+      {"C:x.log", "C:x.log"},
+#ifndef _WIN32
+      {"logs/x.log", "logs/x.log"},
+#endif
+      {"", ""},
+  };
+  for (const auto& [name, placed] : names) {
+    log_.SetFileName(name);
+    EXPECT_EQ(log_.FileName(), placed) << name;
+  }
+}
+
+TEST_F(PsLogTest, AssignCopiesFileMaxLinesAndActiveOnly) {
+  TPsLog source;
+  source.SetFileName("C:\\x.log");
+  source.SetMaxLines(7);
+  source.DateTimeFormat = "yyyy";
+  source.Active = true;
+  source.AddLine("kept in the source");
+  TPsLog copy;
+  copy.Assign(&source);
+  EXPECT_EQ(copy.FileName(), "C:\\x.log");
+  EXPECT_EQ(copy.MaxLines(), 7);
+  EXPECT_TRUE(copy.Active);
+  EXPECT_EQ(copy.DateTimeFormat, "yyyy/mm/dd hh:nn:ss.zzz");
+  EXPECT_TRUE(Lines(copy).empty());
+
+  toolkit::TPsLogBuffer buffer;
+  V heard;
+  buffer.OnNewLine = [&](vcl::TObject* sender, const std::string& line) {
+    EXPECT_EQ(sender, &buffer);
+    heard.push_back(line);
+  };
+  buffer.AddNewLine("x");
+  EXPECT_EQ(heard, V{"x"});
+  EXPECT_EQ(buffer.GetCount(), 1);
+  EXPECT_THROW(copy.Assign(&buffer), vcl::EConvertError);
+}
+
+}  // namespace

@@ -1,0 +1,103 @@
+// The line log of unit PsClasses.
+#include <exception>
+
+#include "platform/Files.h"
+#include "platform/Services.h"
+#include "toolkit/Debugs.h"
+#include "toolkit/PsClasses.h"
+#include "toolkit/PsUtils.h"
+
+namespace toolkit {
+namespace {
+
+// Characters that make a file name more than a bare name.
+#ifdef _WIN32
+constexpr const char* kFolderCharacters = "\\:";
+#else
+constexpr const char* kFolderCharacters = "\\:/";
+#endif
+
+std::string ProgramFolder() {
+  const std::string program = platform::files().ExecutablePath();
+  const size_t separator = program.find_last_of("\\/");
+  return separator == std::string::npos ? std::string() : program.substr(0, separator + 1);
+}
+
+}  // namespace
+
+// ---- TPsLogBuffer ----------------------------------------------------------------
+
+void TPsLogBuffer::AddNewLine(const std::string& line) {
+  while (maxLines_ > 0 && lines_.Count() >= maxLines_)
+    lines_.Delete(0);
+  lines_.Add(line);
+  if (OnNewLine)
+    OnNewLine(this, line);
+}
+
+void TPsLogBuffer::SetCapacity(int maxLines) {
+  while (maxLines > 0 && lines_.Count() > maxLines)
+    lines_.Delete(0);
+  maxLines_ = maxLines;
+}
+
+void TPsLogBuffer::SaveToFile(const std::string& fileName) const {
+  try {
+    platform::files().ReplaceAll(fileName, lines_.Text());
+  } catch (const std::exception& error) {
+    DebugException(error);
+  }
+}
+
+void TPsLogBuffer::AssignTo(vcl::TPersistent* dest) const {
+  if (auto* strings = dynamic_cast<vcl::TStringList*>(dest))
+    strings->Assign(&lines_);
+  else
+    vcl::TPersistent::AssignTo(dest);
+}
+
+// ---- TPsLog ----------------------------------------------------------------------
+
+TPsLog::TPsLog() : buffer_(std::make_unique<TPsLogBuffer>()) {}
+
+std::string TPsLog::AddLine(const std::string& message) {
+  if (!Active)
+    return std::string();
+  DebugScope scope("TPsLog.AddLine", this);
+  const std::string line =
+      vcl::Format("%s %s", vcl::FormatDateTime(DateTimeFormat, UTCToLocalTime(NowUTC())), message);
+  buffer_->AddNewLine(line);
+  if (!fileName_.empty())
+    buffer_->SaveToFile(fileName_);
+  if (OnChange)
+    OnChange(this, line);
+  return line;
+}
+
+void TPsLog::SetFileName(const std::string& fileName) {
+  if (fileName == fileName_)
+    return;
+  if (!fileName.empty() && fileName.find_first_of(kFolderCharacters) == std::string::npos)
+    fileName_ = ProgramFolder() + fileName;
+  else
+    fileName_ = fileName;
+}
+
+void TPsLog::Assign(const vcl::TPersistent* source) {
+  if (const auto* log = dynamic_cast<const TPsLog*>(source)) {
+    SetFileName(log->FileName());
+    SetMaxLines(log->MaxLines());
+    Active = log->Active;
+    return;
+  }
+  vcl::TPersistent::Assign(source);
+}
+
+void TPsLog::AssignTo(vcl::TPersistent* dest) const {
+  if (auto* strings = dynamic_cast<vcl::TStringList*>(dest))
+    strings->Assign(buffer_.get());
+  else
+    vcl::TPersistent::AssignTo(dest);
+}
+
+}  // namespace toolkit

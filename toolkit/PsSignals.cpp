@@ -1,0 +1,151 @@
+#include "toolkit/PsSignals.h"
+
+#include <exception>
+#include <stdexcept>
+
+#include "toolkit/Debugs.h"
+
+namespace toolkit {
+namespace {
+
+template <class T>
+bool Contains(const std::vector<T*>& list, const T* item) {
+  return item && std::find(list.begin(), list.end(), item) != list.end();
+}
+
+template <class T>
+void Erase(std::vector<T*>& list, const T* item) {
+  list.erase(std::find(list.begin(), list.end(), item));
+}
+
+// Runs one disconnection of a side being freed: its error must not escape
+// the destructor nor stop the others.
+template <class Disconnection>
+void DisconnectFreeing(Disconnection&& disconnection) noexcept {
+  try {
+    disconnection();
+  } catch (const std::exception& error) {
+    DebugException(error);
+  } catch (...) {
+    DebugException(std::runtime_error("unknown exception while disconnecting"));
+  }
+}
+
+}  // namespace
+
+// ---- TPsSlot -----------------------------------------------------------------
+
+TPsSlot::TPsSlot() {
+  DebugScope scope("TPsSlot.Create", this);
+  SetActive(true);
+}
+
+TPsSlot::~TPsSlot() {
+  destroying_ = true;
+  active_ = false;
+  const signals_detail::Snapshot<TPsSignal> snapshot(signals_);
+  for (size_t step = snapshot.size(); step-- > 0;) {
+    TPsSignal* signal = snapshot[step];
+    if (IsConnected(signal))
+      DisconnectFreeing([&] { TPsSlot::Disconnect(signal); });
+  }
+  signals_detail::WalkGuard<TPsSlot>::EndAll(walks_);
+}
+
+void TPsSlot::SetActive(bool value) {
+  active_ = value;
+}
+
+bool TPsSlot::IsConnected(const TPsSignal* signal) const {
+  return Contains(signals_, signal);
+}
+
+void TPsSlot::Connect(TPsSignal* signal) {
+  if (!signal || IsConnected(signal) || destroying_ || signal->destroying_)
+    return;
+  DebugScope scope("TPsSlot.Connect", this);
+  signals_.push_back(signal);
+  signal->Connect(this);
+}
+
+void TPsSlot::Disconnect(TPsSignal* signal) {
+  if (!IsConnected(signal))
+    return;
+  DebugScope scope("TPsSlot.Disconnect", this);
+  Erase(signals_, signal);
+  signal->Disconnect(this);
+  if (OnDisconnect)
+    OnDisconnect(signal);
+}
+
+void TPsSlot::DisconnectAll() {
+  DebugScope scope("TPsSlot.DisconnectAll", this);
+  const signals_detail::Snapshot<TPsSignal> snapshot(signals_);
+  const signals_detail::WalkGuard<TPsSlot> walk(*this);
+  for (size_t step = snapshot.size(); step-- > 0 && walk.alive();) {
+    if (IsConnected(snapshot[step]))
+      Disconnect(snapshot[step]);
+  }
+}
+
+void TPsSlot::DoSignal(vcl::TObject* sender) {
+  if (active_ && OnSignal)
+    OnSignal(sender);
+}
+
+// ---- TPsSignal ---------------------------------------------------------------
+
+TPsSignal::TPsSignal(vcl::TObject* owner) : owner_(owner) {
+  DebugScope scope("TPsSignal.Create", this);
+  SetActive(true);
+}
+
+TPsSignal::~TPsSignal() {
+  destroying_ = true;
+  const signals_detail::Snapshot<TPsSlot> snapshot(slots_);
+  for (size_t step = snapshot.size(); step-- > 0;) {
+    TPsSlot* slot = snapshot[step];
+    if (IsConnected(slot))
+      DisconnectFreeing([&] { slot->Disconnect(this); });
+  }
+  signals_detail::WalkGuard<TPsSignal>::EndAll(walks_);
+}
+
+void TPsSignal::SetActive(bool value) {
+  if (value == active_)
+    return;
+  DebugScope scope("TPsSignal.SetActive", this);
+  active_ = value;
+  ForEachSlot([&](TPsSlot* slot) {
+    const TPsSignalEvent& handler = value ? slot->OnActivate : slot->OnDeactivate;
+    if (handler)
+      handler(this);
+  });
+}
+
+bool TPsSignal::IsConnected(const TPsSlot* slot) const {
+  return Contains(slots_, slot);
+}
+
+void TPsSignal::Connect(TPsSlot* slot) {
+  if (!slot || IsConnected(slot) || destroying_ || slot->destroying_)
+    return;
+  DebugScope scope("TPsSignal.Connect", this);
+  slots_.push_back(slot);
+  slot->Connect(this);
+}
+
+void TPsSignal::Disconnect(TPsSlot* slot) {
+  if (!IsConnected(slot))
+    return;
+  DebugScope scope("TPsSignal.Disconnect", this);
+  Erase(slots_, slot);
+  slot->Disconnect(this);
+}
+
+void TPsSignal::DisconnectAll() {
+  DebugScope scope("TPsSignal.DisconnectAll", this);
+  ForEachSlot([&](TPsSlot* slot) { slot->Disconnect(this); }, true);
+}
+
+}  // namespace toolkit
