@@ -1,7 +1,8 @@
 // Unit PsClasses: the toolkit's root exception, the string list that joins
 // its lines into one delimited line and splits it again (the one line format
 // of path texts, CSV rows, bit sets and array texts), and the table of text
-// cells whose rows are such lines.
+// cells whose rows are such lines. The string tree and the line log have
+// headers of their own, included at the end.
 #pragma once
 
 #include <functional>

@@ -345,7 +345,8 @@ int TPsStringTree::AddObject(const std::string& name, int level, vcl::TObject* o
 
 int TPsStringTree::AddChildObject(int parentIndex, const std::string& name, vcl::TObject* object) {
   DebugScope scope("TPsStringTree.AddChildObject", this);
-  CheckIndex(parentIndex + 1, Count() + 1);
+  if (parentIndex != -1)
+    CheckIndex(parentIndex, Count());
   int position = parentIndex + 1;
   if (parentIndex == -1)
     position = Count();
