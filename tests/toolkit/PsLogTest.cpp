@@ -40,15 +40,12 @@ class PsLogTest : public testing::Test {
   TPsLog log_;
 };
 
-TEST_F(PsLogTest, LinesBeginWithTheLocalTime) {
+TEST_F(PsLogTest, TheBufferKeepsTheLatestMaxLinesEachBehindTheLocalTime) {
   TPsLog log;
   log.Active = true;
   EXPECT_EQ(log.AddLine("started"), "2024/03/05 15:03:07.042 started");
-  EXPECT_EQ(Lines(log), V{"2024/03/05 15:03:07.042 started"});
-}
+  EXPECT_EQ(log.MaxLines(), 100);
 
-TEST_F(PsLogTest, TheBufferKeepsTheLatestMaxLines) {
-  EXPECT_EQ(log_.MaxLines(), 100);
   log_.SetMaxLines(3);
   for (const char* message : {"A", "B", "C", "D"})
     log_.AddLine(message);

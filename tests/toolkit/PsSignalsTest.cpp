@@ -197,13 +197,4 @@ TEST(PsSignalsTest, FreeingNeverThrowsAndFinishesEveryDisconnection) {
   EXPECT_EQ(errors, (std::vector<std::string>{"b refuses", "slot refuses", "slot refuses"}));
 }
 
-TEST(PsSignalsTest, OutsideFreeingAHandlerErrorReachesTheCaller) {
-  TPsSignal signal(nullptr);
-  TPsSlot slot;
-  slot.Connect(&signal);
-  slot.OnDisconnect = [](TPsSignal*) { throw std::runtime_error("no"); };
-  EXPECT_THROW(signal.Disconnect(&slot), std::runtime_error);
-  EXPECT_FALSE(signal.IsConnected(&slot) || slot.IsConnected(&signal));
-}
-
 }  // namespace
