@@ -97,10 +97,14 @@ vcl::TDateTime UTCToLocalTime(vcl::TDateTime utc, const platform::TimeZoneRules&
   }
   if (!standardStart || !daylightStart)
     return standard;
-  const double toStandard = *standardStart + zone.daylightBias / 1440.0;
-  const double toDaylight = *daylightStart + zone.standardBias / 1440.0;
-  const bool daylight = toDaylight < toStandard ? local > toDaylight && local < toStandard
-                                                : local < toStandard || local > toDaylight;
+  // Compared in whole milliseconds: the moment of a transition itself is
+  // standard time, whatever the rounding of the days' fractions.
+  const auto ms = [](double days) { return std::llround(days * vcl::MSecsPerDay); };
+  const int64_t now = ms(local);
+  const int64_t toStandard = ms(*standardStart + zone.daylightBias / 1440.0);
+  const int64_t toDaylight = ms(*daylightStart + zone.standardBias / 1440.0);
+  const bool daylight = toDaylight < toStandard ? now > toDaylight && now < toStandard
+                                                : now < toStandard || now > toDaylight;
   return utc - (zone.bias + (daylight ? zone.daylightBias : zone.standardBias)) / 1440.0;
 }
 
@@ -141,7 +145,7 @@ uint64_t DateTimeToFileTime(vcl::TDateTime value) {
   return static_cast<uint64_t>(day * kMsPerDay + ms) * kTicksPerMs;
 }
 
-std::optional<std::pair<uint32_t, uint32_t>> ReadFixedFileVersion(std::string_view block) {
+std::optional<std::array<uint16_t, 4>> ReadFixedFileVersion(std::string_view block) {
   constexpr size_t kHeader = 6;
   constexpr size_t kFixedSize = 52;
   constexpr uint32_t kSignature = 0xFEEF04BD;
@@ -160,7 +164,10 @@ std::optional<std::pair<uint32_t, uint32_t>> ReadFixedFileVersion(std::string_vi
   at = (at + 3) & ~size_t{3};
   if (at + kFixedSize > length || Dword(bytes + at) != kSignature)
     return std::nullopt;
-  return std::make_pair(Dword(bytes + at + 8), Dword(bytes + at + 12));
+  const unsigned char* mostSignificant = bytes + at + 8;
+  const unsigned char* leastSignificant = bytes + at + 12;
+  return std::array<uint16_t, 4>{Word(mostSignificant + 2), Word(mostSignificant),
+                                 Word(leastSignificant), Word(leastSignificant + 2)};
 }
 
 bool PsGetFileVersion(const std::string& fileName, uint16_t& version1, uint16_t& version2,
@@ -169,11 +176,10 @@ bool PsGetFileVersion(const std::string& fileName, uint16_t& version1, uint16_t&
   const auto version = block ? ReadFixedFileVersion(*block) : std::nullopt;
   if (!version)
     return false;
-  const auto [mostSignificant, leastSignificant] = *version;
-  version1 = static_cast<uint16_t>(mostSignificant >> 16);
-  version2 = static_cast<uint16_t>(mostSignificant);
-  version3 = static_cast<uint16_t>(leastSignificant);
-  version4 = static_cast<uint16_t>(leastSignificant >> 16);
+  version1 = (*version)[0];
+  version2 = (*version)[1];
+  version3 = (*version)[2];
+  version4 = (*version)[3];
   return true;
 }
 

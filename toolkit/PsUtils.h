@@ -3,11 +3,11 @@
 // the routines that classify, compare and print variants.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "platform/TimeZone.h"
 #include "toolkit/PsVariant.h"
@@ -44,12 +44,13 @@ int32_t GetLocalUTCOffset();
 vcl::TDateTime FileTimeToDateTime(uint64_t fileTime);
 uint64_t DateTimeToFileTime(vcl::TDateTime value);
 
-// The two 32-bit halves of the file version in the fixed part of a version
-// block's root ("\"); nothing when the block has none or is malformed.
-std::optional<std::pair<uint32_t, uint32_t>> ReadFixedFileVersion(std::string_view block);
-// The file's version as the high and the low half of its most significant
-// double word, then the low and the high half of its least significant one:
-// 3.1.2.11 gives 3, 1, 11, 2. False when the file has no version resource.
+// The file version in the fixed part of a version block's root ("\"), as
+// four words: the high and the low half of its most significant double word,
+// then the low and the high half of its least significant one (3.1.2.11
+// gives 3, 1, 11, 2). Nothing when the block has no fixed part or is malformed.
+std::optional<std::array<uint16_t, 4>> ReadFixedFileVersion(std::string_view block);
+// The four words of the file's version resource, as above. False when the
+// file has no version resource.
 bool PsGetFileVersion(const std::string& fileName, uint16_t& version1, uint16_t& version2,
                       uint16_t& version3, uint16_t& version4);
 

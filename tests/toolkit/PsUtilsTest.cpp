@@ -1,6 +1,7 @@
 // The tick, local time, file times, file versions, and the variant routines.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <string>
@@ -104,6 +105,7 @@ TEST_F(LocalTimeTest, ZoneRulesGiveStandardOrDaylightTime) {
       {&*cet, At(2024, 3, 31, 1, 1), At(2024, 3, 31, 3, 1)},
       // 27 October 2024, 03:00 daylight time is 01:00 UTC.
       {&*cet, At(2024, 10, 27, 0, 59), At(2024, 10, 27, 2, 59)},
+      {&*cet, At(2024, 10, 27, 1, 0), At(2024, 10, 27, 2, 0)},
       {&*cet, At(2024, 10, 27, 1, 1), At(2024, 10, 27, 2, 1)},
       {&*aest, At(2024, 1, 1, 0, 0), At(2024, 1, 1, 11, 0)},
       {&*aest, At(2024, 7, 1, 0, 0), At(2024, 7, 1, 10, 0)},
@@ -174,10 +176,7 @@ std::string VersionBlock(uint32_t mostSignificant, uint32_t leastSignificant) {
 
 TEST(FileVersionTest, TheFixedPartGivesTheVersionWords) {
   const std::string block = VersionBlock(3 << 16 | 1, 2 << 16 | 11);
-  const auto version = ReadFixedFileVersion(block);
-  ASSERT_TRUE(version);
-  EXPECT_EQ(version->first, (3u << 16 | 1));
-  EXPECT_EQ(version->second, (2u << 16 | 11));
+  EXPECT_EQ(ReadFixedFileVersion(block), (std::array<uint16_t, 4>{3, 1, 11, 2}));
   // Truncated, a length beyond the block, a wrong signature: nothing.
   EXPECT_FALSE(ReadFixedFileVersion(block.substr(0, block.size() - 1)));
   EXPECT_FALSE(ReadFixedFileVersion(block.substr(0, 5)));
@@ -309,6 +308,9 @@ TEST_F(VariantTextTest, Equality) {
       {IntArray(0, {1, 2, 3}), IntArray(0, {1, 2, 3}), true, true},
       {IntArray(0, {1, 2, 3}), IntArray(0, {1, 2, 4}), false, false},
       {IntArray(0, {1}), 1, false, false},
+      {PsVariant::ArrayOf({1, 2}), PsVariant::ArrayOf({1}), false, false},
+      {PsVariant::Array({{0, 1}}, varVariant), PsVariant::Array({{-1, 1}}, varVariant), false,
+       false},
       {doubles, doubles.CastTo(varArray | varDouble), true, true},
       {doubles, otherDoubles, false, false},
       {PsVariant::ArrayOf({1, "a"}), PsVariant::ArrayOf({1.0, "a"}), true, false},
