@@ -501,6 +501,10 @@ int32_t PsVariant::ErrorCode() const {
   return static_cast<int32_t>(int_);
 }
 
+int64_t PsVariant::AsCurrencyScaled() const {
+  return CastTo(varCurrency).int_;
+}
+
 PsVariant PsVariant::CastTo(uint16_t code) const {
   if (code == type_)
     return *this;

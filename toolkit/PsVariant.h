@@ -121,6 +121,8 @@ class PsVariant {
   std::string AsText() const;
   // The error code of an error variant (EVariantTypeCastError otherwise).
   int32_t ErrorCode() const;
+  // The value as a currency, in ten-thousandths (as CastTo(varCurrency)).
+  int64_t AsCurrencyScaled() const;
   // The value in type `code` (with varArray: each element of an array).
   PsVariant CastTo(uint16_t code) const;
 
