@@ -1,6 +1,6 @@
 #include "opcserver/PsComUtils.h"
 
-#include <new>
+#include "opcserver/PsOPC.h"
 
 namespace opcserver {
 namespace {
@@ -46,11 +46,24 @@ WideString ReadDefaultText(const WideString& path) {
 
 }  // namespace
 
+std::string OleErrorText(HRESULT code) {
+  std::string text = platform::com::SystemMessageText(code);
+  return text.empty() ? vcl::Format("OLE-Fehler %.8x", code) : text;
+}
+
+EOleSysError::EOleSysError(const std::string& message, HRESULT errorCode)
+    : vcl::Exception(message.empty() ? OleErrorText(errorCode) : message), errorCode_(errorCode) {}
+
+void OleCheck(HRESULT result) {
+  if (FAILED(result))
+    throw EOleSysError("", result);
+}
+
 HRESULT CurrentExceptionToResult() noexcept {
   try {
     throw;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (const std::exception& error) {
+    return ExceptionToResult(error);
   } catch (...) {
     return E_FAIL;
   }
@@ -96,24 +109,42 @@ std::string GetInterfaceName(REFIID iid) {
   return name.empty() ? platform::com::GuidToString(iid) : platform::com::WideToUtf8(name);
 }
 
+void CheckedInterfaceCast(IUnknown* source, REFIID iid, void** dest) {
+  *dest = nullptr;
+  if (!source)
+    throw vcl::EIntfCastError(vcl::Format("Cannot cast nil to %s.", GetInterfaceName(iid)));
+  const HRESULT result = source->QueryInterface(iid, dest);
+  if (FAILED(result) || !*dest) {
+    // What a failed answer left there is no reference.
+    *dest = nullptr;
+    throw vcl::EIntfCastError(vcl::Format("Interface %s not supported: %s", GetInterfaceName(iid),
+                                          OleErrorText(FAILED(result) ? result : E_NOINTERFACE)));
+  }
+}
+
 TPsNetworkCredentials::TPsNetworkCredentials() : identity_{} {
   identity_.Flags = SEC_WINNT_AUTH_IDENTITY_UNICODE;
 }
 
 TPsNetworkCredentials::TPsNetworkCredentials(const TPsNetworkCredentials& source)
     : TPsNetworkCredentials() {
-  Assign(source);
+  Assign(&source);
 }
 
 TPsNetworkCredentials& TPsNetworkCredentials::operator=(const TPsNetworkCredentials& source) {
-  Assign(source);
+  Assign(&source);
   return *this;
 }
 
-void TPsNetworkCredentials::Assign(const TPsNetworkCredentials& source) {
-  SetDomain(source.domain_);
-  SetUser(source.user_);
-  SetPassword(source.password_);
+void TPsNetworkCredentials::Assign(const vcl::TPersistent* source) {
+  const auto* credentials = dynamic_cast<const TPsNetworkCredentials*>(source);
+  if (!credentials) {
+    vcl::TPersistent::Assign(source);
+    return;
+  }
+  SetDomain(credentials->domain_);
+  SetUser(credentials->user_);
+  SetPassword(credentials->password_);
 }
 
 void TPsNetworkCredentials::SetDomain(WideView value) {
@@ -135,6 +166,47 @@ void TPsNetworkCredentials::Store(WideString& text, USHORT*& reference, ULONG& l
   text.assign(value);
   length = static_cast<ULONG>(text.size());
   reference = text.empty() ? nullptr : reinterpret_cast<USHORT*>(text.data());
+}
+
+void TPsNetworkCredentials::GetClientCredentials() {
+  DWORD authenticationService = 0;
+  DWORD authorizationService = 0;
+  DWORD authenticationLevel = 0;
+  DWORD impersonationLevel = 0;
+  RPC_AUTHZ_HANDLE privileges = nullptr;
+  DWORD capabilities = 0;
+  OleCheck(CoQueryClientBlanket(&authenticationService, &authorizationService, nullptr,
+                                &authenticationLevel, &impersonationLevel, &privileges,
+                                &capabilities));
+  if (authenticationService == RPC_C_AUTHN_WINNT)
+    SetUser(platform::com::WideView(
+        static_cast<const OLECHAR*>(privileges),
+        platform::com::WideLength(static_cast<const OLECHAR*>(privileges))));
+}
+
+void TPsNetworkCredentials::ApplyCredentials(IUnknown* proxy) {
+  DWORD authenticationService = 0;
+  DWORD authorizationService = 0;
+  LPOLESTR principalName = nullptr;
+  DWORD authenticationLevel = 0;
+  DWORD impersonationLevel = 0;
+  DWORD capabilities = 0;
+  const HRESULT queried =
+      CoQueryProxyBlanket(proxy, &authenticationService, &authorizationService, &principalName,
+                          &authenticationLevel, &impersonationLevel, nullptr, &capabilities);
+  const platform::com::TaskMemPtr<OLECHAR> principal(principalName);
+  OleCheck(queried);
+  OleCheck(CoSetProxyBlanket(proxy, RPC_C_AUTHN_WINNT, authorizationService, principal.get(),
+                             RPC_C_AUTHN_LEVEL_CONNECT, RPC_C_IMP_LEVEL_IMPERSONATE, &identity_,
+                             capabilities));
+}
+
+void TPsNetworkCredentials::GetInterface(IUnknown* source, REFIID iid, void** dest) {
+  *dest = nullptr;
+  ComPtr<IUnknown> found;
+  CheckedInterfaceCast(source, iid, found.ReceiveVoid());
+  ApplyCredentials(found.Get());
+  *dest = found.Detach();
 }
 
 }  // namespace opcserver

@@ -1,8 +1,9 @@
 // Unit PsComUtils: the COM helpers the OPC server is built from (reference-
 // counted objects, class factories, connection points, the guard that keeps
 // exceptions inside interface methods) and the small COM utilities of the
-// toolkit: process security, readable interface names, network credentials
-// and the conversions between Boolean and the platform's 32-bit BOOL.
+// toolkit: the OLE error with its result code, process security, readable
+// interface names, the checked interface cast, network credentials and the
+// conversions between Boolean and the platform's 32-bit BOOL.
 #pragma once
 
 #include <atomic>
@@ -16,6 +17,8 @@
 #include <vector>
 
 #include "platform/com/ComHandles.h"
+#include "vcl/Classes.h"
+#include "vcl/SysUtils.h"
 
 namespace opcserver {
 
@@ -24,9 +27,30 @@ using platform::com::IidOf;
 using platform::com::WideString;
 using platform::com::WideView;
 
+// --- OLE errors -----------------------------------------------------------------
+
+// The system's text for a result code; "OLE-Fehler %.8x" where it has none.
+std::string OleErrorText(HRESULT code);
+
+// A failed COM call's result code with its message: without one, the code's
+// text (OleErrorText).
+class EOleSysError : public vcl::Exception {
+ public:
+  EOleSysError(const std::string& message, HRESULT errorCode);
+  std::string ClassName() const override { return "EOleSysError"; }
+  HRESULT ErrorCode() const { return errorCode_; }
+
+ private:
+  HRESULT errorCode_;
+};
+
+// Raises EOleSysError for a failed result.
+void OleCheck(HRESULT result);
+
 // --- No exception crosses an interface method ------------------------------
 
-// The result code for the exception being handled (inside a catch block).
+// The result code for the exception being handled (inside a catch block):
+// ExceptionToResult's, E_FAIL for what is no std::exception.
 HRESULT CurrentExceptionToResult() noexcept;
 
 // Runs an interface method's body and answers its result; any exception,
@@ -201,7 +225,7 @@ class ConnectionPoints {
   std::vector<std::unique_ptr<ConnectionPoint>> points_;
 };
 
-// --- Security, names, credentials ------------------------------------------------
+// --- Security, names, casts, credentials ------------------------------------------
 
 // CoInitializeSecurity for the process: no security descriptor, the
 // authentication services the platform chooses, the two levels, no
@@ -211,6 +235,18 @@ HRESULT PsInitComSecurity(BYTE authenticationLevel, BYTE impersonationLevel);
 // The interface's registered name (the default value of
 // HKEY_CLASSES_ROOT\Interface\{iid}); without one, the IID's braced text.
 std::string GetInterfaceName(REFIID iid);
+
+// Asks `source` for `iid` into *dest (null on failure). A missing source
+// raises EIntfCastError "Cannot cast nil to %s.", a missing interface
+// "Interface %s not supported: %s" with the interface's name and the
+// answer's text.
+void CheckedInterfaceCast(IUnknown* source, REFIID iid, void** dest);
+template <class Interface>
+ComPtr<Interface> CheckedCast(IUnknown* source) {
+  ComPtr<Interface> result;
+  CheckedInterfaceCast(source, IidOf<Interface>(), result.ReceiveVoid());
+  return result;
+}
 
 inline bool BOOLToBoolean(BOOL value) {
   return value != 0;
@@ -222,14 +258,16 @@ inline BOOL BooleanToBOOL(bool value) {
 // A caller's domain, user and password, with the identity record a proxy's
 // security blanket takes. The record points at this object's own texts: an
 // empty text leaves its reference null and its length 0.
-class TPsNetworkCredentials {
+class TPsNetworkCredentials : public vcl::TPersistent {
  public:
   TPsNetworkCredentials();
   TPsNetworkCredentials(const TPsNetworkCredentials& source);
   TPsNetworkCredentials& operator=(const TPsNetworkCredentials& source);
 
-  // Domain, User and Password in this order, through their setters.
-  void Assign(const TPsNetworkCredentials& source);
+  std::string ClassName() const override { return "TPsNetworkCredentials"; }
+  // From other credentials: Domain, User and Password in this order,
+  // through their setters; anything else as every persistent object.
+  void Assign(const vcl::TPersistent* source) override;
 
   const WideString& Domain() const { return domain_; }
   const WideString& User() const { return user_; }
@@ -239,6 +277,18 @@ class TPsNetworkCredentials {
   void SetPassword(WideView value);
 
   const COAUTHIDENTITY& Identity() const { return identity_; }
+
+  // Inside a COM call: the caller's account name as User when the call is
+  // authenticated by the platform's own service (a null name as empty);
+  // otherwise nothing changes. A failed query raises EOleSysError.
+  void GetClientCredentials();
+  // Sets the proxy's blanket to the platform's own authentication at the
+  // connect level, impersonation, and this identity, keeping its other
+  // settings. A failure raises EOleSysError; what is not a proxy fails.
+  void ApplyCredentials(IUnknown* proxy);
+  // The checked cast, then ApplyCredentials on its result; on failure
+  // *dest is null and holds no reference.
+  void GetInterface(IUnknown* source, REFIID iid, void** dest);
 
  private:
   void Store(WideString& text, USHORT*& reference, ULONG& length, WideView value);

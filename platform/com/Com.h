@@ -38,6 +38,10 @@ inline std::string WideToUtf8(const OLECHAR* wide) {
 WideString GuidToWide(REFGUID guid);
 std::string GuidToString(REFGUID guid);
 
+// The system's message text for a result code, trimmed; empty where the
+// system has none (always in the stand-in).
+std::string SystemMessageText(HRESULT code);
+
 // Blocks of COM task memory and of GlobalAlloc not yet freed. The
 // stand-in counts every block; see MemoryIsCounted for Windows.
 struct MemoryCount {

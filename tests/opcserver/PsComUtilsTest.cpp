@@ -7,6 +7,7 @@
 #include "../com/ComTestSupport.h"
 #include "opcserver/OPCDA.h"
 #include "opcserver/PsComUtils.h"
+#include "opcserver/PsOPC.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ class Container : public ComObject<IConnectionPointContainer, ISupportErrorInfo>
     return points_.FindConnectionPoint(riid, ppCP);
   }
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID) override { return S_FALSE; }
+  IUnknown* Identity() { return static_cast<IConnectionPointContainer*>(this); }
 
   struct Notice {
     IUnknown* sink;
@@ -249,7 +251,7 @@ TEST(PsComUtilsTest, CredentialsPointTheirIdentityAtTheirOwnTexts) {
 
   opcserver::TPsNetworkCredentials copy(credentials);
   opcserver::TPsNetworkCredentials assigned;
-  assigned.Assign(credentials);
+  assigned.Assign(&credentials);
   for (const auto* other : {&copy, &assigned}) {
     EXPECT_EQ(other->User(), credentials.User());
     EXPECT_EQ(other->Identity().UserLength, 8u);
@@ -262,6 +264,93 @@ TEST(PsComUtilsTest, CredentialsPointTheirIdentityAtTheirOwnTexts) {
   EXPECT_EQ(credentials.Identity().Domain, nullptr);
   EXPECT_EQ(copy.Identity().DomainLength, 1u);
 }
+
+TEST(PsComUtilsTest, CredentialsTakeOnlyCredentials) {
+  opcserver::TPsNetworkCredentials credentials;
+  vcl::TPersistent other;
+  try {
+    credentials.Assign(&other);
+    FAIL() << "assigned";
+  } catch (const vcl::EConvertError& error) {
+    EXPECT_STREQ(error.what(), "Cannot assign a TPersistent to a TPsNetworkCredentials");
+  }
+}
+
+TEST(PsComUtilsTest, ACheckedCastNamesWhatFailed) {
+  ComPtr<Container> container = MakeComObject<Container>();
+  EXPECT_EQ(opcserver::CheckedCast<ISupportErrorInfo>(container->Identity()).Get(),
+            static_cast<ISupportErrorInfo*>(container.Get()));
+  EXPECT_EQ(container->RefCount(), 1u);
+
+  const std::string name = opcserver::GetInterfaceName(IID_IOPCServer);
+  try {
+    opcserver::CheckedCast<IOPCServer>(nullptr);
+    FAIL() << "cast nil";
+  } catch (const vcl::EIntfCastError& error) {
+    EXPECT_EQ(error.Message(), "Cannot cast nil to " + name + ".");
+  }
+  void* dest = &dest;
+  try {
+    opcserver::CheckedInterfaceCast(container->Identity(), IID_IOPCServer, &dest);
+    FAIL() << "cast to a missing interface";
+  } catch (const vcl::EIntfCastError& error) {
+    EXPECT_EQ(error.Message(),
+              "Interface " + name + " not supported: " + opcserver::OleErrorText(E_NOINTERFACE));
+    EXPECT_EQ(opcserver::ExceptionToResult(error), E_NOINTERFACE);
+  }
+  EXPECT_EQ(dest, nullptr);
+  EXPECT_EQ(container->RefCount(), 1u);
+}
+
+TEST(PsComUtilsTest, OnlyProxiesTakeCredentials) {
+  ComPtr<Container> container = MakeComObject<Container>();
+  opcserver::TPsNetworkCredentials credentials;
+  void* dest = &dest;
+  try {
+    credentials.GetInterface(container->Identity(), IID_ISupportErrorInfo, &dest);
+    FAIL() << "an object in this process took a blanket";
+  } catch (const opcserver::EOleSysError& error) {
+    EXPECT_EQ(error.ErrorCode(), E_NOINTERFACE);
+  }
+  EXPECT_EQ(dest, nullptr);
+  EXPECT_EQ(container->RefCount(), 1u);
+}
+
+#ifndef _WIN32
+TEST(PsComUtilsTest, TheCallersNameIsTakenFromAnAuthenticatedCallOnly) {
+  struct Case {
+    comstandin::ClientBlanket blanket;
+    std::u16string expectedUser;
+  };
+  const Case cases[] = {
+      {{S_OK, RPC_C_AUTHN_WINNT, RPC_C_AUTHN_LEVEL_CONNECT, RPC_C_IMP_LEVEL_IDENTIFY, u"KORVA\\op"},
+       u"KORVA\\op"},
+      // No name: none, not the one before.
+      {{S_OK, RPC_C_AUTHN_WINNT, RPC_C_AUTHN_LEVEL_CONNECT, RPC_C_IMP_LEVEL_IDENTIFY, nullptr},
+       u""},
+      {{S_OK, RPC_C_AUTHN_NONE, RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_ANONYMOUS, u"other"},
+       u"before"},
+  };
+  for (const Case& c : cases) {
+    opcserver::TPsNetworkCredentials credentials;
+    credentials.SetUser(u"before");
+    comstandin::SetClientBlanket(c.blanket);
+    credentials.GetClientCredentials();
+    EXPECT_EQ(credentials.User(), c.expectedUser);
+    EXPECT_EQ(credentials.Identity().UserLength, c.expectedUser.size());
+  }
+  comstandin::SetClientBlanket({E_ACCESSDENIED});
+  opcserver::TPsNetworkCredentials credentials;
+  try {
+    credentials.GetClientCredentials();
+    FAIL() << "a failed query passed";
+  } catch (const opcserver::EOleSysError& error) {
+    EXPECT_EQ(error.ErrorCode(), E_ACCESSDENIED);
+    EXPECT_STREQ(error.what(), "OLE-Fehler 80070005");
+  }
+  comstandin::SetClientBlanket({});
+}
+#endif
 
 TEST(PsComUtilsTest, BooleansAndBOOLs) {
   EXPECT_TRUE(opcserver::BOOLToBoolean(-1));
