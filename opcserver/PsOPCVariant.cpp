@@ -36,34 +36,7 @@ void Store(void* at, T value) {
 
 // The bytes of one value of a type in an array; 0 for types we do not take.
 size_t ValueSize(VARTYPE type) {
-  switch (type) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-      return 8;
-    case VT_BSTR:
-      return sizeof(BSTR);
-    case VT_VARIANT:
-      return sizeof(VARIANT);
-    default:
-      return 0;
-  }
+  return type == VT_UNKNOWN || type == VT_DISPATCH ? 0 : platform::com::VariantValueSize(type);
 }
 
 // The toolkit's type for values of a COM type.

@@ -42,6 +42,10 @@ std::string GuidToString(REFGUID guid);
 // system has none (always in the stand-in).
 std::string SystemMessageText(HRESULT code);
 
+// The bytes one value of a type takes as a safe array's element; 0 for a
+// type no safe array holds.
+size_t VariantValueSize(VARTYPE type);
+
 // Blocks of COM task memory and of GlobalAlloc not yet freed. The
 // stand-in counts every block; see MemoryIsCounted for Windows.
 struct MemoryCount {

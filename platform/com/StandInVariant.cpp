@@ -14,36 +14,7 @@ constexpr size_t kDescriptorPrefix = 16;
 
 // The element size of a type an array can hold; 0 for any other type.
 ULONG ElementSize(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-      return 8;
-    case VT_BSTR:
-    case VT_UNKNOWN:
-    case VT_DISPATCH:
-      return sizeof(void*);
-    case VT_VARIANT:
-      return sizeof(VARIANT);
-    default:
-      return 0;
-  }
+  return static_cast<ULONG>(platform::com::VariantValueSize(vt));
 }
 
 USHORT TypeFeature(VARTYPE vt) {
