@@ -13,7 +13,8 @@ namespace platform {
 
 // Sends message `msg` to the window of class `formClass` of the instance whose
 // application window is titled `appTitle`, and brings that window to the
-// front. False when no such instance (or window) was found.
+// front. False when no such instance (or window) was found, or when it did
+// not take the request within a few seconds (it is busy or hung).
 bool SendToRunningInstance(const std::string& appTitle, const std::string& formClass, uint32_t msg,
                            uintptr_t wParam, intptr_t lParam);
 

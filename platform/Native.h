@@ -12,7 +12,8 @@ void* LibrarySymbol(void* library, const char* name);
 void CloseLibrary(void* library);
 
 // Returns a handle (never -1) and whether the name was taken already; -1 when
-// the mutex could not be created at all.
+// the mutex could not be created or opened (taken already when it exists but
+// its holder does not let us open it).
 intptr_t CreateNamedMutex(const std::string& name, bool& alreadyExisted);
 void CloseNamedMutex(intptr_t handle);
 

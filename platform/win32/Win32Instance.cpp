@@ -7,6 +7,10 @@
 namespace platform {
 namespace {
 
+// A running instance that is busy (a box on its screen, a long handler) or
+// hung must not hold the later one up for longer than this.
+constexpr UINT kAnswerTimeoutMs = 2000;
+
 HWND FindLiveWindow(const char* className, const char* title) {
   HWND window = FindWindowA(className, title);
   return window && IsWindow(window) ? window : nullptr;
@@ -25,7 +29,10 @@ bool SendToRunningInstance(const std::string& appTitle, const std::string& formC
   HWND form = FindLiveWindow(formClass.c_str(), nullptr);
   if (!form)
     return false;
-  SendMessageA(form, msg, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(form, msg, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam),
+                           SMTO_ABORTIFHUNG, kAnswerTimeoutMs, &result))
+    return false;
   BringWindowToTop(form);
   SetForegroundWindow(form);
   return true;

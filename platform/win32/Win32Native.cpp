@@ -26,7 +26,10 @@ void CloseLibrary(void* library) {
 
 intptr_t CreateNamedMutex(const std::string& name, bool& alreadyExisted) {
   HANDLE mutex = CreateMutexA(nullptr, TRUE, name.c_str());
-  alreadyExisted = GetLastError() == ERROR_ALREADY_EXISTS;
+  const DWORD error = GetLastError();
+  // A mutex that exists but may not be opened (its holder runs elevated, or
+  // as another user) is taken all the same.
+  alreadyExisted = error == ERROR_ALREADY_EXISTS || (!mutex && error == ERROR_ACCESS_DENIED);
   if (!mutex)
     return -1;
   return reinterpret_cast<intptr_t>(mutex);

@@ -12,6 +12,13 @@
 #include "platform/NamedMutex.h"
 #include "platform/Services.h"
 
+#ifdef _WIN32
+// clang-format off
+#include <windows.h>
+#include <sddl.h>
+// clang-format on
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -144,6 +151,24 @@ TEST(NamedMutexTest, SecondHolderSeesItExistsUntilAllHoldersClose) {
   auto again = platform::NamedMutex::Create(name);
   EXPECT_FALSE(again.alreadyExisted());
 }
+
+#ifdef _WIN32
+TEST(NamedMutexTest, AMutexWeMayNotOpenCountsAsTaken) {
+  // As an elevated first instance leaves it to a standard user: nobody may open it.
+  const std::string name = "KORVA-TEST-" + std::to_string(std::random_device{}());
+  PSECURITY_DESCRIPTOR noAccess = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:", SDDL_REVISION_1, &noAccess,
+                                                                   nullptr));
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, noAccess, FALSE};
+  HANDLE held = CreateMutexA(&attributes, TRUE, name.c_str());
+  LocalFree(noAccess);
+  ASSERT_NE(held, nullptr);
+  auto second = platform::NamedMutex::Create(name);
+  EXPECT_FALSE(second.valid());
+  EXPECT_TRUE(second.alreadyExisted());
+  CloseHandle(held);
+}
+#endif
 
 TEST(DynamicLibraryTest, MissingLibraryAndSymbolGiveNothing) {
   auto missing = platform::DynamicLibrary::Open("no-such-library-korva.dll");

@@ -251,6 +251,30 @@ TEST(InstanceTest, MessageGoesToTheFormOfTheInstanceWithThatTitle) {
   DestroyWindow(application);
 }
 
+TEST(InstanceTest, ARunningInstanceThatDoesNotAnswerIsReportedNotReached) {
+  const std::string title = UniqueTitle();
+  HANDLE created = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  // Its windows belong to a thread that is busy and handles no message.
+  std::thread busy([&] {
+    HWND application = MakeWindow("TApplication", title.c_str());
+    HWND form = MakeWindow("TfrmKorvaBusyInstance", "");
+    SetEvent(created);
+    WaitForSingleObject(release, 10000);
+    DestroyWindow(form);
+    DestroyWindow(application);
+  });
+  WaitForSingleObject(created, 5000);
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_FALSE(
+      platform::SendToRunningInstance(title, "TfrmKorvaBusyInstance", 0x8400, 0x100, 0x203));
+  EXPECT_LT(GetTickCount64() - start, 5000u);
+  SetEvent(release);
+  busy.join();
+  CloseHandle(created);
+  CloseHandle(release);
+}
+
 #endif
 
 }  // namespace
