@@ -423,6 +423,17 @@ TEST_F(Win32BackendTest, DialogControlsAreNativeAndReportTheUsersInput) {
   vcl::Free(form);
 }
 
+TEST(ForegroundTest, TheInputIsSharedOnlyWithAnotherThreadThatAnswers) {
+  struct Case {
+    uint32_t foreground;
+    bool hung;
+    bool shared;
+  };
+  for (const Case& c :
+       {Case{0, false, false}, {7, false, false}, {9, false, true}, {9, true, false}})
+    EXPECT_EQ(vcl::win32::ShareForegroundInput(7, c.foreground, c.hung), c.shared) << c.foreground;
+}
+
 }  // namespace
 
 #endif  // _WIN32

@@ -446,12 +446,15 @@ void Win32Backend::BringToFront(TForm& form) {
   if (IsIconic(hwnd))
     ShowWindow(hwnd, SW_RESTORE);
   BringWindowToTop(hwnd);
-  // Windows lets only the thread that has the foreground hand it on; sharing
-  // its input for the moment lets a window woken by a timer come forward.
+  // Sharing the foreground thread's input for the moment lets a window woken
+  // by a timer come forward.
   const DWORD own = GetCurrentThreadId();
-  const DWORD foreground = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
+  HWND foregroundWindow = GetForegroundWindow();
+  const DWORD foreground =
+      foregroundWindow ? GetWindowThreadProcessId(foregroundWindow, nullptr) : 0;
   const bool attached =
-      foreground != 0 && foreground != own && AttachThreadInput(own, foreground, TRUE);
+      ShareForegroundInput(own, foreground, foreground != 0 && IsHungAppWindow(foregroundWindow)) &&
+      AttachThreadInput(own, foreground, TRUE);
   SetForegroundWindow(hwnd);
   if (attached)
     AttachThreadInput(own, foreground, FALSE);
@@ -1479,6 +1482,10 @@ void Win32Backend::Popup(TPopupMenu& menu, int x, int y) {
 }
 
 }  // namespace
+
+bool ShareForegroundInput(uint32_t ownThread, uint32_t foregroundThread, bool foregroundHung) {
+  return foregroundThread != 0 && foregroundThread != ownThread && !foregroundHung;
+}
 
 std::unique_ptr<Backend> NewBackend() {
   return std::make_unique<Win32Backend>();

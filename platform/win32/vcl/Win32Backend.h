@@ -15,6 +15,7 @@
 //   vcl::SetBackend(nullptr);
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "vcl/Backend.h"
@@ -22,5 +23,11 @@
 namespace vcl::win32 {
 
 std::unique_ptr<Backend> NewBackend();
+
+// Whether bringing a window forward shares the foreground window's thread
+// input for the moment (Windows lets only that thread hand the foreground
+// on): not when it is our own thread or there is none, and not when that
+// program hangs, since the attach would wait for it.
+bool ShareForegroundInput(uint32_t ownThread, uint32_t foregroundThread, bool foregroundHung);
 
 }  // namespace vcl::win32
