@@ -227,7 +227,7 @@ void TfrmKorvamon::RegisterSelectedHotKey() {
 void TfrmKorvamon::WaitStartDelay() {
   const int32_t seconds = Settings::Current().ReadWaitTimeSeconds();
   if (seconds > 0)
-    platform::MainLoop().Sleep(static_cast<uint32_t>(seconds) * 1000);
+    platform::MainLoop().SleepAnsweringSent(static_cast<uint32_t>(seconds) * 1000);
 }
 
 void TfrmKorvamon::FormShow(vcl::TObject*) {

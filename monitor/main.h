@@ -257,7 +257,8 @@ class TfrmKorvamon : public vcl::TForm {
   void ShowMainWindow();
   void AddTrayIcon();
   void RemoveTrayIcon();
-  // Sleeps the start delay of the settings file; nothing is handled meanwhile.
+  // Sleeps the start delay of the settings file. Only what others send and
+  // wait for is answered meanwhile (a broadcast, the end of the session).
   void WaitStartDelay();
   void ApplyLanguageTexts();
   // Hands a line to the history window; dropped while that does not exist.

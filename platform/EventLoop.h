@@ -63,6 +63,8 @@ class EventLoop {
   uint32_t TickCount() { return static_cast<uint32_t>(NowMs()); }
   // Blocks the loop thread without handling anything.
   void Sleep(uint32_t ms) { waiter_->Sleep(ms); }
+  // Blocks the loop thread, answering only what senders wait for (Waiter).
+  void SleepAnsweringSent(uint32_t ms) { waiter_->SleepAnsweringSent(ms); }
 
   Waiter& waiter() { return *waiter_; }
   bool IsLoopThread() const { return std::this_thread::get_id() == owner_; }

@@ -26,6 +26,10 @@ class Waiter {
 
   // Blocks the calling thread and handles nothing, like a plain Sleep().
   virtual void Sleep(uint32_t ms) = 0;
+  // As Sleep, but what other threads and programs send to this thread's
+  // windows and wait for (Windows' sent messages: a broadcast, the end of the
+  // session) is handled meanwhile. Nothing posted and no timer runs.
+  virtual void SleepAnsweringSent(uint32_t ms) { Sleep(ms); }
 
   // Hands pending native window messages to their windows. Returns whether a
   // quit request was among them. Backends without native windows do nothing.

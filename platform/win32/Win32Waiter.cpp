@@ -71,6 +71,17 @@ class Win32Waiter final : public Waiter {
 
   void Sleep(uint32_t ms) override { ::Sleep(ms); }
 
+  void SleepAnsweringSent(uint32_t ms) override {
+    const ULONGLONG end = GetTickCount64() + ms;
+    for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+      // Peeking hands the sent messages to their windows; posted ones stay queued.
+      MSG msg;
+      PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+      MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_SENDMESSAGE,
+                                  MWMO_INPUTAVAILABLE);
+    }
+  }
+
   bool DispatchNative() override {
     MSG msg;
     bool quit = false;

@@ -1,13 +1,16 @@
 // Windows: work posted to the loop, and its timers, go on while a native
 // modal loop (a system message box, a popup menu) pumps the messages; the
 // native loop keeps its own input, and a timer does not enter itself again.
+// A start delay answers what other programs send, and nothing else.
 #ifdef _WIN32
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "platform/EventLoop.h"
 
@@ -72,6 +75,43 @@ TEST(ForeignLoopTest, TheLoopsWorkLeavesTheNativeLoopsInputAndATimerDoesNotEnter
   NativeModalLoop(5000);
   EXPECT_EQ(deepest, 1);
   EXPECT_GE(others, 10);
+}
+
+LRESULT CALLBACK CountingProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg >= WM_APP) {
+    ++reinterpret_cast<int*>(GetWindowLongPtrA(window, GWLP_USERDATA))[msg - WM_APP];
+    return 1;
+  }
+  return DefWindowProcA(window, msg, wParam, lParam);
+}
+
+TEST(ForeignLoopTest, AStartDelayAnswersSentMessagesAndLeavesPostedOnes) {
+  platform::EventLoop loop(platform::NewNativeWaiter());
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = CountingProc;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "KorvaDelayTest";
+  RegisterClassA(&windowClass);
+  HWND window = CreateWindowA("KorvaDelayTest", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              GetModuleHandleA(nullptr), nullptr);
+  int counts[2] = {0, 0};  // posted, sent
+  SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(counts));
+  PostMessageA(window, WM_APP, 0, 0);
+
+  std::atomic<bool> sleeping{true};
+  bool answeredWhileSleeping = false;
+  std::thread sender([&] {
+    DWORD_PTR result = 0;
+    answeredWhileSleeping =
+        SendMessageTimeoutA(window, WM_APP + 1, 0, 0, SMTO_NORMAL, 1500, &result) && sleeping;
+  });
+  loop.SleepAnsweringSent(500);
+  sleeping = false;
+  sender.join();
+  EXPECT_TRUE(answeredWhileSleeping);
+  EXPECT_EQ(counts[1], 1);
+  EXPECT_EQ(counts[0], 0);
+  DestroyWindow(window);
 }
 
 }  // namespace
