@@ -237,6 +237,9 @@ class Win32Backend final : public Backend {
 
  private:
   void RegisterFormClass(const std::string& name);
+  // The program's icon at the size of two system metrics (the system's own
+  // when the program has none).
+  HICON ProgramIconSized(int widthMetric, int heightMetric) const;
   HWND FormWindow(const TForm& form) const;
   NOTIFYICONDATAA TrayData(const TForm& form, const TrayIconData& icon) const {
     NOTIFYICONDATAA data{};
@@ -339,6 +342,17 @@ Win32Backend::~Win32Backend() {
   }
 }
 
+HICON Win32Backend::ProgramIconSized(int widthMetric, int heightMetric) const {
+  const int width = GetSystemMetrics(widthMetric);
+  const int height = GetSystemMetrics(heightMetric);
+  HANDLE icon =
+      LoadImageA(instance_, MAKEINTRESOURCEA(1), IMAGE_ICON, width, height, LR_SHARED);
+  if (!icon)
+    icon = LoadImageA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION), IMAGE_ICON, width,
+                      height, LR_SHARED);
+  return static_cast<HICON>(icon);
+}
+
 void Win32Backend::RegisterFormClass(const std::string& name) {
   if (classes_.count(name))
     return;
@@ -347,9 +361,10 @@ void Win32Backend::RegisterFormClass(const std::string& name) {
   form.style = CS_DBLCLKS;
   form.lpfnWndProc = FormProc;
   form.hInstance = instance_;
-  form.hIcon = LoadIconA(instance_, "MAINICON");
-  if (!form.hIcon)
-    form.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  // The program's icon (resource 1) in both of its sizes: the large one for
+  // Alt+Tab, the small one drawn for the title bar rather than shrunk.
+  form.hIcon = ProgramIconSized(SM_CXICON, SM_CYICON);
+  form.hIconSm = ProgramIconSized(SM_CXSMICON, SM_CYSMICON);
   form.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   form.lpszClassName = name.c_str();
   if (!RegisterClassExA(&form) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
