@@ -140,7 +140,8 @@ class SerialPorts {
   virtual std::shared_ptr<SerialPort> Open(const std::string& name, uint32_t& error) = 0;
   // Whether the system knows a port of this name.
   virtual bool Exists(const std::string& name) = 0;
-  // The system's message for an error code, at most 255 characters.
+  // The system's message for an error code, at most 255 characters, on one
+  // line (no line break at its end).
   virtual std::string ErrorText(uint32_t code) = 0;
 };
 

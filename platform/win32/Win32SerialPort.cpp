@@ -295,7 +295,12 @@ class Win32SerialPorts final : public SerialPorts {
     const DWORD length =
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
-    return std::string(text, length);
+    std::string message(text, length);
+    // The system ends its messages with a line break; the text goes into one-line fields.
+    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
+                                message.back() == ' '))
+      message.pop_back();
+    return message;
   }
 };
 

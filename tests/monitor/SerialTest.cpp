@@ -350,7 +350,9 @@ TEST_F(SerialTest, AMissingRealPortFailsToOpenAndStaysClosed) {
   EXPECT_FALSE(serial_->Active());
   EXPECT_EQ(serial_->Handle(), -1);
   EXPECT_NE(serial_->LastSystemError(), 0u);
-  EXPECT_FALSE(serial_->LastSystemErrorText().empty());
+  const std::string reason = serial_->LastSystemErrorText();
+  EXPECT_FALSE(reason.empty());
+  EXPECT_EQ(reason.find_first_of("\r\n"), std::string::npos) << reason;  // one line
 #ifndef _WIN32
   unsetenv("KORVA_COM4");
 #endif
