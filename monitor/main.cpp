@@ -18,18 +18,6 @@
 #include "platform/Sound.h"
 #include "vcl/Backend.h"
 
-// Letters beyond ASCII in the program's narrow text: the ANSI code page on
-// Windows, UTF-8 elsewhere.
-#ifdef _WIN32
-#define KORVA_A_UMLAUT "\xE4"
-#define KORVA_E_ACUTE "\xE9"
-#define KORVA_A_GRAVE "\xE0"
-#else
-#define KORVA_A_UMLAUT "\xC3\xA4"
-#define KORVA_E_ACUTE "\xC3\xA9"
-#define KORVA_A_GRAVE "\xC3\xA0"
-#endif
-
 namespace monitor {
 
 std::atomic<bool> ShutdownSignalEnabled{false};
@@ -41,21 +29,22 @@ namespace {
 platform::NamedMutex instanceMutex;
 
 struct InstanceQuestion {
-  const char* running;
-  const char* once;
-  const char* show;
+  std::string running;
+  std::string once;
+  std::string show;
 };
 
+// The texts are UTF-8 here and shown in the system's code page, whichever it is.
 InstanceQuestion QuestionIn(GuardLanguage language) {
+  auto text = [](std::string_view utf8) { return platform::NarrowFromUtf8(utf8); };
   switch (language) {
     case GuardLanguage::German:
-      return {"Eine Instanz von KORVA-DI-ZOD l" KORVA_A_UMLAUT "uft bereits !",
+      return {text("Eine Instanz von KORVA-DI-ZOD l\xC3\xA4uft bereits !"),
               "Die Anwendung darf nicht mehrfach gestartet werden.", "Laufende Instanz anzeigen ?"};
     case GuardLanguage::French:
-      return {"Une instance de KORVA-DI-ZOD est d" KORVA_E_ACUTE "j" KORVA_A_GRAVE " en cours !",
-              "Le d" KORVA_E_ACUTE
-              "marrage de plusieurs instances de cette application n'est pas "
-              "permissible.",
+      return {text("Une instance de KORVA-DI-ZOD est d\xC3\xA9j\xC3\xA0 en cours !"),
+              text("Le d\xC3\xA9marrage de plusieurs instances de cette application n'est pas "
+                   "permissible."),
               "Afficher instance en cours ?"};
     case GuardLanguage::English:
       break;
@@ -121,8 +110,7 @@ bool PassSingleInstanceGuard() {
   // The other instance's mutex is not ours to keep.
   instanceMutex.Close();
   const InstanceQuestion question = QuestionIn(Settings::Current().InstanceQuestionLanguage());
-  const std::string text =
-      std::string(question.running) + "\r\n" + question.once + "\r\n\r\n" + question.show;
+  const std::string text = question.running + "\r\n" + question.once + "\r\n\r\n" + question.show;
   const int answer = platform::messageBoxes().Show(text, "korvamon",
                                                    platform::kMbYesNo | platform::kMbIconWarning);
   if (answer == platform::kIdYes)

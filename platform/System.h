@@ -7,6 +7,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -49,6 +50,11 @@ struct LocaleFormats {
   std::string longTimeFormat = "hh:nn:ss";
 };
 LocaleFormats UserLocaleFormats();
+
+// A text written in UTF-8 (a literal of the program) in the platform's narrow
+// text: the ANSI code page on Windows, where a letter the code page lacks
+// becomes its nearest or '?'; unchanged elsewhere.
+std::string NarrowFromUtf8(std::string_view utf8);
 
 // A date as the system's short date format writes it (local time).
 std::string FormatShortDate(std::chrono::system_clock::time_point when);

@@ -169,6 +169,10 @@ LocaleFormats UserLocaleFormats() {
   return LocaleFormats{};
 }
 
+std::string NarrowFromUtf8(std::string_view utf8) {
+  return std::string(utf8);
+}
+
 std::string FormatShortDate(std::chrono::system_clock::time_point when) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
   std::tm local{};

@@ -297,8 +297,8 @@ class Win32SerialPorts final : public SerialPorts {
                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
     std::string message(text, length);
     // The system ends its messages with a line break; the text goes into one-line fields.
-    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
-                                message.back() == ' '))
+    while (!message.empty() &&
+           (message.back() == '\r' || message.back() == '\n' || message.back() == ' '))
       message.pop_back();
     return message;
   }

@@ -1,5 +1,6 @@
 // Facts about the system on Windows: its version, the program's own version
-// resource, the user's short date format, and console close requests.
+// resource, the ANSI code page's text, the user's short date format, and
+// console close requests.
 #include <windows.h>
 
 #include "platform/EventLoop.h"
@@ -141,6 +142,20 @@ LocaleFormats UserLocaleFormats() {
   if (auto longTime = LocaleText(LOCALE_STIMEFORMAT); !longTime.empty())
     formats.longTimeFormat = TimePicture(longTime);
   return formats;
+}
+
+std::string NarrowFromUtf8(std::string_view utf8) {
+  if (utf8.empty())
+    return {};
+  const int size = static_cast<int>(utf8.size());
+  const int wideLength = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), wideLength);
+  const int length =
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, narrow.data(), length, nullptr, nullptr);
+  return narrow;
 }
 
 std::string FormatShortDate(std::chrono::system_clock::time_point when) {

@@ -1,5 +1,5 @@
-// Facts about the system: the program's own version resource, the short
-// date, and the system's request to end the program.
+// Facts about the system: the program's own version resource, text in the
+// system's code page, the short date, and the system's request to end the program.
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -11,7 +11,9 @@
 #include "TestEnvironment.h"
 #include "platform/System.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -59,6 +61,27 @@ TEST(SystemTest, OwnVersionResourceIsAVersionBlockWithTheProgramsStrings) {
 
 system_clock::time_point UtcNoon(int year, unsigned month, unsigned day) {
   return sys_days{std::chrono::year{year} / month / day} + hours{12};
+}
+
+TEST(SystemTest, TextWrittenInUtf8ComesInTheSystemsCodePage) {
+  const std::string utf8 = "d\xC3\xA9j\xC3\xA0 l\xC3\xA4uft";
+  const std::string narrow = platform::NarrowFromUtf8(utf8);
+#ifdef _WIN32
+  // Read back in the code page: the same letters where it has them, and
+  // never the UTF-8 bytes taken for letters of their own.
+  const std::wstring letters = L"d\u00e9j\u00e0 l\u00e4uft";
+  BOOL lacking = FALSE;
+  WideCharToMultiByte(CP_ACP, 0, letters.c_str(), -1, nullptr, 0, nullptr, &lacking);
+  wchar_t read[32] = {};
+  MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, read, 32);
+  if (!lacking) {
+    EXPECT_EQ(std::wstring(read), letters);
+  }
+  EXPECT_EQ(narrow.find('\xC3'), std::string::npos);
+#else
+  EXPECT_EQ(narrow, utf8);
+#endif
+  EXPECT_EQ(platform::NarrowFromUtf8(""), "");
 }
 
 TEST(SystemTest, ShortDateOfAFixedTimeNamesItsYearAndExtremesDoNotBreakIt) {

@@ -167,7 +167,8 @@ TEST_F(Win32BackendTest, AFormIsARealWindowOfItsClassName) {
   EXPECT_EQ(FindWindowA("TApplication", "DI-ZOD"), nullptr);
 
   // The program's icon (resource 1), the small one at its own size.
-  for (const auto& [index, size] : {std::pair{GCLP_HICON, SM_CXICON}, {GCLP_HICONSM, SM_CXSMICON}}) {
+  for (const auto& [index, size] :
+       {std::pair{GCLP_HICON, SM_CXICON}, {GCLP_HICONSM, SM_CXSMICON}}) {
     const int pixels = GetSystemMetrics(size);
     EXPECT_EQ(reinterpret_cast<HANDLE>(GetClassLongPtrA(hwnd, index)),
               LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1), IMAGE_ICON, pixels, pixels,

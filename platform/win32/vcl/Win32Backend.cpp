@@ -345,11 +345,10 @@ Win32Backend::~Win32Backend() {
 HICON Win32Backend::ProgramIconSized(int widthMetric, int heightMetric) const {
   const int width = GetSystemMetrics(widthMetric);
   const int height = GetSystemMetrics(heightMetric);
-  HANDLE icon =
-      LoadImageA(instance_, MAKEINTRESOURCEA(1), IMAGE_ICON, width, height, LR_SHARED);
+  HANDLE icon = LoadImageA(instance_, MAKEINTRESOURCEA(1), IMAGE_ICON, width, height, LR_SHARED);
   if (!icon)
-    icon = LoadImageA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION), IMAGE_ICON, width,
-                      height, LR_SHARED);
+    icon = LoadImageA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION), IMAGE_ICON, width, height,
+                      LR_SHARED);
   return static_cast<HICON>(icon);
 }
 
