@@ -101,7 +101,7 @@ struct ShellCall {
   std::string directory;
 };
 // Opens the text file at `path` in the user's editor. Windows: notepad.exe
-// in the system folder with the path as its parameters. POSIX: the program
+// in the system folder with the path, quoted, as its parameters. POSIX: the program
 // VISUAL names, else EDITOR, else xdg-open (its first word; a name without a
 // folder is looked for on PATH), its other words, then the path as one last
 // parameter.

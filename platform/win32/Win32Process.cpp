@@ -83,7 +83,8 @@ std::string SystemDirectory() {
 }
 
 ShellCall TextEditorCall(const std::string& path) {
-  return {"notepad.exe", path, SystemDirectory()};
+  // Quoted: a path with blanks ("Program Files") is one parameter.
+  return {"notepad.exe", "\"" + path + "\"", SystemDirectory()};
 }
 
 }  // namespace platform

@@ -227,7 +227,8 @@ TEST_F(HistoryTest, TheWindowClosesWhenLeftAndItsButtonOpensTheLogInTheEditor) {
   };
 #ifdef _WIN32
   frmHist->btnLogFile->Click();
-  EXPECT_EQ(started(), "|notepad.exe|" + log_ + "|" + platform::SystemDirectory());
+  // Quoted: a path with blanks ("Program Files") is one parameter.
+  EXPECT_EQ(started(), "|notepad.exe|\"" + log_ + "\"|" + platform::SystemDirectory());
 #else
   // The editor a Linux user has chosen, with the log file as one parameter.
   const std::string editor = folder_.File("my editor");
