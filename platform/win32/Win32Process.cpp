@@ -1,11 +1,12 @@
-// Programs started by the shell or by CreateProcessA, and the process scan
-// of a Tool Help snapshot.
+// Programs started by the shell (from a single-threaded apartment) or by
+// CreateProcessA, and the process scan of a Tool Help snapshot.
 #include <windows.h>
 // After windows.h, which they need.
 #include <shellapi.h>
 #include <tlhelp32.h>
 
 #include "platform/Process.h"
+#include "platform/win32/Win32Apartment.h"
 
 namespace platform {
 namespace {
@@ -31,9 +32,12 @@ class Win32Processes final : public Processes {
  public:
   int ShellExecute(const std::string& verb, const std::string& file, const std::string& parameters,
                    const std::string& directory, int showCommand) override {
-    HINSTANCE result = ShellExecuteA(nullptr, verb.empty() ? nullptr : verb.c_str(), file.c_str(),
-                                     parameters.empty() ? nullptr : parameters.c_str(),
-                                     directory.empty() ? nullptr : directory.c_str(), showCommand);
+    HINSTANCE result = nullptr;
+    win32::RunInSingleThreadedApartment([&] {
+      result = ShellExecuteA(nullptr, verb.empty() ? nullptr : verb.c_str(), file.c_str(),
+                             parameters.empty() ? nullptr : parameters.c_str(),
+                             directory.empty() ? nullptr : directory.c_str(), showCommand);
+    });
     return static_cast<int>(reinterpret_cast<INT_PTR>(result));
   }
 

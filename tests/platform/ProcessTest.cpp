@@ -2,6 +2,7 @@
 // test's own, found without regard to case and with backslashes, gets its
 // parameters and working directory and leaves no zombie behind; missing
 // files, folders and programs that cannot run give the shell's error numbers.
+// On Windows the shell is called from a single-threaded apartment.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,7 +14,11 @@
 #include "TestFolder.h"
 #include "platform/Process.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <objbase.h>
+
+#include "platform/win32/Win32Apartment.h"
+#else
 #include <sys/types.h>
 #include <unistd.h>
 #endif
@@ -51,6 +56,23 @@ TEST_F(ProcessTest, MissingFileAndFolderGiveTheShellsNumbers) {
             platform::kShellNoAssociation);
 #endif
 }
+
+#ifdef _WIN32
+TEST_F(ProcessTest, TheShellIsCalledFromASingleThreadedApartmentWhateverTheCallersIs) {
+  // The OPC server puts the main thread into the multithreaded apartment.
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  APTTYPE apartment = APTTYPE_MTA;
+  APTTYPEQUALIFIER qualifier{};
+  platform::win32::RunInSingleThreadedApartment(
+      [&] { CoGetApartmentType(&apartment, &qualifier); });
+  EXPECT_TRUE(apartment == APTTYPE_STA || apartment == APTTYPE_MAINSTA) << apartment;
+  // The start itself still answers with the shell's numbers.
+  EXPECT_EQ(
+      processes.ShellExecute("", "no-such-program.exe", "", dir_.string(), platform::kSwShowNormal),
+      platform::kShellFileNotFound);
+  CoUninitialize();
+}
+#endif
 
 #ifndef _WIN32
 
