@@ -2,6 +2,10 @@
 
 namespace platform {
 
+uint32_t NativeBoxStyle(uint32_t flags) {
+  return flags | kMbSetForeground;
+}
+
 int ScriptedMessageBoxes::DefaultAnswer(uint32_t flags) {
   const bool second = (flags & 0xF00) == kMbDefButton2;
   switch (flags & 0xF) {

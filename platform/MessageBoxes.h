@@ -19,6 +19,7 @@ inline constexpr uint32_t kMbIconQuestion = 0x20;
 inline constexpr uint32_t kMbIconWarning = 0x30;
 inline constexpr uint32_t kMbIconInformation = 0x40;
 inline constexpr uint32_t kMbDefButton2 = 0x100;
+inline constexpr uint32_t kMbSetForeground = 0x10000;
 
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
@@ -31,6 +32,11 @@ class MessageBoxes {
   // Shows the box and returns the button pressed (kIdOk, kIdYes, ...).
   virtual int Show(const std::string& text, const std::string& caption, uint32_t flags) = 0;
 };
+
+// The style the system's box is shown with: the caller's, always brought to
+// the foreground. A box raised while the program hides behind its tray icon
+// (no active window of ours) would otherwise open behind other windows.
+uint32_t NativeBoxStyle(uint32_t flags);
 
 // Records every box; answers with the next scripted answer, or with the
 // box's default button when the script is empty.

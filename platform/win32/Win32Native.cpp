@@ -46,7 +46,7 @@ namespace {
 class Win32MessageBoxes final : public MessageBoxes {
  public:
   int Show(const std::string& text, const std::string& caption, uint32_t flags) override {
-    return MessageBoxA(GetActiveWindow(), text.c_str(), caption.c_str(), flags);
+    return MessageBoxA(GetActiveWindow(), text.c_str(), caption.c_str(), NativeBoxStyle(flags));
   }
 };
 

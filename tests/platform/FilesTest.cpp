@@ -198,6 +198,9 @@ TEST(ScriptedMessageBoxesTest, AnswersFromScriptThenWithDefaultButton) {
   EXPECT_EQ(boxes.Show("e", "c", platform::kMbOk | platform::kMbIconError), platform::kIdOk);
   ASSERT_EQ(boxes.shown().size(), 4u);
   EXPECT_EQ(boxes.shown()[0].text, "a");
+  // The system's boxes come to the foreground, also raised from the tray.
+  EXPECT_EQ(platform::NativeBoxStyle(platform::kMbOk | platform::kMbIconError),
+            platform::kMbOk | platform::kMbIconError | platform::kMbSetForeground);
 }
 
 }  // namespace
