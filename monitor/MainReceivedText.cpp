@@ -22,6 +22,7 @@ bool TfrmKorvamon::ParseFrame(const std::string& text) {
     lblSeriell->SetCaption(GetLangString(14));
     LogHistory(lblSeriell->Caption());
     LinkUp = true;
+    SerialReopenLogged = false;
     ConnectionWord = (ConnectionWord & 0x000F) | 0x0420;
     LastMessage = GetLangString(14);
     RemoveOpenRequest(kOpenNoConnection);

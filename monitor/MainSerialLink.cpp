@@ -1,6 +1,7 @@
 // The main window's serial link: SComm and its set-up, opening and closing
-// the port with their status-bar reports, and the port's two events: a frame
-// ready to be read, and line errors.
+// the port with their status-bar reports, the port's events (a frame ready
+// to be read, line errors, the port broken), and the watchdog's help for
+// ports that break or never announce a frame.
 #include <cstdio>
 
 #include "monitor/Globfunc.h"
@@ -18,6 +19,9 @@ constexpr uint32_t kFrameBlockBytes = 84;
 constexpr const char* kSerialDeviceName = "KORVA DI-ZOD 6 / 15 ";
 // CloseSerialLink gives the port this long to let go.
 constexpr uint16_t kCloseWaitMs = 1000;
+// A driver that never announces the line feed is read by the watchdog from
+// its second silent tick on.
+constexpr int kTicksWithoutEventChar = 2;
 
 // The error bits in the order their names are reported.
 struct CommErrorName {
@@ -93,21 +97,76 @@ void TfrmKorvamon::OpenSerialLink(int32_t port) {
     panel.SetText(GetLangString(56) + name + GetLangString(59));
     return;
   }
+  SerialBroken = false;
+  if (!OpenSerialPort())
+    Beep();
+}
+
+bool TfrmKorvamon::OpenSerialPort() {
+  const std::string name = "COM" + std::to_string(SComm->COMPort());
+  vcl::TStatusPanel& panel = StatBar->Panels()[0];
+  TicksWithoutEventChar = 0;
   if (SComm->Open(true)) {
     ClearSerialRx();
     panel.SetText(GetLangString(56) + name + GetLangString(57));
     lblDevice->SetCaption(kSerialDeviceName);
     DeviceName = kSerialDeviceName;
-  } else {
-    Beep();
-    panel.SetText(GetLangString(56) + name + GetLangString(58) + " Handle=$" +
-                  HandleHex(SComm->Handle()));
+    return true;
   }
+  panel.SetText(GetLangString(56) + name + GetLangString(58) + " Handle=$" +
+                HandleHex(SComm->Handle()));
+  return false;
+}
+
+void TfrmKorvamon::SCommBroken(vcl::TObject*) {
+  // A stale report of a port closed or opened anew since is not this one's.
+  if (!SComm->Broken())
+    return;
+  // A port that still answers lost only its wait (a driver that cannot wait
+  // on this line): the watchdog reads it. One that does not answer is gone.
+  uint32_t inQueue = 0;
+  uint32_t outQueue = 0;
+  if (!SComm->GetQueueCounts(inQueue, outQueue))
+    SerialBroken = true;
+}
+
+void TfrmKorvamon::ReopenSerialLink() {
+  SComm->Close();
+  if (OpenSerialPort()) {
+    SerialBroken = false;
+    return;
+  }
+  // A long outage would fill the log: its first failure says it all.
+  if (!SerialReopenLogged) {
+    SerialReopenLogged = true;
+    const std::string name = "COM" + std::to_string(SComm->COMPort());
+    LogHistory(GetLangString(56) + name + GetLangString(58) + " " + SComm->LastSystemErrorText());
+  }
+}
+
+void TfrmKorvamon::ReadWithoutEventChar() {
+  if (UsbMode || SerialBroken || !SComm->Active())
+    return;
+  if (TicksWithoutEventChar < kTicksWithoutEventChar)
+    ++TicksWithoutEventChar;
+  if (TicksWithoutEventChar < kTicksWithoutEventChar)
+    return;
+  uint32_t inQueue = 0;
+  uint32_t outQueue = 0;
+  if (!SComm->GetQueueCounts(inQueue, outQueue)) {
+    // Without its event thread nobody else would notice that it is gone.
+    SerialBroken = SComm->Broken();
+    return;
+  }
+  if (inQueue >= kFrameBlockBytes)
+    SCommEventChar(this);
 }
 
 void TfrmKorvamon::CloseSerialLink() {
   // A pulse train toggles RTS on this port: it ends before the port does.
   StopShutdownPulse();
+  // Closed on purpose: not for the watchdog to open again.
+  SerialBroken = false;
   const int port = SComm->COMPort();
   if (port <= 0)
     return;

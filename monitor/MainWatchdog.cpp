@@ -18,7 +18,8 @@ namespace {
 constexpr int kTickAlive = 1;
 constexpr int kTickLinkLost = 4;
 constexpr int kTickUsbRetry = 6;
-constexpr int kTickUsbReopen = 9;
+// A link closed by the watchdog (USB) or broken (serial) is opened again.
+constexpr int kTickReopen = 9;
 constexpr int kTickSilence = 9;  // above it
 constexpr int kTickAfterSilence = 5;
 // The USB link is given up at its fourth retry.
@@ -72,6 +73,8 @@ TfrmInfo* FindAboutBox() {
 void TfrmKorvamon::TimerConnectionTimer(vcl::TObject*) {
   if (StartPhase)
     RunStartPhase();
+  // Read first: what it reads is this tick's sign of life.
+  ReadWithoutEventChar();
 
   ++WatchdogTicks;
   if (WatchdogTicks == kTickAlive) {
@@ -88,8 +91,10 @@ void TfrmKorvamon::TimerConnectionTimer(vcl::TObject*) {
       UsbRetries = kUsbRetriesWrapped;
     if (UsbRetries == kUsbRetriesLost)
       DeclareLinkLost();
-  } else if (WatchdogTicks == kTickUsbReopen && UsbMode) {
+  } else if (WatchdogTicks == kTickReopen && UsbMode) {
     OpenUsbLink();
+  } else if (WatchdogTicks == kTickReopen && SerialBroken) {
+    ReopenSerialLink();
   } else if (WatchdogTicks > kTickSilence) {
     MarkSilence();
   }

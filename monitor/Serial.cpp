@@ -43,6 +43,7 @@ struct TSerThread::Shared {
   std::condition_variable changed;
   bool terminated = false;
   bool finished = false;
+  bool failed = false;
   std::thread thread;
 };
 
@@ -73,6 +74,11 @@ void TSerThread::Terminate() {
   shared_->changed.notify_all();
 }
 
+bool TSerThread::Failed() const {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->failed;
+}
+
 bool TSerThread::WaitFor(uint32_t ms) {
   std::unique_lock lock(shared_->mutex);
   if (!shared_->changed.wait_for(lock, std::chrono::milliseconds(ms),
@@ -92,8 +98,17 @@ void TSerThread::Execute(const std::shared_ptr<Shared>& shared) {
   };
   while (!terminated()) {
     uint32_t events = 0;
-    if (!port.WaitEvent(events))
+    if (!port.WaitEvent(events)) {
+      // Not woken by Close: the device went away under the handle.
+      if (!terminated()) {
+        {
+          std::lock_guard lock(shared->mutex);
+          shared->failed = true;
+        }
+        vcl::PostMessage(shared->target, WM_COMMBROKEN, port.LastError(), 0);
+      }
       break;
+    }
     // Woken by Close: the port is not ours to use any more, beyond the purge.
     if (terminated())
       break;
@@ -238,10 +253,14 @@ void TSerial::Close() {
     thread->Terminate();
     // A cleared mask completes the thread's wait.
     port->SetEventMask(0);
-    // Only once the thread has let go is the port closed; a thread that has
-    // not ended in time keeps the port open until it does.
-    if (!thread->WaitFor(kCloseWaitMs))
+    // Only once the thread has let go is the port closed. A driver that
+    // ignores the cleared mask keeps the wait going: it is aborted without
+    // waiting for it, and the thread, the port's last owner, releases the
+    // port as it ends.
+    if (!thread->WaitFor(kCloseWaitMs)) {
+      port->Abort();
       return;
+    }
   }
   port->Close();
 }
@@ -362,6 +381,11 @@ std::string TSerial::LastSystemErrorText() const {
 intptr_t TSerial::Handle() const {
   std::shared_ptr<SerialPort> port = Port();
   return port ? port->Handle() : -1;
+}
+
+bool TSerial::Broken() const {
+  std::lock_guard lock(mutex_);
+  return port_ && thread_ && thread_->Failed();
 }
 
 void TSerial::ListPorts(std::vector<std::string>& list, bool probe) const {

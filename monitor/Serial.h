@@ -8,6 +8,11 @@
 // from the port when it posted (ClearError clears the word, so reading it
 // again on the main thread would find it empty). Use PostedErrorWord.
 //
+// When the port's wait fails while nobody asked the thread to stop, the
+// device went away under the open handle (unplugged, resumed from sleep):
+// the thread posts WM_COMMBROKEN once, with the system's code in wParam, and
+// ends. The port stays Active until it is closed; Broken tells it apart.
+//
 // Threads: the event thread only waits on the port and posts. Everything else
 // runs on the main thread, except ToggleRTS, which the shutdown pulses may call
 // from their own thread; the port itself is safe from any thread.
@@ -28,6 +33,8 @@ namespace monitor {
 
 // The main window dispatches the events under this number.
 inline constexpr uint32_t WM_COMMEVENT = 0x8401;
+// The event thread ended because the port broke.
+inline constexpr uint32_t WM_COMMBROKEN = 0x8402;
 
 enum TBaudrate {
   br_000110,
@@ -76,7 +83,9 @@ class TSerial : public vcl::TComponent {
   // doing nothing, when already open or COMPort < 1.
   virtual bool Open(bool startThread);
   // Stops the event thread and closes the port. Waits a short, bounded time
-  // for the woken thread to end; the port is released once it has.
+  // for the woken thread to end; a thread that has not ended by then (its
+  // driver ignored the cleared mask) has its wait aborted, and the port is
+  // released as the thread ends.
   virtual void Close();
   virtual int WriteBuf(const void* buffer, int count);
   virtual int ReadBuf(void* buffer, int count);
@@ -100,6 +109,8 @@ class TSerial : public vcl::TComponent {
   std::string LastSystemErrorText() const;
   // The port handle's value, or -1 (the invalid handle) while closed.
   intptr_t Handle() const;
+  // Open, but its event thread ended on a failed wait: the device went away.
+  bool Broken() const;
 
   void ListPorts(std::vector<std::string>& list, bool probe) const;
   int FirstPort(bool probe);
@@ -192,6 +203,8 @@ class TSerThread {
   void Terminate();
   // Waits at most `ms` for the thread to end; true when it has (it is joined).
   bool WaitFor(uint32_t ms);
+  // It ended on a failed wait, not asked to.
+  bool Failed() const;
 
   // The pause after each wake-up.
   static constexpr uint32_t kPauseMs = 100;

@@ -324,6 +324,9 @@ void TfrmKorvamon::WndProc(vcl::TMessage& message) {
     case WM_COMMEVENT:
       WMSerialEvent(message);
       return;
+    case WM_COMMBROKEN:
+      SCommBroken(this);
+      return;
     case vcl::WM_HOTKEY:
       WMHotKey(message);
       return;
@@ -363,6 +366,7 @@ void TfrmKorvamon::WMHotKey(vcl::TMessage& message) {
 void TfrmKorvamon::WMSerialEvent(vcl::TMessage& message) {
   switch (message.WParam) {
     case 2:
+      TicksWithoutEventChar = 0;
       SCommEventChar(this);
       break;
     case 128:

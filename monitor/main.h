@@ -176,6 +176,15 @@ class TfrmKorvamon : public vcl::TForm {
   bool StartPhase = true;
   int StartTicks = 0;
   bool UsbMode = false;
+  // The serial port broke under its open handle (its event thread said so):
+  // the watchdog closes it and opens it again at every fifth tick.
+  bool SerialBroken = false;
+  // A failed reopen of the broken port went to the history (once until the
+  // link is up again).
+  bool SerialReopenLogged = false;
+  // Watchdog ticks since the port last announced a frame's line feed; from
+  // the second on, the watchdog reads the queue itself.
+  int TicksWithoutEventChar = 0;
   int UsbRetries = 0;
   bool UsbOpenErrorLogged = false;
   bool ReplySeen = false;
@@ -237,6 +246,16 @@ class TfrmKorvamon : public vcl::TForm {
   void SCommError(vcl::TObject* sender, uint32_t errors);
   // Empties SComm's input queue; a refusal goes to the history and edRead.
   bool ClearSerialRx();
+  // SComm's event thread ended on a failed wait: when the port does not
+  // answer either, the device went away (SerialBroken).
+  void SCommBroken(vcl::TObject* sender);
+  // The watchdog's retry for a broken port: closes it and opens it again,
+  // quietly; only the first failure of an outage reaches the history.
+  void ReopenSerialLink();
+  // A driver that never announces the line feed, or cannot wait at all:
+  // once two watchdog ticks passed without the announcement, the watchdog
+  // reads the queue as SCommEventChar does (and notices a port gone).
+  void ReadWithoutEventChar();
 
   // ---- received text
   // Parses one received block: the link-up bookkeeping on the first text
@@ -272,6 +291,9 @@ class TfrmKorvamon : public vcl::TForm {
   void BuildMenu();
   void BuildTimers();
   void BuildSerialLink();
+  // Opens SComm with its event thread and reports it in the status bar (no
+  // beep); true when it opened.
+  bool OpenSerialPort();
   // The watchdog's work at its first tick after a received text.
   void ShowDataState();
   void RegisterSelectedHotKey();

@@ -124,6 +124,11 @@ class SerialPort {
   // Ends waits, reads and writes in progress, then releases the device.
   // Calling it again does nothing.
   virtual void Close() = 0;
+  // Ends the wait, read or write in progress without waiting for it to
+  // finish (a driver may ignore the cleared mask, or hang); every later
+  // operation fails. The device is released when the port is closed or its
+  // last owner lets it go.
+  virtual void Abort() = 0;
 
   // The handle's value as the system gives it (for messages only).
   virtual intptr_t Handle() const = 0;

@@ -310,7 +310,7 @@ class PosixSerialPort final : public SerialPort {
     const uint64_t maskAtStart = maskChanges_;
     TakeInput();
     for (;;) {
-      if (closing_)
+      if (closing_ || aborted_)
         return Fail(EBADF);
       if (maskChanges_ != maskAtStart)
         return true;
@@ -332,6 +332,9 @@ class PosixSerialPort final : public SerialPort {
     if (!Usable())
       return Fail(EBADF);
     TakeInput();
+    // A device that hung up does not answer, as a driver whose device went away.
+    if (broken_)
+      return Fail(EIO);
     errors = std::exchange(errors_, 0);
     status.inQueue = static_cast<uint32_t>(queue_.size());
     // Only a write leaves bytes to ask the driver about.
@@ -434,6 +437,19 @@ class PosixSerialPort final : public SerialPort {
     wake_ = {};
   }
 
+  void Abort() override {
+    {
+      std::lock_guard lock(mutex_);
+      if (closing_)
+        return;
+      aborted_ = true;
+      ++readAborts_;
+      ++writeAborts_;
+      WakePoller();
+    }
+    changed_.notify_all();
+  }
+
   intptr_t Handle() const override {
     std::lock_guard lock(mutex_);
     return closing_ ? -1 : device_.get();
@@ -446,7 +462,7 @@ class PosixSerialPort final : public SerialPort {
 
  private:
   bool Usable() const {
-    return !closing_ && device_.get() >= 0;
+    return !closing_ && !aborted_ && device_.get() >= 0;
   }
 
   bool Fail(int code) {
@@ -509,7 +525,8 @@ class PosixSerialPort final : public SerialPort {
       } else if (got < 0 && errno == EINTR) {
         continue;
       } else {
-        // The device went away (a hang-up): waits end, the queue stays readable.
+        // The device went away (a hang-up): waits end and the queue counts
+        // are refused; what was queued can still be read.
         if (got == 0 || errno != EAGAIN)
           broken_ = true;
         return;
@@ -673,6 +690,7 @@ class PosixSerialPort final : public SerialPort {
   bool polling_ = false;
   bool outputMayWait_ = false;
   bool closing_ = false;
+  bool aborted_ = false;
   bool broken_ = false;
   uint32_t lastError_ = 0;
 };

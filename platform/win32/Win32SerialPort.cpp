@@ -171,6 +171,17 @@ class Win32SerialPort final : public SerialPort {
     CloseHandle(handle_);
   }
 
+  void Abort() override {
+    std::lock_guard lock(mutex_);
+    if (closed_)
+      return;
+    aborted_ = true;
+    // The waits end on the closing event; what the driver holds is cancelled.
+    if (closing_.get())
+      SetEvent(closing_.get());
+    CancelIoEx(handle_, nullptr);
+  }
+
   intptr_t Handle() const override {
     std::lock_guard lock(mutex_);
     return closed_ ? -1 : reinterpret_cast<intptr_t>(handle_);
@@ -184,7 +195,7 @@ class Win32SerialPort final : public SerialPort {
    public:
     explicit InUse(Win32SerialPort& port) : port_(port) {
       std::lock_guard lock(port_.mutex_);
-      entered_ = !port_.closed_;
+      entered_ = !port_.closed_ && !port_.aborted_;
       if (entered_)
         ++port_.busy_;
     }
@@ -258,9 +269,10 @@ class Win32SerialPort final : public SerialPort {
   std::mutex waitMutex_;
   std::mutex readMutex_;
   std::mutex writeMutex_;
-  mutable std::mutex mutex_;  // closed_, busy_, block_
+  mutable std::mutex mutex_;  // closed_, aborted_, busy_, block_
   std::condition_variable idle_;
   bool closed_ = false;
+  bool aborted_ = false;
   int busy_ = 0;
   DeviceControlBlock block_;
   std::atomic<uint32_t> lastError_{0};

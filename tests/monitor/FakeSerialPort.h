@@ -1,8 +1,10 @@
 // A scripted COM port for tests: the test feeds bytes, events and error words
-// into a FakeSerialLine, refuses steps, and reads back what the code under
-// test did (control blocks, masks, purges, writes), control blocks and writes
-// stamped by a clock of the test's. Every call that reaches a port after it
-// was closed is counted as a fault.
+// into a FakeSerialLine, refuses steps (the open too: the device is missing),
+// breaks the device away under its ports, plays drivers with their faults,
+// and reads back what the code under test did (control blocks, masks,
+// purges, writes), control blocks and writes stamped by a clock of the
+// test's. Every call that reaches a port after it was closed is counted as a
+// fault.
 #pragma once
 
 #include <chrono>
@@ -25,7 +27,7 @@ namespace korva_test {
 
 class FakeSerialLine {
  public:
-  enum class Step { kSetupQueues, kSetState, kSetEventMask, kClearError, kPurge };
+  enum class Step { kOpen, kSetupQueues, kSetState, kSetEventMask, kClearError, kPurge };
 
   // Bytes arriving from the device: they are queued and raise EV_RXCHAR, and
   // EV_RXFLAG when the event character is among them. Line errors and other
@@ -35,7 +37,7 @@ class FakeSerialLine {
     uint32_t events = otherEvents | (bytes.empty() ? 0 : platform::EV_RXCHAR);
     for (char c : bytes) {
       queue_.push_back(c);
-      if (c == block_.eventChar)
+      if (c == block_.eventChar && reportsEventChar_)
         events |= platform::EV_RXFLAG;
     }
     if (lineErrors != 0) {
@@ -52,6 +54,29 @@ class FakeSerialLine {
       refused_.insert(step);
     else
       refused_.erase(step);
+  }
+  // The device goes away (unplugged, resumed from sleep): the ports open on
+  // the line now fail every call from here on, and their waits end.
+  void Break() {
+    std::lock_guard lock(mutex_);
+    ++breaks_;
+    changed_.notify_all();
+  }
+  // A driver that never reports the event character (EV_RXFLAG).
+  void WithoutEventChar() {
+    std::lock_guard lock(mutex_);
+    reportsEventChar_ = false;
+  }
+  // A driver that cannot wait for events on this line: every wait fails at
+  // once, while the rest works.
+  void FailWaits() {
+    std::lock_guard lock(mutex_);
+    waitsFail_ = true;
+  }
+  // A driver whose wait does not end when the mask is cleared.
+  void IgnoreMaskChanges() {
+    std::lock_guard lock(mutex_);
+    ignoresMaskChanges_ = true;
   }
   // Reads hand out at most this many bytes at a time.
   void LimitReads(uint32_t bytes) {
@@ -75,11 +100,18 @@ class FakeSerialLine {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return waits_ >= count; });
   }
+  // Waits (bounded) until ports on the line were closed `count` times in all.
+  bool WaitForCloses(int count) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(5),
+                             [&] { return record_.closes >= count; });
+  }
 
   struct Record {
     int opens = 0;
     bool open = false;
     int closes = 0;
+    int aborts = 0;
     int usesAfterClose = 0;
     int closedWhileBusy = 0;
     uint32_t inQueueSize = 0;
@@ -122,11 +154,17 @@ class FakeSerialLine {
   uint32_t readLimit_ = UINT32_MAX;
   int waits_ = 0;
   int busy_ = 0;
+  int breaks_ = 0;
+  bool reportsEventChar_ = true;
+  bool waitsFail_ = false;
+  bool ignoresMaskChanges_ = false;
 };
 
 class FakeSerialPort final : public platform::SerialPort {
  public:
-  explicit FakeSerialPort(std::shared_ptr<FakeSerialLine> line) : line_(std::move(line)) {}
+  // Under the line's lock.
+  explicit FakeSerialPort(std::shared_ptr<FakeSerialLine> line)
+      : line_(std::move(line)), breaksAtOpen_(line_->breaks_) {}
   ~FakeSerialPort() override { Close(); }
 
   bool SetupQueues(uint32_t inQueue, uint32_t outQueue) override {
@@ -154,17 +192,19 @@ class FakeSerialPort final : public platform::SerialPort {
   bool WaitEvent(uint32_t& events) override {
     events = 0;
     std::unique_lock lock(line_->mutex_);
-    if (Closed() || line_->mask_ == 0)
+    if (Closed() || Gone() || line_->mask_ == 0 || line_->waitsFail_)
       return false;
     ++line_->waits_;
     ++line_->busy_;
     line_->changed_.notify_all();
     const uint64_t maskAtStart = line_->maskChanges_;
     line_->changed_.wait(lock, [&] {
-      return closed_ || line_->maskChanges_ != maskAtStart || (line_->pending_ & line_->mask_) != 0;
+      return closed_ || Gone() ||
+             (line_->maskChanges_ != maskAtStart && !line_->ignoresMaskChanges_) ||
+             (line_->pending_ & line_->mask_) != 0;
     });
     --line_->busy_;
-    if (closed_)
+    if (closed_ || Gone())
       return false;
     if (line_->maskChanges_ == maskAtStart)
       events = std::exchange(line_->pending_, 0) & line_->mask_;
@@ -221,6 +261,13 @@ class FakeSerialPort final : public platform::SerialPort {
     if (hook)
       hook();
   }
+  void Abort() override {
+    std::lock_guard lock(line_->mutex_);
+    if (closed_ || std::exchange(aborted_, true))
+      return;
+    ++line_->record_.aborts;
+    line_->changed_.notify_all();
+  }
   intptr_t Handle() const override { return 0x1234; }
   // "A device attached to the system is not functioning."
   uint32_t LastError() const override { return 31; }
@@ -233,18 +280,23 @@ class FakeSerialPort final : public platform::SerialPort {
     line_->record_.usesAfterClose += closed_ ? 1 : 0;
     return closed_;
   }
+  // Under the line's lock: the device went away under the port, or its
+  // operations were aborted.
+  bool Gone() const { return aborted_ || line_->breaks_ != breaksAtOpen_; }
   // Runs `act` under the line's lock unless the port is closed or the step refused.
   template <class Act>
   bool Call(std::optional<Step> step, Act act) {
     std::lock_guard lock(line_->mutex_);
-    if (Closed() || (step && line_->refused_.count(*step)))
+    if (Closed() || Gone() || (step && line_->refused_.count(*step)))
       return false;
     act(*line_);
     return true;
   }
 
   std::shared_ptr<FakeSerialLine> line_;
+  const int breaksAtOpen_;
   bool closed_ = false;  // guarded by the line's mutex
+  bool aborted_ = false;
 };
 
 // Ports by name; a name without a line is missing, an open line is busy.
@@ -262,7 +314,9 @@ class FakeSerialPorts final : public platform::SerialPorts {
     }
     FakeSerialLine& line = *found->second;
     std::lock_guard lock(line.mutex_);
-    error = line.record_.open ? 5 : 0;  // access denied
+    error = line.refused_.count(FakeSerialLine::Step::kOpen) ? 2  // file not found
+            : line.record_.open                              ? 5  // access denied
+                                                             : 0;
     if (error)
       return nullptr;
     line.record_.open = true;

@@ -1,6 +1,11 @@
 // The main window's serial link on a scripted port: opening and closing with
 // their reports, frames read at 84 queued characters, line errors, the
-// link-up bookkeeping, the charge items, the data at the watchdog's tick.
+// link-up bookkeeping, the charge items, the data at the watchdog's tick; a
+// port that breaks is opened again, a driver without the line-feed event is
+// read by the watchdog.
+
+#include <chrono>
+#include <thread>
 
 #include "KorvamonTestProgram.h"
 #include "monitor/lang.h"
@@ -25,6 +30,11 @@ std::string T(int number) {
 class SerialLinkTest : public korva_test::KorvamonTest {
  protected:
   std::string Panel() { return main().StatBar->Panels()[0].Text(); }
+  // The history lines written since the line with index `from`.
+  std::vector<std::string> HistorySince(size_t from) const {
+    const std::vector<std::string> texts = HistoryTexts();
+    return std::vector<std::string>(texts.begin() + static_cast<std::ptrdiff_t>(from), texts.end());
+  }
   // Where `text` stands in the history, by index.
   std::vector<size_t> HistoryLines(const std::string& text) const {
     const std::vector<std::string> texts = HistoryTexts();
@@ -230,6 +240,71 @@ TEST_F(SerialLinkTest, TheWatchdogShowsTheDataAtItsFirstTickAfterAText) {
   }
   EXPECT_TRUE(main().edRead->Text().empty());
   EXPECT_TRUE(main().ReceivedText.empty());
+}
+
+TEST_F(SerialLinkTest, ABrokenPortIsOpenedAgainEveryFifthTickAndOnlyItsFirstFailureIsWritten) {
+  StartOnCom1();
+  Arrive(Repeat(kSample, 4));
+  const size_t before = History().size();
+  // The adapter is pulled: the port breaks under its handle and cannot be
+  // opened until it is back.
+  line_->Refuse(FakeSerialLine::Step::kOpen);
+  line_->Break();
+  for (int i = 0; i < 500 && !main().SerialBroken; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    loop().ProcessMessages();
+  }
+  ASSERT_TRUE(main().SerialBroken);
+  At(8'500);
+  EXPECT_EQ(line_->record().closes, 0);
+  At(9'500);  // the ninth silent tick closes the broken port and fails to open it
+  EXPECT_EQ(line_->record().closes, 1);
+  const std::string failed = T(56) + "COM1" + T(58) + " fake error 2";
+  At(20'500);  // the tries at the fourteenth and nineteenth tick write nothing
+  EXPECT_EQ(HistorySince(before), (std::vector<std::string>{T(13), failed}));
+  EXPECT_EQ(line_->record().opens, 1);
+
+  // Back: the next try opens it, and the frames bring the link up as usual.
+  line_->Refuse(FakeSerialLine::Step::kOpen, false);
+  At(24'500);
+  EXPECT_EQ(line_->record().opens, 2);
+  EXPECT_FALSE(main().SerialBroken);
+  EXPECT_EQ(Panel(), T(56) + "COM1" + T(57));
+  ASSERT_TRUE(line_->WaitForWaits(waits_ = 3));
+  Arrive(Repeat(kSample, 4));
+  EXPECT_EQ(HistorySince(before), (std::vector<std::string>{T(13), failed, T(14)}));
+
+  // A link that is merely silent is left alone.
+  At(45'000);
+  EXPECT_EQ(line_->record().opens, 2);
+  EXPECT_EQ(line_->record().closes, 1);
+}
+
+TEST_F(SerialLinkTest, FramesOfADriverThatNeverAnnouncesTheLineFeedAreReadByTheWatchdog) {
+  // One that reports other events but not the line feed (clone chips), and
+  // one whose waits fail while the port answers (Wine on a terminal).
+  using Driver = void (FakeSerialLine::*)();
+  for (Driver driver : {&FakeSerialLine::WithoutEventChar, &FakeSerialLine::FailWaits}) {
+    line_ = ports_.Attach("COM1");
+    (line_.get()->*driver)();
+    StartWith("", "1");
+    line_->Receive(Repeat(kSample, 4));
+    At(1'000);
+    EXPECT_FALSE(main().LinkUp);  // one tick without the event may be chance
+    At(2'000);
+    EXPECT_TRUE(main().LinkUp && main().FrameValid);
+    EXPECT_EQ(line_->record().queued, 0u);
+    // From now on every tick reads: the link stays up.
+    for (int second = 3; second <= 12; ++second) {
+      line_->Receive(Repeat(kSample, 4));
+      At(second * 1'000);
+      EXPECT_EQ(line_->record().queued, 0u);
+    }
+    EXPECT_FALSE(main().SerialBroken);
+    EXPECT_EQ(line_->record().opens, 1);
+    EXPECT_EQ(HistoryCount(T(13)), 0);
+    EXPECT_EQ(HistoryCount(T(14)), 1);
+  }
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // The COM port component on a scripted port: setter rules, the port's set-up,
-// the event thread's posts, no use after close; on Linux also on a
-// pseudo-terminal and against the module simulator.
+// the event thread's posts, a port that breaks, a wait that outlives Close,
+// no use after close; on Linux also on a pseudo-terminal and against the
+// module simulator.
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "TestFolder.h"
 #include "monitor/FakeSerialPort.h"
@@ -32,7 +35,7 @@ class EventSink : public vcl::TForm {
  public:
   explicit EventSink(vcl::TComponent* owner) : vcl::TForm(owner, "TEventSink") {}
   void WndProc(vcl::TMessage& message) override {
-    if (message.Msg == WM_COMMEVENT)
+    if (message.Msg == WM_COMMEVENT || message.Msg == monitor::WM_COMMBROKEN)
       received.push_back(message);
     else
       vcl::TForm::WndProc(message);
@@ -72,6 +75,14 @@ class SerialTest : public korva_test::VclTest {
   void ThreadCycle(int waits) {
     ASSERT_TRUE(line_->WaitForWaits(waits));
     loop().ProcessMessages();
+  }
+  // Delivers the event thread's posts until one has come (five seconds at most).
+  bool PostArrives() {
+    for (int i = 0; i < 500 && sink_->received.empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      loop().ProcessMessages();
+    }
+    return !sink_->received.empty();
   }
   void ExpectNoUseAfterClose() {
     const FakeSerialLine::Record record = line_->record();
@@ -277,6 +288,40 @@ TEST_F(SerialTest, CloseStopsTheWaitingThreadBeforeThePortIsClosed) {
   ASSERT_TRUE(serial_->Open(true));
   vcl::FreeAndNil(sink_);
   EXPECT_FALSE(line_->record().open);
+  ExpectNoUseAfterClose();
+}
+
+TEST_F(SerialTest, APortThatBreaksIsReportedOnceAndAWaitThatOutlivesCloseIsAborted) {
+  // The device goes away under the open handle: the thread says so and ends.
+  OpenWithThread();
+  line_->Break();
+  ASSERT_TRUE(PostArrives());
+  ASSERT_EQ(sink_->received.size(), 1u);
+  EXPECT_EQ(sink_->received[0].Msg, monitor::WM_COMMBROKEN);
+  EXPECT_EQ(sink_->received[0].WParam, 31u);  // the port's last error
+  EXPECT_TRUE(serial_->Active() && serial_->Broken());
+  serial_->Close();
+  EXPECT_FALSE(serial_->Active() || serial_->Broken());
+
+  // Closed on purpose, it says nothing.
+  ASSERT_TRUE(serial_->Open(true));
+  ASSERT_TRUE(line_->WaitForWaits(2));
+  serial_->Close();
+  loop().ProcessMessages();
+  EXPECT_EQ(sink_->received.size(), 1u);
+
+  // A driver whose wait goes on when the mask is cleared: after its second,
+  // Close aborts the wait, and the thread lets the port go as it ends.
+  line_->IgnoreMaskChanges();
+  ASSERT_TRUE(serial_->Open(true));
+  ASSERT_TRUE(line_->WaitForWaits(3));
+  serial_->Close();
+  EXPECT_FALSE(serial_->Active());
+  EXPECT_EQ(line_->record().aborts, 1);
+  ASSERT_TRUE(line_->WaitForCloses(3));
+  EXPECT_TRUE(serial_->Open(false));  // free for the next open
+  loop().ProcessMessages();
+  EXPECT_EQ(sink_->received.size(), 1u);
   ExpectNoUseAfterClose();
 }
 
@@ -516,10 +561,16 @@ TEST_F(SerialPtyTest, APortIsExclusiveAndARefusedRtsLevelClosesIt) {
   EXPECT_TRUE(second->Open(false));
 }
 
-TEST_F(SerialPtyTest, AHangUpEndsTheEventThreadQuietly) {
+TEST_F(SerialPtyTest, AHangUpEndsTheEventThreadWithItsReportThatThePortBroke) {
   ASSERT_TRUE(serial_->Open(true));
   close(master_);
   master_ = -1;
+  ASSERT_TRUE(RunUntil([&] { return !sink_->received.empty(); }));
+  EXPECT_EQ(sink_->received[0].Msg, monitor::WM_COMMBROKEN);
+  EXPECT_TRUE(serial_->Broken());
+  uint32_t inQueue = 0;
+  uint32_t outQueue = 0;
+  EXPECT_FALSE(serial_->GetQueueCounts(inQueue, outQueue));  // as a device gone away
   std::string text;
   serial_->ReadStr(text);
   EXPECT_EQ(text, "");

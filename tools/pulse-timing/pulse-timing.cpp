@@ -63,6 +63,7 @@ class RecordingPort final : public platform::SerialPort {
   }
   bool Purge(uint32_t) override { return true; }
   void Close() override {}
+  void Abort() override {}
   intptr_t Handle() const override { return 1; }
   uint32_t LastError() const override { return 0; }
 
