@@ -18,6 +18,9 @@
 //                                        the class was pressed (as its click notifies)
 //   close_window tab    <class>          0 when the tabs in a window of the class were
 //                                        moved on to the next page (the right arrow key)
+//   close_window endsession <class>      0 when a window of the class answered the end
+//                                        of the session (WM_QUERYENDSESSION, then
+//                                        WM_ENDSESSION as the restart manager sends it)
 #include <windows.h>
 
 #include <cstdio>
@@ -138,6 +141,18 @@ int main(int argc, char** argv) {
       return 0;
     UnregisterHotKey(nullptr, 1);
     return 1;
+  }
+  if (std::strcmp(command, "endsession") == 0) {
+    HWND window = FindWindowA(windowClass, nullptr);
+    DWORD_PTR answer = 0;
+    constexpr LPARAM kCloseApp = 0x1;  // ENDSESSION_CLOSEAPP
+    return window &&
+                   SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, kCloseApp, SMTO_NORMAL, 10000,
+                                       &answer) &&
+                   SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, kCloseApp, SMTO_NORMAL, 10000,
+                                       &answer)
+               ? 0
+               : 1;
   }
   if (std::strcmp(command, "close") == 0) {
     HWND window = FindWindowA(windowClass, nullptr);
