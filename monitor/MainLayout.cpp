@@ -153,6 +153,12 @@ void TfrmKorvamon::BuildMenu() {
   N2 = MenuItem(this, PopupMenu, "N2", "-");
   mnuBeenden = MenuItem(this, PopupMenu, "mnuBeenden", "Exit");
   mnuBeenden->OnClick = [this](vcl::TObject* sender) { mnuBeendenClick(sender); };
+
+  TrayIcon = new vcl::TTrayIcon(this);
+  TrayIcon->SetName("TrayIcon");
+  TrayIcon->ID = kTrayIconId;
+  TrayIcon->CallbackMessage = WM_TRAYICON;
+  TrayIcon->Image = vcl::TTrayIconImage::Main;
 }
 
 void TfrmKorvamon::BuildTimers() {

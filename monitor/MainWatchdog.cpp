@@ -73,6 +73,9 @@ TfrmInfo* FindAboutBox() {
 void TfrmKorvamon::TimerConnectionTimer(vcl::TObject*) {
   if (StartPhase)
     RunStartPhase();
+  // The window hides behind the icon: without it nothing is left to click.
+  if (TrayIcon->Wanted() && !TrayIcon->Shown())
+    TrayIcon->Add();
   // Read first: what it reads is this tick's sign of life.
   ReadWithoutEventChar();
 

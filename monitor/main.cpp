@@ -302,14 +302,12 @@ void TfrmKorvamon::ReportStartWriteFailure(const std::string& error) {
 // ---------------------------------------------------------------- tray icon and messages
 
 void TfrmKorvamon::AddTrayIcon() {
-  Handle();  // the icon's messages need the window
-  vcl::backend().AddTrayIcon(*this,
-                             vcl::TrayIconData{kTrayIconId, WM_TRAYICON, vcl::TTrayIconImage::Main,
-                                               vcl::Application().Title()});
+  TrayIcon->Tip = vcl::Application().Title();
+  TrayIcon->Add();
 }
 
 void TfrmKorvamon::RemoveTrayIcon() {
-  vcl::backend().RemoveTrayIcon(*this, kTrayIconId);
+  TrayIcon->Remove();
 }
 
 void TfrmKorvamon::ShowMainWindow() {

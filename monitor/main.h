@@ -24,6 +24,7 @@
 #include "vcl/Forms.h"
 #include "vcl/Menus.h"
 #include "vcl/StdCtrls.h"
+#include "vcl/TrayIcon.h"
 
 namespace monitor {
 
@@ -119,6 +120,8 @@ class TfrmKorvamon : public vcl::TForm {
   vcl::TMenuItem* N2;
   vcl::TMenuItem* mnuBeenden;
   THHint* MZHint;
+  // The icon in the notification area; its mouse messages come as WM_TRAYICON.
+  vcl::TTrayIcon* TrayIcon;
   // The serial port of the link: 9600 8N1, RTS/CTS, frames announced by
   // their line feed.
   TSerial* SComm;
@@ -274,6 +277,10 @@ class TfrmKorvamon : public vcl::TForm {
 
   // Makes the window visible and brings it to the front.
   void ShowMainWindow();
+  // Puts the icon in the notification area with the application's title as
+  // its tip. It comes back by itself when the shell's task bar is new; an add
+  // the shell refused (no task bar yet at logon) is tried again at every
+  // watchdog tick.
   void AddTrayIcon();
   void RemoveTrayIcon();
   // Sleeps the start delay of the settings file. Only what others send and

@@ -17,12 +17,13 @@ TrayIconData TTrayIcon::Data() const {
 bool TTrayIcon::Add() {
   wanted_ = true;
   form_.Handle();  // the icon's messages need the window
-  return backend().AddTrayIcon(form_, Data());
+  shown_ = backend().AddTrayIcon(form_, Data());
+  return shown_;
 }
 
 bool TTrayIcon::Modify() {
   if (backend().ModifyTrayIcon(form_, Data()))
-    return true;
+    return shown_ = true;
   return Add();
 }
 
@@ -30,6 +31,7 @@ void TTrayIcon::Remove() {
   if (!wanted_)
     return;
   wanted_ = false;
+  shown_ = false;
   if (form_.HandleAllocated())
     backend().RemoveTrayIcon(form_, ID);
 }

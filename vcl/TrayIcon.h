@@ -38,6 +38,9 @@ class TTrayIcon : public TComponent {
   // Takes the icon away (NIM_DELETE); it is no longer wanted.
   void Remove();
   bool Wanted() const { return wanted_; }
+  // The shell took the last add or change (as far as the program can tell:
+  // a shell that loses its icons says so only with its new task bar).
+  bool Shown() const { return shown_; }
 
   // The owning form's window heard that the shell's task bar is new.
   void TaskbarCreated();
@@ -46,6 +49,7 @@ class TTrayIcon : public TComponent {
   TrayIconData Data() const;
   TForm& form_;
   bool wanted_ = false;
+  bool shown_ = false;
 };
 
 }  // namespace vcl

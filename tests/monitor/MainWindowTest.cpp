@@ -271,6 +271,26 @@ TEST_F(MainWindowTest, SettingsCommandWriteProtectsTheFileWhenTheDialogAsks) {
   EXPECT_EQ(boxes_.shown()[1].flags, platform::kMbOk | platform::kMbIconError);
 }
 
+TEST_F(MainWindowTest, TheTrayIconIsTriedAgainUntilTheShellTakesItAndComesBackWithANewTaskBar) {
+  // Logon: no task bar yet.
+  headless().trayShell = false;
+  StartWith();
+  EXPECT_TRUE(headless().trayIcons.empty());
+  Advance(1000);
+  EXPECT_EQ(headless().trayIconAdds, 2);
+  headless().trayShell = true;
+  Advance(1000);
+  ASSERT_EQ(headless().trayIcons.size(), 1u);
+  EXPECT_EQ(headless().trayIcons[0].tip, "DI-ZOD");
+  Advance(5000);
+  EXPECT_EQ(headless().trayIconAdds, 3);  // once shown, it is left alone
+
+  // The shell restarts and has lost its icons: its new task bar brings it back.
+  headless().trayIcons.clear();
+  vcl::SendMessage(main().Handle(), vcl::HeadlessBackend::kTaskbarCreated, 0, 0);
+  EXPECT_EQ(headless().trayIcons.size(), 1u);
+}
+
 TEST_F(MainWindowTest, EndingWritesTheLastHistoryLinesOnEveryClosePath) {
   Given("[CHECK]\r\nLanguage=E\r\n");
 

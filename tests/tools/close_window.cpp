@@ -18,10 +18,16 @@
 //                                        the class was pressed (as its click notifies)
 //   close_window tab    <class>          0 when the tabs in a window of the class were
 //                                        moved on to the next page (the right arrow key)
+//   close_window trayloss <class>        0 when the shell took tray icon 1 of a window of
+//                                        the class away (as a shell that restarts loses it)
+//   close_window taskbar                 0 when every top-level window heard that the
+//                                        shell's task bar is new ("TaskbarCreated")
 //   close_window endsession <class>      0 when a window of the class answered the end
 //                                        of the session (WM_QUERYENDSESSION, then
 //                                        WM_ENDSESSION as the restart manager sends it)
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -85,8 +91,10 @@ HWND FindDescendant(HWND parent, const char* childClass, const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "taskbar") == 0)
+    return PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0) ? 0 : 1;
   if (argc < 3) {
-    std::fprintf(stderr, "usage: close_window wait|close|gone|taken <class or key> [ms]\n");
+    std::fprintf(stderr, "usage: close_window <command> <class or key> [ms or text]\n");
     return 2;
   }
   const char* command = argv[1];
@@ -141,6 +149,13 @@ int main(int argc, char** argv) {
       return 0;
     UnregisterHotKey(nullptr, 1);
     return 1;
+  }
+  if (std::strcmp(command, "trayloss") == 0) {
+    NOTIFYICONDATAA icon{};
+    icon.cbSize = sizeof icon;
+    icon.hWnd = FindWindowA(windowClass, nullptr);
+    icon.uID = 1;
+    return icon.hWnd && Shell_NotifyIconA(NIM_DELETE, &icon) ? 0 : 1;
   }
   if (std::strcmp(command, "endsession") == 0) {
     HWND window = FindWindowA(windowClass, nullptr);

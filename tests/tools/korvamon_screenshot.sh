@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # korvamon.exe under Wine on a virtual X display, as a user meets it: it starts,
 # shows its main window and its tray icon and holds its hot key; a screenshot
-# of the screen is kept for a person to look at; its settings button opens the
+# of the screen is kept for a person to look at; a tray icon the shell loses
+# comes back with the shell's new task bar; its settings button opens the
 # settings dialog, whose first two pages are kept as screenshots beside the
 # first, and closing the dialog leaves the settings file as it was; the window
 # is closed the way a user closes it, and the program must end, its tray icon
@@ -64,6 +65,27 @@ for _ in $(seq 1 20); do
 done
 [ "$shown" -gt 10 ] || fail "no tray icon in $png"
 echo "korvamon_screenshot: main window and tray icon in $png"
+
+# The shell loses the icon, as when it restarts: its new task bar brings it back.
+wine "$helper" trayloss TfrmKorvamon || fail "the tray icon could not be taken away"
+gone=1
+for _ in $(seq 1 20); do
+  import -window root "$work/lost.png"
+  gone=$(tray_icon_pixels "$work/lost.png" "#2EA83E")
+  [ "$gone" -eq 0 ] && break
+  sleep 0.5
+done
+[ "$gone" -eq 0 ] || fail "the tray icon stayed after the shell took it away"
+wine "$helper" taskbar || fail "the new task bar could not be announced"
+back=0
+for _ in $(seq 1 20); do
+  import -window root "$work/back.png"
+  back=$(tray_icon_pixels "$work/back.png" "#2EA83E")
+  [ "$back" -gt 10 ] && break
+  sleep 0.5
+done
+[ "$back" -gt 10 ] || fail "the tray icon did not come back with the new task bar"
+echo "korvamon_screenshot: the tray icon came back with the shell's new task bar"
 wine "$helper" taken Alt+O || fail "the hot key Alt+O is not registered"
 
 # The settings dialog, from the main window's button ("&Settings" in English).

@@ -68,11 +68,15 @@ TEST_F(TrayIconTest, AnIconAddedBeforeTheShellRunsAppearsWithItsTaskBar) {
   EXPECT_FALSE(icon->Modify());  // one add more, refused as well
   EXPECT_EQ(headless().trayIconAdds, 2);
   EXPECT_EQ(Shown(), "none");
+  EXPECT_TRUE(icon->Wanted() && !icon->Shown());
 
   headless().trayShell = true;
   ShellRestarts();
   EXPECT_EQ(Shown(), "first window");
   EXPECT_EQ(headless().trayIconAdds, 3);
+  EXPECT_TRUE(icon->Shown());
+  icon->Remove();
+  EXPECT_FALSE(icon->Shown());
 }
 
 TEST_F(TrayIconTest, TheIconLeavesWithItsForm) {

@@ -237,9 +237,6 @@ class Win32Backend final : public Backend {
 
  private:
   void RegisterFormClass(const std::string& name);
-  // The program's icon at the size of two system metrics (the system's own
-  // when the program has none).
-  HICON ProgramIconSized(int widthMetric, int heightMetric) const;
   HWND FormWindow(const TForm& form) const;
   NOTIFYICONDATAA TrayData(const TForm& form, const TrayIconData& icon) const {
     NOTIFYICONDATAA data{};
@@ -248,18 +245,24 @@ class Win32Backend final : public Backend {
     data.uID = icon.id;
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = icon.callbackMessage;
-    data.hIcon = ProgramIcon(icon.image);
+    // The notification area draws the small size: a large image would be shrunk.
+    data.hIcon = ProgramIcon(icon.image, SM_CXSMICON, SM_CYSMICON);
     lstrcpynA(data.szTip, icon.tip.c_str(), sizeof data.szTip);
     return data;
   }
-  // The program's icon resources: 1 is the main icon, 2 the window's own.
-  HICON ProgramIcon(TTrayIconImage image) const {
-    HICON icon = nullptr;
-    if (image == TTrayIconImage::Window)
-      icon = LoadIconA(instance_, MAKEINTRESOURCEA(2));
+  // The program's icon resources: 1 is the main icon, 2 the window's own
+  // (the main one where the program has none; the system's where it has
+  // neither), at the size of two system metrics. Shared: never freed.
+  HICON ProgramIcon(TTrayIconImage image, int widthMetric, int heightMetric) const {
+    const int width = GetSystemMetrics(widthMetric);
+    const int height = GetSystemMetrics(heightMetric);
+    auto load = [&](HINSTANCE from, LPCSTR name) {
+      return static_cast<HICON>(LoadImageA(from, name, IMAGE_ICON, width, height, LR_SHARED));
+    };
+    HICON icon = image == TTrayIconImage::Window ? load(instance_, MAKEINTRESOURCEA(2)) : nullptr;
     if (!icon)
-      icon = LoadIconA(instance_, MAKEINTRESOURCEA(1));
-    return icon ? icon : LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+      icon = load(instance_, MAKEINTRESOURCEA(1));
+    return icon ? icon : load(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
   }
   HWND ParentWindow(TWinControl* parent) const;
   TControl* ControlOf(HWND hwnd) const;
@@ -342,16 +345,6 @@ Win32Backend::~Win32Backend() {
   }
 }
 
-HICON Win32Backend::ProgramIconSized(int widthMetric, int heightMetric) const {
-  const int width = GetSystemMetrics(widthMetric);
-  const int height = GetSystemMetrics(heightMetric);
-  HANDLE icon = LoadImageA(instance_, MAKEINTRESOURCEA(1), IMAGE_ICON, width, height, LR_SHARED);
-  if (!icon)
-    icon = LoadImageA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION), IMAGE_ICON, width, height,
-                      LR_SHARED);
-  return static_cast<HICON>(icon);
-}
-
 void Win32Backend::RegisterFormClass(const std::string& name) {
   if (classes_.count(name))
     return;
@@ -362,8 +355,8 @@ void Win32Backend::RegisterFormClass(const std::string& name) {
   form.hInstance = instance_;
   // The program's icon (resource 1) in both of its sizes: the large one for
   // Alt+Tab, the small one drawn for the title bar rather than shrunk.
-  form.hIcon = ProgramIconSized(SM_CXICON, SM_CYICON);
-  form.hIconSm = ProgramIconSized(SM_CXSMICON, SM_CYSMICON);
+  form.hIcon = ProgramIcon(TTrayIconImage::Main, SM_CXICON, SM_CYICON);
+  form.hIconSm = ProgramIcon(TTrayIconImage::Main, SM_CXSMICON, SM_CYSMICON);
   form.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   form.lpszClassName = name.c_str();
   if (!RegisterClassExA(&form) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
