@@ -138,11 +138,11 @@ const std::string& TPsStringTree::GetNodeName(int index) const {
   return nodes_[static_cast<size_t>(index)].name;
 }
 
-vcl::TObject* TPsStringTree::GetObject(int index) const {
+vcl::TObject* TPsStringTree::GetObj(int index) const {
   return Node(index).DataObject;
 }
 
-void TPsStringTree::SetObject(int index, vcl::TObject* object) {
+void TPsStringTree::SetObj(int index, vcl::TObject* object) {
   CheckIndex(index, Count());
   nodes_[static_cast<size_t>(index)].node->DataObject = object;
 }

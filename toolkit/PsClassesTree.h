@@ -114,8 +114,9 @@ class TPsStringTree : public vcl::TPersistent {
   int GetLevel(int index) const;
   // Empty for a negative index.
   const std::string& GetNodeName(int index) const;
-  vcl::TObject* GetObject(int index) const;
-  void SetObject(int index, vcl::TObject* object);
+  // A node's data object (GetObject would be a macro under the Windows headers).
+  vcl::TObject* GetObj(int index) const;
+  void SetObj(int index, vcl::TObject* object);
   // A negative index is returned as it is.
   int GetParentID(int index) const;
   bool HasChildren(int index) const;

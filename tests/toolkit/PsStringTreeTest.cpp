@@ -201,7 +201,7 @@ TEST(PsStringTreeTest, AddObjectWithPathReusesParentsButNotTheLastName) {
   EXPECT_EQ(tree.AddObjectWithPath("a/b/c", &first), 2);
   EXPECT_EQ(tree.AddObjectWithPath("a/b/c", &second), 3);
   EXPECT_EQ(ShapeOf(tree), (Shapes{{"a", 0, -1}, {"b", 1, 0}, {"c", 2, 1}, {"c", 2, 1}}));
-  EXPECT_EQ(tree.GetObject(3), &second);
+  EXPECT_EQ(tree.GetObj(3), &second);
   EXPECT_EQ(tree.IndexOfPath("a/b/c"), 2);
   EXPECT_EQ(tree.AddObjectWithPath("", nullptr), 4);
   EXPECT_EQ(tree.AddObjectWithPath("a//d", nullptr), 4) << "an empty name is the first child";
@@ -225,7 +225,7 @@ TEST(PsStringTreeTest, QueriesOfChildren) {
   EXPECT_EQ(tree.LastChild(-1, 0), 5);
   EXPECT_EQ(tree.LastChild(2, -1), -2);
   EXPECT_THROW(tree.GetNodeName(6), vcl::EStringListError);
-  EXPECT_THROW(tree.GetObject(-1), vcl::EStringListError);
+  EXPECT_THROW(tree.GetObj(-1), vcl::EStringListError);
 
   vcl::TStringList list;
   tree.GetChildren(list, 0, {toolkit::tnLeaf}, 0, false);
@@ -318,7 +318,7 @@ TEST(PsStringTreeTest, EachChangeFiresOnePairAfterItIsComplete) {
       {"leaf", [&] { tree.DeleteSubTree(1, false); }, {"changing", "change 1"}},
       {"clear", [&] { tree.Clear(); }, {"changing", "change 0"}},
       {"clear empty", [&] { tree.Clear(); }, {"changing", "change 0"}},
-      {"object", [&] { tree.SetObject(tree.AddChild(-1, "x"), &data); }, {"changing", "change 1"}},
+      {"object", [&] { tree.SetObj(tree.AddChild(-1, "x"), &data); }, {"changing", "change 1"}},
   };
   for (const auto& c : cases) {
     events.clear();
@@ -366,12 +366,12 @@ TEST(PsStringTreeTest, CopiesIntoTreesListsAndTreeViews) {
   TPsStringTree tree;
   vcl::TObject data;
   Load(tree, "r\nr/b\nr/b/c\nr/d\ne\n");
-  tree.SetObject(2, &data);
+  tree.SetObj(2, &data);
 
   TPsStringTree copy;
   copy.Assign(&tree);
   EXPECT_EQ(ShapeOf(copy), ShapeOf(tree));
-  EXPECT_EQ(copy.GetObject(2), &data);
+  EXPECT_EQ(copy.GetObj(2), &data);
   tree.AssignToTree(&copy, 1, toolkit::tnAnyNode, -1);
   EXPECT_EQ(ShapeOf(copy), (Shapes{{"b", 0, -1}, {"c", 1, 0}}));
   tree.AssignToTree(&copy, 0, {toolkit::tnLeaf}, 0);

@@ -19,8 +19,7 @@ using Shape = std::vector<std::tuple<std::string, int, int, const vcl::TObject*>
 Shape ShapeOf(const toolkit::TPsStringTree& tree) {
   Shape shape;
   for (int i = 0; i < tree.Count(); ++i)
-    shape.emplace_back(tree.GetNodeName(i), tree.GetLevel(i), tree.GetParentID(i),
-                       tree.GetObject(i));
+    shape.emplace_back(tree.GetNodeName(i), tree.GetLevel(i), tree.GetParentID(i), tree.GetObj(i));
   return shape;
 }
 
