@@ -46,6 +46,16 @@ void DeliverInstanceRequest(const std::string& formClass, uint32_t msg, uintptr_
   }
 }
 
+void EndSessionOnRequest() {
+  if (!frmKorvamon) {
+    CloseOnRequest();
+    return;
+  }
+  const vcl::TWindowHandle window = frmKorvamon->Handle();
+  const bool mayEnd = vcl::SendMessage(window, vcl::WM_QUERYENDSESSION, 0, 0) != 0;
+  vcl::SendMessage(window, vcl::WM_ENDSESSION, mayEnd ? 1 : 0, 0);
+}
+
 void CloseOnRequest() {
   if (frmKorvamon) {
     frmKorvamon->Close();

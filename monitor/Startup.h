@@ -26,5 +26,8 @@ void DeliverInstanceRequest(const std::string& formClass, uint32_t msg, uintptr_
 
 // The system asks the program to end: it closes as from its own menu.
 void CloseOnRequest();
+// The system ends the session (POSIX: SIGTERM): the main window is asked as
+// Windows asks it (WM_QUERYENDSESSION), then told (WM_ENDSESSION) and closes.
+void EndSessionOnRequest();
 
 }  // namespace monitor

@@ -749,6 +749,7 @@ void TfrmConfig::cboxCOMChange(vcl::TObject*) {
   watchdog->SetInterval(0);
   if (main->SComm->Active())
     main->CloseSerialLink();
+  main->CloseUsbLink();
   main->WatchdogTicks = 1;
   main->LinkUp = false;
 

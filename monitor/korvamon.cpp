@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
     // before any window; a failure does not stop the program.
     opcserver::PsInitComSecurity(RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IDENTIFY);
     platform::OnTerminationRequest(&monitor::CloseOnRequest);
+    platform::OnSessionEndRequest(&monitor::EndSessionOnRequest);
     // Later instances reach this one; on Windows they find its window by itself.
     const std::unique_ptr<platform::InstanceRequests> requests = platform::InstanceRequests::Listen(
         monitor::kApplicationTitle, &monitor::DeliverInstanceRequest);

@@ -3,10 +3,12 @@
 #include <exception>
 
 #include "monitor/Abschaltsignal.h"
+#include "monitor/D2XXUnit.h"
 #include "monitor/Globfunc.h"
 #include "monitor/History.h"
 #include "monitor/Info.h"
 #include "monitor/Settings.h"
+#include "monitor/USB_Status.h"
 #include "monitor/config.h"
 #include "monitor/header.h"
 #include "platform/EventLoop.h"
@@ -53,7 +55,6 @@ InstanceQuestion QuestionIn(GuardLanguage language) {
           "The application cannot be started repeatedly.", "Show running instance ?"};
 }
 
-constexpr const char* kFtdiLibrary = "ftd2xx.dll";
 constexpr const char* kFtdiMissing =
     "Cannot open the USB-library ftd2xx.dll\r\n\r\n"
     "Please connect KORVA USV or reinstall driver.\r\n\r\n"
@@ -157,8 +158,7 @@ void TfrmKorvamon::FormCreate(vcl::TObject*) {
   LanguageCode = LanguageCodeFromSetting(settings.Language());
 
   try {
-    Ftd2xx = platform::DynamicLibrary::Open(kFtdiLibrary);
-    if (!Ftd2xx && settings.UsbPort())
+    if (!LoadFtd2xx() && settings.UsbPort())
       ShowError(kFtdiMissing);
   } catch (const std::exception&) {
     ShowError(GetLangString(146) + "\r\n\r\n" + GetLangString(147));
@@ -240,7 +240,7 @@ void TfrmKorvamon::OpenConfiguredLink() {
   const int32_t port = settings.ComPort();
   if (settings.UsbPort()) {
     OpenUsbLink();
-    if (Ftd2xx)
+    if (Ftd2xxLoaded())
       UsbMode = true;
     return;
   }
@@ -283,6 +283,7 @@ void TfrmKorvamon::FormClose(vcl::TObject*, vcl::TCloseAction&) {
   TimerConnection->SetEnabled(false);
   TimerShutDown->SetEnabled(false);
   CloseSerialLink();
+  CloseUsbLink();
   LogHistory(GetLangString(110));
   LogHistory(std::string(76, '*'));
   LogHistory("");
@@ -290,6 +291,12 @@ void TfrmKorvamon::FormClose(vcl::TObject*, vcl::TCloseAction&) {
 
 void TfrmKorvamon::FormDestroy(vcl::TObject*) {
   StopShutdownPulse();
+  // No thread outlives the window; the device is left as the next run finds it.
+  StopUsbThread();
+  if (FtHandle.load())
+    FtClose();
+  FtHandle = nullptr;
+  FtStatus = FT_OK;
   RemoveTrayIcon();
   vcl::backend().UnregisterHotKey(*this, kHotKeyId);
   LanguageDll.Free();
@@ -327,6 +334,9 @@ void TfrmKorvamon::WndProc(vcl::TMessage& message) {
       return;
     case vcl::WM_HOTKEY:
       WMHotKey(message);
+      return;
+    case vcl::WM_QUERYENDSESSION:
+      WMQueryEndSession(message);
       return;
     default:
       vcl::TForm::WndProc(message);

@@ -16,7 +16,6 @@
 #include "monitor/IndexImage.h"
 #include "monitor/Serial.h"
 #include "monitor/lang.h"
-#include "platform/DynamicLibrary.h"
 #include "platform/System.h"
 #include "vcl/Buttons.h"
 #include "vcl/ComCtrls.h"
@@ -68,6 +67,7 @@ class ELinkError : public std::runtime_error {
 };
 
 class TAbschaltimpuls;
+class TUSB_Status;
 class TfrmKorvamon;
 
 // Runs `work` with the main window on the main thread, unless the window with
@@ -190,7 +190,9 @@ class TfrmKorvamon : public vcl::TForm {
   int TicksWithoutEventChar = 0;
   int UsbRetries = 0;
   bool UsbOpenErrorLogged = false;
-  bool ReplySeen = false;
+  // Set by the USB polling thread when a block holds a frame, so the shutdown
+  // command sees the module's replies while it waits on the main thread.
+  std::atomic<bool> ReplySeen{false};
   bool UsbShutdownSent = false;
   int ShutdownRetries = 0;
   // The pulse train under way (or ended, its end not handled yet).
@@ -203,8 +205,6 @@ class TfrmKorvamon : public vcl::TForm {
   bool LogLimit8k = false;
   std::string InfoVersion;
   std::string InfoDate;
-  // The D2XX library, loaded once at creation; not loaded when missing.
-  platform::DynamicLibrary Ftd2xx;
 
   // ---- window events
   void FormCreate(vcl::TObject* sender);
@@ -290,9 +290,6 @@ class TfrmKorvamon : public vcl::TForm {
   // Hands a line to the history window; dropped while that does not exist.
   void LogHistory(const std::string& text);
 
-  // The USB link is still to come.
-  void OpenUsbLink() {}
-
  private:
   void BuildLayout();
   void BuildMenu();
@@ -364,8 +361,6 @@ class TfrmKorvamon : public vcl::TForm {
   void TimerAkkuTimer(vcl::TObject* sender);
   void TimerOver85Timer(vcl::TObject* sender);
   void TimerUnder85Timer(vcl::TObject* sender);
-  // The USB link is still to come; closing it does nothing yet.
-  void CloseUsbLink() {}
 
  private:
   // The watchdog's first six ticks: the window hidden at the fifth when all
@@ -391,8 +386,6 @@ class TfrmKorvamon : public vcl::TForm {
   // Stops a pulse train and joins its thread; before any close of the serial
   // link and before the end.
   void StopShutdownPulse();
-  // The USB command is still to come; sends nothing yet.
-  void SendUsbShutdownCommand() {}
   // Closes the links and asks the system to shut down (the force bit or-ed
   // into [CHECK] ShutDownFlag). Never re-entered: a call during its own
   // close waits is dropped.
@@ -404,6 +397,37 @@ class TfrmKorvamon : public vcl::TForm {
  private:
   bool shuttingDown_ = false;
   uint64_t pulseTrains_ = 0;
+
+  // ---- the USB link (MainUsbLink.cpp)
+ public:
+  // Opens the module among the FTDI devices (the first whose description
+  // holds "KORVA") and starts polling it; on an open device, stops its
+  // polling or starts it again. Failures go to the status bar; the open
+  // failure to the history once per run, after the watchdog's fourth retry.
+  void OpenUsbLink();
+  // After half a second, stops the polling thread and closes the device.
+  // Texts of the link from now on are dropped.
+  void CloseUsbLink();
+  // A text the polling thread read: parsed, and evaluated unless an
+  // evaluation runs. Main thread.
+  void UsbTextReceived(const std::string& text);
+  // The shutdown command over USB: 'R' at the battery time's end, 'S' at the
+  // end of the session; as often as the dialog's repeat count says, each
+  // byte after a frame answered the one before.
+  void SendUsbShutdownCommand();
+  void SendUsbShutdownAtEndSession();
+  // WM_QUERYENDSESSION: the session-end command when the dialog asks for it
+  // and the timer has not sent one. The session may always end.
+  void WMQueryEndSession(vcl::TMessage& message);
+
+  // The running polling thread; null when none.
+  std::unique_ptr<TUSB_Status> UsbThread;
+
+ private:
+  void StartUsbThread();
+  void StopUsbThread();
+  void SendUsbCommand(char command, uint32_t label);
+  uint64_t usbLinks_ = 0;
 };
 
 // The main window while it exists.

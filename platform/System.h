@@ -60,8 +60,13 @@ std::string NarrowFromUtf8(std::string_view utf8);
 std::string FormatShortDate(std::chrono::system_clock::time_point when);
 
 // Calls `request` on the main loop's thread when the system asks the program
-// to end (POSIX: SIGTERM, SIGINT). Installed once, at start.
+// to end (POSIX: SIGINT, and SIGTERM while no session-end request is
+// installed). Installed once, at start.
 void OnTerminationRequest(std::function<void()> request);
+// Calls `request` instead when the system ends the whole session: POSIX
+// SIGTERM, what a system shutdown sends. Windows tells the program's windows
+// itself (WM_QUERYENDSESSION, WM_ENDSESSION); there this is never called.
+void OnSessionEndRequest(std::function<void()> request);
 // Posts the installed request to the main loop, as the system's own request
 // to end the program would (the POSIX shutdown stand-in ends korvamon so).
 void PostTerminationRequest();

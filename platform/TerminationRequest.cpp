@@ -12,6 +12,7 @@ namespace {
 
 std::mutex requestMutex;
 std::function<void()> installed;
+std::function<void()> sessionEnd;
 // Set by the first request and cleared when it runs: requests in between add nothing.
 std::atomic<bool> pending{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
@@ -23,15 +24,20 @@ void SetRequest(std::function<void()> request) {
   installed = std::move(request);
 }
 
+void SetSessionEndRequest(std::function<void()> request) {
+  std::lock_guard lock(requestMutex);
+  sessionEnd = std::move(request);
+}
+
 bool MarkPending() {
   return !pending.exchange(true);
 }
 
-void PostPending() {
+void PostPending(bool endsSession) {
   std::function<void()> request;
   {
     std::lock_guard lock(requestMutex);
-    request = installed;
+    request = endsSession && sessionEnd ? sessionEnd : installed;
   }
   MainLoop().Post([request] {
     pending.store(false);

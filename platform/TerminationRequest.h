@@ -8,9 +8,11 @@
 namespace platform::termination {
 
 void SetRequest(std::function<void()> request);
+void SetSessionEndRequest(std::function<void()> request);
 // True for the first request since the last one ran; safe in a signal handler.
 bool MarkPending();
-// Posts the request to the main loop; it clears the mark when it runs.
-void PostPending();
+// Posts the request (the session end's, when asked and installed) to the
+// main loop; it clears the mark when it runs.
+void PostPending(bool sessionEnd = false);
 
 }  // namespace platform::termination

@@ -1,6 +1,7 @@
-// SIGTERM and SIGINT as the system's request to end the program. The handler
-// only writes a byte to a pipe; a watcher thread turns it into a task on the
-// main loop, so the program ends the way its own close command ends it.
+// SIGTERM and SIGINT as the system's request to end the program (SIGTERM, what
+// a system shutdown sends, as the end of the session). The handler only
+// writes a byte to a pipe; a watcher thread turns it into a task on the main
+// loop, so the program ends the way its own close command ends it.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -17,19 +18,21 @@
 namespace platform {
 namespace {
 
-constexpr char kSignalled = 's';
+constexpr char kInterrupted = 'i';
+constexpr char kTerminated = 't';
 constexpr char kStop = 'q';
 
 // Shared with the signal handler: lock-free atomics only.
 std::atomic<int> wakeFd{-1};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void OnTerminationSignal(int) {
+extern "C" void OnTerminationSignal(int signal) {
   const int savedErrno = errno;
   if (termination::MarkPending()) {
     const int fd = wakeFd.load();
     if (fd >= 0) {
-      [[maybe_unused]] const ssize_t written = write(fd, &kSignalled, 1);
+      const char byte = signal == SIGTERM ? kTerminated : kInterrupted;
+      [[maybe_unused]] const ssize_t written = write(fd, &byte, 1);
     }
   }
   errno = savedErrno;
@@ -85,7 +88,7 @@ class TerminationWatcher {
         continue;
       if (n <= 0 || byte == kStop)
         return;
-      termination::PostPending();
+      termination::PostPending(byte == kTerminated);
     }
   }
 
@@ -101,6 +104,10 @@ void OnTerminationRequest(std::function<void()> request) {
   MainLoop();
   termination::SetRequest(std::move(request));
   static TerminationWatcher watcher;
+}
+
+void OnSessionEndRequest(std::function<void()> request) {
+  termination::SetSessionEndRequest(std::move(request));
 }
 
 }  // namespace platform

@@ -181,6 +181,11 @@ void OnTerminationRequest(std::function<void()> request) {
   (void)installed;
 }
 
+void OnSessionEndRequest(std::function<void()> request) {
+  // The session's end reaches the windows as messages; kept for symmetry only.
+  termination::SetSessionEndRequest(std::move(request));
+}
+
 std::ostream* DefaultEcho() {
   return nullptr;
 }

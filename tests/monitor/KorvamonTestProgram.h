@@ -49,6 +49,8 @@ class KorvamonTest : public VclTest {
   KorvamonTest() {
 #ifndef _WIN32
     setenv("KORVA_LOCK_DIR", folder_.path().c_str(), 1);
+    // No D2XX library of the machine's: a test that wants one installs the fake.
+    setenv("KORVA_FTD2XX", folder_.File("no-ftd2xx.so").c_str(), 1);
 #endif
     headless().trayIcons.clear();
     headless().hotKeys.clear();
@@ -58,6 +60,7 @@ class KorvamonTest : public VclTest {
     monitor::SetHistoryEcho(previousEcho_);
 #ifndef _WIN32
     unsetenv("KORVA_LOCK_DIR");
+    unsetenv("KORVA_FTD2XX");
 #endif
   }
 
