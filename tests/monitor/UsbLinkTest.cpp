@@ -111,7 +111,7 @@ TEST_F(UsbLinkTest, ACycleReadsOneBlockOnlyWhenOneIsThereAndEvaluatesItAtOnce) {
   // 83 bytes have arrived at the first look, 200 at the second.
   fake().Script({kModule, "after 414 ms frame *****\\r\\nBUFRD\\r\\nDC_OK\\r\\n",
                  "after 1100 ms silence", "after 1210 ms frame *****\\r\\nBUFRD\\r\\nDC_OK\\r\\n",
-                 "after 2000 ms frame *BAT*\\r\\nBUFRD\\r\\nDC_LO\\r\\n"});
+                 std::string("after 2000 ms ") + kBattery});
   StartOnUsb();
   Advance(501);
   EXPECT_EQ(Texts(fake().Calls("FT_")).back(), "FT_GetStatus() = 0 83");

@@ -72,9 +72,7 @@ TEST_F(UsbShutdownTest, TheBatteryTimeEndsInTheCommandAndTheShutdownOrInRepeatsU
   // A long-frame module: every 2 s until it acknowledges.
   NewFake();
   power_.ClearRequests();
-  fake().Script(
-      {kModule, kLongBattery,
-       "after 6000 ms frame *BAT*\\r\\nBUFRD\\r\\nDC_LO\\r\\nBA<85\\r\\nRTS40\\r\\nSDREC\\r\\n"});
+  fake().Script({kModule, kLongBattery, std::string("after 6000 ms ") + kLongAcknowledged});
   StartOnUsb(
       "[CHECK]\r\nRepeatAbschaltung=1\r\n[START]\r\nShutDownMinutes=0\r\nShutDownSeconds=1\r\n");
   At(5900);

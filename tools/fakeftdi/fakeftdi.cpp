@@ -65,7 +65,6 @@ constexpr FT_STATUS kInvalidParameter = 6;
 
 constexpr uint32_t kListNumberOnly = 0x80000000;
 constexpr uint32_t kListByIndex = 0x40000000;
-constexpr uint32_t kOpenBySerialNumber = 1;
 constexpr uint32_t kOpenByDescription = 2;
 constexpr uint32_t kPurgeRx = 1;
 constexpr uint32_t kCtsAndDsr = 0x30;
