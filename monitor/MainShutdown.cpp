@@ -127,11 +127,7 @@ void TfrmKorvamon::PulseTrainDone(bool done) {
 }
 
 void TfrmKorvamon::StopShutdownPulse() {
-  if (!PulseThread)
-    return;
-  PulseThread->Terminate();
-  PulseThread->WaitFor();
-  PulseThread.reset();
+  StopThread(PulseThread);
 }
 
 void TfrmKorvamon::ShutdownWindows() {

@@ -137,11 +137,7 @@ void TfrmKorvamon::StartUsbThread() {
 }
 
 void TfrmKorvamon::StopUsbThread() {
-  if (!UsbThread)
-    return;
-  UsbThread->Terminate();
-  UsbThread->WaitFor();
-  UsbThread.reset();
+  StopThread(UsbThread);
 }
 
 void TfrmKorvamon::UsbTextReceived(const std::string& text) {

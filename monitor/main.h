@@ -70,6 +70,16 @@ class TAbschaltimpuls;
 class TUSB_Status;
 class TfrmKorvamon;
 
+// Asks a worker thread of the main window to stop, joins it and lets it go.
+template <class Thread>
+void StopThread(std::unique_ptr<Thread>& thread) {
+  if (!thread)
+    return;
+  thread->Terminate();
+  thread->WaitFor();
+  thread.reset();
+}
+
 // Runs `work` with the main window on the main thread, unless the window with
 // this handle is gone by then. Any thread; never waits.
 void PostToMainWindow(vcl::TWindowHandle window, std::function<void(TfrmKorvamon&)> work);

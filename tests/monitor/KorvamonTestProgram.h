@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,15 @@ inline std::vector<std::string> StampedTexts(const std::vector<std::string>& lin
     texts.push_back(std::regex_match(line, match, stamped) ? match[1].str() : "unstamped: " + line);
   }
   return texts;
+}
+
+// The texts of a log file's history lines, each checked for its stamp and tab.
+inline std::vector<std::string> LogFileTexts(const std::string& path) {
+  std::istringstream content(TestFolder::Get(path));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(content, line);)
+    lines.push_back(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
+  return StampedTexts(lines);
 }
 
 class KorvamonTest : public VclTest {

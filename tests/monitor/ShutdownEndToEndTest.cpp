@@ -35,13 +35,7 @@ class ShutdownEndToEndTest : public testing::Test {
   }
   ~ShutdownEndToEndTest() override { unsetenv("KORVA_COM1"); }
 
-  std::vector<std::string> LogTexts() const {
-    std::istringstream content(TestFolder::Get(log_));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(content, line);)
-      lines.push_back(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
-    return korva_test::StampedTexts(lines);
-  }
+  std::vector<std::string> LogTexts() const { return korva_test::LogFileTexts(log_); }
   // The log's texts from the first with `text` on.
   std::vector<std::string> LogFrom(const std::string& text) const {
     const std::vector<std::string> texts = LogTexts();

@@ -79,11 +79,7 @@ class UdpEndToEndTest : public korva_test::VirtualTimeTest {
     TestFolder::Put(folder_.File("korvamon.INI"), ini);
   }
   std::vector<std::string> LogTexts() const {
-    std::istringstream content(TestFolder::Get(log_));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(content, line);)
-      lines.push_back(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
-    return korva_test::StampedTexts(lines);
+    return korva_test::LogFileTexts(log_);
   }
   std::vector<std::string> ClosingTexts() const {
     return {"UDP-RX-Message from 127.0.0.1: USV_CLOSE", GetLangString(110), std::string(76, '*'),

@@ -45,13 +45,7 @@ class UsbEndToEndTest : public testing::Test {
     EXPECT_TRUE(korvamon->Started());
     return korvamon;
   }
-  std::vector<std::string> LogTexts() const {
-    std::istringstream content(TestFolder::Get(log_));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(content, line);)
-      lines.push_back(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
-    return korva_test::StampedTexts(lines);
-  }
+  std::vector<std::string> LogTexts() const { return korva_test::LogFileTexts(log_); }
   bool Logged(const std::string& text, long times = 1) const {
     const std::vector<std::string> texts = LogTexts();
     return std::count(texts.begin(), texts.end(), text) >= times;

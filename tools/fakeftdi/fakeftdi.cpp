@@ -88,21 +88,8 @@ struct Event {
   FT_STATUS status = 0;
 };
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-    text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-    text.remove_suffix(1);
-  return text;
-}
-
-std::string_view NextWord(std::string_view& text) {
-  text = Trim(text);
-  const size_t end = std::min(text.find_first_of(" \t"), text.size());
-  const std::string_view word = text.substr(0, end);
-  text = Trim(text.substr(end));
-  return word;
-}
+using korvasim::NextWord;
+using korvasim::Trim;
 
 std::optional<uint64_t> Number(std::string_view word) {
   if (word.empty() || word.size() > 18)

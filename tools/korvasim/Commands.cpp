@@ -5,7 +5,6 @@
 #include <charconv>
 
 namespace korvasim {
-namespace {
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
@@ -15,7 +14,6 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-// Takes the next blank-separated word off the front of `text`.
 std::string_view NextWord(std::string_view& text) {
   text = Trim(text);
   const size_t end = std::min(text.find_first_of(" \t"), text.size());
@@ -24,6 +22,8 @@ std::string_view NextWord(std::string_view& text) {
   text = Trim(text);
   return word;
 }
+
+namespace {
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9')

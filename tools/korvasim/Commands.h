@@ -33,6 +33,11 @@ struct Parsed {
   std::string error;
 };
 
+// The text without the blanks around it.
+std::string_view Trim(std::string_view text);
+// Takes the next blank-separated word off the front of `text`.
+std::string_view NextWord(std::string_view& text);
+
 // Decodes the escapes of a frame text; an error names the bad escape.
 Parsed<std::string> DecodeFrame(std::string_view text);
 // The bytes in the same notation, for messages.
