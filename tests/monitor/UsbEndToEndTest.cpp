@@ -102,6 +102,9 @@ TEST_F(UsbEndToEndTest, TheBatteryTimeSendsTheCommandThenTheStandInEndsKorvamon)
 }
 
 TEST_F(UsbEndToEndTest, TheSystemsEndOfTheSessionSendsTheSessionCommand) {
+  // The library is found in the program's own folder this time.
+  unsetenv("KORVA_FTD2XX");
+  std::filesystem::copy_file(korva_test::FakeFtdiPath(), program_.folder().path() / "libftd2xx.so");
   auto korvamon = Run(
       {kMains}, "DC_LOW_ShutDown=0\r\nRepeatAbschaltung=1\r\n[ACTION]\r\nWINDOWSSDSIGNAL=1\r\n");
   ASSERT_TRUE(Within([&] { return Logged(kLinkUp); })) << program_.Output("korvamon.out");
