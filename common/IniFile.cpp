@@ -1,6 +1,8 @@
 #include "common/IniFile.h"
 
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -355,63 +357,90 @@ bool IniFile::ValueExists(std::string_view section, std::string_view key) const 
 
 void IniFile::WriteString(std::string_view section, std::string_view key,
                           std::string_view value) const {
+  const std::string what = Change("write", section, key);
   if (const auto problem = IniWriteProblem(section, key, value))
-    Fail("write", section, key, *problem);
+    Fail(what, *problem);
   std::lock_guard lock(SettingsLock());
-  const auto text = ReadForChange("write", section, key);
-  Replace("write", section, key, IniAssign(text.value_or(std::string()), section, key, value));
+  const auto text = ReadForChange(what);
+  Replace(what, IniAssign(text.value_or(std::string()), section, key, value));
+}
+
+void IniFile::WriteStrings(const std::vector<IniValue>& values) const {
+  if (values.empty())
+    return;
+  for (const IniValue& one : values) {
+    if (const auto problem = IniWriteProblem(one.section, one.key, one.value))
+      Fail(Change("write", one.section, one.key), *problem);
+  }
+  const IniValue& first = values.front();
+  const std::string what = values.size() == 1
+                               ? Change("write", first.section, first.key)
+                               : "write " + std::to_string(values.size()) + " keys (the first \"" +
+                                     first.key + "\" in section [" + first.section + "])";
+  std::lock_guard lock(SettingsLock());
+  std::string text = ReadForChange(what).value_or(std::string());
+  for (const IniValue& one : values)
+    text = IniAssign(text, one.section, one.key, one.value);
+  Replace(what, text);
 }
 
 void IniFile::DeleteKey(std::string_view section, std::string_view key) const {
+  const std::string what = Change("delete", section, key);
   std::lock_guard lock(SettingsLock());
-  const auto text = ReadForChange("delete", section, key);
+  const auto text = ReadForChange(what);
   if (!text)
     return;
   if (const auto changed = IniRemove(*text, section, key))
-    Replace("delete", section, key, *changed);
+    Replace(what, *changed);
+}
+
+std::string IniFile::Change(std::string_view action, std::string_view section,
+                            std::string_view key) {
+  std::string what(action);
+  what.append(" key \"").append(key).append("\" in section [").append(section).append("]");
+  return what;
 }
 
 // The file's text, or nothing when the file does not exist yet. Caller holds the lock.
-std::optional<std::string> IniFile::ReadForChange(std::string_view action, std::string_view section,
-                                                  std::string_view key) const {
+std::optional<std::string> IniFile::ReadForChange(const std::string& what) const {
   auto& files = platform::files();
   const uint32_t attributes = files.GetAttributes(path_);
   if (attributes == platform::kInvalidFileAttributes)
     return std::nullopt;
   if (attributes & platform::kFileAttributeDirectory)
-    Fail(action, section, key, "it is a folder");
+    Fail(what, "it is a folder");
   auto text = files.ReadAll(path_);
   if (!text)
-    Fail(action, section, key, "the file cannot be opened");
+    Fail(what, "the file cannot be opened");
   return text;
 }
 
 // The attribute is checked here and not left to the file system: a process
-// running as root may write to a file without write permission.
-void IniFile::Replace(std::string_view action, std::string_view section, std::string_view key,
-                      const std::string& text) const {
+// running as root may write to a file without write permission. Caller holds
+// the lock, also through the pauses: nobody else changes the file meanwhile.
+void IniFile::Replace(const std::string& what, const std::string& text) const {
   auto& files = platform::files();
   const uint32_t attributes = files.GetAttributes(path_);
   if (attributes != platform::kInvalidFileAttributes &&
       (attributes & platform::kFileAttributeReadOnly))
-    Fail(action, section, key, "the file is read-only");
-  if (!files.ReplaceAll(path_, text))
-    Fail(action, section, key, "the file cannot be written");
+    Fail(what, "the file is read-only");
+  for (int attempt = 1;; ++attempt) {
+    if (files.ReplaceAll(path_, text))
+      return;
+    const platform::FileError error = files.LastError();
+    if (!error.transient || attempt == kReplaceTries) {
+      std::string reason = "the file cannot be written";
+      if (!error.reason.empty())
+        reason += " (" + error.reason + ")";
+      Fail(what, reason);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kReplacePauseMs));
+  }
 }
 
-void IniFile::Fail(std::string_view action, std::string_view section, std::string_view key,
-                   std::string_view reason) const {
-  std::string message = "Cannot ";
-  message.append(action)
-      .append(" key \"")
-      .append(key)
-      .append("\" in section [")
-      .append(section)
-      .append("] of \"")
-      .append(path_)
-      .append("\": ")
-      .append(reason)
-      .append(".");
+void IniFile::Fail(const std::string& what, std::string_view reason) const {
+  std::string message = "Cannot " + what + " of \"" + path_ + "\": ";
+  message.append(reason).append(".");
   throw EIniFileException(message);
 }
 

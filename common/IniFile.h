@@ -21,6 +21,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace common {
 
@@ -54,8 +55,19 @@ std::string IniAssign(std::string_view text, std::string_view section, std::stri
 std::optional<std::string> IniRemove(std::string_view text, std::string_view section,
                                      std::string_view key);
 
+// One value to write (WriteStrings).
+struct IniValue {
+  std::string section;
+  std::string key;
+  std::string value;
+};
+
 // One profile file. Every call takes the process-wide settings lock, so a
 // thread never sees another thread's read-modify-write half done.
+//
+// A replacement that another program holds up for a moment (a virus scanner,
+// a backup, an editor) is tried again a few times before it fails; the error
+// then names the system's reason.
 class IniFile {
  public:
   explicit IniFile(std::string path) : path_(std::move(path)) {}
@@ -72,14 +84,23 @@ class IniFile {
   // the names or the value cannot be written.
   void WriteString(std::string_view section, std::string_view key, std::string_view value) const;
   void DeleteKey(std::string_view section, std::string_view key) const;
+  // Writes the values in their order, as as many WriteString calls would,
+  // but in one replacement of the file: all of them are written, or (the
+  // exception) none.
+  void WriteStrings(const std::vector<IniValue>& values) const;
+
+  // How often a replacement held up by another program is tried, and the
+  // pause between the tries.
+  static constexpr int kReplaceTries = 5;
+  static constexpr int kReplacePauseMs = 50;
 
  private:
-  std::optional<std::string> ReadForChange(std::string_view action, std::string_view section,
-                                           std::string_view key) const;
-  void Replace(std::string_view action, std::string_view section, std::string_view key,
-               const std::string& text) const;
-  [[noreturn]] void Fail(std::string_view action, std::string_view section, std::string_view key,
-                         std::string_view reason) const;
+  std::optional<std::string> ReadForChange(const std::string& what) const;
+  void Replace(const std::string& what, const std::string& text) const;
+  // What a change does, as its error names it: "write key "K" in section [S]".
+  static std::string Change(std::string_view action, std::string_view section,
+                            std::string_view key);
+  [[noreturn]] void Fail(const std::string& what, std::string_view reason) const;
 
   std::string path_;
 };

@@ -334,9 +334,11 @@ void TfrmConfig::OkClick(vcl::TObject*) {
 void TfrmConfig::SaveSettings() {
   const WaitCursor hourglass;
   WriteProtectRequested = false;
-  const common::IniFile file(iniFileName_);
-  auto write = [&file](const char* section, const char* key, const std::string& value) {
-    file.WriteString(section, key, value);
+  // Every key in one replacement of the file: a refused save leaves the
+  // file as it was, never half saved.
+  std::vector<common::IniValue> values;
+  auto write = [&values](const char* section, const char* key, const std::string& value) {
+    values.push_back({section, key, value});
   };
   auto text = [](const vcl::TControl* field) { return field->Text(); };
 
@@ -366,9 +368,6 @@ void TfrmConfig::SaveSettings() {
   write(kAction, "OpenWindow_Full", Switch(cbOpen_Under85->Checked()));
   write(kAction, "PlaySound", Switch(cbMusic->Checked()));
   write(kAction, "ShutdownSignal", Switch(cbShutdown->Checked()));
-
-  ShutdownSignalEnabled = cbShutdown->Checked() && Settings(file).ShutdownAfterBattery();
-
   write(kCheck, "HISTORYPATH", text(edHistpath));
   write(kAction, "WINDOWSSDSIGNAL", Switch(chkWinShutdown->Checked()));
   write(kCheck, "RepeatAbschaltung", std::to_string(udSDRepeat->Position()));
@@ -393,6 +392,9 @@ void TfrmConfig::SaveSettings() {
   for (const auto& [key, field] : openDelays)
     write(kAction, key, text(field));
 
+  const common::IniFile file(iniFileName_);
+  file.WriteStrings(values);
+  ShutdownSignalEnabled = cbShutdown->Checked() && Settings(file).ShutdownAfterBattery();
   WriteProtectRequested = !writeProtected_ && cbWriteProtect->Checked();
 }
 

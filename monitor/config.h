@@ -194,8 +194,8 @@ class TfrmConfig : public vcl::TForm {
 
   // ---- own operations
   void LoadSettings();
-  // Writes every key; EIniFileException when the file refuses one (the keys
-  // before it stay written).
+  // Writes every key in one replacement of the file; EIniFileException when
+  // the file refuses it (then no key is written).
   void SaveSettings();
   void ApplyLanguage();
   void LockControls();

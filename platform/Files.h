@@ -26,16 +26,31 @@ struct Appended {
   bool ok() const { return written && !closeFailed; }
 };
 
+// Why a replacement failed: the system's code and its message, and whether
+// the failure passes by itself (another program held the file a moment: a
+// virus scanner, a backup, an editor), so that trying again a little later
+// may succeed.
+struct FileError {
+  uint32_t code = 0;
+  bool transient = false;
+  std::string reason;
+};
+
 class Files {
  public:
   virtual ~Files() = default;
 
   // The whole file, or nothing when it cannot be opened.
   virtual std::optional<std::string> ReadAll(const std::string& path) = 0;
-  // Writes a sibling temporary file and renames it over `path`, so readers
-  // see the old or the new content, never a part. False when anything fails;
-  // the old file is then unchanged.
+  // Writes a sibling temporary file and puts it in place of `path`, so
+  // readers see the old or the new content, never a part. On Windows an
+  // existing file is replaced so that it keeps its security and attributes,
+  // and where its folder takes no new file (a user granted Modify on the file
+  // alone) the file is rewritten where it is. False when anything fails; the
+  // old file is then unchanged, and LastError tells why.
   virtual bool ReplaceAll(const std::string& path, const std::string& bytes) = 0;
+  // Why this thread's last ReplaceAll failed.
+  virtual FileError LastError() = 0;
 
   // Adds `bytes` at the end of the file, creating it when missing. Not
   // written when it cannot be opened or written (a read-only file too). The

@@ -61,6 +61,7 @@ class ForwardingFiles : public platform::Files {
   bool ReplaceAll(const std::string& path, const std::string& bytes) override {
     return native_.ReplaceAll(path, bytes);
   }
+  platform::FileError LastError() override { return native_.LastError(); }
   platform::Appended AppendAll(const std::string& path, const std::string& bytes) override {
     return native_.AppendAll(path, bytes);
   }
@@ -88,6 +89,35 @@ class ForwardingFiles : public platform::Files {
 
  protected:
   platform::Files& native_ = platform::NativeFiles();
+};
+
+// The file seam's fault injection: replacements that fail as a test says,
+// from the `refuseFrom`-th on for good (0: never), or the next `heldUp` ones
+// held up by another program for a moment. Counts the replacements asked for.
+class FaultyFiles : public ForwardingFiles {
+ public:
+  bool ReplaceAll(const std::string& path, const std::string& bytes) override {
+    ++replacements;
+    if (refuseFrom > 0 && replacements >= refuseFrom)
+      return Fail({5, false, "Access is denied"});
+    if (heldUp > 0) {
+      --heldUp;
+      return Fail({32, true, "The file is used by another process"});
+    }
+    return native_.ReplaceAll(path, bytes);
+  }
+  platform::FileError LastError() override { return error_; }
+
+  int replacements = 0;
+  int heldUp = 0;
+  int refuseFrom = 0;
+
+ private:
+  bool Fail(platform::FileError error) {
+    error_ = std::move(error);
+    return false;
+  }
+  platform::FileError error_;
 };
 
 }  // namespace korva_test

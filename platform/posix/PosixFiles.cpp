@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -137,6 +138,15 @@ class TemporarySibling {
   int fd_ = -1;
 };
 
+thread_local FileError lastError;
+
+// Records why a replacement failed; always false.
+bool Failed(int code) {
+  lastError =
+      FileError{static_cast<uint32_t>(code), code == EBUSY || code == EAGAIN, std::strerror(code)};
+  return false;
+}
+
 class PosixFiles final : public Files {
  public:
   std::optional<std::string> ReadAll(const std::string& path) override {
@@ -156,12 +166,14 @@ class PosixFiles final : public Files {
     const mode_t mode = stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
     TemporarySibling temp(target);
     if (temp.fd() < 0)
-      return false;
+      return Failed(errno);
     if (fchmod(temp.fd(), mode) != 0 || !WriteAllTo(temp.fd(), bytes) || fsync(temp.fd()) != 0 ||
         !temp.Close())
-      return false;
-    return temp.RenameTo(target);
+      return Failed(errno);
+    return temp.RenameTo(target) || Failed(errno);
   }
+
+  FileError LastError() override { return lastError; }
 
   Appended AppendAll(const std::string& path, const std::string& bytes) override {
     const std::string target = Resolve(path);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 #include "platform/Files.h"
@@ -15,6 +16,57 @@ bool IsReadOnlyFile(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
          !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+thread_local FileError lastError;
+
+// Records why a replacement failed; always false. A sharing or lock
+// violation passes when the other program lets go of the file.
+bool Failed(DWORD code) {
+  char text[256] = {};
+  DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                     MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                        text[length - 1] == ' ' || text[length - 1] == '.'))
+    --length;
+  const bool transient = code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION ||
+                         code == ERROR_UNABLE_TO_REMOVE_REPLACED;
+  lastError = FileError{code, transient, std::string(text, length)};
+  return false;
+}
+
+bool WriteAllTo(HANDLE file, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20));
+    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0)
+      return false;
+    done += written;
+  }
+  return true;
+}
+
+// A name beside `path` that no other writer, of this process or another, uses.
+std::string UniqueSibling(const std::string& path) {
+  static std::atomic<unsigned> counter{0};
+  return path + ".korva-" + std::to_string(GetCurrentProcessId()) + "-" +
+         std::to_string(++counter) + ".tmp";
+}
+
+// Writes the file over where it is: readers may see it half written, so this
+// is only for a file whose folder takes no temporary file.
+bool RewriteInPlace(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return Failed(GetLastError());
+  const bool ok = WriteAllTo(file, bytes) && SetEndOfFile(file) && FlushFileBuffers(file);
+  const DWORD error = ok ? 0 : GetLastError();
+  if (!CloseHandle(file) && ok)
+    return Failed(GetLastError());
+  return ok || Failed(error);
 }
 
 class Win32Files final : public Files {
@@ -37,30 +89,41 @@ class Win32Files final : public Files {
   }
 
   bool ReplaceAll(const std::string& path, const std::string& bytes) override {
-    const std::string temp = path + ".korva-tmp";
-    HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    const bool exists = GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const std::string temp = UniqueSibling(path);
+    HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-      return false;
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-      DWORD written = 0;
-      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20));
-      ok = WriteFile(file, bytes.data() + done, chunk, &written, nullptr) && written > 0;
-      done += written;
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      // The folder takes no new file, but the file itself may be changed (a
+      // user granted Modify on it alone): it is rewritten where it is.
+      if (error == ERROR_ACCESS_DENIED && exists)
+        return RewriteInPlace(path, bytes);
+      return Failed(error);
     }
-    if (ok)
-      ok = FlushFileBuffers(file);
-    if (!CloseHandle(file))
+    bool ok = WriteAllTo(file, bytes) && FlushFileBuffers(file);
+    DWORD error = ok ? 0 : GetLastError();
+    if (!CloseHandle(file) && ok) {
       ok = false;
-    if (ok)
-      ok = MoveFileExA(temp.c_str(), path.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok)
+      error = GetLastError();
+    }
+    // ReplaceFile keeps the replaced file's security, attributes and streams,
+    // which a renamed temporary file would lose.
+    if (ok) {
+      ok = exists ? ReplaceFileA(path.c_str(), temp.c_str(), nullptr,
+                                 REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                  : MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
+      if (!ok)
+        error = GetLastError();
+    }
+    if (!ok) {
       DeleteFileA(temp.c_str());
-    return ok;
+      return Failed(error);
+    }
+    return true;
   }
+
+  FileError LastError() override { return lastError; }
 
   Appended AppendAll(const std::string& path, const std::string& bytes) override {
     // Windows refuses to write a read-only file; said here as well, since a
@@ -71,14 +134,7 @@ class Win32Files final : public Files {
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
       return {};
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-      DWORD written = 0;
-      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20));
-      ok = WriteFile(file, bytes.data() + done, chunk, &written, nullptr) && written > 0;
-      done += written;
-    }
+    const bool ok = WriteAllTo(file, bytes);
     return {ok, !CloseHandle(file)};
   }
 

@@ -1,5 +1,6 @@
 // The profile-file engine: lookup rules, in-place edits, refused writes that
-// leave the file as it was, UTF-16 files, and many threads on one file.
+// leave the file as it was, replacements held up by another program, several
+// values in one replacement, UTF-16 files, and many threads on one file.
 #include "common/IniFile.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 #include <vector>
 
 #include "TestFolder.h"
+#include "platform/Files.h"
+#include "platform/Services.h"
 
 namespace common {
 namespace {
@@ -114,6 +117,57 @@ TEST_F(IniFileTest, RefusedWritesLeaveTheFileByteForByte) {
   std::filesystem::create_directory(folder_.File("folder.INI"));
   EXPECT_THROW(IniFile(folder_.File("folder.INI")).WriteString("COM", "K", "1"), EIniFileException);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.path()), {}), 2);
+}
+
+TEST_F(IniFileTest, AReplacementHeldUpByAnotherProgramIsTriedAgainAndAFailureNamesItsReason) {
+  korva_test::FaultyFiles files;
+  platform::ScopedService<platform::Files> guard(files);
+  files.heldUp = 2;
+  ini_.WriteString("COM", "USBPORT", "1");
+  EXPECT_EQ(files.replacements, 3);
+  const std::string written = "[COM]\r\nUSBPORT=1\r\n";
+  EXPECT_EQ(TestFolder::Get(path_), written);
+
+  struct Case {
+    int heldUp;
+    int refuseFrom;
+    int tries;
+    const char* reason;
+  };
+  for (const Case& c : {Case{IniFile::kReplaceTries, 0, IniFile::kReplaceTries,
+                             "(The file is used by another process)"},
+                        Case{0, 1, 1, "(Access is denied)"}}) {
+    files.replacements = 0;
+    files.heldUp = c.heldUp;
+    files.refuseFrom = c.refuseFrom;
+    try {
+      ini_.WriteString("COM", "USBPORT", "0");
+      ADD_FAILURE() << "written";
+    } catch (const EIniFileException& error) {
+      EXPECT_NE(std::string(error.what()).find(c.reason), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(files.replacements, c.tries);
+    EXPECT_EQ(TestFolder::Get(path_), written);
+  }
+}
+
+TEST_F(IniFileTest, SeveralValuesGoInOneReplacementAllOrNone) {
+  korva_test::FaultyFiles files;
+  platform::ScopedService<platform::Files> guard(files);
+  ini_.WriteStrings({{"COM", "USBPORT", "0"}, {"COM", "COMPORT", "2"}, {"CHECK", "Language", "E"}});
+  EXPECT_EQ(files.replacements, 1);
+  const std::string saved = "[COM]\r\nUSBPORT=0\r\nCOMPORT=2\r\n[CHECK]\r\nLanguage=E\r\n";
+  EXPECT_EQ(TestFolder::Get(path_), saved);
+
+  // Refused, or with one value that cannot be written: none is.
+  files.refuseFrom = 2;
+  EXPECT_THROW(ini_.WriteStrings({{"COM", "USBPORT", "1"}, {"COM", "COMPORT", "3"}}),
+               EIniFileException);
+  files.refuseFrom = 0;
+  EXPECT_THROW(ini_.WriteStrings({{"COM", "USBPORT", "1"}, {"COM", "Bad", "a\nb"}}),
+               EIniFileException);
+  EXPECT_EQ(files.replacements, 2);
+  EXPECT_EQ(TestFolder::Get(path_), saved);
 }
 
 // The bytes of a UTF-16LE file with its mark.

@@ -144,8 +144,12 @@ TEST_F(ConfigTest, OkWithoutAChangeWritesNothing) {
   EXPECT_FALSE(monitor::CurrentReactionSwitches().StartProgram(monitor::ProgramEvent::Alarm));
 }
 
-TEST_F(ConfigTest, ASaveWritesEveryKeyInItsOrder) {
+TEST_F(ConfigTest, ASaveWritesEveryKeyInItsOrderInOneReplacementOfTheFile) {
   StartEnglish();
+  // A file that would refuse a second replacement takes the whole save.
+  korva_test::FaultyFiles files;
+  files.refuseFrom = 2;
+  platform::ScopedService<platform::Files> guard(files);
   const std::string dcLow = Program("ups.exe") + " -quiet";
   const std::string history = Ini().substr(Ini().find("HistoryPath="));
   EXPECT_EQ(Settings([&](TfrmConfig& d) {
@@ -180,6 +184,8 @@ TEST_F(ConfigTest, ASaveWritesEveryKeyInItsOrder) {
                          "OpenMin_Full=0\r\nOpenSec_Full=  0\r\nOpenMin_NoConn=0\r\n"
                          "OpenSec_NoConn=  0\r\n";
   EXPECT_EQ(Ini(), expected);
+  EXPECT_EQ(files.replacements, 1);
+  files.refuseFrom = 0;
   EXPECT_TRUE(monitor::ShutdownSignalEnabled);
   EXPECT_FALSE(dialog().WriteProtectRequested);
   const monitor::ReactionSwitches switches = monitor::CurrentReactionSwitches();

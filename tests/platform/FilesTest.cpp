@@ -47,7 +47,25 @@ TEST_F(FilesTest, ReplaceAllWritesBytesExactlyAndLeavesNoTemporaryFile) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+TEST_F(FilesTest, AReplacementHeldUpByAnotherProgramSaysSoAndLeavesNoTemporaryFile) {
+  ASSERT_TRUE(files.ReplaceAll(Path("s.ini"), "old"));
+  // Another program holds the file open, sharing nothing.
+  HANDLE held = CreateFileA(Path("s.ini").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(files.ReplaceAll(Path("s.ini"), "new"));
+  const platform::FileError error = files.LastError();
+  EXPECT_TRUE(error.transient) << error.code;
+  EXPECT_FALSE(error.reason.empty());
+  CloseHandle(held);
+  EXPECT_EQ(files.ReadAll(Path("s.ini")), "old");
+  for (const auto& entry : fs::directory_iterator(dir_))
+    EXPECT_EQ(entry.path().filename().string().find(".korva-"), std::string::npos);
+  ASSERT_TRUE(files.ReplaceAll(Path("s.ini"), "new"));
+  EXPECT_EQ(files.ReadAll(Path("s.ini")), "new");
+}
+#else
 TEST_F(FilesTest, ReplaceAllNeverWritesThroughALinkPlantedBesideItsTargetAndKeepsItsMode) {
   korva_test::TestFolder outside;
   const fs::path victim = outside.path() / "victim";
