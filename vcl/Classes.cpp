@@ -60,6 +60,15 @@ TComponent::~TComponent() {
   // Reached through Free (BeforeDestruction has run) or a plain delete.
   destroying_ = true;
   DestroyComponents();
+  AnnounceEnd();
+}
+
+void TComponent::BeforeDestruction() {
+  DestroyComponents();
+  AnnounceEnd();
+}
+
+void TComponent::AnnounceEnd() {
   while (!freeNotifies_.empty()) {
     TComponent* other = freeNotifies_.back();
     freeNotifies_.pop_back();
@@ -68,10 +77,6 @@ TComponent::~TComponent() {
   }
   if (owner_)
     owner_->RemoveComponent(this);
-}
-
-void TComponent::BeforeDestruction() {
-  DestroyComponents();
 }
 
 void TComponent::DestroyComponents() {

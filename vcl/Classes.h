@@ -24,6 +24,8 @@ class TObject {
   virtual ~TObject() = default;
 };
 
+class TFiler;
+
 // An object that can take over another's content: Assign asks the source
 // to copy itself into this one (AssignTo); neither knowing the other raises
 // EConvertError "Cannot assign a %s to a %s".
@@ -31,6 +33,9 @@ class TPersistent : public TObject {
  public:
   virtual std::string ClassName() const { return "TPersistent"; }
   virtual void Assign(const TPersistent* source);
+  // Declares the properties this object writes to and reads from a
+  // component stream beyond its published ones (TFiler::DefineProperty).
+  virtual void DefineProperties(TFiler* /*filer*/) {}
 
  protected:
   virtual void AssignTo(TPersistent* dest) const;
@@ -100,8 +105,10 @@ class TComponent : public TPersistent {
   bool Destroying() const { return destroying_; }
   int Tag = 0;
 
-  // Runs while the object is whole: marks it destroying and frees its owned
-  // components last-to-first. Subclasses run their own part first, then this.
+  // Runs while the object is whole: frees its owned components
+  // last-to-first, then tells the components that asked for it and its
+  // owner (opRemove), so that they still see what class it is. Subclasses
+  // run their own part first, then this.
   virtual void BeforeDestruction();
 
  protected:
@@ -115,6 +122,8 @@ class TComponent : public TPersistent {
   void DestroyComponents();
 
  private:
+  // Tells the free-notification peers and the owner that this one goes.
+  void AnnounceEnd();
   void ValidateRename(TComponent* component, const std::string& newName) const;
   void Insert(TComponent* component);
   void Remove(TComponent* component);

@@ -23,12 +23,13 @@ class Probe : public TComponent {
   struct Heard {
     TComponent* component;
     TOperation operation;
+    bool probe;  // the component was still known as a Probe
   };
   std::vector<Heard> heard;
 
  protected:
   void Notification(TComponent* component, TOperation operation) override {
-    heard.push_back({component, operation});
+    heard.push_back({component, operation, dynamic_cast<Probe*>(component) != nullptr});
     TComponent::Notification(component, operation);
   }
 
@@ -94,11 +95,13 @@ TEST(ComponentTest, FreeingAComponentNotifiesItsOwnerTheOwnedAndItsWatchers) {
   owner->heard.clear();
 
   vcl::Free(child);
-  // The owner forgets it and passes the news on to the components it still owns.
+  // The owner forgets it and passes the news on to the components it still
+  // owns; all of them hear it while the child is whole, of its own class.
   for (Probe* told : {owner.get(), sibling, watcher.get()}) {
     ASSERT_EQ(told->heard.size(), 1u);
     EXPECT_EQ(told->heard[0].component, child);
     EXPECT_EQ(told->heard[0].operation, TOperation::opRemove);
+    EXPECT_TRUE(told->heard[0].probe);
   }
   EXPECT_EQ(owner->ComponentCount(), 1);
   EXPECT_EQ(owner->FindComponent("Child"), nullptr);
