@@ -124,3 +124,5 @@ class TPsStringTable : public vcl::TStringList {
 // The string tree and the line log.
 #include "toolkit/PsClassesLog.h"
 #include "toolkit/PsClassesTree.h"
+// Persistent items, the component nexus and keyed lists.
+#include "toolkit/PsClassesPersistent.h"  // IWYU pragma: export

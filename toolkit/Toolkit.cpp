@@ -1,7 +1,9 @@
 #include "toolkit/Toolkit.h"
 
 #include "toolkit/Debugs.h"
+#include "toolkit/PsClasses.h"
 #include "toolkit/PsUtils.h"
+#include "toolkit/psRTTI.h"
 
 namespace toolkit {
 namespace {
@@ -15,11 +17,17 @@ void Initialize() {
     return;
   // The trace unit: nothing beyond its count. The utilities: a fresh tick.
   ResetTickState();
+  // Property access: the application registry and the null wrapper.
+  CreateRTTIObjects();
+  // The class unit: its persistent classes, creatable by name.
+  RegisterPersistentClasses();
 }
 
 void Finalize() {
   if (initializationCount == 0 || --initializationCount > 0)
     return;
+  UnRegisterClasses();
+  FreeRTTIObjects();
   DebugFreeObject();
 }
 
