@@ -15,6 +15,10 @@
 namespace toolkit {
 namespace {
 
+// 1 January 0001 and 31 December 9999 as day counts.
+constexpr double kFirstDay = -693593;
+constexpr double kLastDay = 2958465;
+
 TPsTypeInfo Ordinal(std::string name, TTypeKind kind, int32_t minValue, int32_t maxValue) {
   TPsTypeInfo type;
   type.Name = std::move(name);
@@ -402,8 +406,11 @@ void TPsBooleanRTTIProp::SetAsVariant(const PsVariant& value) {
 }
 
 std::string TPsCharRTTIProp::GetAsString() const {
+  // A control character would break the line it stands in (a CSV row), and
+  // a wide character beyond one byte has no one-byte text: both give their
+  // code, which SetAsString reads back as a number.
   const int32_t code = OrdValue();
-  if (code < 0 || code > 255)
+  if (code < 32 || code > 255)
     return vcl::IntToStr(code);
   return std::string(1, static_cast<char>(code));
 }
@@ -511,8 +518,13 @@ std::string TPsDateTimeRTTIProp::GetAsString() const {
 void TPsDateTimeRTTIProp::SetAsString(const std::string& value) {
   CheckWrite();
   vcl::TDateTime date;
-  if (!vcl::TryStrToDateTime(value, date))
+  if (!vcl::TryStrToDateTime(value, date)) {
     date = vcl::StrToFloat(value);
+    // A day count outside the years 1 to 9999 is no date: it could not be
+    // shown, nor saved, again.
+    if (!(date > kFirstDay - 1 && date < kLastDay + 1))
+      throw vcl::EConvertError(vcl::Format("'%s' is not a valid date and time", value));
+  }
   PropMeta().SetFloat(Object(), date);
 }
 

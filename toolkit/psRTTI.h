@@ -250,9 +250,14 @@ class TPsClassMetaBuilder {
   TPsClassMetaBuilder& Int64(std::string name, Get get, Set set = nullptr) {
     return Ordinal(std::move(name), TypeInfoInt64(), get, set);
   }
+  // A character's code is its byte, 0 to 255, whatever the sign of char.
   template <class Get, class Set = std::nullptr_t>
   TPsClassMetaBuilder& Char(std::string name, Get get, Set set = nullptr) {
-    return Ordinal(std::move(name), TypeInfoChar(), get, set);
+    Ordinal(std::move(name), TypeInfoChar(), get, set);
+    def_.properties.back().GetOrd = [get](const vcl::TObject& object) -> int64_t {
+      return static_cast<unsigned char>(std::invoke(get, static_cast<const T&>(object)));
+    };
+    return *this;
   }
   template <class Get, class Set = std::nullptr_t>
   TPsClassMetaBuilder& WideChar(std::string name, Get get, Set set = nullptr) {
@@ -461,8 +466,8 @@ class TPsBooleanRTTIProp : public TPsEnumRTTIProp {
 class TPsCharRTTIProp : public TPsOrdRTTIProp {
  public:
   using TPsOrdRTTIProp::TPsOrdRTTIProp;
-  // The one character; a wide character beyond one byte has no one-byte
-  // text and gives its code in decimal.
+  // The one character; a control character and a wide character beyond
+  // one byte give their code in decimal.
   std::string GetAsString() const override;
   // One character: its code; otherwise a number.
   void SetAsString(const std::string& value) override;
@@ -520,7 +525,8 @@ class TPsDateTimeRTTIProp : public TPsFloatRTTIProp {
   using TPsFloatRTTIProp::TPsFloatRTTIProp;
   // The locale's date and time (no time at midnight).
   std::string GetAsString() const override;
-  // A date and time in the locale's format, else a day count.
+  // A date and time in the locale's format, else a day count within the
+  // years 1 to 9999.
   void SetAsString(const std::string& value) override;
   // A text goes to SetAsString.
   void SetAsVariant(const PsVariant& value) override;

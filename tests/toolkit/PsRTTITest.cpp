@@ -166,6 +166,12 @@ TEST_F(PsRTTITest, BooleansCharactersAndNumbers) {
                                   "'' is not a valid integer value");
   ExpectError<EPsRTTIException>([&] { letter.SetAsString("256"); },
                                 "Property \"Letter\": Value 256 out of range (0..255)");
+  letter.SetAsString("\xFF");
+  EXPECT_EQ(letter.GetAsVariant().AsInt32(), 255);
+  EXPECT_EQ(letter.GetAsString(), "\xFF");
+  // A control character reads as its code: it cannot stand in a CSV row.
+  letter.SetAsString("13");
+  EXPECT_EQ(letter.GetAsString(), "13");
   // A wide character beyond one byte reads and writes as its code.
   Prop("Wide").SetAsString("9786");
   EXPECT_EQ(item_.Wide, 9786);
@@ -199,6 +205,14 @@ TEST_F(PsRTTITest, DateTimesTakeLocaleTextsAndDayCounts) {
   EXPECT_EQ(stamp.GetAsVariant().VarType(), toolkit::varDate);
   stamp.Clear();
   EXPECT_EQ(item_.Stamp, 0.0);
+  // A day count must be a date of the years 1 to 9999, or it could not be shown.
+  stamp.SetAsString("2958465.5");
+  EXPECT_EQ(stamp.GetAsString(), "31.12.9999 12:00:00");
+  ExpectError<vcl::EConvertError>([&] { stamp.SetAsString("2958466"); },
+                                  "'2958466' is not a valid date and time");
+  ExpectError<vcl::EConvertError>([&] { stamp.SetAsString("-693594"); },
+                                  "'-693594' is not a valid date and time");
+  EXPECT_EQ(item_.Stamp, 2958465.5);
   EXPECT_THROW(stamp.SetAsString("tomorrow"), vcl::EConvertError);
 }
 

@@ -134,6 +134,40 @@ class TKindsItem : public TPsPersistent {
   TTestVar* variable_ = nullptr;
 };
 
+// Every listed kind that takes its text back: what a CSV row can carry.
+class TRowItem : public TPsPersistent {
+ public:
+  std::string ClassName() const override { return "TRowItem"; }
+  static const TPsClassMeta& ClassMeta() {
+    using T = TRowItem;
+    static const TPsClassMeta meta =
+        TPsClassMetaBuilder<T>("TRowItem", &TPsPersistent::ClassMeta())
+            .Integer("Number", &T::Number, &T::Number)
+            .Char("Letter", &T::Letter, &T::Letter)
+            .Enumeration("VarProp", VarPropType(), &T::VarProp, &T::VarProp)
+            .Float("Ratio", &T::Ratio, &T::Ratio)
+            .WideChar("Wide", &T::Wide, &T::Wide)
+            .String("Text", &T::Text, &T::Text)
+            .Variant("Extra", &T::Extra, &T::Extra)
+            .Boolean("Enabled", &T::Enabled, &T::Enabled)
+            .DateTime("Stamp", &T::Stamp, &T::Stamp)
+            .Object("Variable", TTestVar::ClassMeta(), &T::Variable, &T::Variable)
+            .Build();
+    return meta;
+  }
+
+  int32_t Number = 0;
+  char Letter = 'a';
+  TVarProp VarProp = vpValue;
+  double Ratio = 0;
+  uint16_t Wide = 0;
+  std::string Text;
+  toolkit::PsVariant Extra;
+  bool Enabled = false;
+  double Stamp = 0;
+  TTestVar* Variable = nullptr;
+};
+
 // The variable link's published shape: a component and an enumeration.
 class TPairItem : public TPsPersistent {
  public:
@@ -211,6 +245,7 @@ inline void RegisterTestClasses() {
   toolkit::RegisterClass(TDataObject::ClassMeta());
   toolkit::RegisterClass(TKindsItem::ClassMeta());
   toolkit::RegisterClass(TPairItem::ClassMeta());
+  toolkit::RegisterClass(TRowItem::ClassMeta());
   toolkit::RegisterClass(TNamedItem::ClassMeta());
 }
 
