@@ -52,8 +52,6 @@ class TPartComponent : public vcl::TComponent {
 class PsRTTITest : public testing::Test {
  protected:
   PsRTTITest() {
-    RegisterTestClasses();
-    toolkit::RegisterClass(TPartComponent::ClassMeta());
     form1_ = new vcl::TComponent(&vcl::Application());
     form1_->SetName("Form1");
     level_ = new TTestVar(form1_);
@@ -68,6 +66,12 @@ class PsRTTITest : public testing::Test {
     return *props_.Props(index);
   }
 
+  // Before the property lists below are made.
+  const bool registered_ = [] {
+    RegisterTestClasses();
+    toolkit::RegisterClass(TPartComponent::ClassMeta());
+    return true;
+  }();
   vcl::ScopedFormatSettings settings_{vcl::TFormatSettings{}};
   vcl::ScopedApplication application_;
   vcl::TComponent* form1_;
