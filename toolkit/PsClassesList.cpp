@@ -97,7 +97,6 @@ TPsPersistent* TPsPersistentList::CreateItem() {
 }
 
 TPsPersistent* TPsPersistentList::Insert(int index, TPsPersistent* item) {
-  DebugScope scope("TPsPersistentList.Insert", this);
   std::unique_ptr<TPsPersistent> made;
   if (item) {
     if (!itemClass_->IsA(item))

@@ -26,7 +26,6 @@ vcl::TObject* TPsPersistent::GetOwnerOrSelf() {
 }
 
 void TPsPersistent::ConfigChanged() {
-  DebugScope scope("TPsPersistent.ConfigChanged", this);
   if (OnConfigChanged)
     OnConfigChanged(GetOwnerOrSelf());
 }
@@ -38,7 +37,7 @@ void TPsPersistent::Notification(vcl::TComponent* component, vcl::TOperation ope
   for (int i = 0; i < props.Count(); ++i) {
     auto* prop = dynamic_cast<TPsComponentRTTIProp*>(props.Props(i));
     // A read-only property cannot be cleared, and keeps what its getter gives.
-    if (prop && !prop->ReadOnly() && prop->GetObject() == component)
+    if (prop && !prop->ReadOnly() && prop->GetObj() == component)
       prop->Clear();
   }
 }
@@ -158,7 +157,7 @@ void WriteProperty(vcl::TWriter& writer, const TPsPersistent& item, const TPsPro
       if (!type.ClassType->IsComponent())
         return;
       writer.WritePropName(prop.Name);
-      const auto* component = static_cast<const vcl::TComponent*>(prop.GetObject(item));
+      const auto* component = static_cast<const vcl::TComponent*>(prop.GetObj(item));
       if (component)
         writer.WriteIdent(ComponentPath(component));
       else

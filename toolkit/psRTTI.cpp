@@ -54,7 +54,7 @@ PsVariant ReadValue(const vcl::TObject& object, const TPsPropMeta& prop) {
     case tkInt64:
       return PsVariant(prop.GetOrd(object));
     case tkClass:
-      return PsVariant(static_cast<int64_t>(reinterpret_cast<uintptr_t>(prop.GetObject(object))));
+      return PsVariant(static_cast<int64_t>(reinterpret_cast<uintptr_t>(prop.GetObj(object))));
     case tkMethod:
       return PsVariant();
     default:
@@ -209,7 +209,7 @@ bool TPsPropMeta::ReadOnly() const {
     case tkVariant:
       return !SetVariant;
     case tkClass:
-      return !SetObject;
+      return !SetObj;
     case tkMethod:
       return false;
     default:
@@ -257,7 +257,7 @@ const TPsClassMeta& ComponentClassMeta() {
   return meta;
 }
 
-void RegisterClass(const TPsClassMeta& meta) {
+void RegisterClassMeta(const TPsClassMeta& meta) {
   Registry& registry = TheRegistry();
   const TPsClassMeta*& slot = registry.byType[std::type_index(meta.Type())];
   if (slot)
@@ -428,18 +428,18 @@ TPsClassRTTIProp::TPsClassRTTIProp(vcl::TObject* instance, const TPsPropMeta& pr
   maxValue_ = INT32_MAX;
 }
 
-vcl::TObject* TPsClassRTTIProp::GetObject() const {
-  return PropMeta().GetObject(Object());
+vcl::TObject* TPsClassRTTIProp::GetObj() const {
+  return PropMeta().GetObj(Object());
 }
 
-void TPsClassRTTIProp::SetObject(vcl::TObject* object) {
+void TPsClassRTTIProp::SetObj(vcl::TObject* object) {
   CheckWrite();
   const TPsClassMeta* classType = TypeData().ClassType;
   if (object && !classType->IsA(object)) {
     throw EPsRTTIException(
         vcl::Format("Object '%s' is not a '%s'", ObjectText(object), classType->Name()));
   }
-  PropMeta().SetObject(Object(), object);
+  PropMeta().SetObj(Object(), object);
 }
 
 std::string TPsClassRTTIProp::ObjectText(const vcl::TObject* object) const {
@@ -458,7 +458,7 @@ void TPsClassRTTIProp::SetAsString(const std::string& value) {
 }
 
 PsVariant TPsClassRTTIProp::GetAsVariant() const {
-  return PsVariant(static_cast<int64_t>(reinterpret_cast<uintptr_t>(GetObject())));
+  return PsVariant(static_cast<int64_t>(reinterpret_cast<uintptr_t>(GetObj())));
 }
 
 void TPsClassRTTIProp::SetAsVariant(const PsVariant& value) {
@@ -494,7 +494,7 @@ void TPsComponentRTTIProp::SetAsString(const std::string& value) {
   }
   if (!found)
     throw EPsRTTIException(vcl::Format("Component \"%s\" not found", value));
-  SetObject(found);
+  SetObj(found);
 }
 
 std::string TPsFloatRTTIProp::GetAsString() const {

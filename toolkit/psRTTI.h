@@ -101,7 +101,7 @@ TPsTypeInfo SetType(std::string name, const TPsTypeInfo& elements);
 // One published property: its name, its type and its readers and writers.
 // Ordinal kinds (integer, character, enumeration, set, 64-bit integer) use
 // GetOrd/SetOrd, floats GetFloat/SetFloat, texts GetString/SetString,
-// variants GetVariant/SetVariant, classes GetObject/SetObject; events none.
+// variants GetVariant/SetVariant, classes GetObj/SetObj; events none.
 struct TPsPropMeta {
   std::string Name;
   const TPsTypeInfo* Type = nullptr;
@@ -116,8 +116,8 @@ struct TPsPropMeta {
   std::function<void(vcl::TObject&, const std::string&)> SetString;
   std::function<PsVariant(const vcl::TObject&)> GetVariant;
   std::function<void(vcl::TObject&, const PsVariant&)> SetVariant;
-  std::function<vcl::TObject*(const vcl::TObject&)> GetObject;
-  std::function<void(vcl::TObject&, vcl::TObject*)> SetObject;
+  std::function<vcl::TObject*(const vcl::TObject&)> GetObj;
+  std::function<void(vcl::TObject&, vcl::TObject*)> SetObj;
 
   TTypeKind Kind() const { return Type->Kind; }
   bool ReadOnly() const;
@@ -306,12 +306,12 @@ class TPsClassMetaBuilder {
   TPsClassMetaBuilder& Object(std::string name, const TPsClassMeta& classType, Get get,
                               Set set = nullptr) {
     TPsPropMeta& prop = Add(std::move(name), classType.TypeInfo());
-    prop.GetObject = [get](const vcl::TObject& object) -> vcl::TObject* {
+    prop.GetObj = [get](const vcl::TObject& object) -> vcl::TObject* {
       return std::invoke(get, static_cast<const T&>(object));
     };
     if constexpr (!std::is_null_pointer_v<Set>) {
       using Target = std::remove_pointer_t<typename rtti_detail::SetterValue<Set>::type>;
-      prop.SetObject = [set](vcl::TObject& object, vcl::TObject* value) {
+      prop.SetObj = [set](vcl::TObject& object, vcl::TObject* value) {
         auto* typed = dynamic_cast<Target*>(value);
         if constexpr (std::is_member_object_pointer_v<Set>)
           static_cast<T&>(object).*set = typed;
@@ -356,7 +356,12 @@ class TPsClassMetaBuilder {
 const TPsClassMeta& ComponentClassMeta();
 
 // The class registry: by type and by name (without regard to case).
-void RegisterClass(const TPsClassMeta& meta);
+void RegisterClassMeta(const TPsClassMeta& meta);
+// Inline: the Windows headers make RegisterClass a macro, and a body here
+// keeps the units that see the macro linking.
+inline void RegisterClass(const TPsClassMeta& meta) {
+  RegisterClassMeta(meta);
+}
 // Forgets every registration (the toolkit's end).
 void UnRegisterClasses();
 // The registered class of that name, or null.
@@ -479,17 +484,17 @@ class TPsCharRTTIProp : public TPsOrdRTTIProp {
 class TPsClassRTTIProp : public TPsOrdRTTIProp {
  public:
   TPsClassRTTIProp(vcl::TObject* instance, const TPsPropMeta& prop);
-  vcl::TObject* GetObject() const;
+  vcl::TObject* GetObj() const;
   // The write check and the class check ("Object '%s' is not a '%s'"),
   // then the store; none is always of the class.
-  void SetObject(vcl::TObject* object);
+  void SetObj(vcl::TObject* object);
 
-  std::string GetAsString() const override { return ObjectText(GetObject()); }
+  std::string GetAsString() const override { return ObjectText(GetObj()); }
   void SetAsString(const std::string& value) override;
   // The object's identity as a 64-bit integer.
   PsVariant GetAsVariant() const override;
   void SetAsVariant(const PsVariant& value) override;
-  void Clear() override { SetObject(nullptr); }
+  void Clear() override { SetObj(nullptr); }
   // 0 clears; any other number is no object.
   void SetOrdValue(int32_t value) override;
 

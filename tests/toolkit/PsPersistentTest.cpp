@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "RttiTestClasses.h"
+#include "TestFolder.h"
 #include "vcl/ClassesFiler.h"
 #include "vcl/Forms.h"
 
@@ -153,6 +154,19 @@ TEST_F(PsPersistentListTest, SavesAHeaderAndARowPerItem) {
   EXPECT_EQ(static_cast<TPairItem*>(copy.Items(0))->VarProp, vpMin);
 }
 
+TEST_F(PsPersistentListTest, FilesHoldTheSameRows) {
+  korva_test::TestFolder folder;
+  static_cast<TPairItem*>(list_.Add())->Variable = level_;
+  list_.SaveToFile(folder.File("links.csv"));
+  EXPECT_EQ(korva_test::TestFolder::Get(folder.File("links.csv")),
+            "Variable;VarProp\r\nDataForm.Level;vpValue\r\n");
+  TPsPersistentList back(nullptr, &TPairItem::ClassMeta(), true);
+  back.LoadFromFile(folder.File("links.csv"));
+  EXPECT_EQ(Saved(back), Saved(list_));
+  EXPECT_THROW(back.LoadFromFile(folder.File("missing.csv")), vcl::EFOpenError);
+  EXPECT_EQ(back.Count(), 1);
+}
+
 TEST_F(PsPersistentListTest, AFailedLoadLeavesTheListAsItWas) {
   Load(list_, "Variable;VarProp\r\nDataForm.Level;vpMin\r\n");
   TPsPersistent* kept = list_.Items(0);
@@ -214,6 +228,11 @@ TEST_F(PsPersistentListTest, KeysAreUniqueWithoutRegardToCase) {
                             "TPsVarLinkList.Insert: Link is not of expected class.");
   named.OwnsItems = false;
   named.Clear();
+
+  // An item whose initialisation fails is freed again (the sanitizers see it).
+  named.OnItemInit = [](vcl::TObject*, TPsPersistent*) { throw vcl::Exception("no"); };
+  EXPECT_THROW(named.Add(), vcl::Exception);
+  EXPECT_EQ(named.Count(), 0);
 
   // The base key is the item's identity in full width.
   TPairItem* item = static_cast<TPairItem*>(list_.Add());
