@@ -69,16 +69,6 @@ void TPsPersistent::DebugDump(const std::string& prefix) {
 
 namespace {
 
-const TPsClassMeta& MetaForStream(const TPsPersistent& item) {
-  const TPsClassMeta* meta = ClassMetaOf(item);
-  if (!meta) {
-    throw vcl::EAssertionFailed(
-        vcl::Format("Class %s has no published property information; generate it for the class",
-                    item.ClassName()));
-  }
-  return *meta;
-}
-
 void WriteProperty(vcl::TWriter& writer, const TPsPersistent& item, const TPsPropMeta& prop) {
   const TPsTypeInfo& type = *prop.Type;
   switch (prop.Kind()) {
@@ -253,7 +243,7 @@ void ReadProperty(vcl::TReader& reader, TPsPersistent& item, const TPsPropMeta& 
 }  // namespace
 
 void TPsWriter::WritePersistent(vcl::TWriter& writer, TPsPersistent& item) {
-  const TPsClassMeta& meta = MetaForStream(item);
+  const TPsClassMeta& meta = RequireClassMetaOf(item);
   writer.WriteListBegin();
   for (const TPsPropMeta* prop : meta.Properties()) {
     if (prop->Stored && !prop->ReadOnly() && prop->Kind() != tkMethod)
@@ -264,9 +254,8 @@ void TPsWriter::WritePersistent(vcl::TWriter& writer, TPsPersistent& item) {
 }
 
 void TPsReader::ReadPersistent(vcl::TReader& reader, TPsPersistent& item) {
-  const TPsClassMeta& meta = MetaForStream(item);
-  const std::vector<const TPsPropMeta*> props = meta.Properties();
   TPsInstanceProperties wrappers(&item);
+  const std::vector<const TPsPropMeta*> props = wrappers.ClassMeta().Properties();
   reader.ReadListBegin();
   while (!reader.EndOfList()) {
     const std::string name = reader.ReadPropName();

@@ -284,6 +284,15 @@ const TPsClassMeta* ClassMetaOf(const vcl::TObject& object) {
   return found == registry.byType.end() ? nullptr : found->second;
 }
 
+const TPsClassMeta& RequireClassMetaOf(const vcl::TObject& object) {
+  if (const TPsClassMeta* meta = ClassMetaOf(object))
+    return *meta;
+  const auto* persistent = dynamic_cast<const vcl::TPersistent*>(&object);
+  throw vcl::EAssertionFailed(
+      vcl::Format("Class %s has no published property information; generate it for the class",
+                  persistent ? persistent->ClassName() : std::string(typeid(object).name())));
+}
+
 // ---------------------------------------------------------------- Wrappers
 
 void TPsRTTIPropInfo::DebugDump() const {
@@ -621,14 +630,7 @@ namespace {
 const TPsClassMeta* MetaOfInstance(const vcl::TObject* instance) {
   if (!instance)
     throw vcl::EAssertionFailed("TPsInstanceProperties: no object");
-  const TPsClassMeta* meta = ClassMetaOf(*instance);
-  if (!meta) {
-    const auto* persistent = dynamic_cast<const vcl::TPersistent*>(instance);
-    throw vcl::EAssertionFailed(
-        vcl::Format("Class %s has no published property information; generate it for the class",
-                    persistent ? persistent->ClassName() : std::string(typeid(*instance).name())));
-  }
-  return meta;
+  return &RequireClassMetaOf(*instance);
 }
 
 }  // namespace

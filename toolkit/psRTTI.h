@@ -368,6 +368,8 @@ void UnRegisterClasses();
 const TPsClassMeta* FindClass(std::string_view name);
 // The registered meta of the object's own class, or null.
 const TPsClassMeta* ClassMetaOf(const vcl::TObject& object);
+// The same, or EAssertionFailed naming the class that needs its metadata.
+const TPsClassMeta& RequireClassMetaOf(const vcl::TObject& object);
 
 // ---- Property wrappers ----------------------------------------------------------
 

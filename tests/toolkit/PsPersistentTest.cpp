@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "ExpectError.h"
 #include "RttiTestClasses.h"
 #include "TestFolder.h"
 #include "vcl/ClassesFiler.h"
@@ -15,22 +16,13 @@
 namespace {
 
 using namespace rtti_test;
+using korva_test::ExpectError;
 using toolkit::EPsException;
 using toolkit::EPsRTTIException;
 using toolkit::PsVariant;
 using toolkit::TPsComponentNexus;
 using toolkit::TPsPersistentList;
 using V = std::vector<std::string>;
-
-template <class E, class F>
-void ExpectError(F&& action, const std::string& message) {
-  try {
-    action();
-    ADD_FAILURE() << "no exception, expected: " << message;
-  } catch (const E& error) {
-    EXPECT_EQ(std::string(error.what()), message);
-  }
-}
 
 // The lines a list saves, without their CR LF.
 V Saved(TPsPersistentList& list) {

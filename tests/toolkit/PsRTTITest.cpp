@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ExpectError.h"
 #include "RttiTestClasses.h"
 #include "toolkit/PsUtils.h"
 #include "toolkit/psRTTI.h"
@@ -14,6 +15,7 @@
 namespace {
 
 using namespace rtti_test;
+using korva_test::ExpectError;
 using toolkit::EPsRTTIException;
 using toolkit::EPsRTTIReadOnlyError;
 using toolkit::PsApplication;
@@ -21,17 +23,6 @@ using toolkit::PsVariant;
 using toolkit::TPsClassProperties;
 using toolkit::TPsInstanceProperties;
 using toolkit::TPsRTTIProp;
-
-// Raises E with exactly `message`.
-template <class E, class F>
-void ExpectError(F&& action, const std::string& message) {
-  try {
-    action();
-    ADD_FAILURE() << "no exception, expected: " << message;
-  } catch (const E& error) {
-    EXPECT_EQ(std::string(error.what()), message);
-  }
-}
 
 // Form1 owns Level (a variable) and Other (a plain component); Part sits on
 // Form1 too and has a component property of its own.
