@@ -2,13 +2,17 @@
 // asks whether to show the running one and ends. Otherwise the application
 // and its windows are created and the message loop runs until the main window
 // closes, by its own commands or when the system asks the program to end.
+#include <iostream>
 #include <memory>
+#include <optional>
 
 #include "monitor/PDH.h"
 #include "monitor/Startup.h"
 #include "monitor/main.h"
+#include "opcserver/ComServer.h"
 #include "opcserver/OPCDA.h"
 #include "opcserver/PsComUtils.h"
+#include "opcserver/ServerRegistration.h"
 #include "platform/CommandLine.h"
 #include "platform/Instance.h"
 #include "platform/System.h"
@@ -23,6 +27,12 @@ int main(int argc, char** argv) {
   platform::KeepCommandLine(argc, argv);
   // The OPC data streams' formats, registered before anything else.
   opcserver::RegisterClipboardFormats();
+  // "/RegServer" and "/UnregServer" register or unregister the OPC server and
+  // end the program before any window, also while another instance runs
+  // (whose guard would end this one without a word).
+  if (const std::optional<int> registered =
+          opcserver::RunRegistrationSwitches(&opcserver::UpdateKorvaServerRegistry, std::cerr))
+    return *registered;
 #ifdef _WIN32
   // Real windows, tray icon and hot key; installed before any window exists.
   const std::unique_ptr<vcl::Backend> windows = vcl::win32::NewBackend();

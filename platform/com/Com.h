@@ -46,6 +46,30 @@ std::string SystemMessageText(HRESULT code);
 // type no safe array holds.
 size_t VariantValueSize(VARTYPE type);
 
+// --- The program as a COM server -------------------------------------------
+
+// The running program's full path.
+WideString ProgramFilePath();
+// The short form of an existing path, its parts in 8.3 names where the
+// volume keeps them; the path itself where there is none (POSIX, short names
+// off, a missing file).
+WideString ShortPathName(WideView path);
+
+// The type library linked into the program: on Windows its TYPELIB resource,
+// which holds these attributes; the stand-in registers what they say.
+struct TypeLibraryAttributes {
+  GUID libid;
+  WORD majorVersion;
+  WORD minorVersion;
+  WideString helpText;
+};
+// Registers the type library of the program file `program` under
+// HKEY_CLASSES_ROOT\TypeLib\{libid}\major.minor as the platform does
+// (Windows: LoadTypeLibEx with REGKIND_REGISTER).
+HRESULT RegisterTypeLibrary(const TypeLibraryAttributes& library, WideView program);
+// Removes that registration; S_OK when there is none.
+HRESULT UnregisterTypeLibrary(const TypeLibraryAttributes& library);
+
 // Blocks of COM task memory and of GlobalAlloc not yet freed. The
 // stand-in counts every block; see MemoryIsCounted for Windows.
 struct MemoryCount {
@@ -95,3 +119,4 @@ KORVA_INTERFACE_ID(IEnumConnectionPoints, IID_IEnumConnectionPoints);
 KORVA_INTERFACE_ID(IConnectionPoint, IID_IConnectionPoint);
 KORVA_INTERFACE_ID(IEnumConnections, IID_IEnumConnections);
 KORVA_INTERFACE_ID(ISupportErrorInfo, IID_ISupportErrorInfo);
+KORVA_INTERFACE_ID(ICatRegister, IID_ICatRegister);

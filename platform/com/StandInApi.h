@@ -5,6 +5,8 @@
 #pragma once
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/com/StandInInterfaces.h"
 
@@ -135,7 +137,8 @@ HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR pSecDesc, LONG cAuthSvc,
                              DWORD dwAuthnLevel, DWORD dwImpLevel, void* pAuthList,
                              DWORD dwCapabilities, void* pReserved3);
 
-// The class table: in-process and local-server requests both reach it.
+// The class table: in-process and local-server requests both reach it;
+// in-process ones also reach the stand-in's own classes (below).
 HRESULT CoRegisterClassObject(REFCLSID rclsid, IUnknown* pUnk, DWORD dwClsContext, DWORD flags,
                               LPDWORD lpdwRegister);
 HRESULT CoRevokeClassObject(DWORD dwRegister);
@@ -179,6 +182,7 @@ inline constexpr LSTATUS ERROR_ACCESS_DENIED = 5;
 inline constexpr LSTATUS ERROR_INVALID_HANDLE = 6;
 inline constexpr LSTATUS ERROR_INVALID_PARAMETER = 87;
 inline constexpr LSTATUS ERROR_MORE_DATA = 234;
+inline constexpr LSTATUS ERROR_NO_MORE_ITEMS = 259;
 inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
 inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
 inline constexpr REGSAM KEY_READ = 0x20019;
@@ -204,8 +208,24 @@ LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwT
                        const BYTE* lpData, DWORD cbData);
 LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                          BYTE* lpData, LPDWORD lpcbData);
+// The name of the subkey at dwIndex (in name order, as first written);
+// ERROR_NO_MORE_ITEMS past the last. Class and time are not kept.
+LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
+                      LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
+                      FILETIME* lpftLastWriteTime);
 // A key with subkeys is not deleted (ERROR_ACCESS_DENIED).
 LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
+
+// --- Component categories ------------------------------------------------
+
+// CoCreateInstance of this class (in-process) gives the stand-in's manager:
+// a class's categories are the keys
+// CLSID\{clsid}\Implemented Categories\{catid} (Required Categories for the
+// required ones), written and deleted as the platform does; the list's key
+// stays when its last entry goes. The categories themselves
+// (RegisterCategories, UnRegisterCategories) are not kept: E_NOTIMPL.
+inline constexpr CLSID CLSID_StdComponentCategoriesMgr = {
+    0x0002E005, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // --- What tests read and set ----------------------------------------------
 
@@ -237,7 +257,14 @@ void SetClientBlanket(const ClientBlanket& blanket);
 // The process's server reference count.
 ULONG ServerProcessReferences();
 
-// Empties HKEY_CLASSES_ROOT.
+// Empties HKEY_CLASSES_ROOT, forgets its journal and allows writes again.
 void ClearRegistry();
+// Every change of HKEY_CLASSES_ROOT in order, the paths as spelled:
+// "key PATH" for each key created or opened for writing, "value PATH [NAME]"
+// (an empty name for the default), "delete PATH".
+std::vector<std::string> RegistryJournal();
+// While denied, creating keys, setting values and deleting keys fail with
+// ERROR_ACCESS_DENIED, as for a user without the right to.
+void DenyRegistryWrites(bool denied);
 
 }  // namespace comstandin

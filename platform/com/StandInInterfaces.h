@@ -192,3 +192,28 @@ struct COAUTHIDENTITY {
   ULONG PasswordLength;
   ULONG Flags;
 };
+
+// The component categories manager's registration side.
+inline constexpr IID IID_ICatRegister = {
+    0x0002E012, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+struct CATEGORYINFO {
+  CATID catid;
+  LCID lcid;
+  OLECHAR szDescription[128];
+};
+
+struct ICatRegister : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE RegisterCategories(ULONG cCategories,
+                                                       CATEGORYINFO rgCategoryInfo[]) = 0;
+  virtual HRESULT STDMETHODCALLTYPE UnRegisterCategories(ULONG cCategories, CATID rgcatid[]) = 0;
+  virtual HRESULT STDMETHODCALLTYPE RegisterClassImplCategories(REFCLSID rclsid, ULONG cCategories,
+                                                                CATID rgcatid[]) = 0;
+  virtual HRESULT STDMETHODCALLTYPE UnRegisterClassImplCategories(REFCLSID rclsid,
+                                                                  ULONG cCategories,
+                                                                  CATID rgcatid[]) = 0;
+  virtual HRESULT STDMETHODCALLTYPE RegisterClassReqCategories(REFCLSID rclsid, ULONG cCategories,
+                                                               CATID rgcatid[]) = 0;
+  virtual HRESULT STDMETHODCALLTYPE UnRegisterClassReqCategories(REFCLSID rclsid, ULONG cCategories,
+                                                                 CATID rgcatid[]) = 0;
+};

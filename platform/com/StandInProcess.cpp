@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/com/Com.h"
+#include "platform/com/StandInCategories.h"
 
 namespace {
 
@@ -124,9 +125,12 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*, REF
     const auto found =
         std::find_if(process.classes.begin(), process.classes.end(),
                      [&](const ClassEntry& e) { return IsEqualCLSID(e.clsid, rclsid); });
-    if (found == process.classes.end())
+    if (found != process.classes.end())
+      object = found->object;
+    else if (dwClsContext & CLSCTX_INPROC_SERVER)
+      object = comstandin::BuiltInClass(rclsid);
+    if (!object)
       return REGDB_E_CLASSNOTREG;
-    object = found->object;
     object->AddRef();
   }
   const HRESULT hr = object->QueryInterface(riid, ppv);

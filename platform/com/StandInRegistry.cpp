@@ -1,5 +1,8 @@
 // HKEY_CLASSES_ROOT of the stand-in: keys by path, each with named values,
 // in memory for the life of the process. Open keys are handles of our own.
+// Every change is written down in order, and writes can be refused, for the
+// tests of what registers.
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -11,7 +14,8 @@
 using platform::com::WideString;
 
 struct HKEY__ {
-  WideString path;  // folded, without leading or trailing separators
+  WideString path;     // folded, without leading or trailing separators
+  WideString spelled;  // the same as the callers wrote it
 };
 
 namespace {
@@ -21,11 +25,17 @@ struct Value {
   std::vector<BYTE> data;
 };
 
+struct Key {
+  WideString name;                     // the last part of its path, as first written
+  std::map<WideString, Value> values;  // by folded name
+};
+
 struct Registry {
   std::mutex mutex;
-  // Key path -> value name -> value; both folded to upper case.
-  std::map<WideString, std::map<WideString, Value>> keys;
+  std::map<WideString, Key> keys;  // by folded path
   std::map<HKEY__*, std::unique_ptr<HKEY__>> handles;
+  std::vector<std::string> journal;
+  bool writesDenied = false;
 };
 
 Registry& TheRegistry() {
@@ -33,55 +43,72 @@ Registry& TheRegistry() {
   return registry;
 }
 
-WideString Fold(LPCWSTR text) {
-  WideString folded(text ? text : OLESTR(""));
+WideString Fold(const WideString& text) {
+  WideString folded(text);
   for (auto& c : folded)
     if (c >= 'a' && c <= 'z')
       c = static_cast<OLECHAR>(c - 32);
   return folded;
 }
 
-// The path of `sub` below the key `parent`; false for an unknown handle.
-bool ResolvePath(Registry& registry, HKEY parent, LPCWSTR sub, WideString& path) {
-  if (parent == HKEY_CLASSES_ROOT) {
-    path.clear();
-  } else {
-    const auto found = registry.handles.find(parent);
-    if (found == registry.handles.end())
-      return false;
-    path = found->second->path;
-  }
-  WideString rest = Fold(sub);
+WideString Trimmed(LPCWSTR sub) {
+  WideString rest(sub ? sub : OLESTR(""));
   while (!rest.empty() && rest.front() == '\\')
     rest.erase(rest.begin());
   while (!rest.empty() && rest.back() == '\\')
     rest.pop_back();
-  if (!rest.empty())
-    path = path.empty() ? rest : path + OLESTR("\\") + rest;
+  return rest;
+}
+
+// The key `sub` below the key `parent`, as spelled and folded; false for an
+// unknown handle.
+bool Resolve(Registry& registry, HKEY parent, LPCWSTR sub, HKEY__& key) {
+  key = {};
+  if (parent != HKEY_CLASSES_ROOT) {
+    const auto found = registry.handles.find(parent);
+    if (found == registry.handles.end())
+      return false;
+    key = *found->second;
+  }
+  const WideString rest = Trimmed(sub);
+  if (!rest.empty()) {
+    key.spelled = key.spelled.empty() ? rest : key.spelled + OLESTR("\\") + rest;
+    key.path = Fold(key.spelled);
+  }
   return true;
 }
 
-HKEY NewHandle(Registry& registry, const WideString& path) {
-  auto handle = std::make_unique<HKEY__>(HKEY__{path});
+HKEY NewHandle(Registry& registry, const HKEY__& key) {
+  auto handle = std::make_unique<HKEY__>(key);
   HKEY raw = handle.get();
   registry.handles.emplace(raw, std::move(handle));
   return raw;
 }
 
-// The values of an open key, or null with the reason in `status`.
-std::map<WideString, Value>* KeyValues(Registry& registry, HKEY hKey, LSTATUS& status) {
-  WideString path;
+// The open key's entry, or null with the reason in `status`.
+Key* OpenKey(Registry& registry, HKEY hKey, LSTATUS& status, HKEY__* resolved = nullptr) {
+  HKEY__ key;
   status = ERROR_INVALID_HANDLE;
-  if (!ResolvePath(registry, hKey, nullptr, path))
+  if (!Resolve(registry, hKey, nullptr, key))
     return nullptr;
-  const auto key = registry.keys.find(path);
-  status = key == registry.keys.end() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
-  return key == registry.keys.end() ? nullptr : &key->second;
+  if (resolved)
+    *resolved = key;
+  const auto found = registry.keys.find(key.path);
+  status = found == registry.keys.end() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+  return found == registry.keys.end() ? nullptr : &found->second;
 }
 
 bool IsPrefixOf(const WideString& key, const WideString& path) {
   return path.size() > key.size() && path.compare(0, key.size(), key) == 0 &&
          path[key.size()] == '\\';
+}
+
+void Note(Registry& registry, const char* what, const WideString& path,
+          const WideString* valueName = nullptr) {
+  std::string line = std::string(what) + " " + platform::com::WideToUtf8(path);
+  if (valueName)
+    line += " [" + platform::com::WideToUtf8(*valueName) + "]";
+  registry.journal.push_back(std::move(line));
 }
 
 }  // namespace
@@ -92,18 +119,24 @@ LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSA
     return ERROR_INVALID_PARAMETER;
   Registry& registry = TheRegistry();
   const std::lock_guard<std::mutex> lock(registry.mutex);
-  WideString path;
-  if (!ResolvePath(registry, hKey, lpSubKey, path))
+  HKEY__ key;
+  if (!Resolve(registry, hKey, lpSubKey, key))
     return ERROR_INVALID_HANDLE;
+  if (registry.writesDenied)
+    return ERROR_ACCESS_DENIED;
   // Every key on the way exists once its child does.
+  // (Folding keeps every separator in its place.)
   bool created = false;
-  for (size_t end = 0; !path.empty() && end != WideString::npos;) {
-    end = path.find('\\', end + 1);
-    created = registry.keys.try_emplace(path.substr(0, end)).second;
+  for (size_t start = 0; !key.path.empty() && start <= key.path.size();) {
+    const size_t end = std::min(key.path.find('\\', start), key.path.size());
+    const WideString name = key.spelled.substr(start, end - start);
+    created = registry.keys.try_emplace(key.path.substr(0, end), Key{name, {}}).second;
+    start = end + 1;
   }
   if (lpdwDisposition)
     *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-  *phkResult = NewHandle(registry, path);
+  Note(registry, "key", key.spelled);
+  *phkResult = NewHandle(registry, key);
   return ERROR_SUCCESS;
 }
 
@@ -112,12 +145,12 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResul
     return ERROR_INVALID_PARAMETER;
   Registry& registry = TheRegistry();
   const std::lock_guard<std::mutex> lock(registry.mutex);
-  WideString path;
-  if (!ResolvePath(registry, hKey, lpSubKey, path))
+  HKEY__ key;
+  if (!Resolve(registry, hKey, lpSubKey, key))
     return ERROR_INVALID_HANDLE;
-  if (!path.empty() && !registry.keys.count(path))
+  if (!key.path.empty() && !registry.keys.count(key.path))
     return ERROR_FILE_NOT_FOUND;
-  *phkResult = NewHandle(registry, path);
+  *phkResult = NewHandle(registry, key);
   return ERROR_SUCCESS;
 }
 
@@ -136,10 +169,15 @@ LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, cons
   Registry& registry = TheRegistry();
   const std::lock_guard<std::mutex> lock(registry.mutex);
   LSTATUS status = ERROR_SUCCESS;
-  auto* values = KeyValues(registry, hKey, status);
-  if (!values)
+  HKEY__ resolved;
+  Key* key = OpenKey(registry, hKey, status, &resolved);
+  if (!key)
     return status;
-  (*values)[Fold(lpValueName)] = Value{dwType, std::vector<BYTE>(lpData, lpData + cbData)};
+  if (registry.writesDenied)
+    return ERROR_ACCESS_DENIED;
+  const WideString name(lpValueName ? lpValueName : OLESTR(""));
+  key->values[Fold(name)] = Value{dwType, std::vector<BYTE>(lpData, lpData + cbData)};
+  Note(registry, "value", resolved.spelled, &name);
   return ERROR_SUCCESS;
 }
 
@@ -150,11 +188,11 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType
   Registry& registry = TheRegistry();
   const std::lock_guard<std::mutex> lock(registry.mutex);
   LSTATUS status = ERROR_SUCCESS;
-  const auto* values = KeyValues(registry, hKey, status);
-  if (!values)
+  const Key* key = OpenKey(registry, hKey, status);
+  if (!key)
     return status;
-  const auto value = values->find(Fold(lpValueName));
-  if (value == values->end())
+  const auto value = key->values.find(Fold(WideString(lpValueName ? lpValueName : OLESTR(""))));
+  if (value == key->values.end())
     return ERROR_FILE_NOT_FOUND;
   if (lpType)
     *lpType = value->second.type;
@@ -170,19 +208,52 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType
   return status;
 }
 
+LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD, LPWSTR,
+                      LPDWORD, FILETIME*) {
+  if (!lpName || !lpcchName)
+    return ERROR_INVALID_PARAMETER;
+  Registry& registry = TheRegistry();
+  const std::lock_guard<std::mutex> lock(registry.mutex);
+  HKEY__ key;
+  if (!Resolve(registry, hKey, nullptr, key))
+    return ERROR_INVALID_HANDLE;
+  if (!key.path.empty() && !registry.keys.count(key.path))
+    return ERROR_FILE_NOT_FOUND;
+  const WideString prefix = key.path.empty() ? WideString() : key.path + OLESTR("\\");
+  DWORD index = 0;
+  for (auto child = registry.keys.lower_bound(prefix);
+       child != registry.keys.end() && child->first.compare(0, prefix.size(), prefix) == 0;
+       ++child) {
+    if (child->first.find('\\', prefix.size()) != WideString::npos)
+      continue;  // a grandchild
+    if (index++ != dwIndex)
+      continue;
+    const WideString& name = child->second.name;
+    if (*lpcchName <= name.size())
+      return ERROR_MORE_DATA;
+    std::memcpy(lpName, name.c_str(), (name.size() + 1) * sizeof(OLECHAR));
+    *lpcchName = static_cast<DWORD>(name.size());
+    return ERROR_SUCCESS;
+  }
+  return ERROR_NO_MORE_ITEMS;
+}
+
 LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
   Registry& registry = TheRegistry();
   const std::lock_guard<std::mutex> lock(registry.mutex);
-  WideString path;
-  if (!ResolvePath(registry, hKey, lpSubKey, path))
+  HKEY__ resolved;
+  if (!Resolve(registry, hKey, lpSubKey, resolved))
     return ERROR_INVALID_HANDLE;
-  const auto key = registry.keys.find(path);
-  if (path.empty() || key == registry.keys.end())
+  const auto key = registry.keys.find(resolved.path);
+  if (resolved.path.empty() || key == registry.keys.end())
     return ERROR_FILE_NOT_FOUND;
-  const auto child = registry.keys.lower_bound(path + OLESTR("\\"));
-  if (child != registry.keys.end() && IsPrefixOf(path, child->first))
+  if (registry.writesDenied)
+    return ERROR_ACCESS_DENIED;
+  const auto child = registry.keys.lower_bound(resolved.path + OLESTR("\\"));
+  if (child != registry.keys.end() && IsPrefixOf(resolved.path, child->first))
     return ERROR_ACCESS_DENIED;
   registry.keys.erase(key);
+  Note(registry, "delete", resolved.spelled);
   return ERROR_SUCCESS;
 }
 
@@ -192,6 +263,20 @@ void ClearRegistry() {
   Registry& registry = TheRegistry();
   const std::lock_guard<std::mutex> lock(registry.mutex);
   registry.keys.clear();
+  registry.journal.clear();
+  registry.writesDenied = false;
+}
+
+std::vector<std::string> RegistryJournal() {
+  Registry& registry = TheRegistry();
+  const std::lock_guard<std::mutex> lock(registry.mutex);
+  return registry.journal;
+}
+
+void DenyRegistryWrites(bool denied) {
+  Registry& registry = TheRegistry();
+  const std::lock_guard<std::mutex> lock(registry.mutex);
+  registry.writesDenied = denied;
 }
 
 }  // namespace comstandin

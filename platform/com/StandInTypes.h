@@ -64,6 +64,12 @@ constexpr HRESULT Code(uint32_t code) {
 }
 }  // namespace comstandin
 
+// A system error code as a result code: its facility is the system's (7).
+constexpr HRESULT HRESULT_FROM_WIN32(LONG code) {
+  return code <= 0 ? static_cast<HRESULT>(code)
+                   : comstandin::Code((static_cast<uint32_t>(code) & 0xFFFF) | 0x80070000u);
+}
+
 // Result codes (sign bit = failure).
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;
