@@ -5,24 +5,9 @@
 namespace opcserver {
 namespace {
 
+using platform::com::RegistryKey;
+
 std::atomic<int64_t> liveComObjects{0};
-
-// An open registry key, closed with its owner.
-class RegistryKey {
- public:
-  RegistryKey() = default;
-  ~RegistryKey() {
-    if (key_)
-      RegCloseKey(key_);
-  }
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  HKEY* Receive() { return &key_; }
-  HKEY Get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
 
 // The default value of a key below HKEY_CLASSES_ROOT, if it is a text.
 WideString ReadDefaultText(const WideString& path) {

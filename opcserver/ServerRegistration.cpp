@@ -13,6 +13,7 @@ namespace opcserver {
 namespace {
 
 using platform::com::GuidToWide;
+using platform::com::RegistryKey;
 using platform::com::WideToUtf8;
 
 WideString Wide(const std::string& narrow) {
@@ -27,25 +28,8 @@ WideString Wide(const std::string& narrow) {
       code);
 }
 
-class OpenKey {
- public:
-  OpenKey() = default;
-  ~OpenKey() {
-    if (key_)
-      RegCloseKey(key_);
-  }
-  OpenKey(const OpenKey&) = delete;
-  OpenKey& operator=(const OpenKey&) = delete;
-
-  HKEY* Receive() { return &key_; }
-  HKEY Get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-
 void WriteValue(const WideString& path, const OLECHAR* name, const WideString& data) {
-  OpenKey key;
+  RegistryKey key;
   LSTATUS status =
       RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                       KEY_WRITE, nullptr, key.Receive(), nullptr);
@@ -73,7 +57,7 @@ std::vector<WideString> Subkeys(HKEY key) {
 // below it has gone first, so what is left is another program's).
 void DeleteKey(const WideString& path) {
   {
-    OpenKey key;
+    RegistryKey key;
     const LSTATUS status =
         RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.Receive());
     if (status == ERROR_FILE_NOT_FOUND)
@@ -90,7 +74,7 @@ void DeleteKey(const WideString& path) {
 void DeleteKeyTree(const WideString& path) {
   std::vector<WideString> children;
   {
-    OpenKey key;
+    RegistryKey key;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.Receive()) == ERROR_SUCCESS)
       children = Subkeys(key.Get());
   }
@@ -100,7 +84,7 @@ void DeleteKeyTree(const WideString& path) {
 }
 
 bool KeyExists(const WideString& path) {
-  OpenKey key;
+  RegistryKey key;
   return RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.Receive()) ==
          ERROR_SUCCESS;
 }

@@ -1,6 +1,6 @@
 // Owners of COM's handles, so none is leaked on any path: ComPtr holds one
 // reference to an interface; TaskMemPtr, BstrPtr and SafeArrayPtr free their
-// block; OleVariant clears what it holds.
+// block; OleVariant clears what it holds; RegistryKey closes its key.
 #pragma once
 
 #include <memory>
@@ -92,6 +92,23 @@ class OleVariant {
 
  private:
   VARIANT value_;
+};
+
+// An open registry key, closed with its owner.
+class RegistryKey {
+ public:
+  RegistryKey() = default;
+  ~RegistryKey() {
+    if (key_)
+      RegCloseKey(key_);
+  }
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+  HKEY* Receive() { return &key_; }
+  HKEY Get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
 };
 
 }  // namespace platform::com
