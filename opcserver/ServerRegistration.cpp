@@ -137,9 +137,12 @@ void UpdateServerRegistry(const ServerRegistration& server, bool doRegister) {
   const WideString progId = Wide(server.ServerName);
   if (progId.empty() || progId.find('\\') != WideString::npos)
     throw EOleRegistrationError("Invalid ProgID '" + server.ServerName + "'", E_INVALIDARG);
+  const WideString exeName = FileName(server.ProgramPath);
+  if (exeName.empty())
+    throw EOleRegistrationError("No program file to register", E_INVALIDARG);
   const WideString clsid = GuidToWide(server.ClassID);
   const WideString classKey = OLESTR("CLSID\\") + clsid;
-  const WideString appIdKey = OLESTR("AppID\\") + FileName(server.ProgramPath);
+  const WideString appIdKey = OLESTR("AppID\\") + exeName;
 
   if (doRegister) {
     // The class object's own entries, then the OPC server's.

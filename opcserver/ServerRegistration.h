@@ -36,8 +36,9 @@ WideString LocalServerCommand(WideView programPath);
 
 // Registers (true) or unregisters (false) the server; unregistering passes
 // over keys that are missing and leaves a key that still holds keys of
-// others. The first step that fails raises EOleRegistrationError; so does a
-// ProgID that is empty or holds a '\' (it would name another key).
+// others. The first step that fails raises EOleRegistrationError; so do a
+// ProgID that is empty or holds a '\' and a program path without a file
+// name (either would name another key).
 void UpdateServerRegistry(const ServerRegistration& server, bool doRegister);
 // The same for korvamon's server (KorvaServerRegistration).
 void UpdateKorvaServerRegistry(bool doRegister);

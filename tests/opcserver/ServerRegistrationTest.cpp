@@ -13,11 +13,13 @@
 #include "opcserver/ServerIdentity.h"
 #include "opcserver/ServerRegistration.h"
 #include "platform/CommandLine.h"
+#include "platform/com/ComHandles.h"
 
 namespace {
 
 using opcserver::ComServerAction;
 using opcserver::ServerRegistration;
+using platform::com::RegistryKey;
 using platform::com::Utf8ToWide;
 using platform::com::WideString;
 using platform::com::WideToUtf8;
@@ -36,35 +38,28 @@ ServerRegistration TestServer() {
 // A value below HKEY_CLASSES_ROOT (the default one without a name); nothing
 // when the key or value is missing.
 std::optional<std::string> ClassesValue(const std::string& key, const char* name = nullptr) {
-  HKEY opened = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, Utf8ToWide(key).c_str(), 0, KEY_READ, &opened) !=
-      ERROR_SUCCESS)
-    return std::nullopt;
+  RegistryKey opened;
   OLECHAR text[512] = {};
   DWORD size = sizeof text - sizeof(OLECHAR);
-  const LSTATUS status = RegQueryValueExW(opened, name ? Utf8ToWide(name).c_str() : nullptr,
-                                          nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
-  RegCloseKey(opened);
-  if (status != ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, Utf8ToWide(key).c_str(), 0, KEY_READ, opened.Receive()) !=
+          ERROR_SUCCESS ||
+      RegQueryValueExW(opened.Get(), name ? Utf8ToWide(name).c_str() : nullptr, nullptr, nullptr,
+                       reinterpret_cast<BYTE*>(text), &size) != ERROR_SUCCESS)
     return std::nullopt;
   return WideToUtf8(text);
 }
 
 bool ClassesKeyExists(const std::string& key) {
-  HKEY opened = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, Utf8ToWide(key).c_str(), 0, KEY_READ, &opened) !=
-      ERROR_SUCCESS)
-    return false;
-  RegCloseKey(opened);
-  return true;
+  RegistryKey opened;
+  return RegOpenKeyExW(HKEY_CLASSES_ROOT, Utf8ToWide(key).c_str(), 0, KEY_READ, opened.Receive()) ==
+         ERROR_SUCCESS;
 }
 
 void CreateClassesKey(const std::string& key) {
-  HKEY created = nullptr;
+  RegistryKey created;
   ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, Utf8ToWide(key).c_str(), 0, nullptr, 0, KEY_WRITE,
-                            nullptr, &created, nullptr),
+                            nullptr, created.Receive(), nullptr),
             ERROR_SUCCESS);
-  RegCloseKey(created);
 }
 
 // Every key the test server registers, each with its default value or the
@@ -147,14 +142,18 @@ TEST_F(ServerRegistrationTest, UnregisteringLeavesTheKeysOfOthers) {
   RegDeleteKeyW(HKEY_CLASSES_ROOT, Utf8ToWide(foreignCategory).c_str());
 }
 
-TEST_F(ServerRegistrationTest, AProgIdThatNamesAnotherKeyIsRefusedBeforeAnyKeyIsWritten) {
-  for (const char* progId : {"", "KORVA\\TEST"}) {
+TEST_F(ServerRegistrationTest, NamesThatWouldReachOtherKeysAreRefusedBeforeAnyKeyIsWritten) {
+  for (const auto& [progId, program] : {std::pair<const char*, const char*>{"", "C:\\k.exe"},
+                                        {"KORVA\\TEST", "C:\\k.exe"},
+                                        {"KORVA.TEST", ""},
+                                        {"KORVA.TEST", "C:\\Korva\\"}}) {
     ServerRegistration server = TestServer();
     server.ServerName = progId;
+    server.ProgramPath = Utf8ToWide(program);
     EXPECT_THROW(opcserver::UpdateServerRegistry(server, true), opcserver::EOleRegistrationError)
-        << progId;
+        << progId << " " << program;
     EXPECT_THROW(opcserver::UpdateServerRegistry(server, false), opcserver::EOleRegistrationError)
-        << progId;
+        << progId << " " << program;
     EXPECT_FALSE(ClassesKeyExists(kClassKey));
   }
 }
