@@ -59,6 +59,11 @@ constexpr const char* kFtdiMissing =
     "Cannot open the USB-library ftd2xx.dll\r\n\r\n"
     "Please connect KORVA USV or reinstall driver.\r\n\r\n"
     "Finally restart application.";
+constexpr const char* kFtdiWrongArchitecture =
+    "The USB-library ftd2xx.dll that was found is built for another processor than korvamon "
+    "(32-bit instead of 64-bit, or the other way round).\r\n\r\n"
+    "Please install the driver that matches korvamon.\r\n\r\n"
+    "Finally restart application.";
 std::string DirectoryOf(const std::string& path) {
   const size_t slash = path.find_last_of("\\/");
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -158,8 +163,10 @@ void TfrmKorvamon::FormCreate(vcl::TObject*) {
   LanguageCode = LanguageCodeFromSetting(settings.Language());
 
   try {
-    if (!LoadFtd2xx() && settings.UsbPort())
-      ShowError(kFtdiMissing);
+    if (!LoadFtd2xx() && settings.UsbPort()) {
+      const bool wrong = Ftd2xx().Failure() == platform::LoadFailure::WrongArchitecture;
+      ShowError(wrong ? kFtdiWrongArchitecture : kFtdiMissing);
+    }
   } catch (const std::exception&) {
     ShowError(GetLangString(146) + "\r\n\r\n" + GetLangString(147));
   }

@@ -5,13 +5,16 @@
 namespace platform {
 
 DynamicLibrary DynamicLibrary::Open(const std::string& name) {
-  return DynamicLibrary(native::OpenLibrary(name));
+  LoadFailure failure = LoadFailure::None;
+  void* handle = native::OpenLibrary(name, failure);
+  return DynamicLibrary(handle, handle ? LoadFailure::None : failure);
 }
 
 DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
+    failure_ = other.failure_;
     other.handle_ = nullptr;
   }
   return *this;

@@ -5,9 +5,12 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/DynamicLibrary.h"
+
 namespace platform::native {
 
-void* OpenLibrary(const std::string& name);
+// Null when not loaded; `failure` then tells why.
+void* OpenLibrary(const std::string& name, LoadFailure& failure);
 void* LibrarySymbol(void* library, const char* name);
 void CloseLibrary(void* library);
 

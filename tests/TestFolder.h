@@ -52,6 +52,33 @@ class TestFolder {
   std::filesystem::path path_;
 };
 
+// Writes the headers of a library built for a 32-bit processor (the loader
+// refuses it on them alone): PE32 on Windows, ELF32 elsewhere.
+inline void PutOtherProcessorLibrary(const std::string& file) {
+  std::string image(512, '\0');
+  auto put16 = [&image](size_t at, unsigned value) {
+    image[at] = static_cast<char>(value & 0xFF);
+    image[at + 1] = static_cast<char>(value >> 8);
+  };
+#ifdef _WIN32
+  image[0] = 'M';
+  image[1] = 'Z';
+  image[0x3C] = 0x40;  // where the PE header starts
+  image.replace(0x40, 4, std::string("PE\0\0", 4));
+  put16(0x44, 0x14C);   // i386
+  put16(0x54, 0xE0);    // size of the optional header
+  put16(0x56, 0x2102);  // a DLL, 32-bit, executable
+  put16(0x58, 0x10B);   // PE32
+#else
+  image.replace(0, 7,
+                "\x7F"
+                "ELF\x01\x01\x01");  // 32-bit, little-endian
+  put16(16, 3);                      // a shared object
+  put16(18, 3);                      // i386
+#endif
+  TestFolder::Put(file, image);
+}
+
 // The system's files, each call passed on; a stand-in overrides what it changes.
 class ForwardingFiles : public platform::Files {
  public:

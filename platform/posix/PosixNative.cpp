@@ -20,9 +20,18 @@
 namespace platform {
 namespace native {
 
-void* OpenLibrary(const std::string& name) {
+void* OpenLibrary(const std::string& name, LoadFailure& failure) {
   const std::string path = files().Resolve(name);
-  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!library) {
+    // The loader says why only in words.
+    const char* said = dlerror();
+    const std::string reason = said ? said : "";
+    failure = reason.find("wrong ELF class") != std::string::npos ? LoadFailure::WrongArchitecture
+              : reason.find("No such file") != std::string::npos  ? LoadFailure::NotFound
+                                                                  : LoadFailure::Other;
+  }
+  return library;
 }
 
 void* LibrarySymbol(void* library, const char* name) {

@@ -12,8 +12,59 @@
 namespace platform {
 namespace native {
 
-void* OpenLibrary(const std::string& name) {
-  return reinterpret_cast<void*>(LoadLibraryA(name.c_str()));
+namespace {
+
+LoadFailure FailureOf(DWORD error) {
+  switch (error) {
+    case ERROR_MOD_NOT_FOUND:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return LoadFailure::NotFound;
+    case ERROR_BAD_EXE_FORMAT:
+      return LoadFailure::WrongArchitecture;
+    default:
+      return LoadFailure::Other;
+  }
+}
+
+std::string FolderOf(const std::string& path) {
+  return path.substr(0, path.find_last_of("\\/") + 1);
+}
+
+std::string ProgramFolder() {
+  char path[MAX_PATH + 1] = {};
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return FolderOf(std::string(path, length));
+}
+
+std::string SystemFolder() {
+  char path[MAX_PATH + 1] = {};
+  const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+  return std::string(path, length) + "\\";
+}
+
+}  // namespace
+
+void* OpenLibrary(const std::string& name, LoadFailure& failure) {
+  HMODULE library = nullptr;
+  if (name.find_first_of("\\/:") != std::string::npos) {
+    library = LoadLibraryA(name.c_str());
+  } else {
+    // A bare name: the program's folder and the system's, never the current
+    // folder or PATH, where anyone may have put a library of that name.
+    library = LoadLibraryExA(name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    // A system without the safe search: the same two folders by full path.
+    if (!library && GetLastError() == ERROR_INVALID_PARAMETER) {
+      for (const std::string& folder : {ProgramFolder(), SystemFolder()}) {
+        library = LoadLibraryExA((folder + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        if (library || GetLastError() != ERROR_MOD_NOT_FOUND)
+          break;
+      }
+    }
+  }
+  if (!library)
+    failure = FailureOf(GetLastError());
+  return reinterpret_cast<void*>(library);
 }
 
 void* LibrarySymbol(void* library, const char* name) {

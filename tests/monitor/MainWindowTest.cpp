@@ -179,6 +179,21 @@ TEST_F(MainWindowTest, UsbWithoutItsLibraryIsReportedAtTheStart) {
   // The link is USB all the same: the watchdog goes on trying it.
   EXPECT_TRUE(main().UsbMode);
   EXPECT_TRUE(main().TimerConnection->Running());
+
+#ifndef _WIN32
+  // One for another processor (a 32-bit library beside a 64-bit program) says so.
+  const std::string other = folder_.File("other-processor.so");
+  korva_test::PutOtherProcessorLibrary(other);
+  setenv("KORVA_FTD2XX", other.c_str(), 1);
+  boxes_.Clear();
+  Restart();
+  ASSERT_EQ(boxes_.shown().size(), 1u);
+  EXPECT_EQ(boxes_.shown()[0].text.rfind("The USB-library ftd2xx.dll that was found is built for "
+                                         "another processor than korvamon",
+                                         0),
+            0u)
+      << boxes_.shown()[0].text;
+#endif
 }
 
 TEST_F(MainWindowTest, TrayIconHotKeyAndSerialMessagesReachTheirHandlers) {

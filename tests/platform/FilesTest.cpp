@@ -191,6 +191,7 @@ TEST(NamedMutexTest, AMutexWeMayNotOpenCountsAsTaken) {
 TEST(DynamicLibraryTest, MissingLibraryAndSymbolGiveNothing) {
   auto missing = platform::DynamicLibrary::Open("no-such-library-korva.dll");
   EXPECT_FALSE(missing);
+  EXPECT_EQ(missing.Failure(), platform::LoadFailure::NotFound);
   EXPECT_EQ(missing.Symbol("anything"), nullptr);
 #ifdef _WIN32
   auto present = platform::DynamicLibrary::Open("kernel32.dll");
@@ -200,11 +201,34 @@ TEST(DynamicLibraryTest, MissingLibraryAndSymbolGiveNothing) {
   const char* symbol = "strlen";
 #endif
   ASSERT_TRUE(present);
+  EXPECT_EQ(present.Failure(), platform::LoadFailure::None);
   EXPECT_NE(present.Symbol(symbol), nullptr);
   EXPECT_EQ(present.Symbol("no_such_symbol_korva"), nullptr);
   auto moved = std::move(present);
   EXPECT_FALSE(present);
   EXPECT_TRUE(moved);
+}
+
+TEST(DynamicLibraryTest, ALibraryForAnotherProcessorIsToldApartAndABareNameIsSearchedSafely) {
+  korva_test::TestFolder folder;
+  const std::string name = "korva-other-processor.dll";
+  korva_test::PutOtherProcessorLibrary(folder.File(name));
+  EXPECT_EQ(platform::DynamicLibrary::Open(folder.File(name)).Failure(),
+            platform::LoadFailure::WrongArchitecture);
+#ifdef _WIN32
+  // In the current folder and on PATH, where anyone may put a library of
+  // that name, a bare name is not looked for.
+  char previousFolder[MAX_PATH + 1] = {};
+  GetCurrentDirectoryA(MAX_PATH, previousFolder);
+  std::string previousPath(32767, '\0');
+  previousPath.resize(GetEnvironmentVariableA("PATH", previousPath.data(), 32767));
+  SetCurrentDirectoryA(folder.path().string().c_str());
+  SetEnvironmentVariableA("PATH", (folder.path().string() + ";" + previousPath).c_str());
+  const platform::LoadFailure bare = platform::DynamicLibrary::Open(name).Failure();
+  SetEnvironmentVariableA("PATH", previousPath.c_str());
+  SetCurrentDirectoryA(previousFolder);
+  EXPECT_EQ(bare, platform::LoadFailure::NotFound);
+#endif
 }
 
 TEST(ScriptedMessageBoxesTest, AnswersFromScriptThenWithDefaultButton) {
