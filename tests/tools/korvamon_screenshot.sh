@@ -38,16 +38,26 @@ fail() {
   exit 1
 }
 
+# Takes screenshots (the last one kept as $1) until korvamon's tray icon is
+# "shown" or "gone" ($2), ten seconds at most.
+tray_icon_becomes() {
+  local pixels
+  for _ in $(seq 1 20); do
+    import -window root "$1"
+    pixels=$(tray_icon_pixels "$1" "#2EA83E")
+    { [ "$2" = shown ] && [ "$pixels" -gt 10 ]; } && return 0
+    { [ "$2" = gone ] && [ "$pixels" -eq 0 ]; } && return 0
+    sleep 0.5
+  done
+  return 1
+}
+
 wine_desktop_start || fail "Xvfb did not start"
 
 # The program as installed: its folder with the language libraries and a
 # settings file that names the language, so no question holds the start up.
 app="$work/app"
-mkdir -p "$app"
-cp "$bin/korvamon.exe" "$app/"
-for folder in DEU ENG FRA ITA; do
-  cp -r "$bin/$folder" "$app/"
-done
+install_program "$bin" "$app" korvamon.exe
 printf '[CHECK]\r\nLanguage=E\r\n' > "$app/korvamon.INI"
 
 (cd "$app" && exec wine korvamon.exe) >"$work/korvamon.log" 2>&1 &
@@ -56,35 +66,15 @@ korvamon_pid=$!
 wine "$helper" wait TfrmKorvamon 60000 || fail "no main window within 60 s"
 
 # The icon is drawn by the task bar after the window shows: look a few times.
-shown=0
-for _ in $(seq 1 20); do
-  import -window root "$png"
-  shown=$(tray_icon_pixels "$png" "#2EA83E")
-  [ "$shown" -gt 10 ] && break
-  sleep 0.5
-done
-[ "$shown" -gt 10 ] || fail "no tray icon in $png"
+tray_icon_becomes "$png" shown || fail "no tray icon in $png"
 echo "korvamon_screenshot: main window and tray icon in $png"
 
 # The shell loses the icon, as when it restarts: its new task bar brings it back.
 wine "$helper" trayloss TfrmKorvamon || fail "the tray icon could not be taken away"
-gone=1
-for _ in $(seq 1 20); do
-  import -window root "$work/lost.png"
-  gone=$(tray_icon_pixels "$work/lost.png" "#2EA83E")
-  [ "$gone" -eq 0 ] && break
-  sleep 0.5
-done
-[ "$gone" -eq 0 ] || fail "the tray icon stayed after the shell took it away"
+tray_icon_becomes "$work/lost.png" gone || fail "the tray icon stayed after the shell took it away"
 wine "$helper" taskbar || fail "the new task bar could not be announced"
-back=0
-for _ in $(seq 1 20); do
-  import -window root "$work/back.png"
-  back=$(tray_icon_pixels "$work/back.png" "#2EA83E")
-  [ "$back" -gt 10 ] && break
-  sleep 0.5
-done
-[ "$back" -gt 10 ] || fail "the tray icon did not come back with the new task bar"
+tray_icon_becomes "$work/back.png" shown ||
+  fail "the tray icon did not come back with the new task bar"
 echo "korvamon_screenshot: the tray icon came back with the shell's new task bar"
 wine "$helper" taken Alt+O || fail "the hot key Alt+O is not registered"
 

@@ -69,11 +69,7 @@ wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$line" /f >/dev/null 2>&1
 wineserver -w
 
 app="$work/app"
-mkdir -p "$app"
-cp "$bin/korvamon.exe" "$app/"
-for folder in DEU ENG FRA ITA; do
-  cp -r "$bin/$folder" "$app/"
-done
+install_program "$bin" "$app" korvamon.exe
 printf '[CHECK]\r\nLanguage=E\r\n[COM]\r\nCOMPORT=1\r\nUSBPORT=0\r\n' >"$app/korvamon.INI"
 
 (cd "$app" && exec wine korvamon.exe) >"$work/korvamon.out" 2>&1 &

@@ -35,6 +35,16 @@ wine_desktop_stop() {
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
 }
 
+# Installs program $3 of the bin folder $1, with the language libraries, in
+# the folder $2 (made when missing).
+install_program() {
+  mkdir -p "$2"
+  cp "$1/$3" "$2/"
+  for folder in DEU ENG FRA ITA; do
+    cp -r "$1/$folder" "$2/"
+  done
+}
+
 # How many pixels of colour $2 (#RRGGBB) a screenshot $1 holds in the right
 # end of the task bar, where the tray icons show.
 tray_icon_pixels() {
