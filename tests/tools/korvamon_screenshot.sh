@@ -94,15 +94,7 @@ cmp -s "$work/settings-before.INI" "$app/korvamon.INI" ||
   fail "closing the settings dialog changed the settings file"
 
 wine "$helper" close TfrmKorvamon || fail "the main window could not be closed"
-ended=0
-for _ in $(seq 1 300); do
-  if ! kill -0 "$korvamon_pid" 2>/dev/null; then
-    ended=1
-    break
-  fi
-  sleep 0.1
-done
-[ "$ended" -eq 1 ] || fail "korvamon still runs 30 s after its window was closed"
+ends_within_30s "$korvamon_pid" || fail "korvamon still runs 30 s after its window was closed"
 status=0
 wait "$korvamon_pid" || status=$?
 korvamon_pid=

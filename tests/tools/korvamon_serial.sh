@@ -86,14 +86,6 @@ wine "$helper" endsession TfrmKorvamon || fail "the end of the session was not a
 tail -n 3 "$app/korvamon.log" | tr -d '\r' | sed -E 's/^\[[^]]*\]\t?//' >"$work/last"
 printf 'KORVA DI-ZOD monitor ended\n%s\n\n' "$(printf '*%.0s' $(seq 1 76))" | cmp -s - "$work/last" ||
   fail "the closing lines were not written before the end of the session was answered"
-ended=0
-for _ in $(seq 1 300); do
-  if ! kill -0 "$korvamon_pid" 2>/dev/null; then
-    ended=1
-    break
-  fi
-  sleep 0.1
-done
-[ "$ended" -eq 1 ] || fail "korvamon still runs 30 s after the session ended"
+ends_within_30s "$korvamon_pid" || fail "korvamon still runs 30 s after the session ended"
 korvamon_pid=
 echo "korvamon_serial: the end of the session wrote the closing lines and ended the program"

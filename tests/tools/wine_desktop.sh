@@ -45,6 +45,15 @@ install_program() {
   done
 }
 
+# True when the process with id $1 has ended within 30 seconds.
+ends_within_30s() {
+  for _ in $(seq 1 300); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  return 1
+}
+
 # How many pixels of colour $2 (#RRGGBB) a screenshot $1 holds in the right
 # end of the task bar, where the tray icons show.
 tray_icon_pixels() {
