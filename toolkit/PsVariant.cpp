@@ -322,6 +322,12 @@ void PsVariant::PutElement(const std::vector<int32_t>& indices, const PsVariant&
   PutAt(Position(indices), value);
 }
 
+void PsVariant::PutElementAt(int64_t position, const PsVariant& value) {
+  if (position < 0 || position >= ElementCount())
+    throw vcl::EVariantBadIndexError("Variant or safe array index out of bounds");
+  PutAt(position, value);
+}
+
 void PsVariant::PutAt(int64_t position, const PsVariant& value) {
   const uint16_t type = Data().elementType;
   // Converted before the buffer is touched: a failed conversion changes nothing.

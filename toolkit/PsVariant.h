@@ -106,6 +106,8 @@ class PsVariant {
   void PutElement(const std::vector<int32_t>& indices, const PsVariant& value);
   // The element at this position of the buffer (first dimension fastest).
   PsVariant ElementAt(int64_t position) const;
+  // Stores the value, converted to the element type, at that position.
+  void PutElementAt(int64_t position, const PsVariant& value);
   // The elements' bytes, for the element types of fixed size (Booleans as
   // 16-bit -1 and 0); empty for texts and variants.
   std::string_view RawElements() const;

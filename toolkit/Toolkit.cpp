@@ -3,6 +3,7 @@
 #include "toolkit/Debugs.h"
 #include "toolkit/PsClasses.h"
 #include "toolkit/PsUtils.h"
+#include "toolkit/PsVars.h"
 #include "toolkit/psRTTI.h"
 
 namespace toolkit {
@@ -21,11 +22,15 @@ void Initialize() {
   CreateRTTIObjects();
   // The class unit: its persistent classes, creatable by name.
   RegisterPersistentClasses();
+  // The variable unit: its text tables, its classes creatable by name.
+  FillVarTexts();
+  RegisterVarClasses();
 }
 
 void Finalize() {
   if (initializationCount == 0 || --initializationCount > 0)
     return;
+  FreeVarTexts();
   UnRegisterClasses();
   FreeRTTIObjects();
   DebugFreeObject();
