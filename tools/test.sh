@@ -21,6 +21,13 @@ ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
 
+# The tests of what other threads read, built by clang with ThreadSanitizer.
+cmake -S "$root" -B "$root/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKORVA_TSAN=ON \
+      -DKORVA_BENCHMARKS=OFF >/dev/null
+cmake --build "$root/build-tsan" -j "$jobs" --target toolkit_tests
+TSAN_OPTIONS=halt_on_error=1 "$root/build-tsan/bin/toolkit_tests" --gtest_brief=1
+
 cmake -S "$root" -B "$root/build-win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" >/dev/null
 cmake --build "$root/build-win" -j "$jobs"
