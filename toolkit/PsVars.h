@@ -505,6 +505,14 @@ class TPsVar : public vcl::TComponent {
     }
     Changed();
   }
+  // `set` when `valid`, else Undefine (now).
+  template <class Set>
+  void SetValidOrUndefine(TPsVarPropType prop, bool valid, Set&& set) {
+    if (valid)
+      set();
+    else
+      Undefine(prop, 0);
+  }
   // Stores a text property vetted through CanChangeString.
   void SetTextProp(TPsVarPropType prop, std::string& field, std::string value,
                    TPsVarQuality emptyQuality);

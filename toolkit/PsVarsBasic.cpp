@@ -51,22 +51,21 @@ void TPsBool::SetValue(bool value) {
 }
 
 void TPsBool::SetAlarmStateFalse(TPsVarAlarmState state) {
-  if (state == alarmStateFalse_)
-    return;
-  alarmStateFalse_ = state;
-  const vcl::TDateTime now = NowUTC();
-  UpdateProp(vpAlarmLow, vpqGood, now);
-  UpdateProp(vpWarnLow, vpqGood, now);
-  Changed();
+  SetLimitState(alarmStateFalse_, state, vpAlarmLow, vpWarnLow);
 }
 
 void TPsBool::SetAlarmStateTrue(TPsVarAlarmState state) {
-  if (state == alarmStateTrue_)
+  SetLimitState(alarmStateTrue_, state, vpAlarmHigh, vpWarnHigh);
+}
+
+void TPsBool::SetLimitState(TPsVarAlarmState& field, TPsVarAlarmState state, TPsVarPropType alarm,
+                            TPsVarPropType warning) {
+  if (state == field)
     return;
-  alarmStateTrue_ = state;
+  field = state;
   const vcl::TDateTime now = NowUTC();
-  UpdateProp(vpAlarmHigh, vpqGood, now);
-  UpdateProp(vpWarnHigh, vpqGood, now);
+  UpdateProp(alarm, vpqGood, now);
+  UpdateProp(warning, vpqGood, now);
   Changed();
 }
 
@@ -82,21 +81,19 @@ std::string TPsBool::StringValueTrue() const {
 }
 
 void TPsBool::SetStringValueFalse(const std::string& text) {
-  {
-    const auto lock = LockProps();
-    if (text == stringValueFalse_)
-      return;
-    stringValueFalse_ = text;
-  }
-  ConfigChanged();
+  SetStringValue(stringValueFalse_, text);
 }
 
 void TPsBool::SetStringValueTrue(const std::string& text) {
+  SetStringValue(stringValueTrue_, text);
+}
+
+void TPsBool::SetStringValue(std::string& field, const std::string& text) {
   {
     const auto lock = LockProps();
-    if (text == stringValueTrue_)
+    if (text == field)
       return;
-    stringValueTrue_ = text;
+    field = text;
   }
   ConfigChanged();
 }

@@ -55,6 +55,10 @@ class TPsBool : public TPsVar {
   TPsVarAlarmState DoGetAlarmStateForValue(const PsVariant& value) const override;
 
  private:
+  void SetLimitState(TPsVarAlarmState& field, TPsVarAlarmState state, TPsVarPropType alarm,
+                     TPsVarPropType warning);
+  void SetStringValue(std::string& field, const std::string& text);
+
   bool value_ = false;
   TPsVarAlarmState alarmStateFalse_ = asNormal;
   TPsVarAlarmState alarmStateTrue_ = asNormal;

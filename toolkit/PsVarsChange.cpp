@@ -69,34 +69,36 @@ bool TPsVar::CanChange(TPsVarPropType prop, PsVariant& value, TPsVarQuality& qua
   return Vet(prop, value, quality, indices) == Vetting::Allowed;
 }
 
-bool TPsVar::CanChangeFloat(TPsVarPropType prop, double& value, TPsVarQuality& quality) {
+namespace {
+
+// CanChange of a typed value: the value as a variant, and back as the
+// handlers left it; an emptied one makes the quality bad.
+template <class T, class Read>
+bool CanChangeTyped(TPsVar& variable, TPsVarPropType prop, T& value, TPsVarQuality& quality,
+                    Read read) {
   PsVariant candidate(value);
-  const bool allowed = CanChange(prop, candidate, quality);
+  const bool allowed = variable.CanChange(prop, candidate, quality);
   if (VarHasValue(candidate))
-    value = candidate.AsDouble();
+    value = read(candidate);
   else
     quality = vpqBad;
   return allowed;
+}
+
+}  // namespace
+
+bool TPsVar::CanChangeFloat(TPsVarPropType prop, double& value, TPsVarQuality& quality) {
+  return CanChangeTyped(*this, prop, value, quality,
+                        [](const PsVariant& v) { return v.AsDouble(); });
 }
 
 bool TPsVar::CanChangeInteger(TPsVarPropType prop, int32_t& value, TPsVarQuality& quality) {
-  PsVariant candidate(value);
-  const bool allowed = CanChange(prop, candidate, quality);
-  if (VarHasValue(candidate))
-    value = candidate.AsInt32();
-  else
-    quality = vpqBad;
-  return allowed;
+  return CanChangeTyped(*this, prop, value, quality,
+                        [](const PsVariant& v) { return v.AsInt32(); });
 }
 
 bool TPsVar::CanChangeString(TPsVarPropType prop, std::string& value, TPsVarQuality& quality) {
-  PsVariant candidate(value);
-  const bool allowed = CanChange(prop, candidate, quality);
-  if (VarHasValue(candidate))
-    value = candidate.AsText();
-  else
-    quality = vpqBad;
-  return allowed;
+  return CanChangeTyped(*this, prop, value, quality, [](const PsVariant& v) { return v.AsText(); });
 }
 
 TPsVarChangingResponse TPsVar::DoChanging(TPsVarPropType prop, PsVariant& value,

@@ -658,45 +658,28 @@ void TPsVar::SetPropAsBool(TPsVarPropType prop, bool value) {
 }
 
 void TPsVar::SetPropAsDateTime(TPsVarPropType prop, vcl::TDateTime value) {
-  if (IsValidDouble(value))
-    SetPropAsDateTimeGood(prop, value);
-  else
-    Undefine(prop, 0);
+  SetValidOrUndefine(prop, IsValidDouble(value), [&] { SetPropAsDateTimeGood(prop, value); });
 }
 
 void TPsVar::SetPropAsFloat(TPsVarPropType prop, double value) {
-  if (IsValidDouble(value))
-    SetPropAsFloatGood(prop, value);
-  else
-    Undefine(prop, 0);
+  SetValidOrUndefine(prop, IsValidDouble(value), [&] { SetPropAsFloatGood(prop, value); });
 }
 
 void TPsVar::SetPropAsInt64(TPsVarPropType prop, int64_t value) {
-  if (IsValidInteger(value))
-    SetPropAsInt64Good(prop, value);
-  else
-    Undefine(prop, 0);
+  SetValidOrUndefine(prop, IsValidInteger(value), [&] { SetPropAsInt64Good(prop, value); });
 }
 
 void TPsVar::SetPropAsLongWord(TPsVarPropType prop, uint32_t value) {
-  if (IsValidInteger(value))
-    SetPropAsLongWordGood(prop, value);
-  else
-    Undefine(prop, 0);
+  SetValidOrUndefine(prop, IsValidInteger(value), [&] { SetPropAsLongWordGood(prop, value); });
 }
 
 void TPsVar::SetPropAsInteger(TPsVarPropType prop, int32_t value) {
-  if (IsValidInteger(value))
-    SetPropAsIntegerGood(prop, value);
-  else
-    Undefine(prop, 0);
+  SetValidOrUndefine(prop, IsValidInteger(value), [&] { SetPropAsIntegerGood(prop, value); });
 }
 
 void TPsVar::SetPropAsString(TPsVarPropType prop, const std::string& value) {
-  if (StringQuality(value, PropEmptyTextQuality(prop)) != vpqBad)
-    SetPropAsStringGood(prop, value);
-  else
-    Undefine(prop, 0);
+  SetValidOrUndefine(prop, StringQuality(value, PropEmptyTextQuality(prop)) != vpqBad,
+                     [&] { SetPropAsStringGood(prop, value); });
 }
 
 void TPsVar::SetPropAsBoolGood(TPsVarPropType prop, bool value) {
@@ -715,17 +698,11 @@ void TPsVar::SetPropAsFloatGood(TPsVarPropType prop, double value) {
 }
 
 void TPsVar::SetPropAsInt64Good(TPsVarPropType prop, int64_t value) {
-  if (IsValidInteger(value))
-    SetPropValueGood(prop, value);
-  else
-    Undefine(prop, 0);
+  SetValidOrUndefine(prop, IsValidInteger(value), [&] { SetPropValueGood(prop, value); });
 }
 
 void TPsVar::SetPropAsLongWordGood(TPsVarPropType prop, uint32_t value) {
-  if (IsValidInteger(value))
-    SetPropValueGood(prop, value);
-  else
-    Undefine(prop, 0);
+  SetValidOrUndefine(prop, IsValidInteger(value), [&] { SetPropValueGood(prop, value); });
 }
 
 void TPsVar::SetPropAsIntegerGood(TPsVarPropType prop, int32_t value) {
@@ -737,10 +714,8 @@ void TPsVar::SetPropAsStringGood(TPsVarPropType prop, const std::string& value) 
 }
 
 void TPsVar::SetPropValue(TPsVarPropType prop, const PsVariant& value) {
-  if (IsValidValue(value, PropEmptyTextQuality(prop)) != vpqBad)
-    SetPropValueGood(prop, value);
-  else
-    Undefine(prop, 0);
+  SetValidOrUndefine(prop, IsValidValue(value, PropEmptyTextQuality(prop)) != vpqBad,
+                     [&] { SetPropValueGood(prop, value); });
 }
 
 void TPsVar::SetPropValueGood(TPsVarPropType prop, const PsVariant& value) {
