@@ -125,6 +125,11 @@ TEST_F(PsVarTest, NumbersAreUniqueAndCaptionsFollowNames) {
   form_->InsertComponent(d);
   EXPECT_EQ(d->ID(), 1003);
 
+  // Variables read from a stream keep the numbers stored with them.
+  form_->BeginLoading();
+  EXPECT_EQ(Make<TPsBool>("PsLoaded")->ID(), 0);
+  form_->EndLoading();
+
   a->SetName("PsRenamed");
   EXPECT_EQ(a->Caption(), "PsRenamed");
   a->SetCaption("Level");
@@ -510,6 +515,23 @@ TEST_F(PsVarTest, AnInactiveVariableAppliesButTellsNobody) {
   ASSERT_EQ(heard.sets.size(), 1u);
   EXPECT_EQ(heard.sets[0], TPsVarPropTypes::All());
   EXPECT_EQ(x_->TimeStamp(), kNow);
+}
+
+TEST_F(PsVarTest, ChangesWhileLoadingAreAnnouncedWhenItEnds) {
+  Announcements heard;
+  heard.Listen(*x_);
+  int ranges = 0;
+  x_->OnRangeChange = [&](vcl::TObject*) { ++ranges; };
+  x_->BeginLoading();
+  x_->SetValue(3);
+  x_->SetRangeMax(5);
+  EXPECT_TRUE(heard.sets.empty());
+  EXPECT_EQ(ranges, 0);
+  x_->EndLoading();
+  ASSERT_EQ(heard.sets.size(), 1u);
+  EXPECT_TRUE(heard.sets[0].Contains(vpValue));
+  EXPECT_EQ(ranges, 1);
+  EXPECT_EQ(x_->Value(), 3);
 }
 
 TEST_F(PsVarTest, SlotsMeetAWholeVariableWhenItIsFreed) {
