@@ -12,6 +12,7 @@
 #include "opcserver/ComServer.h"
 #include "opcserver/OPCDA.h"
 #include "opcserver/PsComUtils.h"
+#include "opcserver/ServerProcess.h"
 #include "opcserver/ServerRegistration.h"
 #include "platform/CommandLine.h"
 #include "platform/Instance.h"
@@ -44,6 +45,9 @@ int main(int argc, char** argv) {
   const bool firstInstance = monitor::PassSingleInstanceGuard();
   if (firstInstance) {
     toolkit::Initialize();
+    // Started by COM for a client, korvamon ends when its last client has gone.
+    if (opcserver::StartedByCom())
+      opcserver::EndProgramWhenLastClientLeaves();
     // The application's initialization: COM security for the OPC server,
     // before any window; a failure does not stop the program.
     opcserver::PsInitComSecurity(RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IDENTIFY);

@@ -77,10 +77,17 @@ HRESULT ComClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void**
 }
 
 HRESULT ComClassFactory::LockServer(BOOL fLock) {
-  if (fLock)
-    CoAddRefServerProcess();
-  else
-    CoReleaseServerProcess();
+  if (fLock) {
+    if (HoldServerProcess())
+      ++heldLocks_;
+    return S_OK;
+  }
+  // An unlock without its lock must not end the process under other clients.
+  LONG held = heldLocks_;
+  while (held > 0 && !heldLocks_.compare_exchange_weak(held, held - 1)) {
+  }
+  if (held > 0)
+    ReleaseServerProcess();
   return S_OK;
 }
 

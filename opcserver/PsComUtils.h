@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "opcserver/ServerProcess.h"
 #include "platform/com/ComHandles.h"
 #include "vcl/Classes.h"
 #include "vcl/SysUtils.h"
@@ -76,11 +77,15 @@ int64_t LiveComObjects();
 
 namespace detail {
 void CountComObject(int delta);
-}
+// Made for a class object, which does not hold the server process: it lives
+// as long as its registration, whether clients come or not.
+struct ClassObjectTag {};
+}  // namespace detail
 
 // A COM object implementing `Interfaces` (the first is its IUnknown). It
 // starts without references; the last Release frees it. Aggregation is not
 // supported: objects are made by their class factory or by the server.
+// While it lives it holds a server process that COM started (ServerProcess.h).
 template <class First, class... Rest>
 class ComObject : public First, public Rest... {
  public:
@@ -111,8 +116,13 @@ class ComObject : public First, public Rest... {
   ULONG RefCount() const { return references_; }
 
  protected:
-  ComObject() { detail::CountComObject(1); }
-  virtual ~ComObject() { detail::CountComObject(-1); }
+  ComObject() : holdsProcess_(HoldServerProcess()) { detail::CountComObject(1); }
+  explicit ComObject(detail::ClassObjectTag) : holdsProcess_(false) { detail::CountComObject(1); }
+  virtual ~ComObject() {
+    detail::CountComObject(-1);
+    if (holdsProcess_)
+      ReleaseServerProcess();
+  }
 
  private:
   template <class Interface, class... More>
@@ -124,6 +134,7 @@ class ComObject : public First, public Rest... {
   }
 
   std::atomic<ULONG> references_{0};
+  const bool holdsProcess_;
 };
 
 // A new object of class T with one reference, held by the result.
@@ -133,7 +144,8 @@ ComPtr<T> MakeComObject(Args&&... args) {
 }
 
 // A class object: CreateInstance refuses aggregation and hands out a new
-// object from CreateObject; LockServer holds the server process.
+// object from CreateObject; LockServer holds the server process as an
+// object does, and an unlock lets go only of what a lock took.
 class ComClassFactory : public ComObject<IClassFactory> {
  public:
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid,
@@ -141,8 +153,12 @@ class ComClassFactory : public ComObject<IClassFactory> {
   HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) override;
 
  protected:
+  ComClassFactory() : ComObject(detail::ClassObjectTag{}) {}
   // A new object with one reference, held by the result; may throw.
   virtual ComPtr<IUnknown> CreateObject() = 0;
+
+ private:
+  std::atomic<LONG> heldLocks_{0};
 };
 
 // --- Connection points -------------------------------------------------------------

@@ -147,7 +147,10 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO* pSer
 HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
                          LPVOID* ppv);
 ULONG CoAddRefServerProcess();
+// When the count falls to 0 the class table is suspended: no class object
+// registered there is found until CoResumeClassObjects.
 ULONG CoReleaseServerProcess();
+HRESULT CoResumeClassObjects();
 
 // The blanket of the current call: unauthenticated unless a test said
 // otherwise (comstandin::SetClientBlanket).

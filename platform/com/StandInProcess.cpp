@@ -28,6 +28,8 @@ struct Process {
   std::vector<ClassEntry> classes;
   DWORD lastCookie = 0;
   ULONG serverReferences = 0;
+  // The count fell to 0: the class table takes no further activations.
+  bool classObjectsSuspended = false;
   comstandin::ClientBlanket clientBlanket;
   std::vector<platform::com::WideString> clipboardFormats;
 };
@@ -125,7 +127,7 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*, REF
     const auto found =
         std::find_if(process.classes.begin(), process.classes.end(),
                      [&](const ClassEntry& e) { return IsEqualCLSID(e.clsid, rclsid); });
-    if (found != process.classes.end())
+    if (found != process.classes.end() && !process.classObjectsSuspended)
       object = found->object;
     else if (dwClsContext & CLSCTX_INPROC_SERVER)
       object = comstandin::BuiltInClass(rclsid);
@@ -162,9 +164,16 @@ ULONG CoAddRefServerProcess() {
 ULONG CoReleaseServerProcess() {
   Process& process = TheProcess();
   const std::lock_guard<std::mutex> lock(process.mutex);
-  if (process.serverReferences > 0)
-    --process.serverReferences;
+  if (process.serverReferences > 0 && --process.serverReferences == 0)
+    process.classObjectsSuspended = true;
   return process.serverReferences;
+}
+
+HRESULT CoResumeClassObjects() {
+  Process& process = TheProcess();
+  const std::lock_guard<std::mutex> lock(process.mutex);
+  process.classObjectsSuspended = false;
+  return S_OK;
 }
 
 HRESULT CoQueryClientBlanket(DWORD* pAuthnSvc, DWORD* pAuthzSvc, LPOLESTR* pServerPrincName,
