@@ -7,6 +7,7 @@
 
 #include "toolkit/Debugs.h"
 #include "toolkit/PsStrings.h"
+#include "toolkit/PsVarsState.h"
 #include "toolkit/psRTTI.h"
 
 namespace toolkit {
@@ -155,6 +156,7 @@ void RegisterVarClasses() {
   RegisterClass(TPsBool::ClassMeta());
   RegisterClass(TPsInteger::ClassMeta());
   RegisterClass(TPsString::ClassMeta());
+  RegisterStateClasses();
   RegisterClass(TPsVarLink::ClassMeta());
 }
 
