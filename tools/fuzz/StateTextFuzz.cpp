@@ -7,29 +7,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "VarFuzzSupport.h"
 #include "toolkit/PsVarsState.h"
-#include "toolkit/Toolkit.h"
 
 namespace {
 
 using namespace toolkit;
-
-void Prepare() {
-  static const bool prepared = [] {
-    toolkit::Initialize();
-    vcl::FormatSettings() = vcl::TFormatSettings{};
-    return true;
-  }();
-  (void)prepared;
-}
-
-template <class Action>
-void Try(Action&& action) {
-  try {
-    action();
-  } catch (const vcl::Exception&) {
-  }
-}
+using var_fuzz::Try;
 
 void WriteEveryWay(TPsVar& variable, const std::string& text) {
   Try([&] { variable.SetPropAsString(vpValue, text); });
@@ -52,7 +36,7 @@ void CheckRoundTrip(TPsBitSet& bits) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Prepare();
+  var_fuzz::Prepare();
   if (size < 2)
     return 0;
   const uint8_t shape = data[0];

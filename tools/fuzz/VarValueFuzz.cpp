@@ -8,29 +8,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "VarFuzzSupport.h"
 #include "toolkit/PsVars.h"
-#include "toolkit/Toolkit.h"
 
 namespace {
 
 using namespace toolkit;
-
-void Prepare() {
-  static const bool prepared = [] {
-    toolkit::Initialize();
-    vcl::FormatSettings() = vcl::TFormatSettings{};
-    return true;
-  }();
-  (void)prepared;
-}
-
-template <class Action>
-void Try(Action&& action) {
-  try {
-    action();
-  } catch (const vcl::Exception&) {
-  }
-}
+using var_fuzz::Try;
 
 // Every way of writing the text as the value, each on its own.
 void WriteEveryWay(TPsVar& variable, const std::string& text) {
@@ -62,7 +46,7 @@ void CheckRoundTrip(TPsVar& variable) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Prepare();
+  var_fuzz::Prepare();
   const std::string text(reinterpret_cast<const char*>(data), size);
 
   TPsString string(nullptr);
