@@ -154,6 +154,7 @@ const TPsTypeInfo& VarRangeModeTypeInfo() {
 
 void RegisterVarClasses() {
   RegisterClass(TPsBool::ClassMeta());
+  RegisterClass(TPsFloat::ClassMeta());
   RegisterClass(TPsInteger::ClassMeta());
   RegisterClass(TPsString::ClassMeta());
   RegisterStateClasses();

@@ -556,6 +556,7 @@ class TPsVar : public vcl::TComponent {
 
 }  // namespace toolkit
 
-// The variable link and the Boolean, string and integer variables.
+// The variable link and the Boolean, string, integer and float variables.
 #include "toolkit/PsVarsBasic.h"  // IWYU pragma: export
+#include "toolkit/PsVarsFloat.h"  // IWYU pragma: export
 #include "toolkit/PsVarsLink.h"   // IWYU pragma: export
