@@ -75,6 +75,8 @@ TPsVar::TPsVar(vcl::TComponent* owner, std::string className)
   InitID();
   caption_ = Name();
   ResetValidity();
+  // A variable list that follows the owner can take it in now.
+  AnnounceInsertion();
 }
 
 TPsVar::~TPsVar() {

@@ -131,6 +131,11 @@ void TComponent::InsertComponent(TComponent* component) {
   Notification(component, TOperation::opInsert);
 }
 
+void TComponent::AnnounceInsertion() {
+  if (owner_)
+    owner_->Notification(this, TOperation::opInsert);
+}
+
 void TComponent::RemoveComponent(TComponent* component) {
   if (!component || component->owner_ != this)
     return;

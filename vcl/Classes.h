@@ -120,6 +120,11 @@ class TComponent : public TPersistent {
   virtual void Loaded() { loading_ = false; }
   // Frees the owned components, the last one first.
   void DestroyComponents();
+  // Tells the owner once more that this component was inserted. The owner
+  // heard of it first from the component constructor, before the object was
+  // of its own class: a class that its owner's listeners look for calls this
+  // at the end of its constructor.
+  void AnnounceInsertion();
 
  private:
   // Tells the free-notification peers and the owner that this one goes.
