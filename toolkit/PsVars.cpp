@@ -7,6 +7,7 @@
 
 #include "toolkit/Debugs.h"
 #include "toolkit/PsStrings.h"
+#include "toolkit/PsVarsDateTime.h"
 #include "toolkit/PsVarsState.h"
 #include "toolkit/psRTTI.h"
 
@@ -154,6 +155,7 @@ const TPsTypeInfo& VarRangeModeTypeInfo() {
 
 void RegisterVarClasses() {
   RegisterClass(TPsBool::ClassMeta());
+  RegisterClass(TPsDateTime::ClassMeta());
   RegisterClass(TPsFloat::ClassMeta());
   RegisterClass(TPsInteger::ClassMeta());
   RegisterClass(TPsString::ClassMeta());
