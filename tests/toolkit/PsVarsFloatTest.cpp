@@ -88,6 +88,26 @@ TEST_F(PsFloatTest, AnInvalidSampleMarksOnlyFreshStatistics) {
   EXPECT_EQ(f_->GetPropTimeStamp(vpMean), kNow + 1);
 }
 
+// A value the vetting alters, or makes bad, is stored and announced, but it
+// is not what was given: it is not counted.
+TEST_F(PsFloatTest, AValueTheVettingAltersIsAnnouncedButNotCounted) {
+  f_->SetStatsMode(smSimple);
+  vars_test::Announcements heard;
+  heard.Listen(*f_);
+  f_->OnChanging = [](vcl::TObject*, TPsVarPropType, PsVariant& value, TPsVarQuality&,
+                      TPsVarChangingResponse&) { value = 7.0; };
+  f_->SetValue(5);
+  EXPECT_EQ(f_->Value(), 7);
+  f_->OnChanging = nullptr;
+  f_->SetRangeMode(rmUndefine);  // the range 0..0
+  f_->SetValue(5);
+  EXPECT_EQ(f_->Quality(), vpqBad);
+  EXPECT_EQ(f_->StatsCount(), 0);
+  ASSERT_EQ(heard.sets.size(), 2u);
+  for (TPsVarPropTypes props : heard.sets)
+    EXPECT_TRUE(props.Contains(vpValue));
+}
+
 TEST_F(PsFloatTest, SamplesAreRemovedOneByOne) {
   f_->SetStatsMode(smSimple);
   for (double sample : {1, 2, 3, 4})
