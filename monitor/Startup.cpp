@@ -6,10 +6,26 @@
 #include "monitor/UDPInterface.h"
 #include "monitor/config.h"
 #include "monitor/main.h"
+#include "opcserver/PsComUtils.h"
 #include "opcserver/opc_provider.h"
+#include "platform/com/Com.h"
 #include "vcl/Forms.h"
 
 namespace monitor {
+namespace {
+
+// COM was started for the process by StartOPCServer.
+bool comStarted = false;
+
+}  // namespace
+
+void StartOPCServer() {
+  opcserver::CreateOPCServer();
+  if (!comStarted)
+    comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+  opcserver::PsInitComSecurity(RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IDENTIFY);
+  opcserver::OPCServer->Factory().RegisterClassObject();
+}
 
 void CreateProgramWindows() {
   vcl::TApplication& application = vcl::Application();
@@ -30,7 +46,19 @@ void RunProgram() {
 }
 
 void EndProgram() {
+  // No COM thread may reach the provider window's variables once they are
+  // freed: the server stops serving them first.
+  if (opcserver::OPCServer) {
+    opcserver::OPCServer->Shutdown("");
+    opcserver::OPCServer->Factory().RevokeClassObject();
+    opcserver::OPCServer->WaitForCalls();
+  }
   vcl::Application().Done();
+  opcserver::FreeOPCServer();
+  if (comStarted) {
+    CoUninitialize();
+    comStarted = false;
+  }
   ReleaseSingleInstanceMutex();
 }
 

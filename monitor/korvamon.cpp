@@ -11,7 +11,6 @@
 #include "monitor/main.h"
 #include "opcserver/ComServer.h"
 #include "opcserver/OPCDA.h"
-#include "opcserver/PsComUtils.h"
 #include "opcserver/ServerProcess.h"
 #include "opcserver/ServerRegistration.h"
 #include "platform/CommandLine.h"
@@ -48,9 +47,7 @@ int main(int argc, char** argv) {
     // Started by COM for a client, korvamon ends when its last client has gone.
     if (opcserver::StartedByCom())
       opcserver::EndProgramWhenLastClientLeaves();
-    // The application's initialization: COM security for the OPC server,
-    // before any window; a failure does not stop the program.
-    opcserver::PsInitComSecurity(RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IDENTIFY);
+    monitor::StartOPCServer();
     platform::OnTerminationRequest(&monitor::CloseOnRequest);
     platform::OnSessionEndRequest(&monitor::EndSessionOnRequest);
     // Later instances reach this one; on Windows they find its window by itself.

@@ -7,6 +7,7 @@
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 #include "vcl/Backend.h"
+#include "vcl/MessageWindow.h"
 #include "vcl/StdCtrls.h"
 #include "vcl/TrayIcon.h"
 
@@ -77,11 +78,24 @@ TForm* FindForm(TWindowHandle handle) {
 }
 
 bool PostMessage(TWindowHandle handle, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+  if (IsMessageWindow(handle))
+    return detail::PostToMessageWindow(handle, msg, wParam, lParam);
   return backend().PostFormMessage(handle, msg, wParam, lParam);
 }
 
 intptr_t SendMessage(TWindowHandle handle, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+  if (IsMessageWindow(handle))
+    return detail::SendToMessageWindow(handle, msg, wParam, lParam);
   return backend().SendFormMessage(handle, msg, wParam, lParam);
+}
+
+bool SendNotifyMessage(TWindowHandle handle, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+  if (!platform::MainLoop().IsLoopThread())
+    return PostMessage(handle, msg, wParam, lParam);
+  if (!IsMessageWindow(handle) && !FindForm(handle))
+    return false;
+  SendMessage(handle, msg, wParam, lParam);
+  return true;
 }
 
 void Guarded(const std::function<void()>& handler) {

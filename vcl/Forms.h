@@ -7,11 +7,11 @@
 // by its layout. A form whose constructor sets it visible is therefore shown,
 // with its OnShow, within its creation.
 //
-// Messages: a form has a handle (Handle()). vcl::PostMessage queues a message
-// for it from any thread; it reaches WndProc on the loop thread, or is dropped
-// when the form is gone by then. vcl::SendMessage on the loop thread calls
-// WndProc at once. A subclass overrides WndProc, handles its numbers and
-// passes the rest on to TForm::WndProc.
+// Messages: a form has a handle (Handle()), and so has a message window
+// (vcl/MessageWindow.h). vcl::PostMessage queues a message for it from any
+// thread; it reaches WndProc on the loop thread, or is dropped when the form
+// is gone by then. vcl::SendMessage on the loop thread calls WndProc at once. A subclass overrides
+// WndProc, handles its numbers and passes the rest on to TForm::WndProc.
 #pragma once
 
 #include <exception>
@@ -170,6 +170,9 @@ bool PostMessage(TWindowHandle handle, uint32_t msg, uintptr_t wParam, intptr_t 
 // Delivers a message now and returns its result (0 for an unknown handle).
 // From another thread it waits until the loop thread has handled it.
 intptr_t SendMessage(TWindowHandle handle, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+// Sends without waiting: on the loop thread the message is delivered at
+// once, from other threads it is posted. False when no such window exists.
+bool SendNotifyMessage(TWindowHandle handle, uint32_t msg, uintptr_t wParam, intptr_t lParam);
 
 struct THintInfo {
   TControl* HintControl = nullptr;

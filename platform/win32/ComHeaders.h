@@ -18,6 +18,7 @@
 
 #undef PostMessage
 #undef SendMessage
+#undef SendNotifyMessage
 #undef WM_NULL
 #undef WM_DESTROY
 #undef WM_ACTIVATE

@@ -84,6 +84,7 @@ class KorvamonTest : public VclTest {
   // The program's start up to its message loop; the guard must let it pass.
   void Start() {
     ASSERT_TRUE(monitor::PassSingleInstanceGuard());
+    monitor::StartOPCServer();
     monitor::CreateProgramWindows();
     ASSERT_NE(monitor::frmKorvamon, nullptr);
   }

@@ -1,0 +1,407 @@
+#include "opcserver/PsOPCProvider.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "opcserver/PsOPC.h"
+#include "opcserver/PsOPCProviderClients.h"
+#include "platform/EventLoop.h"
+#include "toolkit/Debugs.h"
+#include "toolkit/PsUtils.h"
+#include "vcl/Forms.h"
+
+namespace opcserver {
+
+// ---- TPsOPCProviderClientFactory ------------------------------------------------
+
+TPsOPCProviderClientFactory::TPsOPCProviderClientFactory(TPsOPCProvider& provider,
+                                                         const CLSID& classID,
+                                                         std::string className,
+                                                         std::string description)
+    : provider_(&provider),
+      classID_(classID),
+      className_(std::move(className)),
+      description_(std::move(description)) {}
+
+TPsOPCProviderClientFactory::~TPsOPCProviderClientFactory() {
+  RevokeClassObject();
+}
+
+void TPsOPCProviderClientFactory::Activate() {
+  {
+    const std::lock_guard lock(startupMutex_);
+    started_ = true;
+  }
+  startup_.notify_all();
+}
+
+bool TPsOPCProviderClientFactory::Activated() const {
+  const std::lock_guard lock(startupMutex_);
+  return started_;
+}
+
+void TPsOPCProviderClientFactory::Detach() {
+  {
+    const std::lock_guard lock(startupMutex_);
+    provider_ = nullptr;
+    started_ = true;
+  }
+  startup_.notify_all();
+}
+
+HRESULT TPsOPCProviderClientFactory::RegisterClassObject() {
+  if (cookie_ != 0)
+    return S_OK;
+  return CoRegisterClassObject(classID_, static_cast<IClassFactory*>(this), CLSCTX_LOCAL_SERVER,
+                               REGCLS_MULTIPLEUSE, &cookie_);
+}
+
+void TPsOPCProviderClientFactory::RevokeClassObject() {
+  if (cookie_ == 0)
+    return;
+  CoRevokeClassObject(cookie_);
+  cookie_ = 0;
+}
+
+ComPtr<IUnknown> TPsOPCProviderClientFactory::CreateObject() {
+  TPsOPCProvider* provider = nullptr;
+  {
+    std::unique_lock lock(startupMutex_);
+    startup_.wait(lock, [this] { return started_; });
+    provider = provider_;
+    if (provider)
+      provider->EnterCall();
+  }
+  struct LeaveOnExit {
+    TPsOPCProvider* provider;
+    ~LeaveOnExit() {
+      if (provider)
+        provider->LeaveCall();
+    }
+  } leave{provider};
+  if (!provider || provider->State() == OPC_STATUS_SUSPENDED)
+    throw vcl::EAbort("Server shut down.");
+  const ComPtr<TPsOPCProviderClient> client = MakeComObject<TPsOPCProviderClient>();
+  client->SetProvider(provider);
+  return ComPtr<IUnknown>(static_cast<IOPCServer*>(client.Get()));
+}
+
+// ---- TPsOPCProvider ------------------------------------------------------------
+
+TPsOPCProvider::TPsOPCProvider()
+    : startTime_(toolkit::NowUTC()),
+      log_(std::make_unique<toolkit::TPsLog>()),
+      addressSpace_(std::make_unique<TPsOPCProviderAddressSpace>(this)),
+      window_(std::make_unique<vcl::TMessageWindow>([this](vcl::TMessage& message) {
+        message.Result = HandleMessage(message.Msg, message.WParam, message.LParam);
+      })) {
+  const toolkit::DebugScope trace("TPsOPCProvider.Create", this);
+  active_ = true;
+  // The server's lines are kept in memory; nobody names a file for them.
+  log_->Active = true;
+}
+
+TPsOPCProvider::~TPsOPCProvider() {
+  const toolkit::DebugScope trace("TPsOPCProvider.Destroy", this);
+  try {
+    Shutdown("");
+  } catch (const std::exception& error) {
+    toolkit::DebugException(error);
+  }
+  if (factory_) {
+    factory_->Detach();
+    factory_->RevokeClassObject();
+  }
+  WaitForCalls();
+  window_.reset();
+  factory_.Reset();
+}
+
+void TPsOPCProvider::SetClassID(const CLSID& classID) {
+  if (IsEqualCLSID(classID, classID_))
+    return;
+  CheckNotRunning("ClassID/CLSID");
+  classID_ = classID;
+  Changed();
+}
+
+void TPsOPCProvider::SetCLSID(const std::string& text) {
+  CLSID classID{};
+  OleCheck(CLSIDFromString(platform::com::Utf8ToWide(text).c_str(), &classID));
+  SetClassID(classID);
+}
+
+std::string TPsOPCProvider::GetCLSID() const {
+  return platform::com::GuidToString(classID_);
+}
+
+void TPsOPCProvider::SetServerName(const std::string& name) {
+  if (name == serverName_)
+    return;
+  CheckNotRunning("ServerName");
+  serverName_ = name;
+  Changed();
+}
+
+void TPsOPCProvider::CheckNotRunning(const std::string& propertyName) const {
+  const OPCSERVERSTATE state = state_;
+  if (state == OPC_STATUS_RUNNING || state == OPC_STATUS_SUSPENDED)
+    throw EPsOPCProviderException(
+        vcl::Format("Cannot change TPsOPCProvider.%s when running.", propertyName));
+}
+
+void TPsOPCProvider::Initialize() {
+  const toolkit::DebugScope trace("TPsOPCProvider.Initialize", this);
+  InitObjectFactory();
+  state_ = OPC_STATUS_NOCONFIG;
+  // Run follows once the event loop handles messages, after every window
+  // of the program is made.
+  if (active_)
+    vcl::PostMessage(Window(), kRunMessage, 1, 0);
+}
+
+void TPsOPCProvider::InitObjectFactory() {
+  factory_ = MakeComObject<TPsOPCProviderClientFactory>(*this, classID_, serverName_, Description);
+}
+
+void TPsOPCProvider::Run() {
+  const toolkit::DebugScope trace("TPsOPCProvider.Run", this);
+  if (state_ == OPC_STATUS_RUNNING)
+    return;
+  if (factory_)
+    factory_->Activate();
+  state_ = OPC_STATUS_RUNNING;
+  DoActivate();
+}
+
+void TPsOPCProvider::DoActivate() {
+  addressSpace_->Refresh(false);
+  if (OnActivate)
+    OnActivate(this);
+  Log("Server started. ProgID=%s, CLSID=%s, Version=%d, Vendor=%s, VendorInfo=%s, ReadOnly=%s",
+      serverName_, GetCLSID(), Version, Vendor, VendorInfo, toolkit::BoolToText(ReadOnly));
+}
+
+void TPsOPCProvider::Shutdown(const std::string& reason) {
+  const toolkit::DebugScope trace("TPsOPCProvider.Shutdown", this);
+  std::vector<ComPtr<TPsOPCProviderClient>> clients;
+  {
+    // Clients that join from now on are refused (AddClient), so this list
+    // holds every client there is.
+    const std::lock_guard lock(clientsLock_);
+    state_ = OPC_STATUS_SUSPENDED;
+    clients = ClientList();
+  }
+  for (auto client = clients.rbegin(); client != clients.rend(); ++client) {
+    (*client)->Shutdown(reason);
+    std::this_thread::yield();
+    DoDisconnect(client->Get());
+  }
+  clients.clear();
+  active_ = false;
+  DoShutdown(reason);
+  if (factory_)
+    factory_->Activate();
+  platform::MainLoop().Sleep(100);
+}
+
+void TPsOPCProvider::DoShutdown(const std::string& reason) {
+  if (OnShutdown)
+    OnShutdown(this, reason);
+}
+
+int TPsOPCProvider::AddClient(TPsOPCProviderClient* client) {
+  int index = 0;
+  {
+    const std::lock_guard lock(clientsLock_);
+    if (state_ == OPC_STATUS_SUSPENDED)
+      throw vcl::EAbort("Server shut down.");
+    client->AddRef();
+    clients_.push_back(client);
+    index = static_cast<int>(clients_.size()) - 1;
+  }
+  if (client->ClientName().empty())
+    client->SetName(vcl::Format("Client %d", index));
+  DoConnect(client);
+  return index;
+}
+
+void TPsOPCProvider::DoConnect(TPsOPCProviderClient* client) {
+  if (OnConnect)
+    OnConnect(this, client);
+  Log("Client '%s' connected.", client->ClientName());
+}
+
+int TPsOPCProvider::RemoveClient(TPsOPCProviderClient* client) {
+  int index = -1;
+  uint64_t serial = 0;
+  {
+    const std::lock_guard lock(clientsLock_);
+    const auto found = std::find(clients_.begin(), clients_.end(), client);
+    if (found == clients_.end())
+      return -1;
+    index = static_cast<int>(found - clients_.begin());
+    serial = client->Serial();
+  }
+  // The client is named by its serial: the message may find it gone, and
+  // its address taken by a newer client.
+  vcl::SendNotifyMessage(Window(), kDisconnectMessage, static_cast<uintptr_t>(serial), 0);
+  return index;
+}
+
+void TPsOPCProvider::DisconnectClient(uint64_t serial) {
+  TPsOPCProviderClient* client = nullptr;
+  {
+    const std::lock_guard lock(clientsLock_);
+    for (TPsOPCProviderClient* listed : clients_)
+      if (listed->Serial() == serial)
+        client = listed;
+  }
+  // Listed clients leave the list on this thread only: it stays alive.
+  if (client)
+    DoDisconnect(client);
+}
+
+void TPsOPCProvider::DoDisconnect(TPsOPCProviderClient* client) {
+  const toolkit::DebugScope trace("TPsOPCProvider.DoDisconnect", this);
+  {
+    const std::lock_guard lock(clientsLock_);
+    if (std::find(clients_.begin(), clients_.end(), client) == clients_.end())
+      return;
+  }
+  Log("Client '%s' disconnected.", client->ClientName());
+  {
+    const std::lock_guard lock(clientsLock_);
+    clients_.erase(std::find(clients_.begin(), clients_.end(), client));
+  }
+  if (OnDisconnect)
+    OnDisconnect(this, client);
+  // Detached before the server's reference goes: once it is given up,
+  // another thread's release may free the client at any moment.
+  if (client->Provider() == this)
+    client->Detach();
+  client->Release();
+}
+
+int TPsOPCProvider::GetClientCount() const {
+  const std::lock_guard lock(clientsLock_);
+  return static_cast<int>(clients_.size());
+}
+
+ComPtr<TPsOPCProviderClient> TPsOPCProvider::GetClients(int index) const {
+  const std::lock_guard lock(clientsLock_);
+  if (index < 0 || index >= static_cast<int>(clients_.size()))
+    throw vcl::EListError(vcl::Format("List index out of bounds (%d)", index));
+  return ComPtr<TPsOPCProviderClient>(clients_[index]);
+}
+
+std::vector<ComPtr<TPsOPCProviderClient>> TPsOPCProvider::ClientList() const {
+  const std::lock_guard lock(clientsLock_);
+  std::vector<ComPtr<TPsOPCProviderClient>> list;
+  for (TPsOPCProviderClient* client : clients_)
+    list.emplace_back(client);
+  return list;
+}
+
+OPCHANDLE TPsOPCProvider::AddGroup(TPsOPCProviderClient* client, TPsOPCProviderGroup* group) {
+  ++groupCount_;
+  const OPCHANDLE handle = NextHandle();
+  DoAddGroup(client, group);
+  return handle;
+}
+
+void TPsOPCProvider::RemoveGroup(TPsOPCProviderClient* client, TPsOPCProviderGroup* group) {
+  DoRemoveGroup(client, group);
+  --groupCount_;
+}
+
+void TPsOPCProvider::DoAddGroup(TPsOPCProviderClient* client, TPsOPCProviderGroup* group) {
+  if (OnAddGroup)
+    OnAddGroup(this, client, group);
+}
+
+void TPsOPCProvider::DoRemoveGroup(TPsOPCProviderClient* client, TPsOPCProviderGroup* group) {
+  if (OnRemoveGroup)
+    OnRemoveGroup(this, client, group);
+}
+
+OPCHANDLE TPsOPCProvider::NextHandle() {
+  const std::lock_guard lock(lock_);
+  return ++lastHandle_;
+}
+
+void TPsOPCProvider::LogText(const std::function<std::string()>& format) {
+  {
+    const std::lock_guard lock(lock_);
+    pendingLog_.push_back(format());
+  }
+  // Sent after the lock is given back: on the main thread the line is
+  // written at once, and OnLog must not run under the server lock.
+  vcl::SendNotifyMessage(Window(), kLogMessage, 0, 0);
+}
+
+void TPsOPCProvider::DoLog(const std::string& text) {
+  const std::string line = log_->AddLine(text);
+  if (OnLog)
+    OnLog(this, line);
+}
+
+intptr_t TPsOPCProvider::HandleMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+  switch (msg) {
+    case kShutdownMessage:
+      if ((wParam & 0xFF) == 0)
+        Shutdown("");
+      return 0;
+    case kRunMessage:
+      if ((wParam & 0xFF) != 0 && active_)
+        Run();
+      return 0;
+    case kCommitMessage:
+      if (state_ == OPC_STATUS_RUNNING) {
+        try {
+          CommitTransaction(wParam, lParam);
+        } catch (const std::exception& error) {
+          toolkit::DebugException(error);
+        } catch (...) {
+        }
+      }
+      return 0;
+    case kFreeObjectMessage:
+      try {
+        vcl::FreeObject(reinterpret_cast<vcl::TObject*>(wParam));
+      } catch (const std::exception& error) {
+        toolkit::DebugException(error);
+      } catch (...) {
+      }
+      return 0;
+    case kLogMessage: {
+      std::string text;
+      {
+        const std::lock_guard lock(lock_);
+        if (pendingLog_.empty())
+          return 0;
+        text = std::move(pendingLog_.front());
+        pendingLog_.pop_front();
+      }
+      DoLog(text);
+      return 0;
+    }
+    case kDisconnectMessage:
+      DisconnectClient(static_cast<uint64_t>(wParam));
+      return 0;
+    default:
+      return -1;
+  }
+}
+
+void TPsOPCProvider::CommitTransaction(uintptr_t, intptr_t) {}
+
+void TPsOPCProvider::WaitForCalls() {
+  platform::EventLoop& loop = platform::MainLoop();
+  while (calls_ > 0) {
+    loop.ProcessMessages();
+    std::this_thread::yield();
+  }
+}
+
+}  // namespace opcserver

@@ -1,0 +1,179 @@
+// Browsing a client's copy of the address space: positions, the three
+// kinds of lists, the name filter and item IDs; the string enumerator.
+#include "OPCServerTestSupport.h"
+
+namespace {
+
+using opcserver::ComPtr;
+
+const std::vector<std::string> kTen = {"Device", "last_Message", "Received", "Status", "Connection",
+                                       "DC_OK",  "BAT",          "BAT85",    "ALARM",  "AKKU"};
+
+class PsOPCBrowseTest : public korva_test::OPCServerTest {
+ protected:
+  PsOPCBrowseTest() {
+    opcserver::TPsOPCProviderAddressSpace& space = server().AddressSpace();
+    space.SetPathSeparator('/');
+    const int korva = space.AddChild(-1, "Korva");
+    for (const std::string& name : kTen)
+      space.AddChild(korva, name);
+    Run();
+    client_ = Connect();
+    browse = client_.As<IOPCBrowseServerAddressSpace>();
+  }
+
+  // The names a browse call lists; its result in `result`.
+  std::vector<std::string> Browse(OPCBROWSETYPE type, const char16_t* filter = u"",
+                                  HRESULT* result = nullptr) {
+    ComPtr<IEnumString> names;
+    const HRESULT answer = browse->BrowseOPCItemIDs(type, reinterpret_cast<LPCWSTR>(filter),
+                                                    VT_EMPTY, 0, names.Receive());
+    if (result)
+      *result = answer;
+    return korva_test::AllTexts(names.Get());
+  }
+  std::string ItemID(const char16_t* name) {
+    LPWSTR id = nullptr;
+    if (browse->GetItemID(const_cast<LPWSTR>(reinterpret_cast<LPCWSTR>(name)), &id) != S_OK)
+      return "failed";
+    const std::string text = platform::com::WideToUtf8(id);
+    CoTaskMemFree(id);
+    return text;
+  }
+  HRESULT Move(OPCBROWSEDIRECTION direction, const char16_t* name = u"") {
+    return browse->ChangeBrowsePosition(direction, reinterpret_cast<LPCWSTR>(name));
+  }
+
+  ComPtr<IOPCBrowseServerAddressSpace> browse;
+
+ private:
+  ComPtr<IOPCServer> client_;
+};
+
+TEST_F(PsOPCBrowseTest, TheRootHoldsOneBranchAndKorvaTheTenLeaves) {
+  OPCNAMESPACETYPE organization{};
+  EXPECT_EQ(browse->QueryOrganization(&organization), S_OK);
+  EXPECT_EQ(organization, OPC_NS_HIERARCHIAL);
+
+  EXPECT_EQ(Browse(OPC_BRANCH), std::vector<std::string>{"Korva"});
+  HRESULT result = S_OK;
+  EXPECT_TRUE(Browse(OPC_LEAF, u"", &result).empty());
+  EXPECT_EQ(result, S_FALSE);
+  std::vector<std::string> ids;
+  for (const std::string& name : kTen)
+    ids.push_back("Korva/" + name);
+  EXPECT_EQ(Browse(OPC_FLAT), ids);
+
+  EXPECT_EQ(Move(OPC_BROWSE_DOWN, u"Korva"), S_OK);
+  EXPECT_EQ(Browse(OPC_LEAF), kTen);
+  EXPECT_TRUE(Browse(OPC_BRANCH).empty());
+  EXPECT_EQ(Browse(OPC_FLAT), ids);
+}
+
+TEST_F(PsOPCBrowseTest, FiltersMatchAsTheirStarsSay) {
+  ASSERT_EQ(Move(OPC_BROWSE_DOWN, u"Korva"), S_OK);
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(Browse(OPC_LEAF, u"bat*"), (Names{"BAT", "BAT85"}));
+  EXPECT_EQ(Browse(OPC_LEAF, u"*85"), Names{"BAT85"});
+  EXPECT_EQ(Browse(OPC_LEAF, u"*a*"),
+            (Names{"last_Message", "Status", "BAT", "BAT85", "ALARM", "AKKU"}));
+  EXPECT_TRUE(Browse(OPC_LEAF, u"B*T").empty());
+  EXPECT_EQ(Browse(OPC_LEAF, u"[BAT]"), Names{"BAT"});
+  EXPECT_EQ(Browse(OPC_LEAF, u"*"), kTen);
+  EXPECT_EQ(Browse(OPC_FLAT, u"korva/d*"), (Names{"Korva/Device", "Korva/DC_OK"}));
+  ComPtr<IEnumString> names;
+  EXPECT_EQ(browse->BrowseOPCItemIDs(OPC_LEAF, nullptr, VT_EMPTY, 0, names.Receive()), S_OK);
+  EXPECT_EQ(korva_test::AllTexts(names.Get()), kTen);
+  EXPECT_EQ(browse->BrowseOPCItemIDs(static_cast<OPCBROWSETYPE>(4), nullptr, VT_EMPTY, 0,
+                                     names.Receive()),
+            E_INVALIDARG);
+  EXPECT_FALSE(names);
+  EXPECT_EQ(browse->BrowseOPCItemIDs(OPC_LEAF, nullptr, VT_EMPTY, 0, nullptr), E_INVALIDARG);
+}
+
+TEST(IsMatchTest, TheFirstStarDecidesTheKindOfFilter) {
+  struct Case {
+    const char* name;
+    const char* filter;
+    bool matches;
+  };
+  const Case cases[] = {
+      {"bat", "bat", true},    {"bat85", "bat", false}, {"anything", "*", true},
+      {"bat85", "bat*", true}, {"xbat", "bat*", false}, {"bat85", "*85", true},
+      {"aba", "*a", false},    {"ab", "*a*", true},     {"b", "*a*", false},
+      {"bat", "b*t", false},   {"a*x", "*a*b", true},   {"ab", "*a*b", false},
+      {"", "*", true},         {"", "", true},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(opcserver::IsMatch(c.name, c.filter), c.matches) << c.name << " / " << c.filter;
+}
+
+TEST_F(PsOPCBrowseTest, ThePositionMovesOnlyToBranches) {
+  EXPECT_EQ(Move(OPC_BROWSE_UP), E_FAIL);
+  EXPECT_EQ(Move(OPC_BROWSE_DOWN, u"korva"), E_INVALIDARG);
+  EXPECT_EQ(Move(OPC_BROWSE_DOWN, u"Korva"), S_OK);
+  EXPECT_EQ(Move(OPC_BROWSE_DOWN, u"Status"), E_INVALIDARG);
+  EXPECT_EQ(Move(OPC_BROWSE_TO, u"Korva/Status"), E_INVALIDARG);
+  EXPECT_EQ(Move(static_cast<OPCBROWSEDIRECTION>(7)), E_INVALIDARG);
+  EXPECT_EQ(Browse(OPC_LEAF).size(), 10u) << "the position stayed";
+  EXPECT_EQ(Move(OPC_BROWSE_TO, u""), S_OK);
+  EXPECT_EQ(Browse(OPC_BRANCH), std::vector<std::string>{"Korva"});
+  EXPECT_EQ(Move(OPC_BROWSE_TO, u"Korva"), S_OK);
+  EXPECT_EQ(Move(OPC_BROWSE_UP), S_OK);
+  EXPECT_EQ(Browse(OPC_BRANCH), std::vector<std::string>{"Korva"});
+  EXPECT_EQ(browse->ChangeBrowsePosition(OPC_BROWSE_DOWN, nullptr), E_INVALIDARG);
+}
+
+TEST_F(PsOPCBrowseTest, ItemIDsAreTheNodesPaths) {
+  EXPECT_EQ(ItemID(u""), "");
+  ASSERT_EQ(Move(OPC_BROWSE_DOWN, u"Korva"), S_OK);
+  EXPECT_EQ(ItemID(u"Status"), "Korva/Status");
+  EXPECT_EQ(ItemID(u""), "Korva");
+  EXPECT_EQ(ItemID(u"Korva/BAT85"), "Korva/BAT85");
+  EXPECT_EQ(ItemID(u"X"), "failed");
+  LPWSTR id = reinterpret_cast<LPWSTR>(&id);
+  EXPECT_EQ(browse->GetItemID(const_cast<LPWSTR>(OLESTR("X")), &id), E_INVALIDARG);
+  EXPECT_EQ(id, nullptr);
+  EXPECT_EQ(browse->GetItemID(nullptr, nullptr), E_INVALIDARG);
+  ComPtr<IEnumString> paths;
+  EXPECT_EQ(browse->BrowseAccessPaths(OLESTR("Korva/BAT"), paths.Receive()), E_NOTIMPL);
+  EXPECT_FALSE(paths);
+}
+
+TEST_F(PsOPCBrowseTest, TheCopyFollowsTheServersTreeWhenItReturnsToTheRoot) {
+  ASSERT_EQ(Move(OPC_BROWSE_DOWN, u"Korva"), S_OK);
+  opcserver::TPsOPCProviderAddressSpace& space = server().AddressSpace();
+  space.AddChild(space.IndexOfPath("Korva"), "Extra");
+  EXPECT_EQ(Browse(OPC_LEAF).size(), 10u) << "a copy below the root stays as it is";
+  EXPECT_EQ(Move(OPC_BROWSE_UP), S_OK);
+  EXPECT_EQ(Browse(OPC_FLAT).back(), "Korva/Extra");
+  // The browse interface shares the client's identity and count.
+  EXPECT_EQ(browse.As<IUnknown>().Get(), browse.As<IOPCServer>().As<IUnknown>().Get());
+}
+
+TEST_F(PsOPCBrowseTest, AStringEnumeratorSkipsResetsAndClonesFromTheStart) {
+  const ComPtr<IEnumString> strings(opcserver::MakeComObject<opcserver::TPsStringsEnumerator>(
+                                        std::vector<std::string>{"a", "b", "c"})
+                                        .Get());
+  LPOLESTR texts[3] = {};
+  ULONG fetched = 9;
+  EXPECT_EQ(strings->Next(2, texts, nullptr), E_INVALIDARG);
+  ASSERT_EQ(strings->Next(1, texts, nullptr), S_OK);
+  CoTaskMemFree(texts[0]);
+  ComPtr<IEnumString> clone;
+  ASSERT_EQ(strings->Clone(clone.Receive()), S_OK);
+  EXPECT_EQ(korva_test::AllTexts(clone.Get()), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(strings->Skip(5), S_FALSE);
+  EXPECT_EQ(strings->Next(3, texts, &fetched), S_FALSE);
+  EXPECT_EQ(fetched, 0u);
+  EXPECT_EQ(strings->Reset(), S_OK);
+  EXPECT_EQ(strings->Skip(0xFFFFFFFF), S_FALSE);
+  EXPECT_EQ(strings->Reset(), S_OK);
+  ASSERT_EQ(strings->Next(3, texts, &fetched), S_OK);
+  ASSERT_EQ(fetched, 3u);
+  EXPECT_EQ(platform::com::WideToUtf8(texts[2]), "c");
+  for (LPOLESTR text : texts)
+    CoTaskMemFree(text);
+}
+
+}  // namespace
