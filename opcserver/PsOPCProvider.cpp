@@ -8,6 +8,7 @@
 #include "platform/EventLoop.h"
 #include "toolkit/Debugs.h"
 #include "toolkit/PsUtils.h"
+#include "toolkit/psRTTI.h"
 #include "vcl/Forms.h"
 
 namespace opcserver {
@@ -323,6 +324,99 @@ void TPsOPCProvider::DoAddGroup(TPsOPCProviderClient* client, TPsOPCProviderGrou
 void TPsOPCProvider::DoRemoveGroup(TPsOPCProviderClient* client, TPsOPCProviderGroup* group) {
   if (OnRemoveGroup)
     OnRemoveGroup(this, client, group);
+}
+
+TPsOPCItemKind TPsOPCProvider::FindItem(const std::string& itemID, vcl::TComponent*& component,
+                                        toolkit::TPsVarPropType& varProp) {
+  if (itemID.empty())
+    throw EPsOPCProviderInvalidItemID();
+  const char separator = addressSpace_->PathSeparator();
+  std::string componentPath = itemID;
+  varProp = toolkit::vpValue;
+  TPsOPCItemKind kind = addressSpace_->PropertyLeaves() ? ikAllProperties : ikStandardProperties;
+  const size_t split = itemID.rfind(separator);
+  if (split != std::string::npos) {
+    const std::vector<std::string>& names = toolkit::VarPropTypeInfo().EnumNames;
+    const auto name = std::find(names.begin(), names.end(), itemID.substr(split + 1));
+    if (name != names.end()) {
+      varProp = static_cast<toolkit::TPsVarPropType>(name - names.begin());
+      componentPath = itemID.substr(0, split);
+      kind = ikStandardProperties;
+    }
+  }
+  component = nullptr;
+  {
+    const TreeLock lock(*addressSpace_);
+    // The tree's path lookup ignores case; item IDs do not.
+    const int node = addressSpace_->IndexOfPath(itemID);
+    if (node >= 0 && addressSpace_->GetPathText(node) == itemID)
+      component = dynamic_cast<vcl::TComponent*>(addressSpace_->GetObj(node));
+    else if (toolkit::PsApplication())
+      component = toolkit::PsApplication()->FindComponent(componentPath, separator);
+  }
+  DoFindItem(itemID, component, varProp);
+  if (!component)
+    throw EPsOPCProviderUnknownItemID(itemID);
+  return kind;
+}
+
+void TPsOPCProvider::DoFindItem(const std::string& itemID, vcl::TComponent*& component,
+                                toolkit::TPsVarPropType& varProp) {
+  if (OnFindItem)
+    OnFindItem(this, itemID, component, varProp);
+}
+
+DWORD TPsOPCProvider::GetComponentAccessRights(vcl::TComponent* component,
+                                               toolkit::TPsVarPropType varProp) {
+  const auto* variable = dynamic_cast<const toolkit::TPsVar*>(component);
+  if (ReadOnly || !variable)
+    return OPC_READABLE;
+  DWORD rights = OPC_READABLE | OPC_WRITEABLE;
+  switch (varProp) {
+    case toolkit::vpValue:
+      if (variable->ReadOnly())
+        rights = OPC_READABLE;
+      break;
+    case toolkit::vpAlarmLow:
+    case toolkit::vpAlarmHigh:
+    case toolkit::vpWarnLow:
+    case toolkit::vpWarnHigh:
+    case toolkit::vpSetpoint:
+      break;
+    default:
+      rights = OPC_READABLE;
+  }
+  DoGetAccessRights(component, varProp, rights);
+  return rights;
+}
+
+void TPsOPCProvider::DoGetAccessRights(vcl::TComponent* component, toolkit::TPsVarPropType varProp,
+                                       DWORD& accessRights) {
+  if (OnGetAccessRights)
+    OnGetAccessRights(this, component, varProp, accessRights);
+}
+
+VARTYPE TPsOPCProvider::GetComponentDataType(vcl::TComponent* component,
+                                             toolkit::TPsVarPropType varProp) {
+  VARTYPE dataType = VT_EMPTY;
+  if (const auto* variable = dynamic_cast<const toolkit::TPsVar*>(component))
+    dataType = toolkit::PsVarDataTypeToVarType(variable->GetPropDataType(varProp),
+                                               variable->GetPropIsArray(varProp));
+  if (OnGetItemDataType)
+    OnGetItemDataType(this, component, varProp, dataType);
+  return dataType;
+}
+
+std::string TPsOPCProvider::VarPropToItemID(toolkit::TPsVarPropType varProp,
+                                            vcl::TComponent* variable) const {
+  std::string itemID = toolkit::VarPropTypeInfo().EnumNames.at(varProp);
+  if (!dynamic_cast<const toolkit::TPsVar*>(variable))
+    return itemID;
+  const char separator = addressSpace_->PathSeparator();
+  itemID = variable->Name() + separator + itemID;
+  if (variable->Owner())
+    itemID = variable->Owner()->Name() + separator + itemID;
+  return itemID;
 }
 
 OPCHANDLE TPsOPCProvider::NextHandle() {

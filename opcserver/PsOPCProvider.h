@@ -29,6 +29,7 @@
 #include "opcserver/PsComUtils.h"
 #include "opcserver/PsOPCProviderAddressSpace.h"
 #include "toolkit/PsClasses.h"
+#include "toolkit/PsVars.h"
 #include "vcl/Classes.h"
 #include "vcl/MessageWindow.h"
 #include "vcl/SysUtils.h"
@@ -96,6 +97,19 @@ using TPsOPCGroupEvent = std::function<void(vcl::TObject* sender, TPsOPCProvider
                                             TPsOPCProviderGroup* group)>;
 using TPsOPCLogEvent = std::function<void(vcl::TObject* sender, const std::string& line)>;
 using TPsOPCShutdownEvent = std::function<void(vcl::TObject* sender, const std::string& reason)>;
+using TPsOPCFindItemEvent =
+    std::function<void(vcl::TObject* sender, const std::string& itemID, vcl::TComponent*& component,
+                       toolkit::TPsVarPropType& varProp)>;
+using TPsOPCAccessRightsEvent =
+    std::function<void(vcl::TObject* sender, vcl::TComponent* component,
+                       toolkit::TPsVarPropType varProp, DWORD& accessRights)>;
+using TPsOPCItemDataTypeEvent =
+    std::function<void(vcl::TObject* sender, vcl::TComponent* component,
+                       toolkit::TPsVarPropType varProp, VARTYPE& dataType)>;
+
+// What an item ID names: one property of a component, offering all item
+// properties (1) or the standard ones (2).
+enum TPsOPCItemKind { ikAllProperties = 1, ikStandardProperties = 2 };
 
 class TPsOPCProvider : public vcl::TObject {
  public:
@@ -181,6 +195,24 @@ class TPsOPCProvider : public vcl::TObject {
 
   // ---- Items (see TPsOPCProviderAddressSpace)
   TPsOPCProviderAddressSpace& AddressSpace() { return *addressSpace_; }
+  // The component and property kind an item ID names: the whole ID as a
+  // path of the tree (exactly, case included), else the part before a
+  // final property name ("vpCaption") as a component path of the
+  // application; then OnFindItem. An empty ID raises
+  // EPsOPCProviderInvalidItemID, one naming nothing
+  // EPsOPCProviderUnknownItemID. Any thread.
+  TPsOPCItemKind FindItem(const std::string& itemID, vcl::TComponent*& component,
+                          toolkit::TPsVarPropType& varProp);
+  // OPC_READABLE, and OPC_WRITEABLE for the value of a writable variable
+  // and its limits and set point, unless the server is ReadOnly; then
+  // OnGetAccessRights.
+  DWORD GetComponentAccessRights(vcl::TComponent* component, toolkit::TPsVarPropType varProp);
+  // The variant type of the property of a variable (with VT_ARRAY for an
+  // array), VT_EMPTY for other components; then OnGetItemDataType.
+  VARTYPE GetComponentDataType(vcl::TComponent* component, toolkit::TPsVarPropType varProp);
+  // The item ID of a property of a variable by component names:
+  // "Owner/Variable/vpCaption"; the bare property name without a variable.
+  std::string VarPropToItemID(toolkit::TPsVarPropType varProp, vcl::TComponent* variable) const;
 
   TPsOPCProviderClientFactory& Factory() { return *factory_.Get(); }
   vcl::TWindowHandle Window() const { return window_->Handle(); }
@@ -189,6 +221,9 @@ class TPsOPCProvider : public vcl::TObject {
   vcl::TNotifyEvent OnActivate;
   TPsOPCClientEvent OnConnect;
   TPsOPCClientEvent OnDisconnect;
+  TPsOPCFindItemEvent OnFindItem;
+  TPsOPCAccessRightsEvent OnGetAccessRights;
+  TPsOPCItemDataTypeEvent OnGetItemDataType;
   TPsOPCLogEvent OnLog;
   TPsOPCShutdownEvent OnShutdown;
   TPsOPCGroupEvent OnAddGroup;
@@ -211,6 +246,10 @@ class TPsOPCProvider : public vcl::TObject {
 
  protected:
   virtual void InitObjectFactory();
+  virtual void DoFindItem(const std::string& itemID, vcl::TComponent*& component,
+                          toolkit::TPsVarPropType& varProp);
+  virtual void DoGetAccessRights(vcl::TComponent* component, toolkit::TPsVarPropType varProp,
+                                 DWORD& accessRights);
   virtual void Changed() {}
   // The address space refreshed, OnActivate, the start line.
   virtual void DoActivate();

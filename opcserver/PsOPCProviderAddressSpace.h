@@ -9,9 +9,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "toolkit/PsClasses.h"
+#include "toolkit/PsClassesPersistent.h"
+#include "toolkit/PsVars.h"
 #include "vcl/Classes.h"
 #include "vcl/SysUtils.h"
 
@@ -35,6 +39,7 @@ class TPsOPCProviderAddressSpace : public toolkit::TPsStringTree {
  public:
   // Separator '.', every switch at its default, needing a refresh.
   explicit TPsOPCProviderAddressSpace(TPsOPCProvider* server);
+  ~TPsOPCProviderAddressSpace() override;
   std::string ClassName() const override { return "TPsOPCProviderAddressSpace"; }
 
   TPsOPCProvider* Server() const { return server_; }
@@ -66,7 +71,32 @@ class TPsOPCProviderAddressSpace : public toolkit::TPsStringTree {
   void Refresh(bool force);
   vcl::TNotifyEvent OnRefresh;
 
+  // ---- Filling the tree (main thread)
+  // A window or data module as a child of the parent node, named `name`,
+  // else by its own name (see UndefinedNames); -1 for any other component or
+  // no name. A child of that name already there is the result. With
+  // `addComponents` its modules and variables follow below it, and a node
+  // left without children goes again (-1).
+  int AddModule(vcl::TComponent* component, int parentIndex, bool addComponents,
+                const std::string& name = "");
+  // AddModule with its components for each component the owner owns.
+  void AddModules(vcl::TComponent* owner, int parentIndex);
+  // The variable as a child of the parent node (with its property leaves
+  // when PropertyLeaves); -1 when the parent has a child of that name.
+  int AddVariable(int parentIndex, toolkit::TPsVar* variable, const std::string& name = "");
+  // AddVariable for each process variable the owner owns.
+  void AddVariables(vcl::TComponent* owner, int parentIndex);
+
+  // Whether the component is a window or a data module (a component the
+  // application owns).
+  static bool IsModule(const vcl::TComponent* component);
+
  protected:
+  // What the tree's components tell: a new module or variable asks for a
+  // refresh when WatchComponents; a component that goes takes its nodes
+  // along, whether watched or not (the tree never holds a freed one).
+  void Notification(vcl::TComponent* component, vcl::TOperation operation);
+
   // The server's: every module of the application at the root, when
   // AutoAddModules.
   virtual void DoRefresh();
@@ -77,7 +107,15 @@ class TPsOPCProviderAddressSpace : public toolkit::TPsStringTree {
   void SetChange(vcl::TDateTime time, uint64_t count);
 
  private:
+  std::string NodeName(const vcl::TComponent* component, const std::string& name) const;
+  // Made on first use, on the main thread.
+  toolkit::TPsComponentNexus& OwnNexus();
+
   TPsOPCProvider* server_;
+  // Told when a variable of the tree goes, and when a module goes.
+  std::unique_ptr<toolkit::TPsComponentNexus> nexus_;
+  // One per module node, owned by its module: told of its components.
+  std::vector<toolkit::TPsComponentNexus*> moduleNexus_;
   std::atomic<bool> autoAddModules_{true};
   std::atomic<bool> watchComponents_{true};
   std::atomic<bool> propertyLeaves_{false};

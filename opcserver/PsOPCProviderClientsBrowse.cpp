@@ -178,8 +178,22 @@ HRESULT TPsOPCProviderClientAddressSpace::BrowseOPCItemIDs(OPCBROWSETYPE dwBrows
       std::erase_if(names,
                     [&](const std::string& name) { return !IsMatch(LowerAscii(name), pattern); });
     }
-    (void)vtDataTypeFilter;
-    (void)dwAccessRightsFilter;
+    if (dwAccessRightsFilter == OPC_WRITEABLE || vtDataTypeFilter != VT_EMPTY) {
+      TPsOPCProvider& server = call.Required();
+      const std::string path =
+          position_ == -1 ? std::string() : GetPathText(position_) + PathSeparator();
+      std::erase_if(names, [&](const std::string& name) {
+        const std::string itemID = dwBrowseFilterType == OPC_FLAT ? name : path + name;
+        vcl::TComponent* component = nullptr;
+        toolkit::TPsVarPropType varProp = toolkit::vpValue;
+        server.FindItem(itemID, component, varProp);
+        if (dwAccessRightsFilter == OPC_WRITEABLE &&
+            server.GetComponentAccessRights(component, varProp) == OPC_READABLE)
+          return true;
+        return vtDataTypeFilter != VT_EMPTY &&
+               server.GetComponentDataType(component, varProp) != vtDataTypeFilter;
+      });
+    }
     const HRESULT result = names.empty() ? S_FALSE : S_OK;
     *ppIEnumString = MakeComObject<TPsStringsEnumerator>(std::move(names)).Detach();
     return result;

@@ -4,6 +4,7 @@
 // nor COM objects outlive a test.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,8 +25,11 @@ class ShutdownSink : public opcserver::ComObject<IOPCShutdown> {
       : heard_(heard), name_(std::move(name)) {}
   HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR szReason) override {
     heard_.push_back(name_ + ":" + platform::com::WideToUtf8(szReason));
+    if (OnRequest)
+      OnRequest();
     return S_OK;
   }
+  std::function<void()> OnRequest;
 
  private:
   std::vector<std::string>& heard_;

@@ -1,6 +1,8 @@
 // Browsing a client's copy of the address space: positions, the three
 // kinds of lists, the name filter and item IDs; the string enumerator.
 #include "OPCServerTestSupport.h"
+#include "opcserver/PsOPC.h"
+#include "opcserver/opc_provider.h"
 
 namespace {
 
@@ -12,22 +14,25 @@ const std::vector<std::string> kTen = {"Device", "last_Message", "Received", "St
 class PsOPCBrowseTest : public korva_test::OPCServerTest {
  protected:
   PsOPCBrowseTest() {
-    opcserver::TPsOPCProviderAddressSpace& space = server().AddressSpace();
-    space.SetPathSeparator('/');
-    const int korva = space.AddChild(-1, "Korva");
-    for (const std::string& name : kTen)
-      space.AddChild(korva, name);
+    // The provider window fills the server's tree with its ten variables.
+    window_ = vcl::CreateForm<opcserver::TOPCProvider>(nullptr, &server());
     Run();
     client_ = Connect();
     browse = client_.As<IOPCBrowseServerAddressSpace>();
   }
+  ~PsOPCBrowseTest() override {
+    browse.Reset();
+    client_.Reset();
+    vcl::FreeObject(window_);
+  }
 
   // The names a browse call lists; its result in `result`.
   std::vector<std::string> Browse(OPCBROWSETYPE type, const char16_t* filter = u"",
-                                  HRESULT* result = nullptr) {
+                                  HRESULT* result = nullptr, VARTYPE dataType = VT_EMPTY,
+                                  DWORD accessRights = 0) {
     ComPtr<IEnumString> names;
     const HRESULT answer = browse->BrowseOPCItemIDs(type, reinterpret_cast<LPCWSTR>(filter),
-                                                    VT_EMPTY, 0, names.Receive());
+                                                    dataType, accessRights, names.Receive());
     if (result)
       *result = answer;
     return korva_test::AllTexts(names.Get());
@@ -45,6 +50,7 @@ class PsOPCBrowseTest : public korva_test::OPCServerTest {
   }
 
   ComPtr<IOPCBrowseServerAddressSpace> browse;
+  opcserver::TOPCProvider* window_ = nullptr;
 
  private:
   ComPtr<IOPCServer> client_;
@@ -174,6 +180,134 @@ TEST_F(PsOPCBrowseTest, AStringEnumeratorSkipsResetsAndClonesFromTheStart) {
   EXPECT_EQ(platform::com::WideToUtf8(texts[2]), "c");
   for (LPOLESTR text : texts)
     CoTaskMemFree(text);
+}
+
+TEST_F(PsOPCBrowseTest, DataTypeAndRightsFiltersAskTheServerOfEachItem) {
+  using Names = std::vector<std::string>;
+  const Names flags = {"DC_OK", "BAT", "BAT85", "ALARM", "AKKU"};
+  HRESULT result = S_OK;
+  EXPECT_TRUE(Browse(OPC_BRANCH, u"", &result, VT_BOOL).empty()) << "Korva is no variable";
+  EXPECT_EQ(result, S_FALSE);
+  EXPECT_EQ(Browse(OPC_FLAT, u"", nullptr, VT_I4), (Names{"Korva/Status", "Korva/Connection"}));
+  ASSERT_EQ(Move(OPC_BROWSE_DOWN, u"Korva"), S_OK);
+  EXPECT_EQ(Browse(OPC_LEAF, u"", nullptr, VT_BOOL), flags);
+  EXPECT_EQ(Browse(OPC_LEAF, u"", nullptr, VT_BSTR), (Names{"Device", "last_Message", "Received"}));
+  EXPECT_EQ(Browse(OPC_LEAF, u"b*", nullptr, VT_BOOL), (Names{"BAT", "BAT85"}));
+  for (DWORD rights : {0u, 1u, 3u})
+    EXPECT_EQ(Browse(OPC_LEAF, u"", nullptr, VT_EMPTY, rights), kTen) << rights;
+  EXPECT_TRUE(Browse(OPC_LEAF, u"", &result, VT_EMPTY, OPC_WRITEABLE).empty());
+  EXPECT_EQ(result, S_FALSE);
+}
+
+// The error code an item ID gives, S_OK when it names something.
+HRESULT FindResult(opcserver::TPsOPCProvider& server, const std::string& itemID,
+                   vcl::TComponent** component = nullptr,
+                   toolkit::TPsVarPropType* varProp = nullptr) {
+  vcl::TComponent* found = nullptr;
+  toolkit::TPsVarPropType prop = toolkit::vpOther;
+  try {
+    server.FindItem(itemID, found, prop);
+  } catch (const std::exception& error) {
+    return opcserver::ExceptionToResult(error);
+  }
+  if (component)
+    *component = found;
+  if (varProp)
+    *varProp = prop;
+  return S_OK;
+}
+
+TEST_F(PsOPCBrowseTest, ItemIDsNameTreeNodesExactly) {
+  vcl::TComponent* component = nullptr;
+  toolkit::TPsVarPropType varProp = toolkit::vpOther;
+  EXPECT_EQ(FindResult(server(), "Korva/Status", &component, &varProp), S_OK);
+  EXPECT_EQ(component, window_->PsStatus);
+  EXPECT_EQ(varProp, toolkit::vpValue);
+  EXPECT_EQ(FindResult(server(), "Korva", &component), S_OK);
+  EXPECT_EQ(component, window_);
+  for (const char* unknown : {"Korva/status", "korva/Status", "Korva/Nothing",
+                              "Korva/Status/vpCaption", "Korva/Status/", "/"})
+    EXPECT_EQ(FindResult(server(), unknown), OPC_E_UNKNOWNITEMID) << unknown;
+  EXPECT_EQ(FindResult(server(), ""), OPC_E_INVALIDITEMID);
+
+  // A handler may answer what the tree does not hold.
+  server().OnFindItem = [this](vcl::TObject*, const std::string& itemID, vcl::TComponent*& found,
+                               toolkit::TPsVarPropType& prop) {
+    if (itemID == "Korva/Status/vpCaption" && !found) {
+      found = window_->PsStatus;
+      EXPECT_EQ(prop, toolkit::vpCaption);
+    }
+  };
+  EXPECT_EQ(FindResult(server(), "Korva/Status/vpCaption", &component, &varProp), S_OK);
+  EXPECT_EQ(varProp, toolkit::vpCaption);
+  EXPECT_EQ(server().VarPropToItemID(toolkit::vpCaption, window_->PsStatus),
+            "OPCProvider/PsStatus/vpCaption");
+  EXPECT_EQ(server().VarPropToItemID(toolkit::vpAlarmHigh, nullptr), "vpAlarmHigh");
+}
+
+TEST_F(PsOPCBrowseTest, ClientsReadEveryItemAndWriteNone) {
+  struct Case {
+    toolkit::TPsVarPropType prop;
+    DWORD window;    // with the provider window's handler
+    DWORD variable;  // the variable's own rights
+  };
+  const Case cases[] = {{toolkit::vpValue, 1, 3},   {toolkit::vpAlarmHigh, 3, 3},
+                        {toolkit::vpWarnLow, 3, 3}, {toolkit::vpSetpoint, 3, 3},
+                        {toolkit::vpCaption, 1, 1}, {toolkit::vpMean, 1, 1}};
+  for (const Case& c : cases)
+    EXPECT_EQ(server().GetComponentAccessRights(window_->PsStatus, c.prop), c.window) << c.prop;
+  EXPECT_EQ(server().GetComponentAccessRights(window_, toolkit::vpValue), 1u);
+  const auto handler = std::exchange(server().OnGetAccessRights, nullptr);
+  for (const Case& c : cases)
+    EXPECT_EQ(server().GetComponentAccessRights(window_->PsStatus, c.prop), c.variable) << c.prop;
+  window_->PsStatus->SetReadOnly(true);
+  EXPECT_EQ(server().GetComponentAccessRights(window_->PsStatus, toolkit::vpValue), 1u);
+  server().ReadOnly = true;
+  EXPECT_EQ(server().GetComponentAccessRights(window_->PsStatus, toolkit::vpAlarmHigh), 1u);
+  server().OnGetAccessRights = handler;
+
+  EXPECT_EQ(server().GetComponentDataType(window_->PsStatus, toolkit::vpValue), VT_I4);
+  EXPECT_EQ(server().GetComponentDataType(window_->PsBAT, toolkit::vpValue), VT_BOOL);
+  EXPECT_EQ(server().GetComponentDataType(window_->PsDevice, toolkit::vpValue), VT_BSTR);
+  EXPECT_EQ(server().GetComponentDataType(window_, toolkit::vpValue), VT_EMPTY);
+}
+
+TEST_F(PsOPCBrowseTest, ModulesBringTheirVariablesAndTakeThemAlongWhenFreed) {
+  opcserver::TPsOPCProviderAddressSpace& space = server().AddressSpace();
+  auto* module = new vcl::TForm(nullptr);
+  auto* flag = new toolkit::TPsBool(module);
+  flag->SetName("B");
+  auto* empty = new vcl::TForm(nullptr);
+  space.SetPropertyLeaves(true);
+  EXPECT_EQ(space.AddModule(empty, -1, true), -1) << "a module without variables";
+  EXPECT_EQ(space.AddModule(flag, -1, true), -1) << "no module";
+  const int node = space.AddModule(module, -1, true);
+  ASSERT_GE(node, 0);
+  EXPECT_EQ(space.GetNodeName(node), "<TForm.Name not defined>");
+  EXPECT_EQ(space.AddModule(module, -1, true), node) << "added once";
+  // The variable, then one leaf per property kind below it.
+  EXPECT_EQ(space.GetNodeName(node + 1), "B");
+  EXPECT_EQ(space.GetNodeName(node + 2), "vpValue");
+  EXPECT_EQ(space.GetNodeName(node + 1 + toolkit::PsVarPropTypeCount), "vpOther2");
+  EXPECT_EQ(space.GetLevel(node + 1 + toolkit::PsVarPropTypeCount), 2);
+  const int count = space.Count();
+  EXPECT_EQ(space.GetObj(count - 1), flag);
+
+  vcl::TComponent* component = nullptr;
+  toolkit::TPsVarPropType varProp = toolkit::vpValue;
+  EXPECT_EQ(server().FindItem("<TForm.Name not defined>/B", component, varProp),
+            opcserver::ikAllProperties);
+  EXPECT_EQ(server().FindItem("<TForm.Name not defined>/B/vpAlarmHelp", component, varProp),
+            opcserver::ikStandardProperties);
+  EXPECT_EQ(component, flag);
+  EXPECT_EQ(varProp, toolkit::vpAlarmHelp);
+
+  vcl::FreeObject(window_->PsAKKU);
+  EXPECT_EQ(space.Count(), count - 1);
+  vcl::FreeObject(module);
+  EXPECT_EQ(space.Count(), count - 1 - 2 - toolkit::PsVarPropTypeCount);
+  EXPECT_EQ(FindResult(server(), "Korva/AKKU"), OPC_E_UNKNOWNITEMID);
+  vcl::FreeObject(empty);
 }
 
 }  // namespace

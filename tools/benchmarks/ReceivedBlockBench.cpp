@@ -6,12 +6,10 @@
 #include <benchmark/benchmark.h>
 
 #include <array>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <random>
 #include <string>
 
+#include "BenchFolder.h"
 #include "monitor/Globfunc.h"
 #include "monitor/History.h"
 #include "monitor/Startup.h"
@@ -24,8 +22,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 std::string Block(const char* frame) {
   std::string block;
   for (int i = 0; i < 3; ++i)
@@ -33,27 +29,8 @@ std::string Block(const char* frame) {
   return block;
 }
 
-class BenchFolder {
- public:
-  BenchFolder() {
-    path_ = fs::temp_directory_path() / ("korva-block-" + std::to_string(std::random_device{}()));
-    fs::create_directories(path_);
-    std::ofstream(path_ / "korvamon.INI")
-        << "[CHECK]\r\nLanguage=E\r\nHistoryPath=" << (path_ / "history.log").string()
-        << "\r\nHistory8k=1\r\nDC_LOW_ShutDown=0\r\n[COM]\r\nCOMPORT=0\r\n";
-  }
-  ~BenchFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string Ini() const { return (path_ / "korvamon.INI").string(); }
-
- private:
-  fs::path path_;
-};
-
 void BM_ReceivedBlockToHistory(benchmark::State& state) {
-  BenchFolder folder;
+  korva_bench::BenchFolder folder("korva-block-");
   monitor::ScopedSettingsFilePath settings(folder.Ini());
   std::ostream* echo = monitor::SetHistoryEcho(nullptr);
   platform::ScriptedMessageBoxes boxes;
