@@ -419,39 +419,4 @@ HRESULT TPsOPCProviderClient::SetClientName(LPCWSTR szName) {
   });
 }
 
-// ---- IOPCItemProperties ---------------------------------------------------------------
-
-HRESULT TPsOPCProviderClient::QueryAvailableProperties(LPWSTR, DWORD* pdwCount,
-                                                       DWORD** ppPropertyIDs,
-                                                       LPWSTR** ppDescriptions,
-                                                       VARTYPE** ppvtDataTypes) {
-  if (pdwCount)
-    *pdwCount = 0;
-  if (ppPropertyIDs)
-    *ppPropertyIDs = nullptr;
-  if (ppDescriptions)
-    *ppDescriptions = nullptr;
-  if (ppvtDataTypes)
-    *ppvtDataTypes = nullptr;
-  return E_NOTIMPL;
-}
-
-HRESULT TPsOPCProviderClient::GetItemProperties(LPWSTR, DWORD, DWORD*, VARIANT** ppvData,
-                                                HRESULT** ppErrors) {
-  if (ppvData)
-    *ppvData = nullptr;
-  if (ppErrors)
-    *ppErrors = nullptr;
-  return E_NOTIMPL;
-}
-
-HRESULT TPsOPCProviderClient::LookupItemIDs(LPWSTR, DWORD, DWORD*, LPWSTR** ppszNewItemIDs,
-                                            HRESULT** ppErrors) {
-  if (ppszNewItemIDs)
-    *ppszNewItemIDs = nullptr;
-  if (ppErrors)
-    *ppErrors = nullptr;
-  return E_NOTIMPL;
-}
-
 }  // namespace opcserver

@@ -22,12 +22,22 @@
 #include "opcserver/OPCDA.h"
 #include "opcserver/PsComUtils.h"
 #include "opcserver/PsOPCProviderAddressSpace.h"
+#include "toolkit/PsVariant.h"
+#include "toolkit/PsVars.h"
 #include "vcl/SysUtils.h"
 
 namespace opcserver {
 
 class TPsOPCProvider;
 class TPsOPCProviderClient;
+
+// The value of item property `id` of a component, for an item of the
+// variable property `varProp`: a component that is no variable answers only
+// 101 (its name); other IDs unknown for it raise EPsOPCProviderError
+// E_INVALIDARG "Unsupported ItemProperty, %d". Any thread.
+toolkit::PsVariant GetComponentPropertyValue(TPsOPCProvider& server, DWORD id,
+                                             vcl::TComponent* component,
+                                             toolkit::TPsVarPropType varProp);
 
 // Whether a name matches a browse filter (both in lower case, the filter
 // without brackets). The filter's first '*' alone decides: none asks for the

@@ -12,6 +12,7 @@
 #include "../com/ComTestSupport.h"
 #include "opcserver/PsOPCProvider.h"
 #include "opcserver/PsOPCProviderClients.h"
+#include "opcserver/opc_provider.h"
 #include "vcl/VclTestEnvironment.h"
 
 namespace korva_test {
@@ -98,6 +99,24 @@ class OPCServerTest : public VclTest {
   const int64_t liveObjects_ = opcserver::LiveComObjects();
   NoLeaks noLeaks_;
   std::unique_ptr<opcserver::TPsOPCProvider> server_;
+};
+
+// The same with the provider window's ten variables in the server's tree,
+// the server running and one client connected.
+class OPCProviderWindowTest : public OPCServerTest {
+ protected:
+  OPCProviderWindowTest() {
+    window = vcl::CreateForm<opcserver::TOPCProvider>(nullptr, &server());
+    Run();
+    client = Connect();
+  }
+  ~OPCProviderWindowTest() override {
+    client.Reset();
+    vcl::FreeObject(window);
+  }
+
+  opcserver::TOPCProvider* window = nullptr;
+  ComPtr<IOPCServer> client;
 };
 
 }  // namespace korva_test

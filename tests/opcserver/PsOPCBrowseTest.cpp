@@ -2,7 +2,6 @@
 // kinds of lists, the name filter and item IDs; the string enumerator.
 #include "OPCServerTestSupport.h"
 #include "opcserver/PsOPC.h"
-#include "opcserver/opc_provider.h"
 
 namespace {
 
@@ -11,20 +10,10 @@ using opcserver::ComPtr;
 const std::vector<std::string> kTen = {"Device", "last_Message", "Received", "Status", "Connection",
                                        "DC_OK",  "BAT",          "BAT85",    "ALARM",  "AKKU"};
 
-class PsOPCBrowseTest : public korva_test::OPCServerTest {
+class PsOPCBrowseTest : public korva_test::OPCProviderWindowTest {
  protected:
-  PsOPCBrowseTest() {
-    // The provider window fills the server's tree with its ten variables.
-    window_ = vcl::CreateForm<opcserver::TOPCProvider>(nullptr, &server());
-    Run();
-    client_ = Connect();
-    browse = client_.As<IOPCBrowseServerAddressSpace>();
-  }
-  ~PsOPCBrowseTest() override {
-    browse.Reset();
-    client_.Reset();
-    vcl::FreeObject(window_);
-  }
+  PsOPCBrowseTest() { browse = client.As<IOPCBrowseServerAddressSpace>(); }
+  ~PsOPCBrowseTest() override { browse.Reset(); }
 
   // The names a browse call lists; its result in `result`.
   std::vector<std::string> Browse(OPCBROWSETYPE type, const char16_t* filter = u"",
@@ -50,10 +39,6 @@ class PsOPCBrowseTest : public korva_test::OPCServerTest {
   }
 
   ComPtr<IOPCBrowseServerAddressSpace> browse;
-  opcserver::TOPCProvider* window_ = nullptr;
-
- private:
-  ComPtr<IOPCServer> client_;
 };
 
 TEST_F(PsOPCBrowseTest, TheRootHoldsOneBranchAndKorvaTheTenLeaves) {
@@ -221,10 +206,10 @@ TEST_F(PsOPCBrowseTest, ItemIDsNameTreeNodesExactly) {
   vcl::TComponent* component = nullptr;
   toolkit::TPsVarPropType varProp = toolkit::vpOther;
   EXPECT_EQ(FindResult(server(), "Korva/Status", &component, &varProp), S_OK);
-  EXPECT_EQ(component, window_->PsStatus);
+  EXPECT_EQ(component, window->PsStatus);
   EXPECT_EQ(varProp, toolkit::vpValue);
   EXPECT_EQ(FindResult(server(), "Korva", &component), S_OK);
-  EXPECT_EQ(component, window_);
+  EXPECT_EQ(component, window);
   for (const char* unknown : {"Korva/status", "korva/Status", "Korva/Nothing",
                               "Korva/Status/vpCaption", "Korva/Status/", "/"})
     EXPECT_EQ(FindResult(server(), unknown), OPC_E_UNKNOWNITEMID) << unknown;
@@ -234,13 +219,13 @@ TEST_F(PsOPCBrowseTest, ItemIDsNameTreeNodesExactly) {
   server().OnFindItem = [this](vcl::TObject*, const std::string& itemID, vcl::TComponent*& found,
                                toolkit::TPsVarPropType& prop) {
     if (itemID == "Korva/Status/vpCaption" && !found) {
-      found = window_->PsStatus;
+      found = window->PsStatus;
       EXPECT_EQ(prop, toolkit::vpCaption);
     }
   };
   EXPECT_EQ(FindResult(server(), "Korva/Status/vpCaption", &component, &varProp), S_OK);
   EXPECT_EQ(varProp, toolkit::vpCaption);
-  EXPECT_EQ(server().VarPropToItemID(toolkit::vpCaption, window_->PsStatus),
+  EXPECT_EQ(server().VarPropToItemID(toolkit::vpCaption, window->PsStatus),
             "OPCProvider/PsStatus/vpCaption");
   EXPECT_EQ(server().VarPropToItemID(toolkit::vpAlarmHigh, nullptr), "vpAlarmHigh");
 }
@@ -255,21 +240,21 @@ TEST_F(PsOPCBrowseTest, ClientsReadEveryItemAndWriteNone) {
                         {toolkit::vpWarnLow, 3, 3}, {toolkit::vpSetpoint, 3, 3},
                         {toolkit::vpCaption, 1, 1}, {toolkit::vpMean, 1, 1}};
   for (const Case& c : cases)
-    EXPECT_EQ(server().GetComponentAccessRights(window_->PsStatus, c.prop), c.window) << c.prop;
-  EXPECT_EQ(server().GetComponentAccessRights(window_, toolkit::vpValue), 1u);
+    EXPECT_EQ(server().GetComponentAccessRights(window->PsStatus, c.prop), c.window) << c.prop;
+  EXPECT_EQ(server().GetComponentAccessRights(window, toolkit::vpValue), 1u);
   const auto handler = std::exchange(server().OnGetAccessRights, nullptr);
   for (const Case& c : cases)
-    EXPECT_EQ(server().GetComponentAccessRights(window_->PsStatus, c.prop), c.variable) << c.prop;
-  window_->PsStatus->SetReadOnly(true);
-  EXPECT_EQ(server().GetComponentAccessRights(window_->PsStatus, toolkit::vpValue), 1u);
+    EXPECT_EQ(server().GetComponentAccessRights(window->PsStatus, c.prop), c.variable) << c.prop;
+  window->PsStatus->SetReadOnly(true);
+  EXPECT_EQ(server().GetComponentAccessRights(window->PsStatus, toolkit::vpValue), 1u);
   server().ReadOnly = true;
-  EXPECT_EQ(server().GetComponentAccessRights(window_->PsStatus, toolkit::vpAlarmHigh), 1u);
+  EXPECT_EQ(server().GetComponentAccessRights(window->PsStatus, toolkit::vpAlarmHigh), 1u);
   server().OnGetAccessRights = handler;
 
-  EXPECT_EQ(server().GetComponentDataType(window_->PsStatus, toolkit::vpValue), VT_I4);
-  EXPECT_EQ(server().GetComponentDataType(window_->PsBAT, toolkit::vpValue), VT_BOOL);
-  EXPECT_EQ(server().GetComponentDataType(window_->PsDevice, toolkit::vpValue), VT_BSTR);
-  EXPECT_EQ(server().GetComponentDataType(window_, toolkit::vpValue), VT_EMPTY);
+  EXPECT_EQ(server().GetComponentDataType(window->PsStatus, toolkit::vpValue), VT_I4);
+  EXPECT_EQ(server().GetComponentDataType(window->PsBAT, toolkit::vpValue), VT_BOOL);
+  EXPECT_EQ(server().GetComponentDataType(window->PsDevice, toolkit::vpValue), VT_BSTR);
+  EXPECT_EQ(server().GetComponentDataType(window, toolkit::vpValue), VT_EMPTY);
 }
 
 TEST_F(PsOPCBrowseTest, ModulesBringTheirVariablesAndTakeThemAlongWhenFreed) {
@@ -302,7 +287,7 @@ TEST_F(PsOPCBrowseTest, ModulesBringTheirVariablesAndTakeThemAlongWhenFreed) {
   EXPECT_EQ(component, flag);
   EXPECT_EQ(varProp, toolkit::vpAlarmHelp);
 
-  vcl::FreeObject(window_->PsAKKU);
+  vcl::FreeObject(window->PsAKKU);
   EXPECT_EQ(space.Count(), count - 1);
   vcl::FreeObject(module);
   EXPECT_EQ(space.Count(), count - 1 - 2 - toolkit::PsVarPropTypeCount);
