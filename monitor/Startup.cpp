@@ -7,6 +7,7 @@
 #include "monitor/config.h"
 #include "monitor/main.h"
 #include "opcserver/PsComUtils.h"
+#include "opcserver/PsConnectors.h"
 #include "opcserver/opc_provider.h"
 #include "platform/com/Com.h"
 #include "vcl/Forms.h"
@@ -20,6 +21,7 @@ bool comStarted = false;
 }  // namespace
 
 void StartOPCServer() {
+  opcserver::RegisterConnectorClasses();
   opcserver::CreateOPCServer();
   if (!comStarted)
     comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));

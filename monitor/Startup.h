@@ -10,10 +10,10 @@
 
 namespace monitor {
 
-// The OPC server: the server object with korvamon's identity, COM for the
-// process (multithreaded, its security set up; a failure does not stop the
-// program), and the server's class object registered. It runs once the
-// message loop handles its first messages, after every window is made.
+// The OPC server: its classes creatable by name, the server object with korvamon's identity, COM
+// for the process (multithreaded, its security set up; a failure does not stop the program), and
+// the server's class object registered. It runs once the message loop handles its first messages,
+// after every window is made.
 void StartOPCServer();
 
 // The application ("DI-ZOD") and, in this order, the main window, the

@@ -1,0 +1,175 @@
+#include "opcserver/PsConnectors.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "toolkit/psRTTI.h"
+#include "vcl/SysUtils.h"
+
+namespace opcserver {
+namespace {
+
+using toolkit::TPsVarLink;
+using toolkit::TPsVarQuality;
+
+// `count` moved by `step`; a count leaving the integer range is an error.
+void Move(int32_t& count, int step) {
+  const int64_t moved = int64_t{count} + step;
+  if (moved < 0 || moved > std::numeric_limits<int32_t>::max())
+    throw vcl::ERangeError("Range check error");
+  count = static_cast<int32_t>(moved);
+}
+
+}  // namespace
+
+TPsVarLinkList::TPsVarLinkList(vcl::TObject* owner, const toolkit::TPsClassMeta* itemClass,
+                               bool ownsItems)
+    : toolkit::TPsPersistentList(owner, itemClass, ownsItems) {
+  std::erase(ComponentClasses(), &toolkit::TPsVar::ClassMeta());
+}
+
+TPsVarLinkList::~TPsVarLinkList() {
+  try {
+    Clear();
+  } catch (...) {
+    // A handler's error does not keep the list alive.
+  }
+}
+
+const toolkit::TPsClassMeta& TPsVarLinkList::ClassMeta() {
+  static const toolkit::TPsClassMeta meta =
+      toolkit::TPsClassMetaBuilder<TPsVarLinkList>("TPsVarLinkList",
+                                                   &toolkit::TPsPersistentList::ClassMeta())
+          .Build();
+  return meta;
+}
+
+TPsVarLink* TPsVarLinkList::GetLinks(int index) const {
+  return static_cast<TPsVarLink*>(Items(index));
+}
+
+TPsVarLink* TPsVarLinkList::AddLink(TPsVarLink* link) {
+  if (!OwnsItems)
+    return static_cast<TPsVarLink*>(Add(link));
+  auto* copy = static_cast<TPsVarLink*>(Add());
+  copy->Assign(link);
+  return copy;
+}
+
+void TPsVarLinkList::Assign(const vcl::TPersistent* source) {
+  const auto* other = dynamic_cast<const TPsVarLinkList*>(source);
+  if (!other) {
+    toolkit::TPsPersistentList::Assign(source);
+    return;
+  }
+  if (other == this)
+    return;
+  Clear();
+  for (int i = 0; i < other->Count(); ++i)
+    AddLink(other->GetLinks(i));
+}
+
+void TPsVarLinkList::InsertLinks(int index, const TPsVarLinkList& source) {
+  for (int i = 0; i < source.Count(); ++i)
+    Insert(index + i, source.GetLinks(i));
+}
+
+void TPsVarLinkList::ActivateAll(bool active) {
+  for (int i = 0; i < Count(); ++i)
+    GetLinks(i)->SetActive(active);
+}
+
+void TPsVarLinkList::UpdateStatistics() {
+  int32_t good = 0;
+  int32_t uncertain = 0;
+  for (int i = 0; i < Count(); ++i) {
+    const TPsVarQuality quality = GetLinks(i)->GetQuality();
+    if (quality == toolkit::vpqGood)
+      ++good;
+    else if (quality == toolkit::vpqUncertain)
+      ++uncertain;
+  }
+  goodCount_ = good;
+  uncertainCount_ = uncertain;
+}
+
+void TPsVarLinkList::ItemInit(toolkit::TPsPersistent* item) {
+  LinkInit(static_cast<TPsVarLink*>(item));
+  toolkit::TPsPersistentList::ItemInit(item);
+}
+
+void TPsVarLinkList::ItemConfig(toolkit::TPsPersistent* item) {
+  LinkConfig(static_cast<TPsVarLink*>(item));
+  toolkit::TPsPersistentList::ItemConfig(item);
+}
+
+void TPsVarLinkList::ItemFinish(toolkit::TPsPersistent* item) {
+  LinkFinish(static_cast<TPsVarLink*>(item));
+  toolkit::TPsPersistentList::ItemFinish(item);
+}
+
+void TPsVarLinkList::LinkInit(TPsVarLink* link) {
+  link->OnChange = [this, link](vcl::TObject*) { LinkChange(link); };
+  link->OnChanging = [this, link](vcl::TObject*, toolkit::PsVariant& value, TPsVarQuality& quality,
+                                  toolkit::TPsVarChangingResponse& response) {
+    bool cancel = response == toolkit::crReject;
+    LinkChanging(link, value, cancel, quality);
+    if (cancel)
+      response = toolkit::crReject;
+  };
+  link->OnVarDestroy = [this, link](vcl::TObject*) { LinkVariableDestroy(link); };
+  InvalidateStatistics();
+  if (OnLinkInit)
+    OnLinkInit(this, link);
+}
+
+void TPsVarLinkList::LinkConfig(TPsVarLink* link) {
+  InvalidateStatistics();
+  if (OnLinkConfig)
+    OnLinkConfig(this, link);
+}
+
+void TPsVarLinkList::LinkFinish(TPsVarLink* link) {
+  if (OnLinkFinish)
+    OnLinkFinish(this, link);
+}
+
+void TPsVarLinkList::LinkChange(TPsVarLink* link) {
+  if (OnLinkChange)
+    OnLinkChange(this, link);
+}
+
+void TPsVarLinkList::LinkChanging(TPsVarLink* link, toolkit::PsVariant& value, bool& cancel,
+                                  TPsVarQuality& quality) {
+  if (OnLinkChanging)
+    OnLinkChanging(link, value, cancel, quality);
+  if (cancel || goodCount_ < 0)
+    return;
+  const TPsVarQuality present = link->GetQuality();
+  if (present == quality)
+    return;
+  // Bad links are not counted.
+  const auto count = [this](TPsVarQuality q) -> int32_t* {
+    return q == toolkit::vpqGood        ? &goodCount_
+           : q == toolkit::vpqUncertain ? &uncertainCount_
+                                        : nullptr;
+  };
+  if (int32_t* old = count(present))
+    Move(*old, -1);
+  if (int32_t* now = count(quality))
+    Move(*now, +1);
+}
+
+void TPsVarLinkList::LinkVariableDestroy(TPsVarLink* link) {
+  if (!DeleteOnVariableDestroy)
+    return;
+  const int index = IndexOf(link);
+  if (index >= 0)
+    Delete(index);
+}
+
+void RegisterConnectorClasses() {
+  toolkit::RegisterClass(TPsVarLinkList::ClassMeta());
+}
+
+}  // namespace opcserver
