@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "monitor/main.h"
+#include "opcserver/MonitorState.h"
 #include "opcserver/ServerIdentity.h"
 
 namespace opcserver {
@@ -138,13 +138,15 @@ void TOPCProvider::BuildAddressSpace() {
 }
 
 void TOPCProvider::CopyMonitorState() {
-  const monitor::TfrmKorvamon* main = monitor::frmKorvamon;
-  if (!main)
+  // Copies of the texts each tick; the setters compare and announce only
+  // what changed.
+  TMonitorState& state = monitorState_;
+  if (!ReadMonitorState(state))
     return;
-  const int32_t status = main->StatusWord;
-  const int32_t connection = main->ConnectionWord;
-  PsDevice->SetValue(main->DeviceName);
-  PslastMessage->SetValue(main->LastMessage);
+  const int32_t status = state.StatusWord;
+  const int32_t connection = state.ConnectionWord;
+  PsDevice->SetValue(state.DeviceName);
+  PslastMessage->SetValue(state.LastMessage);
   PsStatus->SetValue(status);
   PsConnection->SetValue((connection & 0x500) != 0 ? 0 : (connection & 0x200) != 0 ? 2 : 1);
   PsBAT->SetValue((status & 0x400) != 0);
@@ -152,7 +154,7 @@ void TOPCProvider::CopyMonitorState() {
   PsALARM->SetValue((status & 0x5000) != 0);
   PsDCOK->SetValue((status & 0x20) != 0);
   PsAKKU->SetValue((status & 0x4000) != 0);
-  PsReceive->SetValue(main->ReceivedText);
+  PsReceive->SetValue(state.ReceivedText);
 }
 
 }  // namespace opcserver

@@ -6,6 +6,7 @@
 // and keeps every value read-only for clients. The monitor never calls it.
 #pragma once
 
+#include "opcserver/MonitorState.h"
 #include "opcserver/PsOPCProvider.h"
 #include "toolkit/PsVarsBasic.h"
 #include "vcl/ExtCtrls.h"
@@ -54,6 +55,8 @@ class TOPCProvider : public vcl::TForm {
   void TimerScanTimer(vcl::TObject* sender);
 
   TPsOPCProvider* server_;
+  // Kept between ticks: its texts' buffers are reused.
+  TMonitorState monitorState_;
 };
 
 // The provider window while it exists.

@@ -25,7 +25,7 @@ class PsOPCItemPropertiesTest : public korva_test::OPCProviderWindowTest {
     DWORD* ids = nullptr;
     LPWSTR* descriptions = nullptr;
     VARTYPE* types = nullptr;
-    const std::u16string id = platform::com::Utf8ToWide(itemID);
+    const platform::com::WideString id = platform::com::Utf8ToWide(itemID);
     EXPECT_EQ(properties->QueryAvailableProperties(const_cast<LPWSTR>(Wide(id)), &count, &ids,
                                                    &descriptions, &types),
               expected)
@@ -49,7 +49,7 @@ class PsOPCItemPropertiesTest : public korva_test::OPCProviderWindowTest {
                                   HRESULT* result = nullptr) {
     VARIANT* values = reinterpret_cast<VARIANT*>(&values);
     HRESULT* errors = reinterpret_cast<HRESULT*>(&errors);
-    const std::u16string id = platform::com::Utf8ToWide(itemID);
+    const platform::com::WideString id = platform::com::Utf8ToWide(itemID);
     const HRESULT answer = properties->GetItemProperties(
         const_cast<LPWSTR>(Wide(id)), static_cast<DWORD>(ids.size()), ids.data(), &values, &errors);
     if (result)
@@ -73,7 +73,7 @@ class PsOPCItemPropertiesTest : public korva_test::OPCProviderWindowTest {
   std::vector<std::string> Lookup(const char* itemID, std::vector<DWORD> ids) {
     LPWSTR* itemIDs = reinterpret_cast<LPWSTR*>(&itemIDs);
     HRESULT* errors = reinterpret_cast<HRESULT*>(&errors);
-    const std::u16string id = platform::com::Utf8ToWide(itemID);
+    const platform::com::WideString id = platform::com::Utf8ToWide(itemID);
     const HRESULT answer =
         properties->LookupItemIDs(const_cast<LPWSTR>(Wide(id)), static_cast<DWORD>(ids.size()),
                                   ids.data(), &itemIDs, &errors);
@@ -84,7 +84,7 @@ class PsOPCItemPropertiesTest : public korva_test::OPCProviderWindowTest {
     CoTaskMemFree(errors);
     return TakeTexts(itemIDs, ids.size());
   }
-  static LPCWSTR Wide(const std::u16string& text) {
+  static LPCWSTR Wide(const platform::com::WideString& text) {
     return reinterpret_cast<LPCWSTR>(text.c_str());
   }
 
