@@ -197,6 +197,22 @@ TEST_F(PsOPCProviderTest, OnlyTheProgramsOwnMessagesStartOrStopTheServer) {
   EXPECT_EQ(server().State(), OPC_STATUS_RUNNING);
 }
 
+TEST_F(PsOPCProviderTest, TheWindowFreesWhatItIsGivenOnTheMainThread) {
+  struct Marked : vcl::TObject {
+    explicit Marked(int& freed) : freed(freed) {}
+    ~Marked() override { ++freed; }
+    int& freed;
+  };
+  int freed = 0;
+  for (int i = 0; i < 2; ++i)
+    vcl::PostMessage(server().Window(), opcserver::kFreeObjectMessage,
+                     reinterpret_cast<uintptr_t>(new Marked(freed)), 0);
+  EXPECT_EQ(freed, 0);
+  Run();
+  EXPECT_EQ(freed, 2);
+  EXPECT_EQ(vcl::SendMessage(server().Window(), opcserver::kFreeObjectMessage, 0, 0), 0);
+}
+
 TEST_F(PsOPCProviderTest, HandlesAndLogLinesComeFromAnyThread) {
   Run();
   std::vector<std::thread> threads;
