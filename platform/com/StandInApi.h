@@ -22,7 +22,7 @@ inline constexpr UINT GMEM_ZEROINIT = 0x0040;
 inline constexpr UINT GPTR = GMEM_FIXED | GMEM_ZEROINIT;
 
 // Fixed blocks only: the handle is the block's address. A moveable request
-// fails (null).
+// fails (null). Without GMEM_ZEROINIT the bytes are 0xCD, never zeros.
 HGLOBAL GlobalAlloc(UINT uFlags, SIZE_T dwBytes);
 LPVOID GlobalLock(HGLOBAL hMem);
 BOOL GlobalUnlock(HGLOBAL hMem);

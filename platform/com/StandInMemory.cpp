@@ -118,8 +118,10 @@ HGLOBAL GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
   if (uFlags & GMEM_MOVEABLE)
     return nullptr;
   void* block = GlobalBlocks().Allocate(dwBytes);
-  if (block && (uFlags & GMEM_ZEROINIT))
-    std::memset(block, 0, dwBytes);
+  // A block not asked to be zeroed is filled, as a debugging heap does, so
+  // what relies on zeros it was never given shows.
+  if (block)
+    std::memset(block, (uFlags & GMEM_ZEROINIT) ? 0 : 0xCD, dwBytes);
   return block;
 }
 
