@@ -5,8 +5,9 @@
 // items, reads them from the device, subscribes to their changes (DA 2.0
 // data callback, or with --da1 the DA 1.0 stream with time stamps), prints
 // every change and waits, up to a time limit, for an item to show a value.
-// With --hold it then keeps its connection until the server asks its
-// clients to let go, and checks that the server's calls then fail.
+// With --stop-after it ends after browsing or after the read. With --hold
+// it then keeps its connection until the server asks its clients to let go,
+// and checks that the server's calls then fail.
 //
 // Exit code 0 when all of it went as asked, 1 when a step failed or the wait
 // ran out, 2 for a wrong command line.
@@ -35,14 +36,18 @@ using platform::com::WideToUtf8;
 
 constexpr const char* kUsage =
     "usage: opcclient [--progid NAME] [--branch NAME] [--wait ITEM=VALUE] [--timeout SECONDS]\n"
-    "                 [--da1] [--hold]\n"
+    "                 [--da1] [--stop-after browse|read] [--hold]\n"
     "  --progid NAME      the server's ProgID (KORVA_UPS.OPC)\n"
     "  --branch NAME      the branch whose leaves are added to the group (Korva)\n"
     "  --wait ITEM=VALUE  wait until ITEM (item id or leaf) shows VALUE (case ignored);\n"
     "                     without it, changes are printed until the time limit\n"
     "  --timeout SECONDS  the time limit of the wait and of --hold (10)\n"
     "  --da1              subscribe through the DA 1.0 advise sink, data with time stamps\n"
+    "  --stop-after STEP  end after browsing (no group) or after the read (no subscription)\n"
     "  --hold             then keep the connection until the server asks to shut down\n";
+
+// The last step the client takes.
+enum class LastStep { Browse, Read, Subscribe };
 
 struct Options {
   std::string progId = "KORVA_UPS.OPC";
@@ -51,6 +56,7 @@ struct Options {
   std::string waitValue;
   int timeoutSeconds = 10;
   bool da1 = false;
+  LastStep lastStep = LastStep::Subscribe;
   bool hold = false;
 };
 
@@ -78,6 +84,14 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       options.timeoutSeconds = static_cast<int>(seconds);
     } else if (option == "--da1") {
       options.da1 = true;
+    } else if (option == "--stop-after" && hasValue) {
+      const std::string step = argv[++i];
+      if (step == "browse")
+        options.lastStep = LastStep::Browse;
+      else if (step == "read")
+        options.lastStep = LastStep::Read;
+      else
+        return std::nullopt;
     } else if (option == "--hold") {
       options.hold = true;
     } else {
@@ -294,6 +308,13 @@ void ExpectServerGone(Watch& watch, IOPCServer& server, std::chrono::millisecond
   }
 }
 
+// Until the server asks its clients to let go; then its calls must fail.
+void HoldUntilShutdown(Watch& watch, IOPCServer& server, std::chrono::milliseconds limit) {
+  if (!watch.WaitForShutdown(limit))
+    throw StepFailed("no shutdown request within the time limit");
+  ExpectServerGone(watch, server, limit);
+}
+
 int Run(const Options& options) {
   opcserver::RegisterClipboardFormats();
   const std::chrono::milliseconds limit(options.timeoutSeconds * 1000);
@@ -320,6 +341,11 @@ int Run(const Options& options) {
   }
   PrintStatus(*watch, *server.Get());
   const std::vector<Item> items = BrowseItems(*watch, *server.Get(), options.branch);
+  if (options.lastStep == LastStep::Browse) {
+    if (options.hold)
+      HoldUntilShutdown(*watch, *server.Get(), limit);
+    return 0;
+  }
 
   std::optional<size_t> awaited;
   if (options.waitItem) {
@@ -343,6 +369,16 @@ int Run(const Options& options) {
   std::vector<OPCHANDLE> handles = AddItems(*watch, *group.Get(), items);
   ReadFromDevice(*watch, *group.Get(), items, handles);
 
+  if (options.lastStep == LastStep::Read) {
+    if (options.hold) {
+      HoldUntilShutdown(*watch, *server.Get(), limit);
+      return 0;
+    }
+    group.Reset();
+    Check(server->RemoveGroup(groupHandle, FALSE), "RemoveGroup");
+    return 0;
+  }
+
   bool reached = true;
   {
     std::unique_ptr<Connection> callback;
@@ -365,9 +401,7 @@ int Run(const Options& options) {
       std::this_thread::sleep_for(limit);
     }
     if (options.hold) {
-      if (!watch->WaitForShutdown(limit))
-        throw StepFailed("no shutdown request within the time limit");
-      ExpectServerGone(*watch, *server.Get(), limit);
+      HoldUntilShutdown(*watch, *server.Get(), limit);
       return reached ? 0 : 1;
     }
   }

@@ -1,0 +1,226 @@
+#!/usr/bin/env bash
+# korvamon's OPC server under Wine, reached by opcclient from a process of
+# its own through our proxy/stub, with the fake D2XX library beside
+# korvamon playing the module on USB.
+#
+# lifecycle: the server's life as clients see it.
+# - started by COM: nothing runs; the client's activation starts korvamon
+#   with "-Embedding", the client reads its status, browses and lets go;
+#   korvamon ends within 10 s;
+# - pre-started with UDP ports: the client finds "Korva" with its ten
+#   leaves in their order and holds its connection; "USV_CLOSE" by UDP ends
+#   korvamon, the client is asked to let go and its next calls fail, no hang.
+#
+# Every Wine process of the prefix and the virtual display are ended on
+# every path.
+#
+# usage: opc_end_to_end_test.sh lifecycle <bin folder> <ftd2xx.dll> <wine prefix>
+set -euo pipefail
+mode=$1
+bin=$2
+fake=$3
+export WINEPREFIX=$4
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES=mscoree,mshtml=
+case $mode in
+  lifecycle) ;;
+  *)
+    echo "usage: opc_end_to_end_test.sh lifecycle <bin folder> <ftd2xx.dll> <wine prefix>" >&2
+    exit 2
+    ;;
+esac
+
+work=$(mktemp -d)
+xvfb_pid=
+korvamon_pid=
+client_pid=
+
+cleanup() {
+  set +e
+  [ -n "$client_pid" ] && kill "$client_pid" 2>/dev/null
+  [ -n "$korvamon_pid" ] && kill "$korvamon_pid" 2>/dev/null
+  # The prefix is this test's own: its server and processes are ours.
+  wineserver -k 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+say() { echo "opc_end_to_end_test ($mode): $*"; }
+
+fail() {
+  say "$*" >&2
+  echo "--- the prefix's processes" >&2
+  prefix_processes >&2
+  for file in "$work"/client*.out "$work/korvamon.out" "$work/app/history.log" "$work/fake.log"; do
+    [ -f "$file" ] && { echo "--- $file" >&2; tail -n 40 "$file" >&2; }
+  done
+  exit 1
+}
+
+# Waits up to $1 tenths of a second for the command after it to succeed.
+within() {
+  local tenths=$1
+  shift
+  for _ in $(seq 1 "$tenths"); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# The command lines of this prefix's processes (Wine keeps the environment).
+prefix_processes() {
+  local environ
+  for environ in $(grep -lszxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ); do
+    tr '\0' ' ' 2>/dev/null <"${environ%/environ}/cmdline" && echo
+  done
+  return 0
+}
+korvamon_gone() { ! prefix_processes | grep -a 'korvamon\.exe' >/dev/null; }
+embedded_korvamon() { prefix_processes | grep -ai 'korvamon\.exe.* -Embedding' >/dev/null; }
+
+# A UDP port of the loopback that nothing on this machine has bound.
+free_udp_port() {
+  local port hex
+  while :; do
+    port=$((20000 + RANDOM % 40000))
+    printf -v hex '%04X' "$port"
+    grep -q ":$hex " /proc/net/udp /proc/net/udp6 2>/dev/null || { echo "$port"; return; }
+  done
+}
+
+exec 3> "$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+exec 3>&-
+within 100 test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(head -n1 "$work/display")"
+
+app="$work/app"
+mkdir -p "$app"
+cp "$bin/korvamon.exe" "$bin/korvaopcps.dll" "$app/"
+for folder in DEU ENG FRA ITA; do
+  cp -r "$bin/$folder" "$app/"
+done
+cp "$fake" "$app/ftd2xx.dll"
+history=$(winepath -w "$app/history.log")
+printf '[CHECK]\r\nLanguage=E\r\nDC_LOW_ShutDown=0\r\nHistoryPath=%s\r\n' "$history" >"$app/korvamon.INI"
+printf '[START]\r\nStartMinutes=0\r\nStartSeconds=0\r\n[COM]\r\nUSBPORT=1\r\n' >>"$app/korvamon.INI"
+# At rest, charged above 85 %, on mains.
+{
+  echo 'device KORVA DI-ZOD 40 K2'
+  echo 'frame *****\r\nBUFRD\r\nDC_OK\r\nBA>85\r\n'
+} >"$work/fake.script"
+KORVA_FAKEFTDI_SCRIPT=$(winepath -w "$work/fake.script")
+KORVA_FAKEFTDI_LOG=$(winepath -w "$work/fake.log")
+# A korvamon that COM starts inherits them from the client.
+export KORVA_FAKEFTDI_SCRIPT KORVA_FAKEFTDI_LOG
+
+wine regsvr32 /s "$(winepath -w "$app/korvaopcps.dll")" || fail "the proxy/stub was not registered"
+wine "$app/korvamon.exe" /RegServer 2>"$work/korvamon.out" || fail "korvamon /RegServer failed"
+
+# The client's steps, its output kept in $work/client-$1.out.
+client() {
+  local name=$1
+  shift
+  wine "$bin/opcclient.exe" "$@" >"$work/client-$name.out" 2>&1
+}
+
+# What the client printed so far, its lines as written.
+output() { tr -d '\r' <"$work/client-$1.out" 2>/dev/null; }
+
+expect_browsed() {
+  output "$1" | grep '^status: state 1,' >/dev/null || fail "$1: the server did not report itself running"
+  [ "$(output "$1" | grep '^branch: ')" = "branch: Korva" ] ||
+    fail "$1: the root is not the one branch Korva"
+  local leaves
+  leaves=$(output "$1" | sed -n 's/^leaf: \([^ ]*\) -> .*/\1/p' | tr '\n' ' ')
+  [ "$leaves" = "Device last_Message Received Status Connection DC_OK BAT BAT85 ALARM AKKU " ] ||
+    fail "$1: the leaves of Korva are: $leaves"
+  output "$1" | grep -x 'leaf: Status -> Korva/Status' >/dev/null || fail "$1: Status is not Korva/Status"
+}
+
+# The client's run with korvamon started by COM for it: korvamon with
+# "-Embedding" while the client is there, gone within 10 s of its leaving.
+started_by_com() {
+  local name=$1 embedded=no status=0
+  shift
+  korvamon_gone || fail "a korvamon runs before the client asks for one"
+  client "$name" "$@" &
+  client_pid=$!
+  while kill -0 "$client_pid" 2>/dev/null; do
+    embedded_korvamon && embedded=yes
+    sleep 0.1
+  done
+  wait "$client_pid" || status=$?
+  client_pid=
+  [ "$status" -eq 0 ] || fail "$name: the client could not use a korvamon started by COM ($status)"
+  embedded_korvamon && embedded=yes
+  [ "$embedded" = yes ] || fail "$name: no korvamon with -Embedding was seen while the client ran"
+  within 100 korvamon_gone || fail "$name: korvamon started by COM still runs 10 s after its client left"
+}
+
+# Whether the client started last still runs; a gone one is waited for no longer.
+client_runs() { kill -0 "$client_pid" 2>/dev/null; }
+
+# Lines of the history that say the module is on mains, or on battery.
+history_lines() {
+  local lines
+  lines=$(grep -ac "$1" "$app/history.log" 2>/dev/null) || true
+  echo "${lines:-0}"
+}
+on_mains() { history_lines 'No battery operation'; }
+
+# korvamon started with UDP ports, followed until it saw the module: a
+# client that came before its class object would have COM start another.
+receive=
+prestart() {
+  local seen
+  seen=$(on_mains)
+  receive=$(free_udp_port)
+  (cd "$app" && exec wine korvamon.exe "$receive" "$(free_udp_port)") >"$work/korvamon.out" 2>&1 &
+  korvamon_pid=$!
+  started() { [ "$(on_mains)" -gt "$seen" ]; }
+  within 600 started || fail "korvamon did not follow the module within 60 s"
+}
+
+# "USV_CLOSE" by UDP under the held client $1: it is asked to let go, its
+# calls then fail; korvamon ends with 0.
+close_under_client() {
+  local status=0
+  printf 'USV_CLOSE' >/dev/udp/127.0.0.1/"$receive"
+  wait "$client_pid" || status=$?
+  client_pid=
+  [ "$status" -eq 0 ] || fail "$1: the held client ended with $status"
+  output "$1" | grep '^shutdown request: ' >/dev/null || fail "$1: the client was not asked to let go"
+  output "$1" | grep '^after shutdown: GetStatus failed' >/dev/null ||
+    fail "$1: the client's calls did not fail after the shutdown"
+  within 100 korvamon_gone || fail "korvamon still runs 10 s after USV_CLOSE"
+  status=0
+  wait "$korvamon_pid" || status=$?
+  korvamon_pid=
+  [ "$status" -eq 0 ] || fail "korvamon ended with status $status"
+}
+
+if [ "$mode" = lifecycle ]; then
+  started_by_com com --stop-after browse
+  expect_browsed com
+  say "started by COM, browsed, ended after the client left"
+
+  prestart
+  client held --stop-after browse --hold --timeout 30 &
+  client_pid=$!
+  browsed() {
+    output held | grep '^leaf: AKKU ' >/dev/null && return 0
+    client_runs || fail "held: the client ended before it browsed"
+    return 1
+  }
+  within 300 browsed || fail "the client did not browse the running korvamon within 30 s"
+  close_under_client held
+  expect_browsed held
+  say "pre-started, browsed, closed by UDP under a held client"
+fi
+
+wine "$app/korvamon.exe" /UnregServer 2>"$work/korvamon.out" || fail "korvamon /UnregServer failed"
+wine regsvr32 /s /u "$(winepath -w "$app/korvaopcps.dll")" || fail "regsvr32 /u failed"
