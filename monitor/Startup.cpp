@@ -21,10 +21,12 @@ bool comStarted = false;
 }  // namespace
 
 void StartOPCServer() {
-  opcserver::RegisterConnectorClasses();
-  opcserver::CreateOPCServer();
+  // The multithreaded apartment before anything else of COM: the security
+  // call and the class object need it, and COM's threads bring the calls.
   if (!comStarted)
     comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+  opcserver::RegisterConnectorClasses();
+  opcserver::CreateOPCServer();
   opcserver::PsInitComSecurity(RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IDENTIFY);
   opcserver::OPCServer->Factory().RegisterClassObject();
 }

@@ -131,7 +131,8 @@ HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 HRESULT CoInitialize(LPVOID pvReserved);
 void CoUninitialize();
 
-// Records its arguments; once per process, later calls RPC_E_TOO_LATE.
+// Records its arguments; once per process, later calls RPC_E_TOO_LATE; a
+// thread outside any apartment gets CO_E_NOTINITIALIZED.
 HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR pSecDesc, LONG cAuthSvc,
                              SOLE_AUTHENTICATION_SERVICE* asAuthSvc, void* pReserved1,
                              DWORD dwAuthnLevel, DWORD dwImpLevel, void* pAuthList,

@@ -77,6 +77,9 @@ void CoUninitialize() {
 HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR pSecDesc, LONG cAuthSvc,
                              SOLE_AUTHENTICATION_SERVICE*, void*, DWORD dwAuthnLevel,
                              DWORD dwImpLevel, void* pAuthList, DWORD dwCapabilities, void*) {
+  // As on Windows: only from a thread that has entered an apartment.
+  if (apartment.initializations == 0)
+    return CO_E_NOTINITIALIZED;
   Process& process = TheProcess();
   const std::lock_guard<std::mutex> lock(process.mutex);
   if (process.security)

@@ -33,4 +33,28 @@ TEST_F(OPCServerStartTest, TheServerRunsOnceTheLoopRunsAndLeavesWithTheProgram) 
   EXPECT_EQ(client->GetStatus(&status), E_FAIL);
 }
 
+// The main thread is in the multithreaded apartment before the security
+// call and the class object, and leaves it at the end. A later apartment of
+// the other model shows which one the thread is in (or that it is in none).
+TEST_F(OPCServerStartTest, COMIsEnteredMultithreadedBeforeTheServerAndLeftAtTheEnd) {
+#ifndef _WIN32
+  comstandin::ForgetSecurity();
+#endif
+  Start();
+  EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
+#ifndef _WIN32
+  const auto security = comstandin::RecordedSecurity();
+  ASSERT_TRUE(security.has_value());
+  EXPECT_EQ(security->authenticationLevel, RPC_C_AUTHN_LEVEL_NONE);
+  EXPECT_EQ(security->impersonationLevel, RPC_C_IMP_LEVEL_IDENTIFY);
+#endif
+  EXPECT_TRUE(opcserver::OPCServer->Factory().Registered());
+
+  monitor::EndProgram();
+  const HRESULT afterEnd = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  EXPECT_EQ(afterEnd, S_OK);
+  if (SUCCEEDED(afterEnd))
+    CoUninitialize();
+}
+
 }  // namespace

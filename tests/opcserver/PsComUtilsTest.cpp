@@ -379,8 +379,12 @@ TEST(PsComUtilsTest, RegisteredInterfacesAreNamedByTheRegistry) {
 }
 
 #ifndef _WIN32
-TEST(PsComUtilsTest, SecurityIsSetOnce) {
+TEST(PsComUtilsTest, SecurityIsSetOnceFromAThreadInAnApartment) {
   comstandin::ForgetSecurity();
+  EXPECT_EQ(opcserver::PsInitComSecurity(RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IDENTIFY),
+            CO_E_NOTINITIALIZED);
+  EXPECT_FALSE(comstandin::RecordedSecurity().has_value());
+  ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
   EXPECT_EQ(opcserver::PsInitComSecurity(RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IDENTIFY), S_OK);
   const auto call = comstandin::RecordedSecurity();
   ASSERT_TRUE(call.has_value());
@@ -390,6 +394,7 @@ TEST(PsComUtilsTest, SecurityIsSetOnce) {
   EXPECT_EQ(call->capabilities, EOAC_NONE);
   EXPECT_EQ(opcserver::PsInitComSecurity(RPC_C_AUTHN_LEVEL_CONNECT, RPC_C_IMP_LEVEL_IDENTIFY),
             RPC_E_TOO_LATE);
+  CoUninitialize();
   comstandin::ForgetSecurity();
 }
 
