@@ -114,6 +114,15 @@ class ComObject : public First, public Rest... {
   }
 
   ULONG RefCount() const { return references_; }
+  // A reference, unless the object is already being freed (no reference
+  // left): for holders of a plain pointer that the object's end clears.
+  bool TryAddRef() {
+    ULONG count = references_;
+    while (count != 0)
+      if (references_.compare_exchange_weak(count, count + 1))
+        return true;
+    return false;
+  }
 
  protected:
   ComObject() : holdsProcess_(HoldServerProcess()) { detail::CountComObject(1); }

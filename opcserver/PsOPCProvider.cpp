@@ -5,6 +5,8 @@
 
 #include "opcserver/PsOPC.h"
 #include "opcserver/PsOPCProviderClients.h"
+#include "opcserver/PsOPCProviderGroups.h"
+#include "opcserver/PsOPCTransactions.h"
 #include "platform/EventLoop.h"
 #include "toolkit/Debugs.h"
 #include "toolkit/PsUtils.h"
@@ -196,6 +198,8 @@ void TPsOPCProvider::Shutdown(const std::string& reason) {
   for (auto client = clients.rbegin(); client != clients.rend(); ++client) {
     (*client)->Shutdown(reason);
     std::this_thread::yield();
+    // No group of a client that is gone reads a variable any more.
+    (*client)->RemoveAllGroups();
     DoDisconnect(client->Get());
   }
   clients.clear();
@@ -488,7 +492,16 @@ intptr_t TPsOPCProvider::HandleMessage(uint32_t msg, uintptr_t wParam, intptr_t 
   }
 }
 
-void TPsOPCProvider::CommitTransaction(uintptr_t, intptr_t) {}
+void TPsOPCProvider::CommitTransaction(uintptr_t group, intptr_t transaction) {
+  auto* target = reinterpret_cast<TPsOPCProviderGroup*>(group);
+  TPsOPCProviderClient* client = target->Client();
+  {
+    const std::lock_guard lock(clientsLock_);
+    if (!client || std::find(clients_.begin(), clients_.end(), client) == clients_.end())
+      return;
+  }
+  target->FinishTransaction(*reinterpret_cast<TPsOPCProviderWriteTransaction*>(transaction));
+}
 
 void TPsOPCProvider::WaitForCalls() {
   platform::EventLoop& loop = platform::MainLoop();

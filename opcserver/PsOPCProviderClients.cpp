@@ -132,6 +132,7 @@ TPsOPCProviderClient::TPsOPCProviderClient() : serial_(++lastSerial) {
 
 TPsOPCProviderClient::~TPsOPCProviderClient() {
   const toolkit::DebugScope trace("TPsOPCProviderClient.Destroy", this);
+  RemoveAllGroups();
   points_.reset();
   addressSpace_.reset();
   try {
@@ -284,26 +285,8 @@ HRESULT TPsOPCProviderClient::InterfaceSupportsErrorInfo(REFIID riid) {
 
 // ---- IOPCServer -----------------------------------------------------------------------
 
-HRESULT TPsOPCProviderClient::AddGroup(LPCWSTR, BOOL, DWORD, OPCHANDLE, LONG*, FLOAT*, DWORD,
-                                       OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate, REFIID,
-                                       LPUNKNOWN* ppUnk) {
-  if (phServerGroup)
-    *phServerGroup = 0;
-  if (pRevisedUpdateRate)
-    *pRevisedUpdateRate = 0;
-  if (ppUnk)
-    *ppUnk = nullptr;
-  return E_NOTIMPL;
-}
-
 HRESULT TPsOPCProviderClient::GetErrorString(HRESULT dwError, LCID, LPWSTR* ppString) {
   return GetErrorString(dwError, ppString);
-}
-
-HRESULT TPsOPCProviderClient::GetGroupByName(LPCWSTR, REFIID, LPUNKNOWN* ppUnk) {
-  if (ppUnk)
-    *ppUnk = nullptr;
-  return E_NOTIMPL;
 }
 
 HRESULT TPsOPCProviderClient::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
@@ -358,16 +341,6 @@ HRESULT TPsOPCProviderClient::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
     Log("GetStatus");
     return S_OK;
   });
-}
-
-HRESULT TPsOPCProviderClient::RemoveGroup(OPCHANDLE, BOOL) {
-  return E_NOTIMPL;
-}
-
-HRESULT TPsOPCProviderClient::CreateGroupEnumerator(OPCENUMSCOPE, REFIID, LPUNKNOWN* ppUnk) {
-  if (ppUnk)
-    *ppUnk = nullptr;
-  return E_NOTIMPL;
 }
 
 // ---- IOPCCommon -----------------------------------------------------------------------

@@ -30,6 +30,7 @@ namespace opcserver {
 
 class TPsOPCProvider;
 class TPsOPCProviderClient;
+class TPsOPCProviderGroup;
 
 // The value of item property `id` of a component, for an item of the
 // variable property `varProp`: a component that is no variable answers only
@@ -124,7 +125,8 @@ class TPsOPCProviderClient : public ComObject<IOPCServer, IOPCCommon, IOPCItemPr
   // let the client go.
   ULONG STDMETHODCALLTYPE Release() override;
 
-  // IOPCServer. The group methods answer E_NOTIMPL.
+  // IOPCServer. A group's name is unique among the client's groups that are
+  // not removed (PsOPCProviderClientsGroups.cpp).
   HRESULT STDMETHODCALLTYPE AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
                                      OPCHANDLE hClientGroup, LONG* pTimeBias,
                                      FLOAT* pPercentDeadband, DWORD dwLCID,
@@ -187,6 +189,17 @@ class TPsOPCProviderClient : public ComObject<IOPCServer, IOPCCommon, IOPCItemPr
   // Sinks of the shutdown point (for tests and the server).
   size_t ShutdownSinkCount();
 
+  // ---- Groups
+  int GetGroupCount();
+  // The listed group at the index, with a reference of its own.
+  ComPtr<TPsOPCProviderGroup> GetGroups(int index);
+  // Renames the group: OPC_E_DUPLICATENAME when a sibling has the name.
+  void RenameGroup(TPsOPCProviderGroup* group, const std::string& name);
+  // A group removed while held, now held by the client alone, leaves.
+  void DropRemovedGroup(TPsOPCProviderGroup* group);
+  // Every group removed as with force; the server's count follows.
+  void RemoveAllGroups();
+
   // An interface call's hold on the server: the server while the client
   // has one, counted as a call in progress until the hold ends.
   class ServerCall {
@@ -205,6 +218,11 @@ class TPsOPCProviderClient : public ComObject<IOPCServer, IOPCCommon, IOPCItemPr
 
  private:
   ConnectionPoints& Points();
+  // Under groupsLock_: the first live group with the name, or -1.
+  int IndexOfName(const std::string& name) const;
+  std::string UniqueGroupName() const;
+  // Takes the group off the list and gives up the client's reference.
+  void DropGroup(TPsOPCProviderGroup* group, TPsOPCProvider* server);
   TPsOPCProviderClientAddressSpace& BrowseSpace(TPsOPCProvider& server);
 
   const uint64_t serial_;
@@ -216,6 +234,9 @@ class TPsOPCProviderClient : public ComObject<IOPCServer, IOPCCommon, IOPCItemPr
   std::unique_ptr<ConnectionPoints> points_;
   ConnectionPoint* shutdownPoint_ = nullptr;
   std::unique_ptr<TPsOPCProviderClientAddressSpace> addressSpace_;
+  // Each listed group holds one reference taken by the client.
+  mutable std::recursive_mutex groupsLock_;
+  std::vector<TPsOPCProviderGroup*> groups_;
 };
 
 }  // namespace opcserver

@@ -31,7 +31,14 @@ void DisconnectFreeing(Disconnection&& disconnection) noexcept {
   }
 }
 
+using Lock = std::lock_guard<std::recursive_mutex>;
+
 }  // namespace
+
+std::recursive_mutex& signals_detail::ConnectionMutex() {
+  static std::recursive_mutex mutex;
+  return mutex;
+}
 
 // ---- TPsSlot -----------------------------------------------------------------
 
@@ -43,7 +50,9 @@ TPsSlot::TPsSlot() {
 TPsSlot::~TPsSlot() {
   destroying_ = true;
   active_ = false;
+  std::unique_lock lock(signals_detail::ConnectionMutex());
   const signals_detail::Snapshot<TPsSignal> snapshot(signals_);
+  lock.unlock();
   for (size_t step = snapshot.size(); step-- > 0;) {
     TPsSignal* signal = snapshot[step];
     if (IsConnected(signal))
@@ -57,10 +66,22 @@ void TPsSlot::SetActive(bool value) {
 }
 
 bool TPsSlot::IsConnected(const TPsSignal* signal) const {
+  const Lock lock(signals_detail::ConnectionMutex());
   return Contains(signals_, signal);
 }
 
+int TPsSlot::SignalCount() const {
+  const Lock lock(signals_detail::ConnectionMutex());
+  return static_cast<int>(signals_.size());
+}
+
+TPsSignal* TPsSlot::Signals(int index) const {
+  const Lock lock(signals_detail::ConnectionMutex());
+  return signals_.at(static_cast<size_t>(index));
+}
+
 void TPsSlot::Connect(TPsSignal* signal) {
+  const Lock lock(signals_detail::ConnectionMutex());
   if (!signal || IsConnected(signal) || destroying_ || signal->destroying_)
     return;
   DebugScope scope("TPsSlot.Connect", this);
@@ -69,18 +90,23 @@ void TPsSlot::Connect(TPsSignal* signal) {
 }
 
 void TPsSlot::Disconnect(TPsSignal* signal) {
-  if (!IsConnected(signal))
-    return;
-  DebugScope scope("TPsSlot.Disconnect", this);
-  Erase(signals_, signal);
-  signal->Disconnect(this);
+  {
+    const Lock lock(signals_detail::ConnectionMutex());
+    if (!IsConnected(signal))
+      return;
+    DebugScope scope("TPsSlot.Disconnect", this);
+    Erase(signals_, signal);
+    signal->Disconnect(this);
+  }
   if (OnDisconnect)
     OnDisconnect(signal);
 }
 
 void TPsSlot::DisconnectAll() {
   DebugScope scope("TPsSlot.DisconnectAll", this);
+  std::unique_lock lock(signals_detail::ConnectionMutex());
   const signals_detail::Snapshot<TPsSignal> snapshot(signals_);
+  lock.unlock();
   const signals_detail::WalkGuard<TPsSlot> walk(*this);
   for (size_t step = snapshot.size(); step-- > 0 && walk.alive();) {
     if (IsConnected(snapshot[step]))
@@ -102,7 +128,9 @@ TPsSignal::TPsSignal(vcl::TObject* owner) : owner_(owner) {
 
 TPsSignal::~TPsSignal() {
   destroying_ = true;
+  std::unique_lock lock(signals_detail::ConnectionMutex());
   const signals_detail::Snapshot<TPsSlot> snapshot(slots_);
+  lock.unlock();
   for (size_t step = snapshot.size(); step-- > 0;) {
     TPsSlot* slot = snapshot[step];
     if (IsConnected(slot))
@@ -124,10 +152,22 @@ void TPsSignal::SetActive(bool value) {
 }
 
 bool TPsSignal::IsConnected(const TPsSlot* slot) const {
+  const Lock lock(signals_detail::ConnectionMutex());
   return Contains(slots_, slot);
 }
 
+int TPsSignal::SlotCount() const {
+  const Lock lock(signals_detail::ConnectionMutex());
+  return static_cast<int>(slots_.size());
+}
+
+TPsSlot* TPsSignal::Slots(int index) const {
+  const Lock lock(signals_detail::ConnectionMutex());
+  return slots_.at(static_cast<size_t>(index));
+}
+
 void TPsSignal::Connect(TPsSlot* slot) {
+  const Lock lock(signals_detail::ConnectionMutex());
   if (!slot || IsConnected(slot) || destroying_ || slot->destroying_)
     return;
   DebugScope scope("TPsSignal.Connect", this);
@@ -136,10 +176,14 @@ void TPsSignal::Connect(TPsSlot* slot) {
 }
 
 void TPsSignal::Disconnect(TPsSlot* slot) {
-  if (!IsConnected(slot))
-    return;
-  DebugScope scope("TPsSignal.Disconnect", this);
-  Erase(slots_, slot);
+  {
+    const Lock lock(signals_detail::ConnectionMutex());
+    if (!IsConnected(slot))
+      return;
+    DebugScope scope("TPsSignal.Disconnect", this);
+    Erase(slots_, slot);
+  }
+  // The slot's side, and its notification, outside the lock.
   slot->Disconnect(this);
 }
 

@@ -2,7 +2,11 @@
 // belongs to an owner and lists the TPsSlots connected to it; each slot lists
 // the signals it is connected to. Either side connects or disconnects and the
 // other side's list follows, so a slot is in a signal's list exactly when the
-// signal is in the slot's. Single-threaded: nothing is locked.
+// signal is in the slot's. Connections may be made and ended on any thread:
+// the lists of all signals and slots share one lock, held only while a list
+// is read or changed, never while a handler runs (except the disconnect
+// notification of a connection that the signal's side ends). Signals are
+// emitted and freed on one thread; a slot is freed on that thread too.
 //
 // Walks over the lists (emission, activation, disconnecting all) go over a
 // snapshot and skip entries disconnected meanwhile, so a handler may
@@ -13,8 +17,10 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 #include "vcl/Classes.h"
@@ -27,6 +33,9 @@ class TPsSlot;
 using TPsSignalEvent = std::function<void(TPsSignal* signal)>;
 
 namespace signals_detail {
+
+// Guards the connection lists of every signal and slot.
+std::recursive_mutex& ConnectionMutex();
 
 // Marks a walk over a list of `Owner` as over when the owner is freed during
 // it. Walks nest on the stack; the owner keeps the innermost.
@@ -101,8 +110,8 @@ class TPsSlot : public vcl::TObject {
   // OnSignal with `sender` while the slot is active.
   void DoSignal(vcl::TObject* sender);
 
-  int SignalCount() const { return static_cast<int>(signals_.size()); }
-  TPsSignal* Signals(int index) const { return signals_.at(static_cast<size_t>(index)); }
+  int SignalCount() const;
+  TPsSignal* Signals(int index) const;
 
   // With the signal: it became active or inactive (whatever this slot's own
   // flag), or the slot was disconnected from it.
@@ -117,8 +126,8 @@ class TPsSlot : public vcl::TObject {
   friend class signals_detail::WalkGuard<TPsSlot>;
 
   std::vector<TPsSignal*> signals_;
-  bool active_ = false;
-  bool destroying_ = false;
+  std::atomic<bool> active_{false};
+  std::atomic<bool> destroying_{false};
   signals_detail::WalkGuard<TPsSlot>* walks_ = nullptr;
 };
 
@@ -144,15 +153,17 @@ class TPsSignal : public vcl::TObject {
   virtual void Disconnect(TPsSlot* slot);
   virtual void DisconnectAll();
 
-  int SlotCount() const { return static_cast<int>(slots_.size()); }
-  TPsSlot* Slots(int index) const { return slots_.at(static_cast<size_t>(index)); }
+  int SlotCount() const;
+  TPsSlot* Slots(int index) const;
 
   // Calls `visit` with every slot connected when the walk starts, in
   // connection order (`lastFirst`: the reverse), skipping slots disconnected
   // meanwhile; stops when the signal is freed. For emitters.
   template <class Visit>
   void ForEachSlot(Visit&& visit, bool lastFirst = false) {
+    std::unique_lock lock(signals_detail::ConnectionMutex());
     const signals_detail::Snapshot<TPsSlot> snapshot(slots_);
+    lock.unlock();
     const signals_detail::WalkGuard<TPsSignal> walk(*this);
     for (size_t step = 0; step < snapshot.size() && walk.alive(); ++step) {
       TPsSlot* slot = snapshot[lastFirst ? snapshot.size() - 1 - step : step];
@@ -168,7 +179,7 @@ class TPsSignal : public vcl::TObject {
   vcl::TObject* owner_;
   std::vector<TPsSlot*> slots_;
   bool active_ = false;
-  bool destroying_ = false;
+  std::atomic<bool> destroying_{false};
   signals_detail::WalkGuard<TPsSignal>* walks_ = nullptr;
 };
 

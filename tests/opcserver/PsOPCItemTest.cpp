@@ -1,0 +1,349 @@
+// A group's items: definitions, data types, reads from cache and device,
+// writes committed on the main thread, attributes and the item enumerator;
+// hostile counts and pointers; reads and item changes on several threads.
+#include <atomic>
+#include <thread>
+
+#include "OPCGroupTestSupport.h"
+#include "opcserver/PsOPCEnumerators.h"
+
+namespace {
+
+using korva_test::ItemDefs;
+using opcserver::ComPtr;
+
+constexpr OPCHANDLE kUnknown = 999999;
+
+class PsOPCItemTest : public korva_test::OPCGroupTest {
+ protected:
+  PsOPCItemTest() { group = AddGroup("G"); }
+
+  std::vector<HRESULT> Errors(HRESULT (IOPCItemMgt::*call)(DWORD, OPCHANDLE*, HRESULT**),
+                              std::vector<OPCHANDLE> handles, HRESULT* result) {
+    HRESULT* errors = nullptr;
+    *result = (group.Get()->*call)(static_cast<DWORD>(handles.size()), handles.data(), &errors);
+    std::vector<HRESULT> list;
+    if (errors)
+      list.assign(errors, errors + handles.size());
+    CoTaskMemFree(errors);
+    return list;
+  }
+  HRESULT SetDatatype(OPCHANDLE handle, VARTYPE type, HRESULT* error) {
+    HRESULT* errors = nullptr;
+    const HRESULT result = group->SetDatatypes(1, &handle, &type, &errors);
+    *error = errors ? errors[0] : E_UNEXPECTED;
+    CoTaskMemFree(errors);
+    return result;
+  }
+  ComPtr<IEnumOPCItemAttributes> Enumerate() {
+    ComPtr<IEnumOPCItemAttributes> items;
+    group->CreateEnumerator(IID_IEnumOPCItemAttributes,
+                            reinterpret_cast<LPUNKNOWN*>(items.Receive()));
+    return items;
+  }
+  struct Attributes {
+    std::string id;
+    OPCEUTYPE euType = OPC_NOENUM;
+    std::string euInfo;
+  };
+  static std::vector<Attributes> Next(IEnumOPCItemAttributes* items, ULONG celt, HRESULT* result) {
+    OPCITEMATTRIBUTES* list = nullptr;
+    ULONG fetched = 0;
+    *result = items->Next(celt, &list, &fetched);
+    std::vector<Attributes> attributes;
+    for (ULONG i = 0; i < fetched; ++i) {
+      attributes.push_back(
+          {platform::com::WideToUtf8(list[i].szItemID), list[i].dwEUType,
+           toolkit::VariantToText(opcserver::VariantToPsVariant(list[i].vEUInfo), false)});
+      CoTaskMemFree(list[i].szItemID);
+      VariantClear(&list[i].vEUInfo);
+    }
+    CoTaskMemFree(list);
+    return attributes;
+  }
+
+  ComPtr<IOPCItemMgt> group;
+};
+
+TEST_F(PsOPCItemTest, DefinitionsAreValidatedOneByOne) {
+  ItemDefs definitions;
+  definitions.Add("Korva/Nothing")
+      .Add("Korva/Status")
+      .Add("Korva/BAT", VT_EMPTY, "x")
+      .Add("Korva/BAT", VT_NULL)
+      .Add("Korva/BAT", VT_UI8)
+      .Add("<null>")
+      .Add("Korva")
+      .Add("Korva/BAT")
+      .Add("Korva/Device");
+  const auto added = AddItems(group.Get(), definitions);
+  EXPECT_EQ(added.result, S_FALSE);
+  const std::vector<HRESULT> expected = {OPC_E_UNKNOWNITEMID, S_OK,          OPC_E_UNKNOWNPATH,
+                                         OPC_E_BADTYPE,       OPC_E_BADTYPE, E_FAIL,
+                                         OPC_E_INVALIDITEMID, S_OK,          S_OK};
+  EXPECT_EQ(added.errors, expected);
+  const std::vector<VARTYPE> canonical = {0, VT_I4, 0, 0, 0, 0, 0, VT_BOOL, VT_BSTR};
+  for (size_t i = 0; i < canonical.size(); ++i) {
+    EXPECT_EQ(added.results[i].vtCanonicalDataType, canonical[i]) << i;
+    EXPECT_EQ(added.results[i].hServer != 0, canonical[i] != 0) << i;
+  }
+  EXPECT_EQ(added.results[1].dwAccessRights, static_cast<DWORD>(OPC_READABLE));
+
+  // Validating adds nothing and hands out no handle.
+  ItemDefs check;
+  check.Add("Test/Setpoint");
+  const auto validated = AddItems(group.Get(), check, true);
+  EXPECT_EQ(validated.result, S_OK);
+  EXPECT_EQ(validated.results[0].hServer, static_cast<OPCHANDLE>(-1));
+  EXPECT_EQ(validated.results[0].dwAccessRights, static_cast<DWORD>(OPC_READABLE | OPC_WRITEABLE));
+  HRESULT result = S_OK;
+  EXPECT_EQ(Next(Enumerate().Get(), 10, &result).size(), 3u);
+
+  // Removing: one known, one unknown handle.
+  const auto errors =
+      Errors(&IOPCItemMgt::RemoveItems, {added.results[1].hServer, kUnknown}, &result);
+  EXPECT_EQ(result, S_FALSE);
+  EXPECT_EQ(errors, (std::vector<HRESULT>{S_OK, OPC_E_INVALIDHANDLE}));
+  Run();  // the removed item is freed on the main thread
+  EXPECT_EQ(Next(Enumerate().Get(), 10, &result).size(), 2u);
+}
+
+TEST_F(PsOPCItemTest, HostileCountsAndPointersAreRefusedBeforeAnythingIsAllocated) {
+  OPCITEMRESULT* results = reinterpret_cast<OPCITEMRESULT*>(1);
+  HRESULT* errors = reinterpret_cast<HRESULT*>(1);
+  ItemDefs one;
+  one.Add("Korva/Status");
+  EXPECT_EQ(group->AddItems(0, one.Get(), &results, &errors), E_INVALIDARG);
+  EXPECT_EQ(results, nullptr);
+  EXPECT_EQ(errors, nullptr);
+  EXPECT_EQ(group->AddItems(70000, one.Get(), &results, &errors), E_INVALIDARG);
+  EXPECT_EQ(group->ValidateItems(1, nullptr, FALSE, &results, &errors), E_INVALIDARG);
+
+  OPCHANDLE handle = AddItem(group.Get(), "Korva/Status");
+  VARTYPE type = VT_BSTR;
+  OPCHANDLE clientHandle = 5;
+  const ComPtr<IOPCSyncIO> io = opcserver::CheckedCast<IOPCSyncIO>(group.Get());
+  OPCITEMSTATE* states = nullptr;
+  VARIANT value = Int(1);
+  for (DWORD count : {0u, 65537u, 0xFFFFFFFFu}) {
+    EXPECT_EQ(group->RemoveItems(count, &handle, &errors), E_INVALIDARG) << count;
+    EXPECT_EQ(group->SetActiveState(count, &handle, TRUE, &errors), E_INVALIDARG) << count;
+    EXPECT_EQ(group->SetClientHandles(count, &handle, &clientHandle, &errors), E_INVALIDARG);
+    // SetDatatypes reads only the caller's array.
+    EXPECT_EQ(group->SetDatatypes(count, &handle, &type, &errors), E_INVALIDARG) << count;
+    EXPECT_EQ(io->Read(OPC_DS_CACHE, count, &handle, &states, &errors), E_INVALIDARG) << count;
+    EXPECT_EQ(io->Write(count, &handle, &value, &errors), E_INVALIDARG) << count;
+    EXPECT_EQ(errors, nullptr);
+  }
+  EXPECT_EQ(group->RemoveItems(1, nullptr, &errors), E_INVALIDARG);
+  EXPECT_EQ(group->SetClientHandles(1, &handle, nullptr, &errors), E_INVALIDARG);
+  EXPECT_EQ(group->SetDatatypes(1, &handle, nullptr, &errors), E_INVALIDARG);
+  EXPECT_EQ(io->Read(OPC_DS_CACHE, 1, nullptr, &states, &errors), E_INVALIDARG);
+  EXPECT_EQ(io->Write(1, &handle, nullptr, &errors), E_INVALIDARG);
+  EXPECT_EQ(states, nullptr);
+
+  ComPtr<IUnknown> none;
+  EXPECT_EQ(group->CreateEnumerator(IID_IEnumUnknown, none.Receive()), E_INVALIDARG);
+  EXPECT_FALSE(none);
+  // Only the interfaces the group serves.
+  for (const IID* iid : {&IID_IOPCAsyncIO, &IID_IDataObject, &IID_IConnectionPointContainer})
+    EXPECT_EQ(group->QueryInterface(*iid, none.ReceiveVoid()), E_NOINTERFACE);
+  // Without a sink the asynchronous side is not connected.
+  const ComPtr<IOPCAsyncIO2> async = opcserver::CheckedCast<IOPCAsyncIO2>(group.Get());
+  BOOL enabled = FALSE;
+  EXPECT_EQ(async->SetEnable(TRUE), CONNECT_E_NOCONNECTION);
+  EXPECT_EQ(async->GetEnable(&enabled), CONNECT_E_NOCONNECTION);
+  DWORD cancelID = 0;
+  EXPECT_EQ(async->Read(1, &handle, 7, &cancelID, &errors), CONNECT_E_NOCONNECTION);
+  EXPECT_EQ(async->Cancel2(7), E_FAIL);
+}
+
+TEST_F(PsOPCItemTest, ValuesAreConvertedToTheRequestedType) {
+  const OPCHANDLE handle = AddItem(group.Get(), "Korva/Status");
+  HRESULT error = E_FAIL;
+  EXPECT_EQ(SetDatatype(handle, VT_BSTR, &error), S_OK);
+  EXPECT_EQ(error, S_OK);
+  auto values = Read(group.Get(), OPC_DS_CACHE, {handle});
+  EXPECT_EQ(values[0].type, VT_BSTR);
+  EXPECT_EQ(values[0].value, "20480");
+
+  // A type the item refuses leaves the one it has.
+  EXPECT_EQ(SetDatatype(handle, VT_UI8, &error), S_FALSE);
+  EXPECT_EQ(error, OPC_E_BADTYPE);
+  EXPECT_EQ(Read(group.Get(), OPC_DS_CACHE, {handle})[0].type, VT_BSTR);
+
+  // A value that does not fit: bad, no value, the conversion's error.
+  SetStatus(0x8888);
+  EXPECT_EQ(SetDatatype(handle, VT_I2, &error), S_OK);
+  values = Read(group.Get(), OPC_DS_CACHE, {handle});
+  EXPECT_EQ(values[0].quality, 0x00);
+  EXPECT_EQ(values[0].type, VT_EMPTY);
+  EXPECT_EQ(values[0].error, OPC_E_RANGE);
+  SetStatus(0x1000);
+  EXPECT_EQ(Read(group.Get(), OPC_DS_CACHE, {handle})[0].value, "4096");
+}
+
+TEST_F(PsOPCItemTest, CacheAndDeviceReadsAnswerPerItem) {
+  clock_.SetNow(korva_test::kGroupTestNow - 1);  // the values' time: a day ago
+  bat->SetValue(false);
+  SetStatus(0x4000);
+  clock_.SetNow(korva_test::kGroupTestNow);
+  const vcl::TDateTime localNow = korva_test::kGroupTestNow + 1.0 / 24;
+  const OPCHANDLE active = AddItem(group.Get(), "Korva/BAT");
+  const OPCHANDLE inactive = AddItem(group.Get(), "Korva/Status", VT_EMPTY, FALSE);
+  HRESULT result = E_FAIL;
+  auto values = Read(group.Get(), OPC_DS_CACHE, {active, inactive, kUnknown}, &result);
+  EXPECT_EQ(result, S_FALSE);
+  EXPECT_EQ(values[0].quality, OPC_QUALITY_GOOD);
+  EXPECT_EQ(values[0].value, "False");
+  EXPECT_NEAR(values[0].time, localNow - 1, 1e-6);
+  EXPECT_EQ(values[1].quality, OPC_QUALITY_OUT_OF_SERVICE);
+  EXPECT_EQ(values[1].type, VT_EMPTY);
+  EXPECT_NEAR(values[1].time, localNow, 1e-6);
+  EXPECT_EQ(values[2].client, static_cast<OPCHANDLE>(-1));
+  EXPECT_EQ(values[2].error, OPC_E_INVALIDHANDLE);
+
+  // From the device, the inactive item's own value, time and quality.
+  values = Read(group.Get(), OPC_DS_DEVICE, {inactive}, &result);
+  EXPECT_EQ(result, S_OK);
+  EXPECT_EQ(values[0].quality, OPC_QUALITY_GOOD);
+  EXPECT_EQ(values[0].value, "16384");
+  EXPECT_NEAR(values[0].time, localNow - 1, 1e-6);
+
+  // An inactive group reads out of service from the cache.
+  BOOL off = FALSE;
+  opcserver::CheckedCast<IOPCGroupStateMgt>(group.Get())
+      ->SetState(nullptr, nullptr, &off, nullptr, nullptr, nullptr, nullptr);
+  EXPECT_EQ(Read(group.Get(), OPC_DS_CACHE, {active})[0].quality, OPC_QUALITY_OUT_OF_SERVICE);
+  EXPECT_EQ(Read(group.Get(), OPC_DS_DEVICE, {active})[0].value, "False");
+}
+
+TEST_F(PsOPCItemTest, WritesAreCommittedOnTheMainThreadOrFailPerItem) {
+  const OPCHANDLE readOnly = AddItem(group.Get(), "Korva/Status");
+  const OPCHANDLE writable = AddItem(group.Get(), "Test/Setpoint");
+  HRESULT result = E_FAIL;
+  EXPECT_EQ(Write(group.Get(), {readOnly}, {Int(7)}, &result),
+            std::vector<HRESULT>{OPC_E_BADRIGHTS});
+  EXPECT_EQ(result, S_FALSE);
+  EXPECT_EQ(status->Value(), 0x5000);
+
+  // From another thread: the value changes on the main thread.
+  std::thread::id changedOn;
+  setpoint->OnChange = [&](vcl::TObject*, toolkit::TPsVarPropTypes) {
+    changedOn = std::this_thread::get_id();
+  };
+  std::atomic<bool> done{false};
+  std::vector<HRESULT> errors;
+  std::thread writer([&] {
+    errors = Write(group.Get(), {writable, kUnknown}, {Int(42), Int(1)}, &result);
+    done = true;
+  });
+  while (!done)
+    loop().ProcessMessages();
+  writer.join();
+  EXPECT_EQ(errors, (std::vector<HRESULT>{S_OK, OPC_E_INVALIDHANDLE}));
+  EXPECT_EQ(setpoint->Value(), 42);
+  EXPECT_EQ(changedOn, std::this_thread::get_id());
+  // The item holds what was written.
+  EXPECT_EQ(Read(group.Get(), OPC_DS_CACHE, {writable})[0].value, "42");
+
+  VARIANT empty;
+  VariantInit(&empty);
+  const struct {
+    VARIANT value;
+    HRESULT error;
+  } cases[] = {{Int(101), OPC_E_RANGE}, {Text("abc"), OPC_E_BADTYPE}, {empty, OPC_E_BADTYPE}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(Write(group.Get(), {writable}, {c.value}), std::vector<HRESULT>{c.error});
+    EXPECT_EQ(setpoint->Value(), 42);
+  }
+
+  // Once the server has let the client go, nothing is committed.
+  server().DoDisconnect(server().GetClients(0).Get());
+  EXPECT_EQ(Write(group.Get(), {writable, readOnly}, {Int(1), Int(1)}, &result),
+            (std::vector<HRESULT>{E_FAIL, OPC_E_BADRIGHTS}));
+  EXPECT_EQ(result, S_FALSE);
+  EXPECT_EQ(setpoint->Value(), 42);
+}
+
+TEST_F(PsOPCItemTest, AttributesDescribeTheRangeAndTheEnumeratorStaysWithinItsItems) {
+  AddItem(group.Get(), "Test/Setpoint");
+  AddItem(group.Get(), "Korva/BAT");
+  const ComPtr<IEnumOPCItemAttributes> items = Enumerate();
+  HRESULT result = E_FAIL;
+  auto attributes = Next(items.Get(), 3, &result);
+  EXPECT_EQ(result, S_FALSE);
+  ASSERT_EQ(attributes.size(), 2u);
+  EXPECT_EQ(attributes[0].id, "Test/Setpoint");
+  EXPECT_EQ(attributes[0].euType, OPC_ANALOG);
+  EXPECT_EQ(attributes[0].euInfo, "[0;100]");
+  EXPECT_EQ(attributes[1].euType, OPC_NOENUM);
+  EXPECT_EQ(attributes[1].euInfo, "#EMPTY");
+  EXPECT_TRUE(Next(items.Get(), 3, &result).empty());
+  EXPECT_EQ(result, S_FALSE);
+
+  // A huge count asks only for what follows; a null count only for one.
+  EXPECT_EQ(items->Reset(), S_OK);
+  EXPECT_EQ(Next(items.Get(), 0xFFFFFFFF, &result).size(), 2u);
+  OPCITEMATTRIBUTES* list = nullptr;
+  EXPECT_EQ(items->Next(2, &list, nullptr), E_INVALIDARG);
+  EXPECT_EQ(items->Reset(), S_OK);
+  EXPECT_EQ(items->Skip(1), S_OK);
+  EXPECT_EQ(items->Skip(0xFFFFFFFF), S_FALSE);
+  EXPECT_TRUE(Next(items.Get(), 1, &result).empty());
+
+  // A clone starts at the first; the enumerator keeps its group.
+  ComPtr<IEnumOPCItemAttributes> clone;
+  EXPECT_EQ(items->Clone(clone.Receive()), S_OK);
+  group.Reset();
+  attributes = Next(clone.Get(), 1, &result);
+  EXPECT_EQ(result, S_OK);
+  ASSERT_EQ(attributes.size(), 1u);
+  EXPECT_EQ(attributes[0].id, "Test/Setpoint");
+}
+
+TEST_F(PsOPCItemTest, ThreadsReadWhileTheMainThreadWritesAndItemsComeAndGo) {
+  std::vector<OPCHANDLE> handles = {AddItem(group.Get(), "Korva/Status"),
+                                    AddItem(group.Get(), "Korva/BAT"),
+                                    AddItem(group.Get(), "Korva/Device")};
+  std::atomic<int> running{6};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i)
+    threads.emplace_back([&] {
+      for (int round = 0; round < 200; ++round)
+        for (const auto& value : Read(group.Get(), OPC_DS_DEVICE, handles))
+          EXPECT_EQ(value.error, S_OK);
+      --running;
+    });
+  // Items added and removed while others switch the active state.
+  threads.emplace_back([&] {
+    for (int i = 0; i < 200; ++i) {
+      OPCHANDLE handle = AddItem(group.Get(), "Test/Setpoint");
+      HRESULT* errors = nullptr;
+      group->RemoveItems(1, &handle, &errors);
+      CoTaskMemFree(errors);
+    }
+    --running;
+  });
+  threads.emplace_back([&] {
+    for (int i = 0; i < 200; ++i) {
+      HRESULT* errors = nullptr;
+      group->SetActiveState(static_cast<DWORD>(handles.size()), handles.data(), i % 2, &errors);
+      CoTaskMemFree(errors);
+    }
+    --running;
+  });
+  // The main thread's scan meanwhile.
+  for (int i = 0; running > 0; ++i) {
+    SetStatus(i);
+    bat->SetValue(i % 2 == 0);
+    device->SetValue(std::to_string(i));
+    setpoint->SetValue(i % 100);
+    loop().ProcessMessages();
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  Run();
+}
+
+}  // namespace
