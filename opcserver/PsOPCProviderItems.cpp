@@ -6,6 +6,8 @@
 #include "toolkit/Debugs.h"
 #include "toolkit/PsUtils.h"
 #include "toolkit/PsVarsBasic.h"
+#include "toolkit/PsVarsFloat.h"
+#include "toolkit/PsVarsState.h"
 
 namespace opcserver {
 namespace {
@@ -361,22 +363,51 @@ void TPsOPCProviderItem::GetItemResult(OPCITEMRESULT& result) {
 OPCEUTYPE TPsOPCProviderItem::GetEUType() const {
   const std::lock_guard lock(lock_);
   toolkit::TPsVar* variable = link_->Variable();
-  if (auto* integer = dynamic_cast<toolkit::TPsInteger*>(variable))
-    return integer->RangeMode() != toolkit::rmNone ? OPC_ANALOG : OPC_NOENUM;
-  return OPC_NOENUM;
+  if (dynamic_cast<toolkit::TPsCustomState*>(variable))
+    return OPC_ENUMERATED;
+  const bool ranged = dynamic_cast<toolkit::TPsCustomFloat*>(variable) ||
+                      dynamic_cast<toolkit::TPsInteger*>(variable);
+  return ranged && variable->RangeMode() != toolkit::rmNone ? OPC_ANALOG : OPC_NOENUM;
 }
 
 void TPsOPCProviderItem::GetEUInfo(VARIANT& info) const {
   const std::lock_guard lock(lock_);
   VariantClear(&info);
-  if (GetEUType() == OPC_ANALOG) {
-    if (auto* integer = dynamic_cast<toolkit::TPsInteger*>(link_->Variable())) {
-      const int32_t bounds[2] = {integer->GetRangeMin(), integer->GetRangeMax()};
-      VariantArray(info, 2, [&](LONG i, VARIANT& element) {
-        element.vt = VT_I4;
-        element.lVal = bounds[i];
-      });
+  toolkit::TPsVar* variable = link_->Variable();
+  switch (GetEUType()) {
+    case OPC_ANALOG:
+      if (auto* number = dynamic_cast<toolkit::TPsCustomFloat*>(variable)) {
+        const double bounds[2] = {number->RangeMin(), number->RangeMax()};
+        VariantArray(info, 2, [&](LONG i, VARIANT& element) {
+          element.vt = VT_R8;
+          element.dblVal = bounds[i];
+        });
+      } else if (auto* integer = dynamic_cast<toolkit::TPsInteger*>(variable)) {
+        const int32_t bounds[2] = {integer->GetRangeMin(), integer->GetRangeMax()};
+        VariantArray(info, 2, [&](LONG i, VARIANT& element) {
+          element.vt = VT_I4;
+          element.lVal = bounds[i];
+        });
+      }
+      break;
+    case OPC_ENUMERATED: {
+      const std::vector<std::string> names =
+          static_cast<toolkit::TPsCustomState*>(variable)->StateNames();
+      SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(names.size()));
+      if (!array)
+        throw vcl::EOutOfMemory("Out of memory");
+      platform::com::SafeArrayPtr owner(array);
+      for (LONG i = 0; i < static_cast<LONG>(names.size()); ++i) {
+        platform::com::OleVariant text;
+        PsVariantToVariant(PsVariant(names[static_cast<size_t>(i)]), *text);
+        OleCheck(SafeArrayPutElement(array, &i, text.Get()->bstrVal));
+      }
+      info.vt = VT_ARRAY | VT_BSTR;
+      info.parray = owner.release();
+      break;
     }
+    default:
+      break;
   }
 }
 

@@ -1,8 +1,8 @@
 // What the group tests stand on: a running server with the provider
 // window's address space ("Korva" and its ten read-only items) and a test
-// module ("Test") of writable variables, a manual clock in central European
-// time, one client, and helpers that add groups and items and read and
-// write them.
+// module ("Test") of writable variables (an integer, a ranged float and a
+// state variable), a manual clock in central European time, one client, and
+// helpers that add groups and items and read and write them.
 #pragma once
 
 #include <string>
@@ -14,6 +14,8 @@
 #include "opcserver/opc_provider.h"
 #include "toolkit/Clock.h"
 #include "toolkit/PsVarsBasic.h"
+#include "toolkit/PsVarsFloat.h"
+#include "toolkit/PsVarsState.h"
 
 namespace korva_test {
 
@@ -99,9 +101,17 @@ class OPCGroupTest : public OPCServerTest {
     setpoint->SetRangeMax(100);
     setpoint->SetRangeMode(toolkit::rmException);
     setpoint->SetValue(50);
+    voltage = Make<toolkit::TPsFloat>("Voltage");
+    voltage->SetRangeMin(0);
+    voltage->SetRangeMax(30);
+    voltage->SetRangeMode(toolkit::rmException);
+    voltage->SetValue(24);
+    mode = Make<toolkit::TPsState>("Mode");
+    for (const char* name : {"Off", "Mains", "Battery"})
+      static_cast<toolkit::TPsStateItem*>(mode->States()->Add())->SetName(name);
     opcserver::TPsOPCProviderAddressSpace& space = server().AddressSpace();
     const int root = space.AddChildObject(-1, "Test", test_);
-    for (toolkit::TPsVar* variable : std::vector<toolkit::TPsVar*>{setpoint})
+    for (toolkit::TPsVar* variable : std::vector<toolkit::TPsVar*>{setpoint, voltage, mode})
       space.AddChildObject(root, variable->Name(), variable);
     Run();
     client = Connect();
@@ -246,6 +256,13 @@ class OPCGroupTest : public OPCServerTest {
     variant.lVal = value;
     return variant;
   }
+  static VARIANT Double(double value) {
+    VARIANT variant;
+    VariantInit(&variant);
+    variant.vt = VT_R8;
+    variant.dblVal = value;
+    return variant;
+  }
   static VARIANT Text(const std::string& text) {
     VARIANT variant;
     VariantInit(&variant);
@@ -259,6 +276,8 @@ class OPCGroupTest : public OPCServerTest {
   toolkit::TPsBool* bat;
   toolkit::TPsString* device;
   toolkit::TPsInteger* setpoint;
+  toolkit::TPsFloat* voltage;
+  toolkit::TPsState* mode;
   ComPtr<IOPCServer> client;
 
  private:

@@ -73,6 +73,31 @@ TEST_F(PsOPCGroupTest, NamesAreUniquePerClientAndUnnamedGroupsGetTheNextFreeOne)
   EXPECT_EQ(GroupCount(), 33u);
 }
 
+TEST_F(PsOPCGroupTest, AnUnnamedGroupTakesTheFirstFreeLetterFromItsCountThenANumber) {
+  std::vector<std::string> fromB;  // GroupB .. Group[
+  for (char letter = 'B'; letter <= '['; ++letter)
+    fromB.push_back(std::string("Group") + letter);
+  std::vector<std::string> fromBAnd1 = fromB;
+  fromBAnd1.push_back("Group1");
+  const struct {
+    std::vector<std::string> named;
+    std::string made;
+  } cases[] = {{{}, "GroupA"},         {{}, "GroupA"},  // each client names its own
+               {{"GroupB"}, "GroupC"}, {{"G1", "GroupC"}, "GroupD"},
+               {fromB, "Group1"},      {fromBAnd1, "Group2"}};
+  for (const auto& c : cases) {
+    const ComPtr<IOPCServer> fresh = Connect();
+    std::vector<ComPtr<IOPCItemMgt>> groups;
+    for (const std::string& name : c.named)
+      groups.push_back(AddGroup(name, TRUE, 1000, nullptr, nullptr, fresh.Get()));
+    HRESULT result = E_FAIL;
+    const auto made = AddGroup("", TRUE, 1000, nullptr, &result, fresh.Get());
+    EXPECT_EQ(result, S_OK);
+    ASSERT_TRUE(made);
+    EXPECT_EQ(NameOf(made.Get()), c.made) << c.named.size();
+  }
+}
+
 TEST_F(PsOPCGroupTest, TwoThreadsAddingOneNameMakeOneGroup) {
   for (int round = 0; round < 20; ++round) {
     const ComPtr<IOPCServer> fresh = Connect();

@@ -45,16 +45,36 @@ class PsOPCItemTest : public korva_test::OPCGroupTest {
     std::string id;
     OPCEUTYPE euType = OPC_NOENUM;
     std::string euInfo;
+    VARTYPE euElementType = VT_EMPTY;
+    VARTYPE canonical = VT_EMPTY;
   };
+  // The EU info's elements joined by "|" ("#EMPTY" for none): free of the
+  // locale's list separator.
+  static std::string EUInfoText(const VARIANT& info, VARTYPE& elementType) {
+    const toolkit::PsVariant value = opcserver::VariantToPsVariant(info);
+    elementType = VT_EMPTY;
+    if (!value.IsArray())
+      return toolkit::VariantToText(value, false);
+    std::string text;
+    for (int64_t i = 0; i < value.ElementCount(); ++i) {
+      const toolkit::PsVariant element = value.ElementAt(i);
+      elementType = element.VarType();
+      text += (i ? "|" : "") + element.AsText();
+    }
+    return text;
+  }
   static std::vector<Attributes> Next(IEnumOPCItemAttributes* items, ULONG celt, HRESULT* result) {
     OPCITEMATTRIBUTES* list = nullptr;
     ULONG fetched = 0;
     *result = items->Next(celt, &list, &fetched);
     std::vector<Attributes> attributes;
     for (ULONG i = 0; i < fetched; ++i) {
-      attributes.push_back(
-          {platform::com::WideToUtf8(list[i].szItemID), list[i].dwEUType,
-           toolkit::VariantToText(opcserver::VariantToPsVariant(list[i].vEUInfo), false)});
+      Attributes element;
+      element.id = platform::com::WideToUtf8(list[i].szItemID);
+      element.euType = list[i].dwEUType;
+      element.euInfo = EUInfoText(list[i].vEUInfo, element.euElementType);
+      element.canonical = list[i].vtCanonicalDataType;
+      attributes.push_back(element);
       CoTaskMemFree(list[i].szItemID);
       VariantClear(&list[i].vEUInfo);
     }
@@ -220,7 +240,7 @@ TEST_F(PsOPCItemTest, CacheAndDeviceReadsAnswerPerItem) {
 
 TEST_F(PsOPCItemTest, WritesAreCommittedOnTheMainThreadOrFailPerItem) {
   const OPCHANDLE readOnly = AddItem(group.Get(), "Korva/Status");
-  const OPCHANDLE writable = AddItem(group.Get(), "Test/Setpoint");
+  const OPCHANDLE writable = AddItem(group.Get(), "Test/Voltage");
   HRESULT result = E_FAIL;
   EXPECT_EQ(Write(group.Get(), {readOnly}, {Int(7)}, &result),
             std::vector<HRESULT>{OPC_E_BADRIGHTS});
@@ -229,56 +249,95 @@ TEST_F(PsOPCItemTest, WritesAreCommittedOnTheMainThreadOrFailPerItem) {
 
   // From another thread: the value changes on the main thread.
   std::thread::id changedOn;
-  setpoint->OnChange = [&](vcl::TObject*, toolkit::TPsVarPropTypes) {
+  voltage->OnChange = [&](vcl::TObject*, toolkit::TPsVarPropTypes) {
     changedOn = std::this_thread::get_id();
   };
   std::atomic<bool> done{false};
   std::vector<HRESULT> errors;
   std::thread writer([&] {
-    errors = Write(group.Get(), {writable, kUnknown}, {Int(42), Int(1)}, &result);
+    errors = Write(group.Get(), {writable, kUnknown}, {Double(27.5), Int(1)}, &result);
     done = true;
   });
   while (!done)
     loop().ProcessMessages();
   writer.join();
   EXPECT_EQ(errors, (std::vector<HRESULT>{S_OK, OPC_E_INVALIDHANDLE}));
-  EXPECT_EQ(setpoint->Value(), 42);
+  EXPECT_EQ(result, S_FALSE);
+  EXPECT_EQ(voltage->Value(), 27.5);
   EXPECT_EQ(changedOn, std::this_thread::get_id());
+  voltage->OnChange = nullptr;
   // The item holds what was written.
-  EXPECT_EQ(Read(group.Get(), OPC_DS_CACHE, {writable})[0].value, "42");
+  EXPECT_EQ(Read(group.Get(), OPC_DS_CACHE, {writable})[0].value, "27.5");
 
   VARIANT empty;
   VariantInit(&empty);
   const struct {
     VARIANT value;
     HRESULT error;
-  } cases[] = {{Int(101), OPC_E_RANGE}, {Text("abc"), OPC_E_BADTYPE}, {empty, OPC_E_BADTYPE}};
+  } cases[] = {{Double(30.5), OPC_E_RANGE},
+               {Int(-1), OPC_E_RANGE},
+               {Text("abc"), OPC_E_BADTYPE},
+               {empty, OPC_E_BADTYPE},
+               {Double(12), S_OK}};
+  double expected = 27.5;
   for (const auto& c : cases) {
-    EXPECT_EQ(Write(group.Get(), {writable}, {c.value}), std::vector<HRESULT>{c.error});
-    EXPECT_EQ(setpoint->Value(), 42);
+    EXPECT_EQ(Write(group.Get(), {writable}, {c.value}, &result), std::vector<HRESULT>{c.error});
+    EXPECT_EQ(result, c.error == S_OK ? S_OK : S_FALSE);
+    if (c.error == S_OK)
+      expected = 12;
+    EXPECT_EQ(voltage->Value(), expected);
   }
 
-  // Once the server has let the client go, nothing is committed.
+  // Once the server has let the client go, nothing is committed: every
+  // accepted entry fails.
   server().DoDisconnect(server().GetClients(0).Get());
-  EXPECT_EQ(Write(group.Get(), {writable, readOnly}, {Int(1), Int(1)}, &result),
-            (std::vector<HRESULT>{E_FAIL, OPC_E_BADRIGHTS}));
+  EXPECT_EQ(Write(group.Get(), {writable, readOnly, writable}, {Int(1), Int(1), Int(2)}, &result),
+            (std::vector<HRESULT>{E_FAIL, OPC_E_BADRIGHTS, E_FAIL}));
   EXPECT_EQ(result, S_FALSE);
-  EXPECT_EQ(setpoint->Value(), 42);
+  EXPECT_EQ(voltage->Value(), 12);
 }
 
-TEST_F(PsOPCItemTest, AttributesDescribeTheRangeAndTheEnumeratorStaysWithinItsItems) {
+TEST_F(PsOPCItemTest, AttributesDescribeRangesAndStates) {
+  const struct {
+    const char* id;
+    OPCEUTYPE euType;
+    const char* euInfo;
+    VARTYPE euElementType;
+    VARTYPE canonical;
+  } cases[] = {{"Test/Voltage", OPC_ANALOG, "0|30", VT_R8, VT_R8},
+               {"Test/Setpoint", OPC_ANALOG, "0|100", VT_I4, VT_I4},
+               {"Test/Mode", OPC_ENUMERATED, "Off|Mains|Battery", VT_BSTR, VT_I4},
+               {"Korva/BAT", OPC_NOENUM, "#EMPTY", VT_EMPTY, VT_BOOL},
+               {"Korva/Device", OPC_NOENUM, "#EMPTY", VT_EMPTY, VT_BSTR}};
+  for (const auto& c : cases)
+    AddItem(group.Get(), c.id);
+  HRESULT result = E_FAIL;
+  const auto attributes = Next(Enumerate().Get(), std::size(cases), &result);
+  EXPECT_EQ(result, S_OK);
+  ASSERT_EQ(attributes.size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(attributes[i].id, cases[i].id);
+    EXPECT_EQ(attributes[i].euType, cases[i].euType) << cases[i].id;
+    EXPECT_EQ(attributes[i].euInfo, cases[i].euInfo) << cases[i].id;
+    EXPECT_EQ(attributes[i].euElementType, cases[i].euElementType) << cases[i].id;
+    EXPECT_EQ(attributes[i].canonical, cases[i].canonical) << cases[i].id;
+  }
+  // Without a range a number is no analog value.
+  voltage->SetRangeMode(toolkit::rmNone);
+  const auto unranged = Next(Enumerate().Get(), 1, &result);
+  ASSERT_EQ(unranged.size(), 1u);
+  EXPECT_EQ(unranged[0].euType, OPC_NOENUM);
+  EXPECT_EQ(unranged[0].euInfo, "#EMPTY");
+}
+
+TEST_F(PsOPCItemTest, TheEnumeratorStaysWithinItsItemsAndKeepsItsGroup) {
   AddItem(group.Get(), "Test/Setpoint");
   AddItem(group.Get(), "Korva/BAT");
   const ComPtr<IEnumOPCItemAttributes> items = Enumerate();
   HRESULT result = E_FAIL;
   auto attributes = Next(items.Get(), 3, &result);
   EXPECT_EQ(result, S_FALSE);
-  ASSERT_EQ(attributes.size(), 2u);
-  EXPECT_EQ(attributes[0].id, "Test/Setpoint");
-  EXPECT_EQ(attributes[0].euType, OPC_ANALOG);
-  EXPECT_EQ(attributes[0].euInfo, "[0;100]");
-  EXPECT_EQ(attributes[1].euType, OPC_NOENUM);
-  EXPECT_EQ(attributes[1].euInfo, "#EMPTY");
+  EXPECT_EQ(attributes.size(), 2u);
   EXPECT_TRUE(Next(items.Get(), 3, &result).empty());
   EXPECT_EQ(result, S_FALSE);
 
@@ -288,6 +347,11 @@ TEST_F(PsOPCItemTest, AttributesDescribeTheRangeAndTheEnumeratorStaysWithinItsIt
   OPCITEMATTRIBUTES* list = nullptr;
   EXPECT_EQ(items->Next(2, &list, nullptr), E_INVALIDARG);
   EXPECT_EQ(items->Reset(), S_OK);
+  EXPECT_EQ(items->Next(1, &list, nullptr), S_OK);
+  ASSERT_NE(list, nullptr);
+  CoTaskMemFree(list[0].szItemID);
+  VariantClear(&list[0].vEUInfo);
+  CoTaskMemFree(list);
   EXPECT_EQ(items->Skip(1), S_OK);
   EXPECT_EQ(items->Skip(0xFFFFFFFF), S_FALSE);
   EXPECT_TRUE(Next(items.Get(), 1, &result).empty());
