@@ -5,6 +5,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "toolkit/Debugs.h"
@@ -195,6 +196,39 @@ TEST(PsSignalsTest, FreeingNeverThrowsAndFinishesEveryDisconnection) {
   }
   toolkit::SetDebugWriter(nullptr);
   EXPECT_EQ(errors, (std::vector<std::string>{"b refuses", "slot refuses", "slot refuses"}));
+}
+
+TEST(PsSignalsTest, ConnectionsMadeOnSeveralThreadsStayMirrored) {
+  // One signal, slots connected and disconnected from both sides on four
+  // threads at once: the lists agree afterwards.
+  TPsSignal signal(nullptr);
+  std::vector<std::unique_ptr<TPsSlot>> slots;
+  for (int i = 0; i < 8; ++i)
+    slots.push_back(std::make_unique<TPsSlot>());
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 500; ++round) {
+        TPsSlot& slot = *slots[static_cast<size_t>((t + round) % 8)];
+        if (round % 2 == 0)
+          slot.Connect(&signal);
+        else
+          signal.Connect(&slot);
+        if (round % 3 == 0)
+          signal.Disconnect(&slot);
+        else if (round % 3 == 1)
+          slot.Disconnect(&signal);
+      }
+    });
+  for (std::thread& thread : threads)
+    thread.join();
+  int connected = 0;
+  for (const auto& slot : slots) {
+    EXPECT_EQ(slot->IsConnected(&signal), signal.IsConnected(slot.get()));
+    EXPECT_EQ(slot->SignalCount(), slot->IsConnected(&signal) ? 1 : 0);
+    connected += slot->SignalCount();
+  }
+  EXPECT_EQ(signal.SlotCount(), connected);
 }
 
 }  // namespace
