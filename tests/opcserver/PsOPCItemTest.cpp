@@ -128,6 +128,23 @@ TEST_F(PsOPCItemTest, DefinitionsAreValidatedOneByOne) {
   EXPECT_EQ(Next(Enumerate().Get(), 10, &result).size(), 2u);
 }
 
+TEST_F(PsOPCItemTest, AnItemRemovedOnAnotherThreadIsFreedOnTheMainThread) {
+  toolkit::TPsVarChangeSignal& changes = *voltage->ChangeSignal();
+  const int before = changes.SlotCount();
+  OPCHANDLE handle = AddItem(group.Get(), "Test/Voltage");
+  EXPECT_EQ(changes.SlotCount(), before + 1);  // the item's link
+  HRESULT result = E_FAIL;
+  std::thread([&] {
+    HRESULT* errors = nullptr;
+    result = group->RemoveItems(1, &handle, &errors);
+    CoTaskMemFree(errors);
+  }).join();
+  EXPECT_EQ(result, S_OK);
+  EXPECT_EQ(changes.SlotCount(), before + 1);  // not yet freed
+  Run();
+  EXPECT_EQ(changes.SlotCount(), before);
+}
+
 TEST_F(PsOPCItemTest, HostileCountsAndPointersAreRefusedBeforeAnythingIsAllocated) {
   OPCITEMRESULT* results = reinterpret_cast<OPCITEMRESULT*>(1);
   HRESULT* errors = reinterpret_cast<HRESULT*>(1);
