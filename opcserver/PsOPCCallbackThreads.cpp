@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <thread>
 
+#include "platform/EventLoop.h"
 #include "toolkit/Debugs.h"
 #include "toolkit/PsUtils.h"
 
@@ -47,13 +48,23 @@ class ThreadRunner final : public TPsOPCCallbackRunner {
       runnerInPass = this;
       while (thread.Pass()) {
       }
+      passesEnded_ = true;
       thread.Ended();
     });
   }
   bool InPass() const override { return runnerInPass == this; }
   void Join() override {
-    if (thread_.joinable())
-      thread_.join();
+    if (!thread_.joinable())
+      return;
+    // The main thread keeps handling messages meanwhile: a sink in a call
+    // may wait for it (a synchronous write).
+    platform::EventLoop& loop = platform::MainLoop();
+    if (loop.IsLoopThread())
+      while (!passesEnded_) {
+        loop.ProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    thread_.join();
   }
   void Detach() override { thread_.detach(); }
 
@@ -61,6 +72,7 @@ class ThreadRunner final : public TPsOPCCallbackRunner {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool set_ = false;
+  std::atomic<bool> passesEnded_{false};
   std::thread thread_;
 };
 

@@ -116,6 +116,9 @@ TPsOPCProvider::~TPsOPCProvider() {
     factory_->RevokeClassObject();
   }
   WaitForCalls();
+  // What was posted to the window meanwhile owns what it carries (an
+  // asynchronous write holds its group): handled, not dropped.
+  platform::MainLoop().ProcessMessages();
   window_.reset();
   factory_.Reset();
 }
@@ -454,16 +457,27 @@ intptr_t TPsOPCProvider::HandleMessage(uint32_t msg, uintptr_t wParam, intptr_t 
       if ((wParam & 0xFF) != 0 && active_)
         Run();
       return 0;
-    case kCommitMessage:
+    case kCommitMessage: {
+      auto* group = reinterpret_cast<TPsOPCProviderGroup*>(wParam);
+      auto* transaction = reinterpret_cast<TPsOPCProviderWriteTransaction*>(lParam);
+      // An asynchronous write was posted with its group held and hands its
+      // transaction over: both are let go here on every path.
+      ComPtr<TPsOPCProviderGroup> held;
+      std::unique_ptr<TPsOPCProviderWriteTransaction> owned;
+      if (transaction->Async) {
+        held = ComPtr<TPsOPCProviderGroup>::Adopt(group);
+        owned.reset(transaction);
+      }
       if (state_ == OPC_STATUS_RUNNING) {
         try {
-          CommitTransaction(wParam, lParam);
+          CommitTransaction(group, *transaction, std::move(owned));
         } catch (const std::exception& error) {
           toolkit::DebugException(error);
         } catch (...) {
         }
       }
       return 0;
+    }
     case kFreeObjectMessage:
       try {
         vcl::FreeObject(reinterpret_cast<vcl::TObject*>(wParam));
@@ -492,15 +506,19 @@ intptr_t TPsOPCProvider::HandleMessage(uint32_t msg, uintptr_t wParam, intptr_t 
   }
 }
 
-void TPsOPCProvider::CommitTransaction(uintptr_t group, intptr_t transaction) {
-  auto* target = reinterpret_cast<TPsOPCProviderGroup*>(group);
-  TPsOPCProviderClient* client = target->Client();
+void TPsOPCProvider::CommitTransaction(TPsOPCProviderGroup* group,
+                                       TPsOPCProviderWriteTransaction& transaction,
+                                       std::unique_ptr<TPsOPCProviderWriteTransaction> owned) {
+  TPsOPCProviderClient* client = group->Client();
   {
     const std::lock_guard lock(clientsLock_);
     if (!client || std::find(clients_.begin(), clients_.end(), client) == clients_.end())
       return;
   }
-  target->FinishTransaction(*reinterpret_cast<TPsOPCProviderWriteTransaction*>(transaction));
+  if (owned)
+    group->FinishAsyncTransaction(std::move(owned));
+  else
+    group->FinishTransaction(transaction);
 }
 
 void TPsOPCProvider::WaitForCalls() {

@@ -39,6 +39,7 @@ namespace opcserver {
 class TPsOPCProvider;
 class TPsOPCProviderClient;
 class TPsOPCProviderGroup;
+class TPsOPCProviderWriteTransaction;
 
 // The messages of the server's window.
 inline constexpr uint32_t kShutdownMessage = 10;      // wParam low byte 0: Shutdown("")
@@ -258,8 +259,12 @@ class TPsOPCProvider : public vcl::TObject {
   virtual void DoConnect(TPsOPCProviderClient* client);
   virtual void DoRemoveGroup(TPsOPCProviderClient* client, TPsOPCProviderGroup* group);
   virtual void DoShutdown(const std::string& reason);
-  // Message 1024 while running: the group commits its write transaction.
-  virtual void CommitTransaction(uintptr_t group, intptr_t transaction);
+  // Message 1024 while running and the group's client is connected: the
+  // group commits its write transaction; an asynchronous one (`owned`) is
+  // then answered through the group's callback thread.
+  virtual void CommitTransaction(TPsOPCProviderGroup* group,
+                                 TPsOPCProviderWriteTransaction& transaction,
+                                 std::unique_ptr<TPsOPCProviderWriteTransaction> owned);
 
  private:
   void LogText(const std::function<std::string()>& format);

@@ -41,18 +41,6 @@ std::string ErrorList(const HRESULT* errors, DWORD count) {
   return text;
 }
 
-// Holds the group lock for a scope.
-class GroupLock {
- public:
-  explicit GroupLock(TPsOPCProviderGroup& group) : group_(group) { group_.Lock(); }
-  ~GroupLock() { group_.Unlock(); }
-  GroupLock(const GroupLock&) = delete;
-  GroupLock& operator=(const GroupLock&) = delete;
-
- private:
-  TPsOPCProviderGroup& group_;
-};
-
 }  // namespace
 
 // ---- Life -------------------------------------------------------------------------
@@ -84,13 +72,18 @@ TPsOPCProviderGroup::~TPsOPCProviderGroup() {
     gate_->group = nullptr;
     gate_->idle.wait(lock, [this] { return gate_->inProgress == 0; });
   }
-  const GroupLock lock(*this);
-  destroying_ = true;
-  try {
-    FinishGroup();
-  } catch (const std::exception& error) {
-    toolkit::DebugException(error);
+  {
+    const GroupLock lock(*this);
+    destroying_ = true;
+    try {
+      FinishGroup();
+    } catch (const std::exception& error) {
+      toolkit::DebugException(error);
+    }
   }
+  // No thread outlives the group; none is waited for under its lock, and
+  // one that ends its group from inside its own call is not waited for.
+  FinishStoppedThreads();
 }
 
 HRESULT TPsOPCProviderGroup::QueryInterface(REFIID riid, void** ppvObject) {
@@ -159,7 +152,9 @@ void TPsOPCProviderGroup::SetEnabled(bool enabled) {
   const GroupLock lock(*this);
   if (enabled_.exchange(enabled) == enabled)
     return;
-  if (!enabled)
+  if (enabled)
+    CreateDataChangeTransaction();
+  else
     ClearDataChangeTransaction();
 }
 
@@ -202,6 +197,12 @@ void TPsOPCProviderGroup::SetLCID(LCID lcid) {
 }
 
 void TPsOPCProviderGroup::StateChange() {
+  {
+    // The thread computes its wait anew, with the new rate.
+    const GroupLock lock(*this);
+    if (callbackThread_ && active_)
+      callbackThread_->WakeUp();
+  }
   if (OnStateChange)
     OnStateChange(this);
 }
@@ -217,6 +218,8 @@ void TPsOPCProviderGroup::UpdateItemsActiveState() {
   ClearDataChangeTransaction();
   SetItemStates();
   AckAllItems();
+  if (callbackThread_)
+    callbackThread_->RequestUpdate();
 }
 
 // ---- Pending data change ------------------------------------------------------------
@@ -231,10 +234,7 @@ void TPsOPCProviderGroup::AckAllItems() {
   const GroupLock lock(*this);
   if (!callbackConnected_ || !enabled_ || !active_)
     return;
-  if (!dataChangeTransaction_) {
-    dataChangeTransaction_ = std::make_unique<TPsOPCProviderTransaction>(this, 0, tkDataChange);
-    dataChangeTransaction_->SetCapacity(static_cast<int64_t>(items_.size()));
-  }
+  CreateDataChangeTransaction();
   for (TPsOPCProviderItem* item : items_)
     if (item->GetActive())
       dataChangeTransaction_->AckItem(item, false);
@@ -246,11 +246,14 @@ void TPsOPCProviderGroup::ItemChange(TPsOPCProviderItem* item) {
   const GroupLock lock(*this);
   if (!callbackConnected_ || !active_ || !enabled_ || FindItem(item->ServerHandle()) != item)
     return;
-  if (!dataChangeTransaction_)
-    dataChangeTransaction_ = std::make_unique<TPsOPCProviderTransaction>(this, 0, tkDataChange);
+  CreateDataChangeTransaction();
   if (static_cast<int64_t>(items_.size()) > dataChangeTransaction_->Capacity())
     dataChangeTransaction_->SetCapacity(static_cast<int64_t>(items_.size()));
+  const bool first = dataChangeTransaction_->Count() == 0;
   dataChangeTransaction_->AckItem(item, false);
+  // A thread with nothing pending sleeps until the first change.
+  if (first && callbackThread_)
+    callbackThread_->WakeUp();
 }
 
 void TPsOPCProviderGroup::BindItem(TPsOPCProviderItem* item) {
@@ -430,7 +433,7 @@ void TPsOPCProviderGroup::Clear() {
 void TPsOPCProviderGroup::FinishGroup() {
   const GroupLock lock(*this);
   callbackConnected_ = false;
-  dataChangeTransaction_.reset();
+  DisconnectCallback();
   deleted_ = true;
   Clear();
   client_ = nullptr;
@@ -830,35 +833,7 @@ void TPsOPCProviderGroup::FinishTransaction(TPsOPCProviderWriteTransaction& tran
   transaction.Committed = true;
 }
 
-// ---- IOPCAsyncIO2 ------------------------------------------------------------------
-
-HRESULT TPsOPCProviderGroup::Read(DWORD, OPCHANDLE*, DWORD, DWORD* pdwCancelID,
-                                  HRESULT** ppErrors) {
-  if (ppErrors)
-    *ppErrors = nullptr;
-  if (pdwCancelID)
-    *pdwCancelID = 0;
-  return ComGuard([&] { return CheckStatus(true, "IOPCAsyncIO2.Read"); });
-}
-
-HRESULT TPsOPCProviderGroup::Write(DWORD, OPCHANDLE*, VARIANT*, DWORD, DWORD* pdwCancelID,
-                                   HRESULT** ppErrors) {
-  if (ppErrors)
-    *ppErrors = nullptr;
-  if (pdwCancelID)
-    *pdwCancelID = 0;
-  return ComGuard([&] { return CheckStatus(true, "IOPCAsyncIO2.Write"); });
-}
-
-HRESULT TPsOPCProviderGroup::Refresh2(OPCDATASOURCE, DWORD, DWORD* pdwCancelID) {
-  if (pdwCancelID)
-    *pdwCancelID = 0;
-  return ComGuard([&] { return CheckStatus(true, "IOPCAsyncIO2.Refresh2"); });
-}
-
-HRESULT TPsOPCProviderGroup::Cancel2(DWORD) {
-  return E_FAIL;
-}
+// ---- IOPCAsyncIO2 (the reads, writes and refreshes are with the callbacks) ---------
 
 HRESULT TPsOPCProviderGroup::SetEnable(BOOL bEnable) {
   return ComGuard([&] {

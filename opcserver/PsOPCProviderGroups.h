@@ -2,7 +2,9 @@
 // holds the group's state (name, active, update rate, time bias, deadband,
 // locale, handles), owns the group's items and answers the group
 // interfaces: state management, item management, synchronous reads and
-// writes, and the enable switch of the asynchronous interface.
+// writes, and its subscriptions (PsOPCProviderGroupsCallbacks.cpp): one sink
+// of either kind, the pending data change its callback thread sends, and
+// the asynchronous reads, refreshes and writes answered through that thread.
 //
 // Threads: COM calls arrive on any thread. The group lock (re-entrant)
 // serialises the item list, the pending data change and the per-item steps;
@@ -24,6 +26,8 @@
 
 #include "opcserver/OPCDA.h"
 #include "opcserver/PsComUtils.h"
+#include "opcserver/PsOPCCallbackThreads.h"
+#include "opcserver/PsOPCTransactions.h"
 #include "vcl/SysUtils.h"
 
 namespace opcserver {
@@ -41,7 +45,9 @@ using TPsOPCGroupRequestEvent =
 using TPsOPCGroupStateEvent = std::function<void(TPsOPCProviderGroup* sender)>;
 
 class TPsOPCProviderGroup
-    : public ComObject<IOPCGroupStateMgt, IOPCItemMgt, IOPCSyncIO, IOPCAsyncIO2> {
+    : public ComObject<IOPCGroupStateMgt, IOPCItemMgt, IOPCSyncIO, IOPCAsyncIO, IOPCAsyncIO2,
+                       IConnectionPointContainer, IDataObject>,
+      public TPsOPCCallbackGroup {
  public:
   // The state a group starts with (set by the client's AddGroup).
   struct TInitialState {
@@ -98,8 +104,21 @@ class TPsOPCProviderGroup
   HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
                                   HRESULT** ppErrors) override;
 
+  // IOPCAsyncIO: connection 1 only (the one DAdvise hands out); the ids
+  // come from NextTransactionID. Answers go to the connected sink.
+  HRESULT STDMETHODCALLTYPE Read(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCount,
+                                 OPCHANDLE* phServer, DWORD* pTransactionID,
+                                 HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE Write(DWORD dwConnection, DWORD dwCount, OPCHANDLE* phServer,
+                                  VARIANT* pItemValues, DWORD* pTransactionID,
+                                  HRESULT** ppErrors) override;
+  HRESULT STDMETHODCALLTYPE Refresh(DWORD dwConnection, OPCDATASOURCE dwSource,
+                                    DWORD* pTransactionID) override;
+  HRESULT STDMETHODCALLTYPE Cancel(DWORD dwTransactionID) override;
+
   // IOPCAsyncIO2. Without a connected sink every asynchronous call answers
-  // CONNECT_E_NOCONNECTION; a transaction cannot be cancelled (E_FAIL).
+  // CONNECT_E_NOCONNECTION; a transaction cannot be cancelled (E_FAIL). The
+  // client's id comes back as the cancel id and in the answer.
   HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID,
                                  DWORD* pdwCancelID, HRESULT** ppErrors) override;
   HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
@@ -111,6 +130,27 @@ class TPsOPCProviderGroup
   HRESULT STDMETHODCALLTYPE SetEnable(BOOL bEnable) override;
   HRESULT STDMETHODCALLTYPE GetEnable(BOOL* pbEnable) override;
 
+  // IConnectionPointContainer: one point, for one IOPCDataCallback.
+  HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
+  HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+
+  // IDataObject: DAdvise and DUnadvise connect one DA 1.0 sink (connection
+  // 1); the rest answer E_NOTIMPL with their outputs null. A group serves
+  // one sink of either kind: a second gets CONNECT_E_ADVISELIMIT.
+  HRESULT STDMETHODCALLTYPE GetData(FORMATETC* pformatetcIn, STGMEDIUM* pmedium) override;
+  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC* pformatetc, STGMEDIUM* pmedium) override;
+  HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* pformatetc) override;
+  HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC* pformatectIn,
+                                                  FORMATETC* pformatetcOut) override;
+  HRESULT STDMETHODCALLTYPE SetData(FORMATETC* pformatetc, STGMEDIUM* pmedium,
+                                    BOOL fRelease) override;
+  HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD dwDirection,
+                                          IEnumFORMATETC** ppenumFormatEtc) override;
+  HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC* pformatetc, DWORD advf, IAdviseSink* pAdvSink,
+                                    DWORD* pdwConnection) override;
+  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD dwConnection) override;
+  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA** ppenumAdvise) override;
+
   // ---- State
   void Lock() { lock_.lock(); }
   void Unlock() { lock_.unlock(); }
@@ -120,7 +160,7 @@ class TPsOPCProviderGroup
   bool Enabled() const { return enabled_; }
   bool CallbackConnected() const { return callbackConnected_; }
   std::string GroupName() const;
-  DWORD UpdateRate() const { return updateRate_; }
+  DWORD UpdateRate() const override { return updateRate_; }
   OPCHANDLE ClientHandle() const { return clientHandle_; }
   OPCHANDLE ServerHandle() const { return serverHandle_; }
   void SetServerHandle(OPCHANDLE handle) { serverHandle_ = handle; }
@@ -162,8 +202,14 @@ class TPsOPCProviderGroup
                       bool passMissing, const TItemStep& step, HRESULT** errors);
 
   uint32_t NextTransactionID() { return ++transactionCounter_; }
-  // An item's state changed while it is active.
+
+  // ---- The pending data change and the callback thread (under the lock)
+  // An item's state changed while it is active: its entry in the pending
+  // data change is its latest state. An item no longer listed is ignored.
   void ItemChange(TPsOPCProviderItem* item);
+  TPsOPCCallbackTransactionPtr GetDataChangeTransaction() override;
+  bool DataChangePending() override;
+  void LogLine(const std::string& line) override;
   void StateChange();
   void UpdateItemsActiveState();
   // Callback disconnected, deleted, every item removed, no client.
@@ -175,6 +221,9 @@ class TPsOPCProviderGroup
   bool SynchronizeTransaction(TPsOPCProviderWriteTransaction& transaction);
   // Main thread: writes each accepted entry's value to its item.
   void FinishTransaction(TPsOPCProviderWriteTransaction& transaction);
+  // Main thread, an asynchronous write posted with the group held: commits
+  // it, then queues its answer, or frees it when no sink is left.
+  void FinishAsyncTransaction(std::unique_ptr<TPsOPCProviderWriteTransaction> transaction);
 
   // "%s: " and the group's name before the line, to the client's log.
   template <class... Args>
@@ -202,6 +251,29 @@ class TPsOPCProviderGroup
   void RemoveItemAsync(TPsOPCProviderItem* item);
   void SetItemStates();
   HRESULT CheckStatus(bool async, const std::string& name);
+  // An asynchronous read (kind tkRead) or refresh (tkDataChange): queued
+  // when some item answered; the per-item results in *errors.
+  HRESULT ReadOrRefreshAsync(OPCDATASOURCE source, DWORD count, const OPCHANDLE* serverHandles,
+                             DWORD id, TPsOPCTransactionKind kind, const std::string& name,
+                             HRESULT** errors);
+  HRESULT Refresh1or2(OPCDATASOURCE source, DWORD id, const std::string& name);
+  HRESULT WriteAsync(DWORD count, const OPCHANDLE* serverHandles, const VARIANT* values, DWORD id,
+                     const std::string& name, HRESULT** errors);
+  // Posts an asynchronous write to the main thread; false (nothing posted)
+  // without the server's window.
+  bool PostTransaction(std::unique_ptr<TPsOPCProviderWriteTransaction>& transaction);
+  void CreateDataChangeTransaction();
+  void FreeDataChangeTransaction();
+  // Connects a sink: its thread runs, then the group counts as connected.
+  void ConnectCallback(std::unique_ptr<TPsOPCProviderDataCallbackThread> thread, int kind);
+  // Stops the callback thread (waited for when the group ends), frees the
+  // pending data change.
+  void DisconnectCallback();
+  // Waits for the threads stopped so far (each that is not the caller's
+  // own). Never under the group lock: a sink in a call may need it.
+  void FinishStoppedThreads();
+  void OnRegisterCallback(IUnknown* sink, bool connecting);
+  ConnectionPoints& GetConnectionPoints();
   // The client's item change handler for a new item.
   void BindItem(TPsOPCProviderItem* item);
   void ClearDataChangeTransaction();
@@ -220,6 +292,14 @@ class TPsOPCProviderGroup
   std::atomic<uint32_t> transactionCounter_{100};
   std::recursive_mutex lock_;
   std::unique_ptr<TPsOPCProviderTransaction> dataChangeTransaction_;
+  // The sink's kind (none, DA 1.0 advise, DA 2.0 callback), its thread,
+  // and the threads stopped since, waited for when the group ends (never
+  // under a lock: a sink in a call may need it).
+  enum SinkKind { skNone, skAdvise, skDataCallback };
+  int sinkKind_ = skNone;
+  std::unique_ptr<TPsOPCProviderDataCallbackThread> callbackThread_;
+  std::vector<std::unique_ptr<TPsOPCProviderDataCallbackThread>> stoppedThreads_;
+  std::unique_ptr<ConnectionPoints> connectionPoints_;
   std::atomic<bool> deleted_{false};
   std::atomic<bool> enabled_{true};
   // Removed by the client while held: leaves the client's list with the
@@ -238,6 +318,18 @@ class TPsOPCProviderGroup
   std::atomic<OPCHANDLE> serverHandle_{0};
   std::atomic<LONG> timeBias_{0};
   std::atomic<DWORD> updateRate_{0};
+};
+
+// Holds the group lock for a scope.
+class GroupLock {
+ public:
+  explicit GroupLock(TPsOPCProviderGroup& group) : group_(group) { group_.Lock(); }
+  ~GroupLock() { group_.Unlock(); }
+  GroupLock(const GroupLock&) = delete;
+  GroupLock& operator=(const GroupLock&) = delete;
+
+ private:
+  TPsOPCProviderGroup& group_;
 };
 
 }  // namespace opcserver

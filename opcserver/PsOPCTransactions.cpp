@@ -52,9 +52,9 @@ std::string_view TransactionKindName(TPsOPCTransactionKind kind) {
 // ---- TPsOPCTransaction -----------------------------------------------------------
 
 TPsOPCTransaction::TPsOPCTransaction(int64_t id, TPsOPCTransactionKind kind) : kind_(kind) {
-  if (id < 0 || id > INT32_MAX)
+  if (id < 0 || id > UINT32_MAX)
     throw vcl::ERangeError(vcl::Format("Transaction ID %d out of range", id));
-  id_ = static_cast<int32_t>(id);
+  id_ = static_cast<DWORD>(id);
 }
 
 TPsOPCTransaction::~TPsOPCTransaction() {
@@ -66,8 +66,10 @@ void TPsOPCTransaction::SetCapacity(int64_t capacity) {
   CheckEntries(capacity);
   if (capacity != Capacity())
     Alloc(static_cast<int32_t>(capacity));
-  if (count_ > capacity)
+  if (count_ > capacity) {
     count_ = static_cast<int32_t>(capacity);
+    RebuildIndex();
+  }
 }
 
 void TPsOPCTransaction::Alloc(int32_t capacity) {
@@ -85,7 +87,10 @@ void TPsOPCTransaction::SetCount(int64_t count) {
   CheckEntries(count);
   if (count > Capacity())
     SetCapacity(count);
+  const bool shrinks = count < count_;
   count_ = static_cast<int32_t>(count);
+  if (shrinks)
+    RebuildIndex();
 }
 
 int32_t TPsOPCTransaction::AddHandle(OPCHANDLE clientHandle, OPCHANDLE serverHandle) {
@@ -100,6 +105,8 @@ int32_t TPsOPCTransaction::AddHandle(OPCHANDLE clientHandle, OPCHANDLE serverHan
   serverHandles_[index] = serverHandle;
   errors_[index] = S_OK;
   VariantClear(&values_[index]);
+  if (indexed_)
+    index_.emplace(clientHandle, index);
   return index;
 }
 
@@ -116,6 +123,7 @@ void TPsOPCTransaction::Clear() {
   }
   count_ = 0;
   Result = S_OK;
+  index_.clear();
 }
 
 bool TPsOPCTransaction::SetErrorList(const HRESULT* errors, int64_t count) {
@@ -160,10 +168,27 @@ VARIANT& TPsOPCTransaction::Value(int32_t index) {
 }
 
 int32_t TPsOPCTransaction::IndexOfClientHandle(OPCHANDLE clientHandle) const {
+  if (indexed_) {
+    const auto found = index_.find(clientHandle);
+    return found == index_.end() ? -1 : found->second;
+  }
   for (int32_t i = 0; i < count_; ++i)
     if (clientHandles_[i] == clientHandle)
       return i;
   return -1;
+}
+
+void TPsOPCTransaction::IndexClientHandles() {
+  indexed_ = true;
+  RebuildIndex();
+}
+
+void TPsOPCTransaction::RebuildIndex() {
+  if (!indexed_)
+    return;
+  index_.clear();
+  for (int32_t i = 0; i < count_; ++i)
+    index_.emplace(clientHandles_[i], i);
 }
 
 bool TPsOPCTransaction::HasOKItems() const {
@@ -178,6 +203,24 @@ HRESULT TPsOPCTransaction::MasterError() const {
     if (FAILED(errors_[i]))
       return S_FALSE;
   return S_OK;
+}
+
+void TPsOPCTransaction::RemoveEntry(int32_t index) {
+  CheckIndex(index);
+  const int32_t last = count_ - 1;
+  const OPCHANDLE removed = clientHandles_[index];
+  const OPCHANDLE moved = clientHandles_[last];
+  if (index != last)
+    MoveEntry(last, index);
+  VariantClear(&values_[last]);
+  count_ = last;
+  if (!indexed_)
+    return;
+  // Two entries change: the index follows without being built anew.
+  if (const auto found = index_.find(removed); found != index_.end() && found->second == index)
+    index_.erase(found);
+  if (const auto found = index_.find(moved); found != index_.end() && found->second == last)
+    found->second = index;
 }
 
 void TPsOPCTransaction::MoveEntry(int32_t from, int32_t to) {
@@ -317,13 +360,27 @@ void TPsOPCProviderTransaction::RemoveItem(const TPsOPCProviderItem* item) {
   if (!item)
     return;
   const int32_t index = IndexOfClientHandle(item->GetClientHandle());
-  if (index < 0)
-    return;
-  const int32_t last = Count() - 1;
-  if (index != last)
-    MoveEntry(last, index);
-  VariantClear(&Value(last));
-  SetCount(last);
+  if (index >= 0)
+    RemoveEntry(index);
+}
+
+TPsOPCAnswer TPsOPCProviderTransaction::Answer() {
+  TPsOPCAnswer answer;
+  answer.kind = Kind() == tkRead    ? akReadComplete
+                : Kind() == tkWrite ? akWriteComplete
+                                    : akDataChange;
+  answer.transactionID = ID();
+  answer.groupClientHandle = group_ ? group_->ClientHandle() : 0;
+  answer.masterQuality = MasterQuality();
+  answer.masterError = MasterError();
+  answer.count = static_cast<DWORD>(Count());
+  answer.clientHandles = ClientHandles();
+  answer.serverHandles = ServerHandles();
+  answer.values = Values();
+  answer.qualities = Qualities();
+  answer.timeStamps = TimeStamps();
+  answer.errors = Errors();
+  return answer;
 }
 
 // ---- TPsOPCProviderWriteTransaction ----------------------------------------------

@@ -12,9 +12,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "opcserver/OPCDA.h"
+#include "opcserver/PsOPCCallbackThreads.h"
 #include "vcl/Classes.h"
 
 namespace opcserver {
@@ -32,13 +34,14 @@ class TPsOPCTransaction : public vcl::TObject {
   // The most entries a transaction holds.
   static constexpr int32_t MaxEntries = 65536;
 
-  // ERangeError for an id below 0 or beyond 2147483647.
+  // ERangeError for an id outside 32 unsigned bits (a DA 2.0 client
+  // chooses its ids from all of them).
   TPsOPCTransaction(int64_t id, TPsOPCTransactionKind kind);
   ~TPsOPCTransaction() override;
   TPsOPCTransaction(const TPsOPCTransaction&) = delete;
   TPsOPCTransaction& operator=(const TPsOPCTransaction&) = delete;
 
-  int32_t ID() const { return id_; }
+  DWORD ID() const { return id_; }
   TPsOPCTransactionKind Kind() const { return kind_; }
   bool Async = false;
   // The result of a commit through a remote server; unused here.
@@ -70,9 +73,15 @@ class TPsOPCTransaction : public vcl::TObject {
   VARIANT& Value(int32_t index);
   // The first entry with the client handle; -1 when none.
   int32_t IndexOfClientHandle(OPCHANDLE clientHandle) const;
+  // Finds entries by client handle through an index from now on, in time
+  // independent of the count (the pending data change's many lookups).
+  void IndexClientHandles();
+  // Takes the entry out: the last entry moves into its place.
+  void RemoveEntry(int32_t index);
 
   // The arrays as a callback hands them on (Count entries each).
   OPCHANDLE* ClientHandles() { return clientHandles_.data(); }
+  OPCHANDLE* ServerHandles() { return serverHandles_.data(); }
   HRESULT* Errors() { return errors_.data(); }
   VARIANT* Values() { return values_.data(); }
 
@@ -104,9 +113,14 @@ class TPsOPCTransaction : public vcl::TObject {
   virtual void MoveEntry(int32_t from, int32_t to);
 
  private:
-  int32_t id_;
+  void RebuildIndex();
+
+  DWORD id_;
   TPsOPCTransactionKind kind_;
   int32_t count_ = 0;
+  bool indexed_ = false;
+  // Client handle -> its first entry, while indexed_.
+  std::unordered_map<OPCHANDLE, int32_t> index_;
   std::vector<OPCHANDLE> clientHandles_;
   std::vector<HRESULT> errors_;
   std::vector<OPCHANDLE> serverHandles_;
@@ -147,7 +161,8 @@ class TPsOPCDataChangeTransaction : public TPsOPCReadTransaction {
 
 // A transaction of one of the server's groups (not referenced: the group
 // outlives the call that builds it).
-class TPsOPCProviderTransaction : public TPsOPCDataChangeTransaction {
+class TPsOPCProviderTransaction : public TPsOPCDataChangeTransaction,
+                                  public TPsOPCCallbackTransaction {
  public:
   TPsOPCProviderTransaction(TPsOPCProviderGroup* group, int64_t id, TPsOPCTransactionKind kind);
 
@@ -163,6 +178,10 @@ class TPsOPCProviderTransaction : public TPsOPCDataChangeTransaction {
   // Takes out the entry with the item's client handle: the last entry
   // moves into its place. Nothing when it has none.
   void RemoveItem(const TPsOPCProviderItem* item);
+
+  // What the callback thread sends: a data change, a read's or a write's
+  // answer over the transaction's arrays, with the group's handle.
+  TPsOPCAnswer Answer() override;
 
  protected:
   std::string GroupName() const override;

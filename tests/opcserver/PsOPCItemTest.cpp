@@ -183,7 +183,7 @@ TEST_F(PsOPCItemTest, HostileCountsAndPointersAreRefusedBeforeAnythingIsAllocate
   EXPECT_EQ(group->CreateEnumerator(IID_IEnumUnknown, none.Receive()), E_INVALIDARG);
   EXPECT_FALSE(none);
   // Only the interfaces the group serves.
-  for (const IID* iid : {&IID_IOPCAsyncIO, &IID_IDataObject, &IID_IConnectionPointContainer})
+  for (const IID* iid : {&IID_IOPCBrowseServerAddressSpace, &IID_IOPCItemProperties})
     EXPECT_EQ(group->QueryInterface(*iid, none.ReceiveVoid()), E_NOINTERFACE);
   // Without a sink the asynchronous side is not connected.
   const ComPtr<IOPCAsyncIO2> async = opcserver::CheckedCast<IOPCAsyncIO2>(group.Get());

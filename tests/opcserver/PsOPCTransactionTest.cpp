@@ -14,8 +14,11 @@ using opcserver::TPsOPCTransaction;
 
 TEST(PsOPCTransactionTest, IdsAndSizesOutsideTheirRangeAreRefused) {
   EXPECT_THROW(TPsOPCTransaction(-1, opcserver::tkRead), vcl::ERangeError);
-  EXPECT_THROW(TPsOPCTransaction(2147483648LL, opcserver::tkRead), vcl::ERangeError);
-  TPsOPCTransaction transaction(2147483647, opcserver::tkRead);
+  EXPECT_THROW(TPsOPCTransaction(4294967296LL, opcserver::tkRead), vcl::ERangeError);
+  // A DA 2.0 client's ids take all 32 bits.
+  EXPECT_EQ(TPsOPCTransaction(2147483648LL, opcserver::tkRead).ID(), 0x80000000u);
+  TPsOPCTransaction transaction(4294967295LL, opcserver::tkRead);
+  EXPECT_EQ(transaction.ID(), 0xFFFFFFFFu);
   EXPECT_THROW(transaction.SetCapacity(65537), vcl::ERangeError);
   EXPECT_THROW(transaction.Error(0), vcl::ERangeError);
   // Growing from nothing starts at one entry, then doubles.
@@ -25,6 +28,31 @@ TEST(PsOPCTransactionTest, IdsAndSizesOutsideTheirRangeAreRefused) {
   }
   transaction.SetCount(65536);
   EXPECT_THROW(transaction.AddHandle(1, 1), vcl::ERangeError);
+}
+
+// Entries found by client handle, by search or through the index, stay
+// found as entries are taken out, moved and cleared.
+TEST(PsOPCTransactionTest, EntriesAreFoundByClientHandleAfterEveryChange) {
+  for (const bool indexed : {false, true}) {
+    SCOPED_TRACE(indexed);
+    TPsOPCTransaction transaction(0, opcserver::tkDataChange);
+    if (indexed)
+      transaction.IndexClientHandles();
+    for (OPCHANDLE handle = 10; handle < 15; ++handle)
+      transaction.AddHandle(handle, handle + 100);
+    transaction.RemoveEntry(1);  // 14 moves into the place of 11
+    transaction.RemoveEntry(3);  // the last one, 13
+    EXPECT_EQ(transaction.Count(), 3);
+    const std::pair<OPCHANDLE, int32_t> expected[] = {
+        {10, 0}, {11, -1}, {12, 2}, {13, -1}, {14, 1}};
+    for (const auto& [handle, index] : expected)
+      EXPECT_EQ(transaction.IndexOfClientHandle(handle), index) << handle;
+    EXPECT_EQ(transaction.ServerHandle(1), 114u);
+    transaction.AddHandle(11, 111);
+    EXPECT_EQ(transaction.IndexOfClientHandle(11), 3);
+    transaction.Clear();
+    EXPECT_EQ(transaction.IndexOfClientHandle(10), -1);
+  }
 }
 
 TEST(PsOPCTransactionTest, TakingAnItemOutMovesTheLastEntryIntoItsPlace) {

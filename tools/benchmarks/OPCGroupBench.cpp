@@ -1,16 +1,28 @@
 // What a group's whole-group calls cost: adding 1,000 and 10,000 items (one
 // variable each) and reading all of them from the cache. Items are found by
-// their server handle through an index, so both grow linearly.
+// their server handle through an index, so both grow linearly. Then what a
+// subscription costs: one item change taken into the pending data change
+// (found by client handle through an index, so the same for any count), and
+// 1,000 items changing every 100 ms delivered by a real callback thread.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "opcserver/PsOPC.h"
+#include "opcserver/PsOPCCallbackThreads.h"
 #include "opcserver/PsOPCProvider.h"
 #include "opcserver/PsOPCProviderClients.h"
+#include "opcserver/PsOPCProviderGroups.h"
+#include "opcserver/PsOPCProviderItems.h"
 #include "platform/EventLoop.h"
+#include "toolkit/Clock.h"
 #include "toolkit/PsVarsBasic.h"
 #include "toolkit/Toolkit.h"
 
@@ -87,6 +99,21 @@ class Space {
     platform::MainLoop().ProcessMessages();
   }
   IOPCItemMgt* Group() { return group_.Get(); }
+  opcserver::TPsOPCProviderGroup& Impl() {
+    return *static_cast<opcserver::TPsOPCProviderGroup*>(group_.Get());
+  }
+  // Connects `sink` through the group's connection point.
+  void Subscribe(IUnknown* sink) {
+    const auto container = opcserver::CheckedCast<IConnectionPointContainer>(group_.Get());
+    ComPtr<IConnectionPoint> point;
+    container->FindConnectionPoint(IID_IOPCDataCallback, point.Receive());
+    DWORD cookie = 0;
+    point->Advise(sink, &cookie);
+  }
+  void SetAll(int value) {
+    for (auto& variable : variables_)
+      variable->SetValue(value);
+  }
 
  private:
   std::unique_ptr<opcserver::TPsOPCProvider> server_;
@@ -124,5 +151,146 @@ void BM_GroupCacheRead(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_GroupCacheRead)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// A sink that counts its data changes, their items and when each came.
+class CountingSink : public opcserver::ComObject<IOPCDataCallback> {
+ public:
+  HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD dwCount,
+                                         OPCHANDLE*, VARIANT*, WORD*, FILETIME*,
+                                         HRESULT*) override {
+    const std::lock_guard lock(mutex);
+    calls.push_back({std::chrono::steady_clock::now(), dwCount});
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*,
+                                           VARIANT*, WORD*, FILETIME*, HRESULT*) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*,
+                                            HRESULT*) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
+
+  struct Call {
+    std::chrono::steady_clock::time_point at;
+    DWORD count;
+  };
+  std::mutex mutex;
+  std::vector<Call> calls;
+};
+
+void BM_GroupItemChange(benchmark::State& state) {
+  Space space(static_cast<int>(state.range(0)));
+  // Passes that never run: the pending data change only collects.
+  toolkit::ManualClock clock;
+  opcserver::TPsOPCManualRunners runners(clock);
+  const platform::ScopedService<opcserver::TPsOPCCallbackRunners> installed(runners);
+  space.AddAll();
+  const auto sink = opcserver::MakeComObject<CountingSink>();
+  space.Subscribe(sink.Get());
+  opcserver::TPsOPCProviderGroup& group = space.Impl();
+  std::vector<opcserver::TPsOPCProviderItem*> items;
+  for (int i = 0; i < group.GetItemCount(); ++i)
+    items.push_back(group.GetItems(i));
+  for (auto _ : state) {
+    // Each item once into a fresh pending change, as in one period.
+    for (opcserver::TPsOPCProviderItem* item : items)
+      group.ItemChange(item);
+    state.PauseTiming();
+    group.GetDataChangeTransaction();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_GroupItemChange)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// Counts the waits of the system's runners: the thread's wake-ups.
+class CountingRunners final : public opcserver::TPsOPCCallbackRunners {
+ public:
+  explicit CountingRunners(opcserver::TPsOPCCallbackRunners& system) : system_(system) {}
+  std::unique_ptr<opcserver::TPsOPCCallbackRunner> NewRunner() override {
+    return std::make_unique<Runner>(system_.NewRunner(), waits);
+  }
+  std::atomic<int64_t> waits{0};
+
+ private:
+  class Runner final : public opcserver::TPsOPCCallbackRunner {
+   public:
+    Runner(std::unique_ptr<opcserver::TPsOPCCallbackRunner> inner, std::atomic<int64_t>& waits)
+        : inner_(std::move(inner)), waits_(waits) {}
+    void SetEvent() override { inner_->SetEvent(); }
+    void ResetEvent() override { inner_->ResetEvent(); }
+    bool Wait(uint32_t ms) override {
+      ++waits_;
+      return inner_->Wait(ms);
+    }
+    void Start(opcserver::TPsOPCProviderDataCallbackThread& thread) override {
+      inner_->Start(thread);
+    }
+    bool InPass() const override { return inner_->InPass(); }
+    void Join() override { inner_->Join(); }
+    void Detach() override { inner_->Detach(); }
+
+   private:
+    std::unique_ptr<opcserver::TPsOPCCallbackRunner> inner_;
+    std::atomic<int64_t>& waits_;
+  };
+  opcserver::TPsOPCCallbackRunners& system_;
+};
+
+// 1,000 items all changing once per 100 ms period for 10 s on a real
+// callback thread: the calls per period, the items per call, the longest
+// time from a round of changes to its delivery, and the thread's wake-ups
+// per period.
+void BM_GroupSubscription(benchmark::State& state) {
+  constexpr int kItems = 1000;
+  constexpr auto kPeriod = std::chrono::milliseconds(100);
+  const int rounds = static_cast<int>(state.range(0));
+  Space space(kItems);
+  CountingRunners runners(opcserver::CallbackRunners());
+  const platform::ScopedService<opcserver::TPsOPCCallbackRunners> installed(runners);
+  space.AddAll();
+  DWORD rate = 100;
+  DWORD revised = 0;
+  opcserver::CheckedCast<IOPCGroupStateMgt>(space.Group())
+      ->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr, nullptr);
+  const auto sink = opcserver::MakeComObject<CountingSink>();
+  for (auto _ : state) {
+    space.Subscribe(sink.Get());
+    std::vector<std::chrono::steady_clock::time_point> changed;
+    const auto start = std::chrono::steady_clock::now();
+    for (int round = 0; round < rounds; ++round) {
+      std::this_thread::sleep_until(start + round * kPeriod);
+      space.SetAll(round + 1);
+      changed.push_back(std::chrono::steady_clock::now());
+    }
+    std::this_thread::sleep_for(2 * kPeriod);
+    state.PauseTiming();
+    const std::lock_guard lock(sink->mutex);
+    // From the end of each round of changes to the first call after it.
+    double worst = 0;
+    size_t full = 0;
+    for (const auto& round : changed) {
+      const auto delivered =
+          std::find_if(sink->calls.begin(), sink->calls.end(),
+                       [&](const CountingSink::Call& call) { return call.at > round; });
+      if (delivered != sink->calls.end())
+        worst = std::max(worst,
+                         std::chrono::duration<double, std::milli>(delivered->at - round).count());
+    }
+    for (const auto& call : sink->calls)
+      if (call.count == kItems)
+        ++full;
+    state.counters["calls_per_period"] =
+        static_cast<double>(sink->calls.size()) / static_cast<double>(rounds);
+    state.counters["full_calls"] = static_cast<double>(full);
+    state.counters["max_latency_ms"] = worst;
+    state.counters["wakeups_per_period"] =
+        static_cast<double>(runners.waits.load()) / static_cast<double>(rounds);
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_GroupSubscription)->Arg(100)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
