@@ -152,6 +152,21 @@ ComPtr<T> MakeComObject(Args&&... args) {
   return ComPtr<T>(new T(std::forward<Args>(args)...));
 }
 
+// An enumerator's Clone: a new object of class T made from `args` into `out`;
+// E_INVALIDARG for a null `out`, E_UNEXPECTED (and null) when it cannot be made.
+template <class T, class Interface, class... Args>
+HRESULT NewEnumeratorInto(Interface** out, Args&&... args) {
+  if (!out)
+    return E_INVALIDARG;
+  *out = nullptr;
+  try {
+    *out = MakeComObject<T>(std::forward<Args>(args)...).Detach();
+    return S_OK;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
 // A class object: CreateInstance refuses aggregation and hands out a new
 // object from CreateObject; LockServer holds the server process as an
 // object does, and an unlock lets go only of what a lock took.

@@ -79,15 +79,7 @@ HRESULT TPsOPCItemAttributesEnumerator::Reset() {
 }
 
 HRESULT TPsOPCItemAttributesEnumerator::Clone(IEnumOPCItemAttributes** ppEnumItemAttributes) {
-  if (!ppEnumItemAttributes)
-    return E_INVALIDARG;
-  *ppEnumItemAttributes = nullptr;
-  try {
-    *ppEnumItemAttributes = MakeComObject<TPsOPCItemAttributesEnumerator>(group_.Get()).Detach();
-    return S_OK;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  return NewEnumeratorInto<TPsOPCItemAttributesEnumerator>(ppEnumItemAttributes, group_.Get());
 }
 
 // ---- TPsUnknownEnumerator ---------------------------------------------------------
@@ -126,15 +118,7 @@ HRESULT TPsUnknownEnumerator::Reset() {
 }
 
 HRESULT TPsUnknownEnumerator::Clone(IEnumUnknown** ppEnum) {
-  if (!ppEnum)
-    return E_INVALIDARG;
-  *ppEnum = nullptr;
-  try {
-    *ppEnum = MakeComObject<TPsUnknownEnumerator>(items_).Detach();
-    return S_OK;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  return NewEnumeratorInto<TPsUnknownEnumerator>(ppEnum, items_);
 }
 
 }  // namespace opcserver

@@ -87,15 +87,7 @@ HRESULT TPsStringsEnumerator::Reset() {
 }
 
 HRESULT TPsStringsEnumerator::Clone(IEnumString** ppEnum) {
-  if (!ppEnum)
-    return E_INVALIDARG;
-  *ppEnum = nullptr;
-  try {
-    *ppEnum = MakeComObject<TPsStringsEnumerator>(strings_).Detach();
-    return S_OK;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  return NewEnumeratorInto<TPsStringsEnumerator>(ppEnum, strings_);
 }
 
 // ---- TPsOPCProviderClient: life, server, name --------------------------------
