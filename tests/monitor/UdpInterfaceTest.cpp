@@ -70,11 +70,16 @@ class UdpInterfaceTest : public korva_test::KorvamonTextTest {
   }
 
   monitor::TUdpServer& Server() { return *dmUDP->UDPServer; }
-  // Sends `bytes` from `from` and has korvamon handle it once its thread took it.
+  // Sends `bytes` from `from` and has korvamon handle it once its thread took
+  // it. The thread posts its work just after it counts the datagram as
+  // waiting, so the loop is run until the datagram is no longer waiting.
   void Command(TestUdpSocket& from, const std::string& bytes) {
     ASSERT_TRUE(from.Send(bytes, rx_));
     ASSERT_TRUE(Within([&] { return Server().Waiting() > 0; })) << bytes.size();
-    loop().ProcessMessages();
+    ASSERT_TRUE(Within([&] {
+      loop().ProcessMessages();
+      return Server().Waiting() == 0;
+    })) << bytes.size();
   }
   std::vector<std::string> Received(TestUdpSocket& at) {
     std::vector<std::string> all;
