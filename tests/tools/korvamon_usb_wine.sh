@@ -19,15 +19,13 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES=mscoree,mshtml=
 
 work=$(mktemp -d)
-xvfb_pid=
 korvamon_pid=
+source "$(dirname "$0")/wine_desktop.sh"
 
 cleanup() {
   set +e
   [ -n "$korvamon_pid" ] && kill "$korvamon_pid" 2>/dev/null
-  # The prefix is this test's own: its server and processes are ours.
-  wineserver -k 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  wine_desktop_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -40,23 +38,7 @@ fail() {
   exit 1
 }
 
-# Waits up to $1 tenths of a second for the command after it to succeed.
-within() {
-  local tenths=$1
-  shift
-  for _ in $(seq 1 "$tenths"); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-exec 3> "$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-within 100 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
+wine_display_start || fail "Xvfb did not start"
 
 if [ ! -d "$WINEPREFIX" ]; then
   mkdir -p "$WINEPREFIX"
@@ -65,11 +47,7 @@ if [ ! -d "$WINEPREFIX" ]; then
 fi
 
 app="$work/app"
-mkdir -p "$app"
-cp "$bin/korvamon.exe" "$app/"
-for folder in DEU ENG FRA ITA; do
-  cp -r "$bin/$folder" "$app/"
-done
+install_program "$bin" "$app" korvamon.exe
 cp "$fake" "$app/ftd2xx.dll"
 log=$(winepath -w "$app/usb.log")
 printf '[CHECK]\r\nLanguage=E\r\nDC_LOW_ShutDown=0\r\nHistoryPath=%s\r\n[COM]\r\nUSBPORT=1\r\n' \
@@ -99,8 +77,7 @@ grep -aq '\*BAT\* / Battery operation' "$app/usb.log" || fail "no battery operat
 echo "korvamon_usb_wine: the module found, opened and followed from mains to battery and back"
 
 wine "$helper" close TfrmKorvamon || fail "the main window could not be closed"
-kill_after_close() { ! kill -0 "$korvamon_pid" 2>/dev/null; }
-within 300 kill_after_close || fail "korvamon still runs 30 s after its window was closed"
+ends_within_30s "$korvamon_pid" || fail "korvamon still runs 30 s after its window was closed"
 status=0
 wait "$korvamon_pid" || status=$?
 korvamon_pid=

@@ -48,11 +48,7 @@ lines() {
 wine_desktop_start || fail "Xvfb did not start"
 
 app="$work/dir with blank"
-mkdir -p "$app"
-cp "$bin/korvatray.exe" "$app/"
-for folder in DEU ENG FRA ITA; do
-  cp -r "$bin/$folder" "$app/"
-done
+install_program "$bin" "$app" korvatray.exe
 cp "$stub" "$app/korvamon.exe"
 cp "$stub" "$work/dir.exe"
 

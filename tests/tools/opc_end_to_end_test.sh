@@ -42,17 +42,15 @@ case $mode in
 esac
 
 work=$(mktemp -d)
-xvfb_pid=
 korvamon_pid=
 client_pid=
+source "$(dirname "$0")/wine_desktop.sh"
 
 cleanup() {
   set +e
   [ -n "$client_pid" ] && kill "$client_pid" 2>/dev/null
   [ -n "$korvamon_pid" ] && kill "$korvamon_pid" 2>/dev/null
-  # The prefix is this test's own: its server and processes are ours.
-  wineserver -k 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  wine_desktop_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -82,17 +80,6 @@ skip_unless_offered() {
   exit 77
 }
 
-# Waits up to $1 tenths of a second for the command after it to succeed.
-within() {
-  local tenths=$1
-  shift
-  for _ in $(seq 1 "$tenths"); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 # The command lines of this prefix's processes (Wine keeps the environment).
 prefix_processes() {
   local environ
@@ -114,19 +101,11 @@ free_udp_port() {
   done
 }
 
-exec 3> "$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-within 100 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
+wine_display_start || fail "Xvfb did not start"
 
 app="$work/app"
-mkdir -p "$app"
-cp "$bin/korvamon.exe" "$bin/korvaopcps.dll" "$app/"
-for folder in DEU ENG FRA ITA; do
-  cp -r "$bin/$folder" "$app/"
-done
+install_program "$bin" "$app" korvamon.exe
+cp "$bin/korvaopcps.dll" "$app/"
 cp "$fake" "$app/ftd2xx.dll"
 history=$(winepath -w "$app/history.log")
 printf '[CHECK]\r\nLanguage=E\r\nDC_LOW_ShutDown=0\r\nHistoryPath=%s\r\n' "$history" >"$app/korvamon.INI"
