@@ -122,6 +122,19 @@ TItem ResolveItem(TPsOPCProvider& server, LPCWSTR itemID) {
   return item;
 }
 
+// Clears the two lists a per-property call returns; E_INVALIDARG when one
+// of them or the asked ids are missing, or no id or too many are asked for.
+template <class T>
+HRESULT StartPropertyLists(T** values, HRESULT** errors, const DWORD* ids, DWORD count) {
+  if (values)
+    *values = nullptr;
+  if (errors)
+    *errors = nullptr;
+  if (!values || !errors || !ids || count == 0 || count > TPsOPCAlloc::MaxListCount)
+    return E_INVALIDARG;
+  return S_OK;
+}
+
 // Frees the out arrays of a failed call unless released.
 template <class T>
 struct TaskList {
@@ -248,13 +261,9 @@ HRESULT TPsOPCProviderClient::GetItemProperties(LPWSTR szItemID, DWORD dwCount,
                                                 DWORD* pdwPropertyIDs, VARIANT** ppvData,
                                                 HRESULT** ppErrors) {
   return ComGuard([&] {
-    if (ppvData)
-      *ppvData = nullptr;
-    if (ppErrors)
-      *ppErrors = nullptr;
-    if (!ppvData || !ppErrors || !pdwPropertyIDs || dwCount == 0 ||
-        dwCount > TPsOPCAlloc::MaxListCount)
-      return E_INVALIDARG;
+    const HRESULT refused = StartPropertyLists(ppvData, ppErrors, pdwPropertyIDs, dwCount);
+    if (refused != S_OK)
+      return refused;
     const ServerCall call(*this);
     TPsOPCProvider& server = call.Required();
     TaskList<HRESULT> errors;
@@ -288,13 +297,9 @@ HRESULT TPsOPCProviderClient::GetItemProperties(LPWSTR szItemID, DWORD dwCount,
 HRESULT TPsOPCProviderClient::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
                                             LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) {
   return ComGuard([&] {
-    if (ppszNewItemIDs)
-      *ppszNewItemIDs = nullptr;
-    if (ppErrors)
-      *ppErrors = nullptr;
-    if (!ppszNewItemIDs || !ppErrors || !pdwPropertyIDs || dwCount == 0 ||
-        dwCount > TPsOPCAlloc::MaxListCount)
-      return E_INVALIDARG;
+    const HRESULT refused = StartPropertyLists(ppszNewItemIDs, ppErrors, pdwPropertyIDs, dwCount);
+    if (refused != S_OK)
+      return refused;
     const ServerCall call(*this);
     TPsOPCProvider& server = call.Required();
     TaskList<HRESULT> errors;
