@@ -6,19 +6,11 @@
 #include <benchmark/benchmark.h>
 
 #include <array>
-#include <memory>
+#include <ostream>
 #include <string>
 
-#include "BenchFolder.h"
-#include "monitor/Globfunc.h"
+#include "HeadlessKorvamon.h"
 #include "monitor/History.h"
-#include "monitor/Startup.h"
-#include "monitor/main.h"
-#include "platform/EventLoop.h"
-#include "platform/MessageBoxes.h"
-#include "platform/Services.h"
-#include "platform/VirtualClock.h"
-#include "vcl/Forms.h"
 
 namespace {
 
@@ -30,17 +22,10 @@ std::string Block(const char* frame) {
 }
 
 void BM_ReceivedBlockToHistory(benchmark::State& state) {
-  korva_bench::BenchFolder folder("korva-block-");
-  monitor::ScopedSettingsFilePath settings(folder.Ini());
   std::ostream* echo = monitor::SetHistoryEcho(nullptr);
-  platform::ScriptedMessageBoxes boxes;
-  platform::ScopedService<platform::MessageBoxes> boxesGuard(boxes);
-  std::unique_ptr<platform::EventLoop> nativeLoop = platform::ReplaceMainLoop(
-      std::make_unique<platform::EventLoop>(std::make_unique<platform::VirtualWaiter>()));
   {
-    vcl::ScopedApplication application;
-    monitor::CreateProgramWindows();
-    monitor::TfrmKorvamon& main = *monitor::frmKorvamon;
+    korva_bench::HeadlessKorvamon korvamon("korva-block-");
+    monitor::TfrmKorvamon& main = korvamon.Main();
 
     // 28-character frames: three on battery, three on mains, and again.
     const std::string battery = Block("*BAT*\r\nBUFRD\r\nDC_LO\r\nBA>85\r\n");
@@ -57,9 +42,7 @@ void BM_ReceivedBlockToHistory(benchmark::State& state) {
       ++blocks;
     }
     state.SetItemsProcessed(blocks);
-    monitor::EndProgram();
   }
-  platform::ReplaceMainLoop(std::move(nativeLoop));
   monitor::SetHistoryEcho(echo);
 }
 BENCHMARK(BM_ReceivedBlockToHistory);
