@@ -60,12 +60,12 @@ struct PsVarArrayBound {
 
 class PsVariant {
  public:
-  PsVariant() = default;      // empty
-  PsVariant(bool value);      // NOLINT(google-explicit-constructor): values convert as in the Parts
-  PsVariant(int32_t value);   // NOLINT
-  PsVariant(uint32_t value);  // NOLINT
-  PsVariant(int64_t value);   // NOLINT
-  PsVariant(double value);    // NOLINT
+  PsVariant() = default;        // empty
+  PsVariant(bool value);        // NOLINT(google-explicit-constructor): variants convert implicitly
+  PsVariant(int32_t value);     // NOLINT
+  PsVariant(uint32_t value);    // NOLINT
+  PsVariant(int64_t value);     // NOLINT
+  PsVariant(double value);      // NOLINT
   PsVariant(const char* text);  // NOLINT: a string (256)
   PsVariant(std::string text);  // NOLINT: a string (256)
 

@@ -74,7 +74,7 @@ class TComponent : public TPersistent {
   TComponent(const TComponent&) = delete;
   TComponent& operator=(const TComponent&) = delete;
 
-  // The class name the Parts use for this object ("TfrmKorvamon", "TButton").
+  // The class name this object goes by in streams and lookups ("TfrmKorvamon", "TButton").
   std::string ClassName() const override { return className_; }
 
   TComponent* Owner() const { return owner_; }

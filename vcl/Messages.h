@@ -1,4 +1,4 @@
-// Window messages as numbers, the way the Parts name them. Include the class
+// Window messages as numbers, under their Windows names. Include the class
 // library's headers before <windows.h> where both are needed (Win32 backend
 // only): windows.h defines these names as macros.
 #pragma once
