@@ -33,8 +33,10 @@ void ForwardValue(std::string_view name, Render&& render) {
 }
 
 std::string Address(const void* value) {
-  return "$" + vcl::IntToHex(static_cast<int64_t>(reinterpret_cast<uintptr_t>(value)),
-                             static_cast<int>(2 * sizeof(void*)));
+  std::string text = "$";
+  text += vcl::IntToHex(static_cast<int64_t>(reinterpret_cast<uintptr_t>(value)),
+                        static_cast<int>(2 * sizeof(void*)));
+  return text;
 }
 
 void AppendUtf8(std::string& out, uint32_t code) {
@@ -143,7 +145,10 @@ void DebugValueStr3(std::string_view name, std::string_view value) {
 }
 
 void DebugValueWideStr(std::string_view name, std::u16string_view value, bool quoted) {
-  ForwardValue(name, [&] { return quoted ? "'" + Utf8(value) + "'" : Utf8(value); });
+  ForwardValue(name, [&] {
+    std::string text = Utf8(value);
+    return quoted ? std::string("'").append(text).append("'") : text;
+  });
 }
 
 void DebugValuePWideChar(std::string_view name, const char16_t* value) {
@@ -211,7 +216,7 @@ void DebugValueBuffer(std::string_view name, const void* address, size_t size, b
       const auto* bytes = static_cast<const unsigned char*>(address);
       text += ':';
       for (size_t i = 0; i < size && i < 256; ++i)
-        text += " " + vcl::IntToHex(bytes[i], 2);
+        text.append(" ").append(vcl::IntToHex(bytes[i], 2));
     }
     return text;
   });

@@ -269,7 +269,7 @@ std::string DateTimeToStr(TDateTime value) {
   std::string text = FormatDateTime(FormatSettings().ShortDateFormat, value);
   const TTimeParts time = DecodeTime(value);
   if (time.hour != 0 || time.minute != 0 || time.second != 0 || time.msec != 0)
-    text += " " + FormatDateTime(FormatSettings().LongTimeFormat, value);
+    text.append(" ").append(FormatDateTime(FormatSettings().LongTimeFormat, value));
   return text;
 }
 
