@@ -42,8 +42,8 @@ static void GuidKey(const WCHAR* prefix, const GUID* guid, WCHAR* key) {
 
 static LONG WriteText(const WCHAR* key, const WCHAR* name, const WCHAR* text) {
   HKEY handle;
-  LONG result = RegCreateKeyExW(HKEY_CLASSES_ROOT, key, 0, NULL, 0, KEY_SET_VALUE, NULL, &handle,
-                                NULL);
+  LONG result =
+      RegCreateKeyExW(HKEY_CLASSES_ROOT, key, 0, NULL, 0, KEY_SET_VALUE, NULL, &handle, NULL);
   if (result != ERROR_SUCCESS)
     return result;
   result = RegSetValueExW(handle, name, 0, REG_SZ, (const BYTE*)text,
@@ -71,8 +71,8 @@ static enum Holder InterfaceHolder(const WCHAR* interfaceKey, const WCHAR* ourCl
     return OTHERS;
   WCHAR proxyClass[GUID_LENGTH + 1] = {0};
   DWORD size = sizeof proxyClass - sizeof(WCHAR);
-  const LONG read = RegGetValueW(handle, L"ProxyStubClsid32", NULL, RRF_RT_REG_SZ, NULL,
-                                 proxyClass, &size);
+  const LONG read =
+      RegGetValueW(handle, L"ProxyStubClsid32", NULL, RRF_RT_REG_SZ, NULL, proxyClass, &size);
   RegCloseKey(handle);
   return read == ERROR_SUCCESS && _wcsicmp(proxyClass, ourClass) == 0 ? US : OTHERS;
 }
