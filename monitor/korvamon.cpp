@@ -41,11 +41,16 @@ int main(int argc, char** argv) {
 
   // Bound before the guard, as the program's units start.
   monitor::LoadPdh();
-  const bool firstInstance = monitor::PassSingleInstanceGuard();
+  // Started by COM for a client, korvamon that meets another (of another
+  // user, or one still starting) ends without asking: its client gets COM's
+  // failure instead of waiting on a question nobody sees.
+  const bool startedByCom = opcserver::StartedByCom();
+  const bool firstInstance = monitor::PassSingleInstanceGuard(
+      startedByCom ? monitor::SecondInstance::EndAtOnce : monitor::SecondInstance::Ask);
   if (firstInstance) {
     toolkit::Initialize();
     // Started by COM for a client, korvamon ends when its last client has gone.
-    if (opcserver::StartedByCom())
+    if (startedByCom)
       opcserver::EndProgramWhenLastClientLeaves();
     monitor::StartOPCServer();
     platform::OnTerminationRequest(&monitor::CloseOnRequest);
