@@ -68,6 +68,8 @@ expect_registered() {
     expect "Interface\\$iid\\ProxyStubClsid32" "" "$ours" "$1"
     [ -n "$(value "Interface\\$iid\\NumMethods" "")" ] || fail "$1: $name has no NumMethods"
   done <<<"$interfaces"
+  # IUnknown's three and its own six.
+  [[ " ${2:-} " == *" $server_iid "* ]] || expect "Interface\\$server_iid\\NumMethods" "" 9 "$1"
   expect "CLSID\\$ours" "" "PSFactoryBuffer" "$1"
   expect "CLSID\\$ours\\InProcServer32" "" "$dll" "$1"
   expect "CLSID\\$ours\\InProcServer32" "ThreadingModel" "Both" "$1"
