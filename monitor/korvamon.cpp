@@ -2,9 +2,9 @@
 // asks whether to show the running one and ends. Otherwise the application
 // and its windows are created and the message loop runs until the main window
 // closes, by its own commands or when the system asks the program to end.
-#include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 
 #include "monitor/PDH.h"
 #include "monitor/Startup.h"
@@ -15,6 +15,7 @@
 #include "opcserver/ServerRegistration.h"
 #include "platform/CommandLine.h"
 #include "platform/Instance.h"
+#include "platform/StarterMessage.h"
 #include "platform/System.h"
 #include "toolkit/Toolkit.h"
 #include "vcl/Backend.h"
@@ -29,10 +30,15 @@ int main(int argc, char** argv) {
   opcserver::RegisterClipboardFormats();
   // "/RegServer" and "/UnregServer" register or unregister the OPC server and
   // end the program before any window, also while another instance runs
-  // (whose guard would end this one without a word).
-  if (const std::optional<int> registered =
-          opcserver::RunRegistrationSwitches(&opcserver::UpdateKorvaServerRegistry, std::cerr))
+  // (whose guard would end this one without a word). Why they failed reaches
+  // whoever started the program, also from Explorer.
+  std::ostringstream registrationErrors;
+  if (const std::optional<int> registered = opcserver::RunRegistrationSwitches(
+          &opcserver::UpdateKorvaServerRegistry, registrationErrors)) {
+    if (!registrationErrors.str().empty())
+      platform::TellStarter(registrationErrors.str(), "korvamon");
     return *registered;
+  }
 #ifdef _WIN32
   // Real windows, tray icon and hot key; installed before any window exists.
   const std::unique_ptr<vcl::Backend> windows = vcl::win32::NewBackend();
@@ -41,11 +47,16 @@ int main(int argc, char** argv) {
 
   // Bound before the guard, as the program's units start.
   monitor::LoadPdh();
-  const bool firstInstance = monitor::PassSingleInstanceGuard();
+  // Started by COM for a client, korvamon that meets another (of another
+  // user, or one still starting) ends without asking: its client gets COM's
+  // failure instead of waiting on a question nobody sees.
+  const bool startedByCom = opcserver::StartedByCom();
+  const bool firstInstance = monitor::PassSingleInstanceGuard(
+      startedByCom ? monitor::SecondInstance::EndAtOnce : monitor::SecondInstance::Ask);
   if (firstInstance) {
     toolkit::Initialize();
     // Started by COM for a client, korvamon ends when its last client has gone.
-    if (opcserver::StartedByCom())
+    if (startedByCom)
       opcserver::EndProgramWhenLastClientLeaves();
     monitor::StartOPCServer();
     platform::OnTerminationRequest(&monitor::CloseOnRequest);

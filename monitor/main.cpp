@@ -109,12 +109,14 @@ uint8_t WindowsVersionCode(const platform::OsVersion& version) {
 
 // ---------------------------------------------------------------- single instance
 
-bool PassSingleInstanceGuard() {
+bool PassSingleInstanceGuard(SecondInstance second) {
   instanceMutex = platform::NamedMutex::Create(kInstanceMutexName);
   if (!instanceMutex.alreadyExisted())
     return true;
   // The other instance's mutex is not ours to keep.
   instanceMutex.Close();
+  if (second == SecondInstance::EndAtOnce)
+    return false;
   const InstanceQuestion question = QuestionIn(Settings::Current().InstanceQuestionLanguage());
   const std::string text = question.running + "\r\n" + question.once + "\r\n\r\n" + question.show;
   const int answer = platform::messageBoxes().Show(text, "korvamon",

@@ -49,11 +49,18 @@ extern std::atomic<bool> ShutdownSignalEnabled;
 // 4 NT below 5, 5 9x 4.10, 6 9x x.0, 7 9x 4.90, 0 anything else.
 uint8_t WindowsVersionCode(const platform::OsVersion& version);
 
+// What a later instance does when it meets the running one: ask the user
+// whether to show that one, or end at once without a word (started by COM
+// for a client, nobody would see the question, and the client would wait on
+// it instead of getting COM's failure).
+enum class SecondInstance { Ask, EndAtOnce };
+
 // The single-instance guard: takes the program's mutex. When another
 // instance holds it, asks the user (in the language of the settings file)
-// whether to show that one, does so on Yes, and returns false: this process
-// is to end at once, with no window, no settings written and no history line.
-bool PassSingleInstanceGuard();
+// whether to show that one and does so on Yes, unless told to end at once;
+// then returns false: this process is to end at once, with no window, no
+// settings written and no history line.
+bool PassSingleInstanceGuard(SecondInstance second = SecondInstance::Ask);
 // Gives the mutex back (the end of the process, or of a test's program).
 void ReleaseSingleInstanceMutex();
 // Asks the running instance to show its window, as a double click on its tray

@@ -1,15 +1,19 @@
 // Files through the Win32 API; a write goes to a sibling temporary file that
-// then replaces the target, so a reader never sees half a file.
+// then replaces the target, so a reader never sees half a file, and no
+// failure of the replacement leaves the target without one of its two
+// contents.
+#include "platform/win32/Win32Files.h"
+
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
 #include <string>
 
-#include "platform/Files.h"
 #include "platform/Services.h"
 
 namespace platform {
+namespace win32 {
 namespace {
 
 bool IsReadOnlyFile(const std::string& path) {
@@ -21,7 +25,9 @@ bool IsReadOnlyFile(const std::string& path) {
 thread_local FileError lastError;
 
 // Records why a replacement failed; always false. A sharing or lock
-// violation passes when the other program lets go of the file.
+// violation passes when the other program lets go of the file; so does a
+// refused access, which virus scanners and indexers cause on a file just
+// written, and a replacement that could not be moved in place.
 bool Failed(DWORD code) {
   char text[256] = {};
   DWORD length =
@@ -31,7 +37,9 @@ bool Failed(DWORD code) {
                         text[length - 1] == ' ' || text[length - 1] == '.'))
     --length;
   const bool transient = code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION ||
-                         code == ERROR_UNABLE_TO_REMOVE_REPLACED;
+                         code == ERROR_ACCESS_DENIED || code == ERROR_UNABLE_TO_REMOVE_REPLACED ||
+                         code == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
+                         code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
   lastError = FileError{code, transient, std::string(text, length)};
   return false;
 }
@@ -48,12 +56,22 @@ bool WriteAllTo(HANDLE file, const std::string& bytes) {
   return true;
 }
 
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 // A name beside `path` that no other writer, of this process or another, uses.
-std::string UniqueSibling(const std::string& path) {
+std::string UniqueSibling(const std::string& path, const char* extension) {
   static std::atomic<unsigned> counter{0};
   return path + ".korva-" + std::to_string(GetCurrentProcessId()) + "-" +
-         std::to_string(++counter) + ".tmp";
+         std::to_string(++counter) + extension;
 }
+
+// How often, and how far apart, the content is moved back under the file's
+// name when a replacement left the name empty: a scanner may hold the
+// fresh file for a moment.
+constexpr int kRestoreTries = 10;
+constexpr DWORD kRestorePauseMs = 100;
 
 // Writes the file over where it is: readers may see it half written, so this
 // is only for a file whose folder takes no temporary file.
@@ -71,6 +89,8 @@ bool RewriteInPlace(const std::string& path, const std::string& bytes) {
 
 class Win32Files final : public Files {
  public:
+  explicit Win32Files(FileCalls& calls) : calls_(calls) {}
+
   std::optional<std::string> ReadAll(const std::string& path) override {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -89,8 +109,8 @@ class Win32Files final : public Files {
   }
 
   bool ReplaceAll(const std::string& path, const std::string& bytes) override {
-    const bool exists = GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-    const std::string temp = UniqueSibling(path);
+    const bool exists = Exists(path);
+    const std::string temp = UniqueSibling(path, ".tmp");
     HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -107,20 +127,19 @@ class Win32Files final : public Files {
       ok = false;
       error = GetLastError();
     }
-    // ReplaceFile keeps the replaced file's security, attributes and streams,
-    // which a renamed temporary file would lose.
-    if (ok) {
-      ok = exists ? ReplaceFileA(path.c_str(), temp.c_str(), nullptr,
-                                 REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                  : MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
-      if (!ok)
-        error = GetLastError();
-    }
     if (!ok) {
       DeleteFileA(temp.c_str());
       return Failed(error);
     }
-    return true;
+    if (!exists) {
+      error = calls_.Move(temp, path);
+      if (error != 0) {
+        DeleteFileA(temp.c_str());
+        return Failed(error);
+      }
+      return true;
+    }
+    return PutInPlace(path, temp);
   }
 
   FileError LastError() override { return lastError; }
@@ -210,12 +229,84 @@ class Win32Files final : public Files {
     const DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
     return std::string(buffer, n);
   }
+
+ private:
+  // ReplaceFile keeps the replaced file's security, attributes and streams,
+  // which a renamed temporary file would lose. It is given a backup name:
+  // without one, a failure may leave the old file under a name nobody knows
+  // (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) or deleted already
+  // (ERROR_UNABLE_TO_MOVE_REPLACEMENT), with the new content only in the
+  // temporary file.
+  bool PutInPlace(const std::string& path, const std::string& temp) {
+    const std::string backup = UniqueSibling(path, ".bak");
+    const DWORD error = calls_.Replace(path, temp, backup);
+    if (error == 0) {
+      DeleteFileA(backup.c_str());
+      return true;
+    }
+    if (!Exists(path))
+      return Restore(path, temp, backup, error);
+    // The old or the new content is in place, whole: the copies may go.
+    DeleteFileA(temp.c_str());
+    DeleteFileA(backup.c_str());
+    return Failed(error);
+  }
+
+  // The file's name is empty after a failed replacement. The temporary file
+  // holds the content asked for: it goes there; only where it cannot, the
+  // old content comes back from the backup. Neither copy is ever deleted
+  // before one of them is in place; where neither can be put there, both
+  // stay beside the file.
+  bool Restore(const std::string& path, const std::string& temp, const std::string& backup,
+               DWORD error) {
+    for (int attempt = 1; attempt <= kRestoreTries; ++attempt) {
+      if (calls_.Move(temp, path) == 0) {
+        DeleteFileA(backup.c_str());
+        return true;
+      }
+      if (Exists(backup) && calls_.Move(backup, path) == 0) {
+        DeleteFileA(temp.c_str());
+        return Failed(error);
+      }
+      if (attempt < kRestoreTries)
+        Sleep(kRestorePauseMs);
+    }
+    return Failed(error);
+  }
+
+  FileCalls& calls_;
+};
+
+class NativeCalls final : public FileCalls {
+ public:
+  uint32_t Replace(const std::string& replaced, const std::string& replacement,
+                   const std::string& backup) override {
+    return ReplaceFileA(replaced.c_str(), replacement.c_str(),
+                        backup.empty() ? nullptr : backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
+                        nullptr, nullptr)
+               ? 0
+               : GetLastError();
+  }
+  uint32_t Move(const std::string& from, const std::string& to) override {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) ? 0 : GetLastError();
+  }
 };
 
 }  // namespace
 
+FileCalls& NativeFileCalls() {
+  static NativeCalls calls;
+  return calls;
+}
+
+std::unique_ptr<Files> NewWin32Files(FileCalls& calls) {
+  return std::make_unique<Win32Files>(calls);
+}
+
+}  // namespace win32
+
 Files& NativeFiles() {
-  static Win32Files files;
+  static win32::Win32Files files(win32::NativeFileCalls());
   return files;
 }
 

@@ -373,6 +373,11 @@ TEST_F(MainWindowTest, ASecondInstanceAsksInTheConfiguredLanguageAndCreatesNothi
     EXPECT_EQ(Ini(), before);
     EXPECT_EQ(vcl::Application().ComponentCount(), 0);
   }
+  // One started by COM asks nobody.
+  boxes_.Clear();
+  EXPECT_FALSE(monitor::PassSingleInstanceGuard(monitor::SecondInstance::EndAtOnce));
+  EXPECT_TRUE(boxes_.shown().empty());
+  EXPECT_EQ(vcl::Application().ComponentCount(), 0);
   EXPECT_TRUE(sound_.messageBeeps().empty());
 }
 

@@ -197,9 +197,11 @@ class ProgramCopy {
   void Given(const std::string& ini) const { TestFolder::Put(Ini(), ini); }
 
   // Started with its standard output and error going to the file `outputName`.
-  std::unique_ptr<ChildProcess> Run(const std::string& outputName) const {
+  std::unique_ptr<ChildProcess> Run(const std::string& outputName,
+                                    std::vector<std::string> arguments = {}) const {
     ChildOptions options;
     options.output = folder_.File(outputName);
+    options.arguments = std::move(arguments);
     return std::make_unique<ChildProcess>(program_, options);
   }
   std::string Output(const std::string& outputName) const {

@@ -1,6 +1,7 @@
 // korvamon as separate processes, copied with its languages into a private
-// folder: a second start asks and ends writing nothing, its Yes reaches the
-// running one, which ends cleanly when the system asks it to.
+// folder: a second start asks and ends writing nothing (one started by COM
+// without asking), its Yes reaches the running one, which ends cleanly when
+// the system asks it to.
 #ifndef _WIN32
 
 #include <signal.h>
@@ -31,8 +32,9 @@ class SecondInstanceTest : public korva_test::VirtualTimeTest {
     return ChildProcess::Within(std::chrono::seconds(15), done);
   }
 
-  std::unique_ptr<ChildProcess> Run(const std::string& outputName) {
-    auto process = program_.Run(outputName);
+  std::unique_ptr<ChildProcess> Run(const std::string& outputName,
+                                    std::vector<std::string> arguments = {}) {
+    auto process = program_.Run(outputName, std::move(arguments));
     EXPECT_TRUE(process->Started());
     return process;
   }
@@ -61,6 +63,12 @@ TEST_F(SecondInstanceTest, ASecondProgramAsksEndsAndWritesNothingWhileTheFirstRu
   auto second = Run("second.out");
   EXPECT_EQ(second->Ended(), 0);
   EXPECT_EQ(Output("second.out"), kFrenchQuestion);
+  EXPECT_EQ(TestFolder::Get(Ini()), settings);
+  EXPECT_TRUE(first->Running());
+  // Started by COM for a client, it ends without asking anybody.
+  auto byCom = Run("by-com.out", {"-Embedding"});
+  EXPECT_EQ(byCom->Ended(), 0);
+  EXPECT_EQ(Output("by-com.out"), "");
   EXPECT_EQ(TestFolder::Get(Ini()), settings);
   EXPECT_TRUE(first->Running());
   // The first one shows nothing but its history lines on its output.

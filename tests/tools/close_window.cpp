@@ -25,6 +25,9 @@
 //   close_window endsession <class>      0 when a window of the class answered the end
 //                                        of the session (WM_QUERYENDSESSION, then
 //                                        WM_ENDSESSION as the restart manager sends it)
+//   close_window text   <class>          0 when a window of the class is there; prints the
+//                                        texts of its static controls (a message box's
+//                                        message), one a line
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
@@ -172,6 +175,23 @@ int main(int argc, char** argv) {
   if (std::strcmp(command, "close") == 0) {
     HWND window = FindWindowA(windowClass, nullptr);
     return window && PostMessageA(window, WM_CLOSE, 0, 0) ? 0 : 1;
+  }
+  if (std::strcmp(command, "text") == 0) {
+    HWND window = FindWindowA(windowClass, nullptr);
+    if (!window)
+      return 1;
+    EnumChildWindows(
+        window,
+        [](HWND child, LPARAM) -> BOOL {
+          char name[64] = {};
+          GetClassNameA(child, name, sizeof name);
+          char text[4096] = {};
+          if (lstrcmpiA(name, "Static") == 0 && GetWindowTextA(child, text, sizeof text) > 0)
+            std::printf("%s\n", text);
+          return TRUE;
+        },
+        0);
+    return 0;
   }
   std::fprintf(stderr, "close_window: unknown command %s\n", command);
   return 2;

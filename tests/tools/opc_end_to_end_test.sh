@@ -7,7 +7,8 @@
 # - started by COM: nothing runs; the client's activation starts korvamon
 #   with "-Embedding", the client reads its status, browses and lets go;
 #   korvamon ends within 10 s;
-# - pre-started with UDP ports: the client finds "Korva" with its ten
+# - pre-started with UDP ports: a korvamon started with "-Embedding" beside
+#   it ends at once without asking; the client finds "Korva" with its ten
 #   leaves in their order and holds its connection; "USV_CLOSE" by UDP ends
 #   korvamon, the client is asked to let go and its next calls fail, no hang.
 #
@@ -44,11 +45,13 @@ esac
 work=$(mktemp -d)
 korvamon_pid=
 client_pid=
+embedded_pid=
 source "$(dirname "$0")/wine_desktop.sh"
 
 cleanup() {
   set +e
   [ -n "$client_pid" ] && kill "$client_pid" 2>/dev/null
+  [ -n "$embedded_pid" ] && kill "$embedded_pid" 2>/dev/null
   [ -n "$korvamon_pid" ] && kill "$korvamon_pid" 2>/dev/null
   wine_desktop_stop
   rm -rf "$work"
@@ -240,6 +243,20 @@ if [ "$mode" = lifecycle ]; then
   say "started by COM, browsed, ended after the client left"
 
   prestart
+  # COM may start a korvamon while another runs (one of another user, or one
+  # whose class object is not there yet): that one ends at once, asking
+  # nobody, so that its client gets COM's failure rather than a hang.
+  (cd "$app" && exec wine korvamon.exe -Embedding) >"$work/embedded.out" 2>&1 &
+  embedded_pid=$!
+  within 100 has_ended "$embedded_pid" ||
+    fail "a korvamon started by COM beside a running one still runs 10 s later"
+  status=0
+  wait "$embedded_pid" || status=$?
+  embedded_pid=
+  [ "$status" -eq 0 ] || fail "a korvamon started by COM beside a running one ended with $status"
+  kill -0 "$korvamon_pid" 2>/dev/null || fail "the running korvamon ended beside one started by COM"
+  say "pre-started; one started by COM beside it ended at once"
+
   client held --stop-after browse --hold --timeout 30 &
   client_pid=$!
   browsed() {

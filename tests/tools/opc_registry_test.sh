@@ -4,20 +4,27 @@
 # the server, its two OPC categories and its type library read back; the
 # LocalServer32 line starts that copy through CreateProcess, never a decoy
 # "Korva.exe" beside the folder (what an unquoted line with a blank would
-# start); registered twice, one -UNREGSERVER leaves none of the keys.
-# Every Wine process of the prefix is ended on every path.
+# start); registered twice, one -UNREGSERVER leaves none of the keys. A
+# registration that fails ends with 1 and says why: on standard error where
+# its starter redirected that, else in a message box.
+# Every Wine process of the prefix, and the virtual display, are ended on
+# every path.
 #
-# usage: opc_registry_test.sh <bin folder> <start_local_server.exe> <stub_program.exe> <wine prefix>
+# usage: opc_registry_test.sh <bin folder> <start_local_server.exe> <stub_program.exe>
+#                             <close_window.exe> <volatile_key.exe> <wine prefix>
 set -euo pipefail
 bin=$1
 starter=$2
 stub=$3
-export WINEPREFIX=$4
+closer=$4
+blocker=$5
+export WINEPREFIX=$6
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES=mscoree,mshtml=
 
 work=$(mktemp -d)
-trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+source "$(dirname "$0")/wine_desktop.sh"
+trap 'wine_desktop_stop 2>/dev/null || true; rm -rf "$work"' EXIT
 
 fail() {
   echo "opc_registry_test: $*" >&2
@@ -102,3 +109,33 @@ for key in "CLSID\\$clsid" "KORVA_UPS.OPC" "AppID\\korvamon.exe" "TypeLib\\$libi
 done
 korvamon /unregserver
 echo "opc_registry_test: unregistered, no key left"
+
+# The type library's key made one that lasts only while the prefix's server
+# runs (a server of our own, kept running meanwhile, whose programs show
+# their windows on a virtual display): registering below it fails.
+wine_display_start || fail "Xvfb did not start"
+wineserver -k 2>/dev/null || true
+wineserver -w
+wineserver -p
+wine "$blocker" "TypeLib\\$libid" || fail "the type library's key could not be made volatile"
+reason="Registration failed: Cannot register the type library $libid"
+status=0
+wine "$app/korvamon.exe" /RegServer 2>"$work/stderr" || status=$?
+[ "$status" -eq 1 ] || fail "a failed /RegServer ended with $status"
+grep -F "$reason" "$work/stderr" >/dev/null || fail "a failed /RegServer wrote: $(cat "$work/stderr")"
+echo "opc_registry_test: a failed registration says why on standard error"
+
+# Without a standard error, as started from Explorer.
+(
+  status=0
+  wine "$app/korvamon.exe" /RegServer 2>&- || status=$?
+  echo "$status" >"$work/boxed"
+) &
+wine "$closer" wait "#32770" 30000 || fail "no message box told why /RegServer failed"
+box=$(wine "$closer" text "#32770" | tr -d '\r')
+grep -F "$reason" <<<"$box" >/dev/null || fail "the message box said: $box"
+wine "$closer" click "#32770" OK || fail "the message box could not be answered"
+within 300 test -s "$work/boxed" || fail "korvamon still runs 30 s after its message box"
+[ "$(cat "$work/boxed")" = 1 ] || fail "a failed /RegServer with a message box ended with $(cat "$work/boxed")"
+wine reg delete "HKCR\\TypeLib\\$libid" /f >/dev/null 2>&1 || true
+echo "opc_registry_test: without a standard error, a message box says why"
