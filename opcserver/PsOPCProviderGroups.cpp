@@ -163,7 +163,8 @@ void TPsOPCProviderGroup::SetGroupName(const std::string& name) {
     return;
   if (name.empty())
     throw EPsOPCProviderInvalidArg("Empty name not allowed.");
-  TPsOPCProviderClient* client = Client();
+  // Held for the call: its last reference may go on another thread meanwhile.
+  const ComPtr<TPsOPCProviderClient> client = Client() ? HoldOwner() : nullptr;
   if (!client) {
     StoreName(name);
     return;
@@ -652,7 +653,8 @@ HRESULT TPsOPCProviderGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* 
     if (!ppUnk)
       return E_INVALIDARG;
     *ppUnk = nullptr;
-    TPsOPCProviderClient* client = Client();
+    // Held for the call: its last reference may go on another thread meanwhile.
+    const ComPtr<TPsOPCProviderClient> client = Client() ? HoldOwner() : nullptr;
     if (deleted_ || !client)
       return E_FAIL;
     LONG timeBias = timeBias_;
@@ -660,9 +662,10 @@ HRESULT TPsOPCProviderGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* 
     OPCHANDLE serverGroup = 0;
     DWORD revisedRate = 0;
     ComPtr<IUnknown> clone;
-    HRESULT result = static_cast<IOPCServer*>(client)->AddGroup(
-        szName ? szName : OLESTR(""), FALSE, updateRate_, clientHandle_, &timeBias, &deadband,
-        lcid_, &serverGroup, &revisedRate, riid, clone.Receive());
+    HRESULT result =
+        static_cast<IOPCServer*>(client.Get())
+            ->AddGroup(szName ? szName : OLESTR(""), FALSE, updateRate_, clientHandle_, &timeBias,
+                       &deadband, lcid_, &serverGroup, &revisedRate, riid, clone.Receive());
     if (FAILED(result))
       return result;
     // The definitions of the items, each pointing at a copy of its ID.
@@ -686,7 +689,7 @@ HRESULT TPsOPCProviderGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* 
       CoTaskMemFree(errors);
       if (FAILED(result)) {
         // A clone without its items is no clone.
-        static_cast<IOPCServer*>(client)->RemoveGroup(serverGroup, TRUE);
+        static_cast<IOPCServer*>(client.Get())->RemoveGroup(serverGroup, TRUE);
         return result;
       }
     }

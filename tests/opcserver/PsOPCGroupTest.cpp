@@ -1,5 +1,6 @@
 // The client's groups: names, removal while held, enumeration and the
 // server's count; a group's state, its rate floor, time bias and cloning.
+#include <atomic>
 #include <thread>
 
 #include "OPCGroupTestSupport.h"
@@ -109,6 +110,37 @@ TEST_F(PsOPCGroupTest, TwoThreadsAddingOneNameMakeOneGroup) {
     first.join();
     EXPECT_EQ(results[0] + results[1], S_OK + OPC_E_DUPLICATENAME);
     EXPECT_EQ(GroupNames(OPC_ENUM_ALL).size(), 0u);  // the fixture's client has none
+  }
+}
+
+// The client program lets its client go on one thread while another still
+// clones and renames one of its groups: the calls hold the client for as
+// long as they use it (under ThreadSanitizer and AddressSanitizer a freed
+// client is seen at once).
+TEST_F(PsOPCGroupTest, AGroupClonedOrRenamedWhileItsClientGoesKeepsItForTheCall) {
+  for (int round = 0; round < 30; ++round) {
+    ComPtr<IOPCServer> fresh = Connect();
+    const ComPtr<IOPCGroupStateMgt> group =
+        State(AddGroup("G", TRUE, 1000, nullptr, nullptr, fresh.Get()).Get());
+    std::atomic<int> calls{0};
+    std::atomic<bool> gone{false};
+    std::thread caller([&] {
+      while (!gone) {
+        ComPtr<IUnknown> clone;
+        group->CloneGroup(nullptr, IID_IUnknown, clone.Receive());
+        group->SetName(reinterpret_cast<LPCWSTR>(calls % 2 ? u"G" : u"H"));
+        ++calls;
+      }
+    });
+    while (calls < 2)
+      std::this_thread::yield();
+    fresh.Reset();  // on the main thread, unless a call holds it
+    Run();
+    gone = true;
+    caller.join();
+    Run();  // the call's hold was the last
+    ComPtr<IUnknown> none;
+    EXPECT_EQ(group->CloneGroup(nullptr, IID_IUnknown, none.Receive()), E_FAIL);
   }
 }
 
