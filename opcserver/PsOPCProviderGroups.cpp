@@ -657,14 +657,17 @@ HRESULT TPsOPCProviderGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* 
     const ComPtr<TPsOPCProviderClient> client = Client() ? HoldOwner() : nullptr;
     if (deleted_ || !client)
       return E_FAIL;
+    // A clone of a group in local time is in local time too: a bias would
+    // hold the offset of today for time stamps of every season.
     LONG timeBias = timeBias_;
+    LONG* bias = useLocalTime_ ? nullptr : &timeBias;
     FLOAT deadband = percentDeadband_;
     OPCHANDLE serverGroup = 0;
     DWORD revisedRate = 0;
     ComPtr<IUnknown> clone;
     HRESULT result =
         static_cast<IOPCServer*>(client.Get())
-            ->AddGroup(szName ? szName : OLESTR(""), FALSE, updateRate_, clientHandle_, &timeBias,
+            ->AddGroup(szName ? szName : OLESTR(""), FALSE, updateRate_, clientHandle_, bias,
                        &deadband, lcid_, &serverGroup, &revisedRate, riid, clone.Receive());
     if (FAILED(result))
       return result;

@@ -32,6 +32,26 @@ class PsOPCGroupTest : public korva_test::OPCGroupTest {
   static ComPtr<IOPCGroupStateMgt> State(IOPCItemMgt* group) {
     return opcserver::CheckedCast<IOPCGroupStateMgt>(group);
   }
+  static void SetActive(IOPCItemMgt* group) {
+    BOOL on = TRUE;
+    State(group)->SetState(nullptr, nullptr, &on, nullptr, nullptr, nullptr, nullptr);
+  }
+  // The server handle of a group's first item.
+  static OPCHANDLE FirstHandle(IOPCItemMgt* group) {
+    ComPtr<IEnumOPCItemAttributes> items;
+    group->CreateEnumerator(IID_IEnumOPCItemAttributes,
+                            reinterpret_cast<LPUNKNOWN*>(items.Receive()));
+    OPCITEMATTRIBUTES* attributes = nullptr;
+    ULONG fetched = 0;
+    items->Next(1, &attributes, &fetched);
+    const OPCHANDLE handle = fetched ? attributes[0].hServer : 0;
+    for (ULONG i = 0; i < fetched; ++i) {
+      CoTaskMemFree(attributes[i].szItemID);
+      VariantClear(&attributes[i].vEUInfo);
+    }
+    CoTaskMemFree(attributes);
+    return handle;
+  }
 };
 
 TEST_F(PsOPCGroupTest, NamesAreUniquePerClientAndUnnamedGroupsGetTheNextFreeOne) {
@@ -262,6 +282,28 @@ TEST_F(PsOPCGroupTest, TimeStampsFollowOneBiasConvention) {
   EXPECT_EQ(GetState(local.Get()).bias, 0);
   const auto values = Read(local.Get(), OPC_DS_CACHE, {AddItem(local.Get(), "Korva/BAT")});
   EXPECT_NEAR(values[0].time, korva_test::kGroupTestNow, 1e-6);
+}
+
+TEST_F(PsOPCGroupTest, AClonesTimeStampsAreTheOriginals) {
+  // A value of the summer, read in winter: local time is UTC + 2 then.
+  clock_.SetNow(korva_test::kGroupTestNow + 120);
+  SetStatus(0x1234);
+  clock_.SetNow(korva_test::kGroupTestNow);
+  LONG thirty = 30;
+  for (LONG* bias : {static_cast<LONG*>(nullptr), &thirty}) {
+    const auto original = AddGroup(bias ? "Biased" : "Local", TRUE, 1000, bias);
+    const OPCHANDLE item = AddItem(original.Get(), "Korva/Status");
+    ComPtr<IOPCItemMgt> clone;
+    ASSERT_EQ(
+        State(original.Get())
+            ->CloneGroup(nullptr, IID_IOPCItemMgt, reinterpret_cast<LPUNKNOWN*>(clone.Receive())),
+        S_OK);
+    SetActive(clone.Get());
+    const auto time = Read(original.Get(), OPC_DS_CACHE, {item})[0].time;
+    EXPECT_NEAR(time, korva_test::kGroupTestNow + 120 + (bias ? -0.5 : 2.0) / 24, 1e-6);
+    EXPECT_EQ(Read(clone.Get(), OPC_DS_CACHE, {FirstHandle(clone.Get())})[0].time, time);
+    EXPECT_EQ(GetState(clone.Get()).bias, GetState(original.Get()).bias);
+  }
 }
 
 TEST_F(PsOPCGroupTest, CloneCopiesTheItemsOrFailsWithoutLeavingAClone) {
