@@ -9,6 +9,7 @@
 #include "opcserver/PsOPCProviderItems.h"
 #include "opcserver/PsOPCTransactions.h"
 #include "platform/EventLoop.h"
+#include "platform/com/ComHandles.h"
 #include "toolkit/Debugs.h"
 #include "toolkit/PsClasses.h"
 #include "toolkit/PsUtils.h"
@@ -771,16 +772,10 @@ HRESULT TPsOPCProviderGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* 
       result = ForEachItem(
           dwCount, phServer, name, true,
           [&transaction, pItemValues](TPsOPCProviderItem* item, DWORD position) {
-            const VARIANT& value = pItemValues[position];
-            HRESULT error = S_OK;
-            if (!item)
-              error = OPC_E_INVALIDHANDLE;
-            else if ((item->GetAccessRights() & OPC_WRITEABLE) == 0)
-              error = OPC_E_BADRIGHTS;
-            else if (value.vt == VT_EMPTY || value.vt == VT_NULL)
-              error = OPC_E_BADTYPE;
+            platform::com::OleVariant value;
+            const HRESULT error = AcceptWrite(item, pItemValues[position], *value);
             // Synchronous: one entry per request position.
-            transaction.SetError(transaction.Add(item, error == S_OK ? value : VARIANT{}), error);
+            transaction.SetError(transaction.Add(item, *value), error);
             return error;
           },
           &errors);
@@ -803,6 +798,24 @@ HRESULT TPsOPCProviderGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* 
     Log("%s: Result=$%x", name, result);
     return result;
   });
+}
+
+HRESULT TPsOPCProviderGroup::AcceptWrite(TPsOPCProviderItem* item, const VARIANT& value,
+                                         VARIANT& copy) {
+  if (!item)
+    return OPC_E_INVALIDHANDLE;
+  if ((item->GetAccessRights() & OPC_WRITEABLE) == 0)
+    return OPC_E_BADRIGHTS;
+  // The write is committed on the main thread: by then the caller's memory,
+  // which a reference points into, may be gone.
+  const HRESULT copied = CopyCallersValue(value, copy);
+  if (FAILED(copied))
+    return copied;
+  if (copy.vt == VT_EMPTY || copy.vt == VT_NULL) {
+    VariantClear(&copy);
+    return OPC_E_BADTYPE;
+  }
+  return S_OK;
 }
 
 bool TPsOPCProviderGroup::SynchronizeTransaction(TPsOPCProviderWriteTransaction& transaction) {

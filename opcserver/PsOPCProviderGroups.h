@@ -259,6 +259,9 @@ class TPsOPCProviderGroup
   HRESULT Refresh1or2(OPCDATASOURCE source, DWORD id, const std::string& name);
   HRESULT WriteAsync(DWORD count, const OPCHANDLE* serverHandles, const VARIANT* values, DWORD id,
                      const std::string& name, HRESULT** errors);
+  // Whether the item (or none) takes the value of a write; the value as the
+  // write's own in `copy` (empty when refused), committed after the call.
+  static HRESULT AcceptWrite(TPsOPCProviderItem* item, const VARIANT& value, VARIANT& copy);
   // Posts an asynchronous write to the main thread; false (nothing posted)
   // without the server's window.
   bool PostTransaction(std::unique_ptr<TPsOPCProviderWriteTransaction>& transaction);

@@ -9,6 +9,7 @@
 #include "opcserver/PsOPCProviderGroups.h"
 #include "opcserver/PsOPCProviderItems.h"
 #include "opcserver/PsOPCTransactions.h"
+#include "platform/com/ComHandles.h"
 #include "toolkit/Debugs.h"
 #include "vcl/Forms.h"
 
@@ -306,13 +307,11 @@ HRESULT TPsOPCProviderGroup::WriteAsync(DWORD count, const OPCHANDLE* serverHand
     result = ForEachItem(
         count, serverHandles, name, false,
         [&transaction, values](TPsOPCProviderItem* item, DWORD position) {
-          const VARIANT& value = values[position];
-          if ((item->GetAccessRights() & OPC_WRITEABLE) == 0)
-            return OPC_E_BADRIGHTS;
-          if (value.vt == VT_EMPTY || value.vt == VT_NULL)
-            return OPC_E_BADTYPE;
-          transaction->Add(item, value);
-          return S_OK;
+          platform::com::OleVariant value;
+          const HRESULT error = AcceptWrite(item, values[position], *value);
+          if (error == S_OK)
+            transaction->Add(item, *value);
+          return error;
         },
         errors);
   }

@@ -301,6 +301,64 @@ TEST_F(PsOPCGroupCallbacksTest, AnAsynchronousWriteIsCommittedOnTheMainThreadThe
   EXPECT_DOUBLE_EQ(voltage->Value(), 12.5);
 }
 
+// A value given by reference lies in the caller's memory, which is gone
+// (over DCOM: the stub's buffer is freed) or changed by the time the main
+// thread commits: the write takes the value the reference shows at the call.
+TEST_F(PsOPCGroupCallbacksTest, AWriteTakesAValueGivenByReferenceAsItIsAtTheCall) {
+  ComPtr<IOPCItemMgt> group = Subscribed();
+  const OPCHANDLE volts = AddItemsOf(group.Get(), {"Test/Voltage"})[0];
+  double number = 12.5;
+  BSTR text = SysAllocString(OLESTR("17.25"));
+  VARIANT inner = Double(3.5);
+  VARIANT byNumber{};
+  byNumber.vt = VT_BYREF | VT_R8;
+  byNumber.pdblVal = &number;
+  VARIANT byText{};
+  byText.vt = VT_BYREF | VT_BSTR;
+  byText.pbstrVal = &text;
+  VARIANT byVariant{};
+  byVariant.vt = VT_BYREF | VT_VARIANT;
+  byVariant.pvarVal = &inner;
+
+  EXPECT_EQ(Write2(group.Get(), {volts}, {byNumber}, 6).result, S_OK);
+  number = 20;  // in range: a late read would take it
+  Run();
+  EXPECT_DOUBLE_EQ(voltage->Value(), 12.5);
+  EXPECT_EQ(Write2(group.Get(), {volts}, {byText}, 7).result, S_OK);
+  SysFreeString(text);
+  text = nullptr;
+  Run();
+  EXPECT_DOUBLE_EQ(voltage->Value(), 17.25);
+  EXPECT_EQ(Write(group.Get(), {volts}, {byVariant}), std::vector<HRESULT>{S_OK});
+  EXPECT_DOUBLE_EQ(voltage->Value(), 3.5);
+
+  // What cannot be taken whole at the call is refused at once.
+  VARIANT toNothing{};
+  toNothing.vt = VT_BYREF | VT_R8;
+  VARIANT twice{};
+  twice.vt = VT_BYREF | VT_VARIANT;
+  twice.pvarVal = &byVariant;
+  // An array of variants that holds a reference (each call frees its own).
+  const auto inArray = [&] {
+    VARIANT array{};
+    array.vt = VT_ARRAY | VT_VARIANT;
+    array.parray = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+    LONG first = 0;
+    EXPECT_EQ(SafeArrayPutElement(array.parray, &first, &byNumber), S_OK);
+    return array;
+  };
+  for (int i = 0; i < 3; ++i) {
+    const VARIANT refused = i == 0 ? toNothing : i == 1 ? twice : VARIANT{};
+    const AsyncAnswer answer = Write2(group.Get(), {volts}, {i == 2 ? inArray() : refused}, 8);
+    EXPECT_EQ(answer.errors, std::vector<HRESULT>{OPC_E_BADTYPE}) << i;
+    EXPECT_EQ(Write(group.Get(), {volts}, {i == 2 ? inArray() : refused}),
+              std::vector<HRESULT>{OPC_E_BADTYPE})
+        << i;
+  }
+  Run();
+  EXPECT_DOUBLE_EQ(voltage->Value(), 3.5);
+}
+
 TEST_F(PsOPCGroupCallbacksTest, APostedWriteHoldsItsGroupAndIsFreedOnEveryPath) {
   struct Case {
     const char* name;
