@@ -312,14 +312,9 @@ void TPsOPCProviderItem::SetItemState() {
 }
 
 void TPsOPCProviderItem::Change() {
-  std::function<void(TPsOPCProviderItem*)> handler;
-  {
-    const std::lock_guard lock(lock_);
-    if (!GetActive())
-      return;
-    handler = OnChange;
-  }
-  if (handler)
+  if (!GetActive())
+    return;
+  if (const TChangeEvent::THandler handler = OnChange.Get())
     handler(this);
 }
 

@@ -106,7 +106,26 @@ class TPsOPCProviderItem : public TPsOPCCustomItem {
   toolkit::TPsVarPropType VarProp() const { return link_->VarProp(); }
 
   // Called with the item, while it is active, after its state was refreshed.
-  std::function<void(TPsOPCProviderItem* item)> OnChange;
+  // The group sets it on a COM thread while the main thread's variable
+  // changes call it: set and read under a lock of its own.
+  class TChangeEvent {
+   public:
+    using THandler = std::function<void(TPsOPCProviderItem* item)>;
+    TChangeEvent& operator=(THandler handler) {
+      const std::lock_guard lock(mutex_);
+      handler_ = std::move(handler);
+      return *this;
+    }
+    THandler Get() const {
+      const std::lock_guard lock(mutex_);
+      return handler_;
+    }
+
+   private:
+    mutable std::mutex mutex_;
+    THandler handler_;
+  };
+  TChangeEvent OnChange;
 
   // The definition's error, or S_OK with the variable and property found.
   HRESULT ValidateItemDef(const OPCITEMDEF& definition, toolkit::TPsVar*& variable,

@@ -383,6 +383,21 @@ TEST_F(PsOPCItemTest, TheEnumeratorStaysWithinItsItemsAndKeepsItsGroup) {
   EXPECT_EQ(attributes[0].id, "Test/Setpoint");
 }
 
+// An item is bound to its group on a COM thread after its link already
+// hears the variable, which the main thread changes meanwhile (under
+// ThreadSanitizer the handler's assignment and its call meet).
+TEST_F(PsOPCItemTest, ItemsBoundWhileTheirVariableChangesAreHeardWhole) {
+  std::atomic<bool> done{false};
+  std::thread adder([&] {
+    for (int i = 0; i < 300; ++i)
+      AddItem(group.Get(), "Test/Setpoint");
+    done = true;
+  });
+  for (int i = 0; !done; ++i)
+    setpoint->SetValue(i % 100);
+  adder.join();
+}
+
 TEST_F(PsOPCItemTest, ThreadsReadWhileTheMainThreadWritesAndItemsComeAndGo) {
   std::vector<OPCHANDLE> handles = {AddItem(group.Get(), "Korva/Status"),
                                     AddItem(group.Get(), "Korva/BAT"),
