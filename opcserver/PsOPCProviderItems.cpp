@@ -133,12 +133,14 @@ TPsOPCProviderItem::TPsOPCProviderItem(TPsOPCProviderGroup* group)
     throw vcl::EAssertionFailed("TPsOPCProviderItem: no group");
   link_->SetActive(false);
   link_->OnChange = [this](vcl::TObject*) { SetItemState(); };
+  link_->OnConfigChanged = [this](vcl::TObject*) { VarConfig(); };
 }
 
 TPsOPCProviderItem::~TPsOPCProviderItem() {
   const std::lock_guard lock(lock_);
   active_ = 0;
   link_->OnChange = nullptr;
+  link_->OnConfigChanged = nullptr;
   link_->SetActive(false);
   link_.reset();
 }
@@ -241,6 +243,15 @@ VARTYPE TPsOPCProviderItem::GetCanonicalDataType() {
   if (canonicalDataType_ == VT_EMPTY && link_->Variable())
     canonicalDataType_ = toolkit::PsVarDataTypeToVarType(link_->GetDataType(), link_->GetIsArray());
   return canonicalDataType_;
+}
+
+void TPsOPCProviderItem::VarConfig() {
+  {
+    // The variable may be of another type now: found anew when asked.
+    const std::lock_guard lock(lock_);
+    canonicalDataType_ = VT_EMPTY;
+  }
+  Config();
 }
 
 void TPsOPCProviderItem::SetItemActive() {

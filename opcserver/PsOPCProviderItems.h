@@ -168,6 +168,9 @@ class TPsOPCProviderItem : public TPsOPCCustomItem {
                          vcl::TDateTime timeStamp);
   FILETIME ConvertTime(vcl::TDateTime utc) const;
   void Change();
+  // The variable's configuration changed (its rights, its type, its
+  // range), or the link's own: Config with the type found anew.
+  void VarConfig();
   // The server of the item's group, when the group is live and has one.
   class TPsOPCProvider* Server() const;
 

@@ -47,6 +47,7 @@ class PsOPCItemTest : public korva_test::OPCGroupTest {
     std::string euInfo;
     VARTYPE euElementType = VT_EMPTY;
     VARTYPE canonical = VT_EMPTY;
+    DWORD rights = 0;
   };
   // The EU info's elements joined by "|" ("#EMPTY" for none): free of the
   // locale's list separator.
@@ -74,6 +75,7 @@ class PsOPCItemTest : public korva_test::OPCGroupTest {
       element.euType = list[i].dwEUType;
       element.euInfo = EUInfoText(list[i].vEUInfo, element.euElementType);
       element.canonical = list[i].vtCanonicalDataType;
+      element.rights = list[i].dwAccessRights;
       attributes.push_back(element);
       CoTaskMemFree(list[i].szItemID);
       VariantClear(&list[i].vEUInfo);
@@ -345,6 +347,44 @@ TEST_F(PsOPCItemTest, AttributesDescribeRangesAndStates) {
   ASSERT_EQ(unranged.size(), 1u);
   EXPECT_EQ(unranged[0].euType, OPC_NOENUM);
   EXPECT_EQ(unranged[0].euInfo, "#EMPTY");
+}
+
+// Rights follow the variable as it is configured: an item made while its
+// variable is read-only takes writes once it is not, and an inactive item
+// finds the rights anew when it is active again. (Writes go through one of
+// the two items only: a commit holds its item while the variable tells the
+// other one.)
+TEST_F(PsOPCItemTest, AnItemsAccessRightsFollowItsVariable) {
+  const auto rights = [this] {
+    HRESULT result = E_FAIL;
+    std::vector<DWORD> list;
+    for (const Attributes& item : Next(Enumerate().Get(), 10, &result))
+      list.push_back(item.rights);
+    return list;
+  };
+  constexpr DWORD kReadWrite = OPC_READABLE | OPC_WRITEABLE;
+  setpoint->SetReadOnly(true);
+  const OPCHANDLE first = AddItem(group.Get(), "Test/Setpoint");
+  EXPECT_EQ(rights(), std::vector<DWORD>{OPC_READABLE});
+  setpoint->SetReadOnly(false);
+  const OPCHANDLE second = AddItem(group.Get(), "Test/Setpoint");
+  EXPECT_EQ(rights(), (std::vector<DWORD>{kReadWrite, kReadWrite}));
+  EXPECT_EQ(Write(group.Get(), {first}, {Int(7)}), std::vector<HRESULT>{S_OK});
+  EXPECT_EQ(setpoint->Value(), 7);
+
+  setpoint->SetReadOnly(true);
+  EXPECT_EQ(rights(), (std::vector<DWORD>{OPC_READABLE, OPC_READABLE}));
+  EXPECT_EQ(Write(group.Get(), {second}, {Int(8)}), std::vector<HRESULT>{OPC_E_BADRIGHTS});
+
+  OPCHANDLE handles[] = {second};
+  HRESULT* errors = nullptr;
+  ASSERT_EQ(group->SetActiveState(1, handles, FALSE, &errors), S_OK);
+  CoTaskMemFree(errors);
+  setpoint->SetReadOnly(false);  // unheard by the inactive item
+  EXPECT_EQ(rights(), (std::vector<DWORD>{kReadWrite, OPC_READABLE}));
+  ASSERT_EQ(group->SetActiveState(1, handles, TRUE, &errors), S_OK);
+  CoTaskMemFree(errors);
+  EXPECT_EQ(rights(), (std::vector<DWORD>{kReadWrite, kReadWrite}));
 }
 
 TEST_F(PsOPCItemTest, TheEnumeratorStaysWithinItsItemsAndKeepsItsGroup) {
