@@ -711,7 +711,7 @@ HRESULT TPsOPCProviderGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHAND
       return E_INVALIDARG;
     *ppItemValues = nullptr;
     *ppErrors = nullptr;
-    if (BadCount(dwCount) || !phServer)
+    if (BadCount(dwCount) || !phServer || !IsDataSource(dwSource))
       return E_INVALIDARG;
     const std::string name = "IOPCSyncIO.Read";
     HRESULT result = CheckStatus(false, name);

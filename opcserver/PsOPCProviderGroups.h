@@ -251,6 +251,10 @@ class TPsOPCProviderGroup
   void RemoveItemAsync(TPsOPCProviderItem* item);
   void SetItemStates();
   HRESULT CheckStatus(bool async, const std::string& name);
+  // A read or refresh reads the cache or the device, nothing else.
+  static bool IsDataSource(OPCDATASOURCE source) {
+    return source == OPC_DS_CACHE || source == OPC_DS_DEVICE;
+  }
   // An asynchronous read (kind tkRead) or refresh (tkDataChange): queued
   // when some item answered; the per-item results in *errors.
   HRESULT ReadOrRefreshAsync(OPCDATASOURCE source, DWORD count, const OPCHANDLE* serverHandles,

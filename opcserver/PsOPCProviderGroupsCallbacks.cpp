@@ -361,6 +361,8 @@ HRESULT TPsOPCProviderGroup::Read(DWORD dwConnection, OPCDATASOURCE dwSource, DW
       return E_INVALIDARG;
     if (dwConnection != kAdviseConnection)
       return CONNECT_E_NOCONNECTION;
+    if (!IsDataSource(dwSource))
+      return E_INVALIDARG;
     const DWORD id = NextTransactionID();
     const HRESULT result =
         ReadOrRefreshAsync(dwSource, dwCount, phServer, id, tkRead, "IOPCAsyncIO.Read", ppErrors);
@@ -394,6 +396,8 @@ HRESULT TPsOPCProviderGroup::Refresh(DWORD dwConnection, OPCDATASOURCE dwSource,
       return E_INVALIDARG;
     if (dwConnection != kAdviseConnection)
       return CONNECT_E_NOCONNECTION;
+    if (!IsDataSource(dwSource))
+      return E_INVALIDARG;
     const DWORD id = NextTransactionID();
     const HRESULT result = Refresh1or2(dwSource, id, "IOPCAsyncIO.Refresh");
     if (SUCCEEDED(result))
@@ -440,7 +444,7 @@ HRESULT TPsOPCProviderGroup::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactio
                                       DWORD* pdwCancelID) {
   ClearOutput(pdwCancelID);
   return ComGuard([&] {
-    if (!pdwCancelID)
+    if (!pdwCancelID || !IsDataSource(dwSource))
       return E_INVALIDARG;
     const HRESULT result = Refresh1or2(dwSource, dwTransactionID, "IOPCAsyncIO2.Refresh2");
     if (SUCCEEDED(result))

@@ -121,8 +121,18 @@ void TPsOPCCustomItem::SetRequestedDataType(VARTYPE dataType) {
 }
 
 bool IsValidDataType(VARTYPE dataType) {
-  const TPsVarDataType type = DataTypeOf(dataType);
-  return type != toolkit::vdtNull && type != toolkit::vdtUnsupported;
+  switch (DataTypeOf(dataType)) {
+    case toolkit::vdtNull:
+    // No value converts to these: an item of one would fail every read.
+    case toolkit::vdtDispatch:
+    case toolkit::vdtUnknown:
+    case toolkit::vdtDecimal:
+    case toolkit::vdtUndefined:
+    case toolkit::vdtUnsupported:
+      return false;
+    default:
+      return true;
+  }
 }
 
 // ---- TPsOPCProviderItem -------------------------------------------------------------

@@ -84,8 +84,9 @@ class TPsOPCCustomItem : public vcl::TPersistent {
   OPCITEMSTATE state_{};
 };
 
-// Whether a client may ask for the type: VT_NULL and every code from 21 up
-// (array and reference flags aside) are refused.
+// Whether a client may ask for the type: VT_NULL, the types no value
+// converts to (VT_DISPATCH, VT_UNKNOWN, VT_DECIMAL, 15) and every code from
+// 21 up (array and reference flags aside) are refused.
 bool IsValidDataType(VARTYPE dataType);
 
 class TPsOPCProviderItem : public TPsOPCCustomItem {

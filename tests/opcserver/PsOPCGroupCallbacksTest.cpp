@@ -582,10 +582,20 @@ TEST_F(PsOPCGroupStreamTest, DA1CallsCountTheirIDsAndAnswerInStreams) {
   ASSERT_EQ(DAdvise(group.Get(), advise.Get(), OPCSTMFORMATDATA), S_OK);
   ASSERT_TRUE(DeliverStreams(1));
 
-  // Another connection is refused before an id is taken.
+  // Another connection is refused before an id is taken, and so is a source
+  // other than the cache and the device.
   EXPECT_EQ(Read1(group.Get(), handles, 2).result, CONNECT_E_NOCONNECTION);
   EXPECT_EQ(Refresh1(group.Get(), 2).result, CONNECT_E_NOCONNECTION);
   EXPECT_EQ(Write1(group.Get(), {handles[1]}, {Int(1)}, 2).result, CONNECT_E_NOCONNECTION);
+  const ComPtr<IOPCAsyncIO> io = opcserver::CheckedCast<IOPCAsyncIO>(group.Get());
+  DWORD id = 0;
+  HRESULT* errors = nullptr;
+  for (const OPCDATASOURCE source : {OPCDATASOURCE(0), OPCDATASOURCE(3)}) {
+    EXPECT_EQ(io->Read(1, source, 2, handles.data(), &id, &errors), E_INVALIDARG);
+    EXPECT_EQ(errors, nullptr);
+    EXPECT_EQ(io->Refresh(1, source, &id), E_INVALIDARG);
+    EXPECT_EQ(Refresh2(group.Get(), 5, source).result, E_INVALIDARG);
+  }
   const AsyncAnswer first = Read1(group.Get(), handles);
   EXPECT_EQ(first.result, S_OK);
   EXPECT_EQ(first.id, 101u);

@@ -178,6 +178,9 @@ TEST_F(PsOPCItemTest, HostileCountsAndPointersAreRefusedBeforeAnythingIsAllocate
   EXPECT_EQ(group->SetClientHandles(1, &handle, nullptr, &errors), E_INVALIDARG);
   EXPECT_EQ(group->SetDatatypes(1, &handle, nullptr, &errors), E_INVALIDARG);
   EXPECT_EQ(io->Read(OPC_DS_CACHE, 1, nullptr, &states, &errors), E_INVALIDARG);
+  // A source other than the cache and the device.
+  for (const OPCDATASOURCE source : {OPCDATASOURCE(0), OPCDATASOURCE(3)})
+    EXPECT_EQ(io->Read(source, 1, &handle, &states, &errors), E_INVALIDARG);
   EXPECT_EQ(io->Write(1, &handle, nullptr, &errors), E_INVALIDARG);
   EXPECT_EQ(states, nullptr);
 
@@ -195,6 +198,36 @@ TEST_F(PsOPCItemTest, HostileCountsAndPointersAreRefusedBeforeAnythingIsAllocate
   DWORD cancelID = 0;
   EXPECT_EQ(async->Read(1, &handle, 7, &cancelID, &errors), CONNECT_E_NOCONNECTION);
   EXPECT_EQ(async->Cancel2(7), E_FAIL);
+}
+
+// A type no value converts to would leave an item that fails every read: it
+// is refused when the item is defined and when its type is set.
+TEST_F(PsOPCItemTest, TypesNoValueConvertsToAreRefused) {
+  const OPCHANDLE handle = AddItem(group.Get(), "Test/Setpoint");
+  const struct {
+    VARTYPE type;
+    HRESULT error;
+  } cases[] = {{VT_DISPATCH, OPC_E_BADTYPE},
+               {VT_UNKNOWN, OPC_E_BADTYPE},
+               {VT_DECIMAL, OPC_E_BADTYPE},
+               {15, OPC_E_BADTYPE},
+               {VT_ARRAY | VT_DECIMAL, OPC_E_BADTYPE},
+               {VT_ERROR, S_OK},
+               {VT_VARIANT, S_OK},
+               {VT_I1, S_OK},
+               {VT_I8, S_OK}};
+  for (const auto& c : cases) {
+    ItemDefs definition;
+    definition.Add("Test/Setpoint", c.type);
+    EXPECT_EQ(AddItems(group.Get(), definition, true).errors, std::vector<HRESULT>{c.error})
+        << c.type;
+    HRESULT error = E_UNEXPECTED;
+    SetDatatype(handle, c.type, &error);
+    EXPECT_EQ(error, c.error) << c.type;
+    if (c.error == S_OK) {
+      EXPECT_EQ(Read(group.Get(), OPC_DS_CACHE, {handle})[0].error, S_OK) << c.type;
+    }
+  }
 }
 
 TEST_F(PsOPCItemTest, ValuesAreConvertedToTheRequestedType) {
