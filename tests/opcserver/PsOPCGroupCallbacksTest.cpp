@@ -208,6 +208,36 @@ TEST_F(PsOPCGroupCallbacksTest, AReadIsAnsweredWithTheClientsOwnTransactionID) {
   }
 }
 
+// Reads from the device take the variable as it is now, also for an
+// inactive item that heard none of its changes.
+TEST_F(PsOPCGroupCallbacksTest, AReadFromTheDeviceReadsTheVariableNow) {
+  ComPtr<IOPCItemMgt> group = AddGroup("G");
+  handles = AddItemsOf(group.Get(), {"Korva/Status"}, FALSE);
+  ASSERT_EQ(Advise(group.Get(), sink.Get()), S_OK);
+  SetStatus(0x1234);
+  EXPECT_EQ(Read2(group.Get(), handles, 9).result, S_OK);
+  ASSERT_TRUE(Deliver(1));
+  const CallbackCall read = sink->Calls()[0];
+  EXPECT_EQ(read.kind, CallbackCall::ReadComplete);
+  ASSERT_EQ(read.values.size(), 1u);
+  EXPECT_EQ(read.values[0].AsInt32(), 0x1234);
+  EXPECT_EQ(read.qualities, std::vector<WORD>{OPC_QUALITY_GOOD});
+}
+
+// A device read refreshes the item: a subscriber hears of it.
+TEST_F(PsOPCGroupCallbacksTest, ADeviceReadRefreshesTheItemForItsSubscriber) {
+  const ComPtr<IOPCItemMgt> group = Subscribed();
+  ASSERT_TRUE(Deliver(1));
+  Read(group.Get(), OPC_DS_CACHE, {handles[0]});
+  Advance(2000);
+  Passes(3);
+  EXPECT_EQ(sink->Count(), 1u) << "a cache read refreshes nothing";
+  Read(group.Get(), OPC_DS_DEVICE, {handles[0]});
+  ASSERT_TRUE(Deliver(2));
+  EXPECT_EQ(sink->Calls()[1].kind, CallbackCall::DataChange);
+  EXPECT_EQ(sink->Calls()[1].clientHandles, std::vector<OPCHANDLE>{100});
+}
+
 TEST_F(PsOPCGroupCallbacksTest, ARefreshCarriesEveryActiveItemAndEmptiesThePendingChange) {
   ComPtr<IOPCItemMgt> group = AddGroup("G");
   handles = AddItemsOf(group.Get(), {"Korva/Status", "Korva/BAT", "Test/Setpoint"});
@@ -627,6 +657,31 @@ TEST_F(PsOPCGroupStreamTest, DA1CallsCountTheirIDsAndAnswerInStreams) {
   EXPECT_EQ(calls[4].format.cfFormat, OPCSTMFORMATDATA);
   EXPECT_EQ(calls[4].At<DWORD>(12), 104u);
   EXPECT_EQ(calls[4].At<DWORD>(4), 2u);
+}
+
+// A DA 1.0 read from the device reads the variable now; one from the cache
+// tells that an inactive item is out of service.
+TEST_F(PsOPCGroupStreamTest, ADA1ReadFromTheDeviceReadsTheVariable) {
+  ComPtr<IOPCItemMgt> group = AddGroup("G");
+  handles = AddItemsOf(group.Get(), {"Korva/Status"}, FALSE);
+  ASSERT_EQ(DAdvise(group.Get(), advise.Get(), OPCSTMFORMATDATA), S_OK);
+  SetStatus(0x1234);
+  const ComPtr<IOPCAsyncIO> io = opcserver::CheckedCast<IOPCAsyncIO>(group.Get());
+  for (const OPCDATASOURCE source : {OPC_DS_DEVICE, OPC_DS_CACHE}) {
+    DWORD id = 0;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(io->Read(1, source, 1, handles.data(), &id, &errors), S_OK);
+    CoTaskMemFree(errors);
+  }
+  ASSERT_TRUE(DeliverStreams(2));
+  const auto calls = advise->Calls();
+  // One item: its header at 20, its value where the header says.
+  const AdviseCall& device = calls[0];
+  EXPECT_EQ(device.At<WORD>(28), OPC_QUALITY_GOOD);
+  const DWORD value = device.At<DWORD>(24);
+  EXPECT_EQ(device.At<VARTYPE>(value), VT_I4);
+  EXPECT_EQ(device.At<LONG>(value + 8), 0x1234);
+  EXPECT_EQ(calls[1].At<WORD>(28), OPC_QUALITY_OUT_OF_SERVICE);
 }
 
 TEST_F(PsOPCGroupStreamTest, ManyLongTextsArriveWhole) {
