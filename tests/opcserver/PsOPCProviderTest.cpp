@@ -184,6 +184,9 @@ TEST_F(PsOPCProviderTest, OnlyTheProgramsOwnMessagesStartOrStopTheServer) {
   EXPECT_TRUE(vcl::IsMessageWindow(server().Window()));
   EXPECT_EQ(vcl::FindForm(server().Window()), nullptr);
   vcl::TForm* form = vcl::Application().CreateForm<vcl::TForm>();
+  // Only the low byte of wParam tells start from stop.
+  EXPECT_EQ(vcl::SendMessage(server().Window(), opcserver::kRunMessage, 0x100, 0), 0);
+  EXPECT_EQ(server().State(), OPC_STATUS_NOCONFIG);
   vcl::SendMessage(form->Handle(), opcserver::kRunMessage, 1, 0);
   vcl::SendMessage(form->Handle(), opcserver::kShutdownMessage, 0, 0);
   EXPECT_EQ(server().State(), OPC_STATUS_NOCONFIG);
@@ -195,6 +198,8 @@ TEST_F(PsOPCProviderTest, OnlyTheProgramsOwnMessagesStartOrStopTheServer) {
   EXPECT_EQ(vcl::SendMessage(server().Window(), 1026, 0, 0), -1);
   EXPECT_EQ(vcl::SendMessage(server().Window(), opcserver::kShutdownMessage, 1, 0), 0);
   EXPECT_EQ(server().State(), OPC_STATUS_RUNNING);
+  EXPECT_EQ(vcl::SendMessage(server().Window(), opcserver::kShutdownMessage, 0x100, 0), 0);
+  EXPECT_EQ(server().State(), OPC_STATUS_SUSPENDED);
 }
 
 TEST_F(PsOPCProviderTest, TheWindowFreesWhatItIsGivenOnTheMainThread) {
