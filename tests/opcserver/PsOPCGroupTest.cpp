@@ -63,7 +63,7 @@ TEST_F(PsOPCGroupTest, NamesAreUniquePerClientAndUnnamedGroupsGetTheNextFreeOne)
   EXPECT_EQ(NameOf(AddGroup("").Get()), "GroupB");  // one group already: the search starts at B
   EXPECT_EQ(NameOf(AddGroup("").Get()), "GroupC");
 
-  // Another client: its own names; the search runs up to "Group[", then numbers.
+  // Another client: its own names, each from its letter of the group count.
   const ComPtr<IOPCServer> other = Connect();
   std::vector<ComPtr<IOPCItemMgt>> groups;
   std::vector<std::string> names;
@@ -74,8 +74,8 @@ TEST_F(PsOPCGroupTest, NamesAreUniquePerClientAndUnnamedGroupsGetTheNextFreeOne)
   EXPECT_EQ(names[0], "GroupA");
   EXPECT_EQ(names[25], "GroupZ");
   EXPECT_EQ(names[26], "Group[");
-  EXPECT_EQ(names[27], "Group1");
-  EXPECT_EQ(names[28], "Group2");
+  EXPECT_EQ(names[27], "Group\\");
+  EXPECT_EQ(names[28], "Group]");
   // A client-chosen name is text, never a format.
   const auto odd = AddGroup("%n%s");
   State(odd.Get())->SetName(reinterpret_cast<LPCWSTR>(u"%x"));
@@ -94,18 +94,34 @@ TEST_F(PsOPCGroupTest, NamesAreUniquePerClientAndUnnamedGroupsGetTheNextFreeOne)
   EXPECT_EQ(GroupCount(), 33u);
 }
 
+// From the letter of the group count on; a number only where no letter is
+// left: past "Group[" when the search starts at a letter, and past '~'.
 TEST_F(PsOPCGroupTest, AnUnnamedGroupTakesTheFirstFreeLetterFromItsCountThenANumber) {
   std::vector<std::string> fromB;  // GroupB .. Group[
   for (char letter = 'B'; letter <= '['; ++letter)
     fromB.push_back(std::string("Group") + letter);
   std::vector<std::string> fromBAnd1 = fromB;
   fromBAnd1.push_back("Group1");
+  std::vector<std::string> fromBAndBackslash = fromB;
+  fromBAndBackslash.push_back("Group\\");
+  // With 61 groups the letter is '~', the last one that is text.
+  std::vector<std::string> many;
+  for (int i = 0; i < 61; ++i)
+    many.push_back("N" + std::to_string(i));
+  std::vector<std::string> tooMany = many;
+  tooMany.push_back("Group1");
   const struct {
     std::vector<std::string> named;
     std::string made;
-  } cases[] = {{{}, "GroupA"},         {{}, "GroupA"},  // each client names its own
-               {{"GroupB"}, "GroupC"}, {{"G1", "GroupC"}, "GroupD"},
-               {fromB, "Group1"},      {fromBAnd1, "Group2"}};
+  } cases[] = {{{}, "GroupA"},
+               {{}, "GroupA"},  // each client names its own
+               {{"GroupB"}, "GroupC"},
+               {{"G1", "GroupC"}, "GroupD"},
+               {fromB, "Group1"},
+               {fromBAnd1, "Group\\"},
+               {fromBAndBackslash, "Group1"},
+               {many, "Group~"},
+               {tooMany, "Group2"}};
   for (const auto& c : cases) {
     const ComPtr<IOPCServer> fresh = Connect();
     std::vector<ComPtr<IOPCItemMgt>> groups;
