@@ -286,8 +286,9 @@ TEST_F(PsOPCGroupTest, TimeStampsFollowOneBiasConvention) {
   EXPECT_EQ(GetState(local.Get()).bias, -60);
   EXPECT_EQ(GetState(biased.Get()).bias, -60);
   const vcl::TDateTime expected = korva_test::kGroupTestNow + 1.0 / 24;
+  OPCHANDLE item = 0;
   for (const auto* group : {&biased, &local}) {
-    const OPCHANDLE item = AddItem(group->Get(), "Korva/Status");
+    item = AddItem(group->Get(), "Korva/Status");
     const auto values = Read(group->Get(), OPC_DS_DEVICE, {item});
     EXPECT_NEAR(values[0].time, expected, 1e-6);
   }
@@ -296,8 +297,10 @@ TEST_F(PsOPCGroupTest, TimeStampsFollowOneBiasConvention) {
       State(local.Get())->SetState(nullptr, nullptr, nullptr, &zero, nullptr, nullptr, nullptr),
       S_OK);
   EXPECT_EQ(GetState(local.Get()).bias, 0);
-  const auto values = Read(local.Get(), OPC_DS_CACHE, {AddItem(local.Get(), "Korva/BAT")});
+  // The items held already are stamped anew, as a new one is.
+  const auto values = Read(local.Get(), OPC_DS_CACHE, {item, AddItem(local.Get(), "Korva/BAT")});
   EXPECT_NEAR(values[0].time, korva_test::kGroupTestNow, 1e-6);
+  EXPECT_NEAR(values[1].time, korva_test::kGroupTestNow, 1e-6);
 }
 
 TEST_F(PsOPCGroupTest, AClonesTimeStampsAreTheOriginals) {

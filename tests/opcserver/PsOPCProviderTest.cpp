@@ -87,6 +87,20 @@ TEST_F(PsOPCProviderTest, TheStatusTellsStateTimesVersionAndVendor) {
   Run();
 }
 
+// Version 3.1.2.11 is 3, 1, 11, 2 in the file's words; the status tells 3.1
+// build 2.
+TEST(ServerStatusVersionTest, TheBuildIsTheVersionsThirdNumber) {
+  OPCSERVERSTATUS status{};
+  opcserver::SetStatusVersion(status, std::array<uint16_t, 4>{3, 1, 11, 2}, 7);
+  EXPECT_EQ(status.wMajorVersion, 3);
+  EXPECT_EQ(status.wMinorVersion, 1);
+  EXPECT_EQ(status.wBuildNumber, 2);
+  opcserver::SetStatusVersion(status, std::nullopt, 7);
+  EXPECT_EQ(status.wMajorVersion, 7);
+  EXPECT_EQ(status.wMinorVersion, 0);
+  EXPECT_EQ(status.wBuildNumber, 0);
+}
+
 TEST_F(PsOPCProviderTest, ClientsAreNamedByTheirPlaceAndLeaveWithTheirLastRelease) {
   Run();
   const int64_t objects = opcserver::LiveComObjects();
