@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 #include "toolkit/psRTTI.h"
 #include "vcl/SysUtils.h"
@@ -49,9 +50,14 @@ TPsVarLink* TPsVarLinkList::GetLinks(int index) const {
 }
 
 TPsVarLink* TPsVarLinkList::AddLink(TPsVarLink* link) {
+  return InsertLink(Count(), link);
+}
+
+TPsVarLink* TPsVarLinkList::InsertLink(int index, TPsVarLink* link) {
+  // An owning list frees its links: another list's own become copies.
   if (!OwnsItems)
-    return static_cast<TPsVarLink*>(Add(link));
-  auto* copy = static_cast<TPsVarLink*>(Add());
+    return static_cast<TPsVarLink*>(Insert(index, link));
+  auto* copy = static_cast<TPsVarLink*>(Insert(index, nullptr));
   copy->Assign(link);
   return copy;
 }
@@ -70,8 +76,12 @@ void TPsVarLinkList::Assign(const vcl::TPersistent* source) {
 }
 
 void TPsVarLinkList::InsertLinks(int index, const TPsVarLinkList& source) {
+  // Taken first: the source may be this list, growing as they go in.
+  std::vector<TPsVarLink*> links;
   for (int i = 0; i < source.Count(); ++i)
-    Insert(index + i, source.GetLinks(i));
+    links.push_back(source.GetLinks(i));
+  for (size_t i = 0; i < links.size(); ++i)
+    InsertLink(index + static_cast<int>(i), links[i]);
 }
 
 void TPsVarLinkList::ActivateAll(bool active) {

@@ -36,7 +36,8 @@ class TPsVarLinkList : public toolkit::TPsPersistentList {
   // From another link list: cleared, then each of its links added in order
   // (AddLink). Anything else as the persistent list assigns it.
   void Assign(const vcl::TPersistent* source) override;
-  // Each link of `source` at index + its position there.
+  // Each link of `source` at index + its position there, as AddLink adds
+  // it: copies into an owning list.
   virtual void InsertLinks(int index, const TPsVarLinkList& source);
   // Active of every link, in list order.
   virtual void ActivateAll(bool active);
@@ -73,6 +74,9 @@ class TPsVarLinkList : public toolkit::TPsPersistentList {
   virtual void LinkVariableDestroy(toolkit::TPsVarLink* link);
 
  private:
+  // AddLink at a place.
+  toolkit::TPsVarLink* InsertLink(int index, toolkit::TPsVarLink* link);
+
   int32_t goodCount_ = -1;
   int32_t uncertainCount_ = 0;
 };

@@ -171,5 +171,11 @@ toolkit::PsVariant VariantToPsVariant(const VARIANT& source);
 // is cleared, then filled. Texts become BSTRs (from UTF-8), arrays safe
 // arrays with the same bounds. On failure `dest` is left empty.
 void PsVariantToVariant(const toolkit::PsVariant& source, VARIANT& dest);
+// A value a client hands in, copied into `target` (cleared first) so that it
+// needs nothing of the caller's memory once the call has returned: a
+// reference is followed (VariantCopyInd). OPC_E_BADTYPE, `target` empty, for
+// a reference to nothing and for a value that would still hold one (an
+// array of variants with references among its elements).
+HRESULT CopyCallersValue(const VARIANT& source, VARIANT& target);
 
 }  // namespace opcserver

@@ -107,7 +107,10 @@ TPsOPCProvider::TPsOPCProvider()
 TPsOPCProvider::~TPsOPCProvider() {
   const toolkit::DebugScope trace("TPsOPCProvider.Destroy", this);
   try {
-    Shutdown("");
+    // The program's end shuts the server down before its windows go; the
+    // clients are told once.
+    if (state_ != OPC_STATUS_SUSPENDED)
+      Shutdown("");
   } catch (const std::exception& error) {
     toolkit::DebugException(error);
   }

@@ -117,9 +117,10 @@ class TPsOPCProvider : public vcl::TObject {
   // Active, not configured, started now; its log (active, no file),
   // address space and window made.
   TPsOPCProvider();
-  // Shutdown with no reason; the class object revoked and told that the
-  // server goes; waits for interface calls in progress; then frees the
-  // window, the factory, the log and the address space.
+  // Shutdown with no reason, unless it was shut down already; the class
+  // object revoked and told that the server goes; waits for interface calls
+  // in progress; then frees the window, the factory, the log and the address
+  // space.
   ~TPsOPCProvider() override;
   TPsOPCProvider(const TPsOPCProvider&) = delete;
   TPsOPCProvider& operator=(const TPsOPCProvider&) = delete;

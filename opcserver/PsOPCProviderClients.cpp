@@ -33,6 +33,14 @@ FILETIME ToFileTime(vcl::TDateTime time) {
 
 }  // namespace
 
+void SetStatusVersion(OPCSERVERSTATUS& status, const std::optional<std::array<uint16_t, 4>>& words,
+                      int32_t fallback) {
+  // The third number of the version stands in the fourth word.
+  status.wMajorVersion = words ? (*words)[0] : static_cast<WORD>(fallback);
+  status.wMinorVersion = words ? (*words)[1] : 0;
+  status.wBuildNumber = words ? (*words)[3] : 0;
+}
+
 // ---- TPsStringsEnumerator --------------------------------------------------------
 
 TPsStringsEnumerator::TPsStringsEnumerator(std::vector<std::string> strings)
@@ -318,16 +326,10 @@ HRESULT TPsOPCProviderClient::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
     } freeVendorInfo{status.get()};
     status->ftCurrentTime = ToFileTime(toolkit::NowUTC());
     status->ftLastUpdateTime = ToFileTime(LastUpdateTime());
-    uint16_t version[4] = {};
-    if (toolkit::PsGetFileVersion(platform::files().ExecutablePath(), version[0], version[1],
-                                  version[2], version[3])) {
-      // The third number of the version stands in the fourth word.
-      status->wMajorVersion = version[0];
-      status->wMinorVersion = version[1];
-      status->wBuildNumber = version[3];
-    } else {
-      status->wMajorVersion = static_cast<WORD>(server.Version);
-    }
+    std::array<uint16_t, 4> words{};
+    const bool versioned = toolkit::PsGetFileVersion(platform::files().ExecutablePath(), words[0],
+                                                     words[1], words[2], words[3]);
+    SetStatusVersion(*status, versioned ? std::optional(words) : std::nullopt, server.Version);
     freeVendorInfo.status = nullptr;
     *ppServerStatus = status.release();
     Log("GetStatus");

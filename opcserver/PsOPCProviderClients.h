@@ -12,9 +12,11 @@
 // and it is freed on the main thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +41,13 @@ class TPsOPCProviderGroup;
 toolkit::PsVariant GetComponentPropertyValue(TPsOPCProvider& server, DWORD id,
                                              vcl::TComponent* component,
                                              toolkit::TPsVarPropType varProp);
+
+// The version fields of a server status from the four words of the program
+// file's version (as PsGetFileVersion gives them: for 3.1.2.11 the words 3,
+// 1, 11, 2): major, minor and build 3, 1, 2. Without a version: `fallback`,
+// 0 and 0.
+void SetStatusVersion(OPCSERVERSTATUS& status, const std::optional<std::array<uint16_t, 4>>& words,
+                      int32_t fallback);
 
 // Whether a name matches a browse filter (both in lower case, the filter
 // without brackets). The filter's first '*' alone decides: none asks for the

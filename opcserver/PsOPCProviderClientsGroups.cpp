@@ -36,15 +36,20 @@ int TPsOPCProviderClient::IndexOfName(const std::string& name) const {
 
 std::string TPsOPCProviderClient::UniqueGroupName() const {
   const std::lock_guard lock(groupsLock_);
-  // GroupA and on from the letter of the group count, up to "Group[".
-  if (groups_.size() <= static_cast<size_t>('[' - 'A')) {
-    for (char letter = static_cast<char>('A' + groups_.size()); letter <= '['; ++letter) {
+  // "Group" and the letter 'A' + the group count; while that is taken, the
+  // next letter, which may pass 'Z' once (to "Group["). Letters past '~'
+  // would be no text.
+  if (groups_.size() <= static_cast<size_t>('~' - 'A')) {
+    for (char letter = static_cast<char>('A' + groups_.size());; ++letter) {
       const std::string name = std::string("Group") + letter;
       if (IndexOfName(name) < 0)
         return name;
+      if (letter > 'Z')
+        break;
     }
   }
-  // Then the lowest free number: one of the first count + 1 is free.
+  // Where no letter is left: the lowest free number (one of the first
+  // count + 1 is free).
   for (size_t number = 1;; ++number) {
     const std::string name = vcl::Format("Group%d", static_cast<int64_t>(number));
     if (IndexOfName(name) < 0)

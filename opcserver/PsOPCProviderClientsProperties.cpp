@@ -3,14 +3,17 @@
 // Variables are read through snapshots: these calls run on COM threads
 // while the main thread writes.
 #include <array>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "opcserver/PsOPC.h"
 #include "opcserver/PsOPCProviderClients.h"
 #include "toolkit/Debugs.h"
 #include "toolkit/PsUtils.h"
 #include "toolkit/PsVarsBasic.h"
-#include "toolkit/psRTTI.h"
+#include "toolkit/PsVarsFloat.h"
+#include "toolkit/PsVarsState.h"
 
 namespace opcserver {
 namespace {
@@ -71,19 +74,12 @@ const TPsOPCItemProperty* FindRow(TPsOPCItemKind kind, DWORD id) {
   return nullptr;
 }
 
-// Of the class registered under that name or a descendant; false while no
-// such class is registered.
-bool IsA(const vcl::TComponent* component, std::string_view className) {
-  const toolkit::TPsClassMeta* meta = toolkit::FindClass(className);
-  return meta && meta->IsA(component);
-}
-
 bool Applies(const TPsOPCItemProperty& row, const vcl::TComponent* component) {
   switch (row.AppliesTo) {
     case TAppliesTo::Variable:
       return dynamic_cast<const TPsVar*>(component) != nullptr;
     case TAppliesTo::Float:
-      return IsA(component, "TPsCustomFloat");
+      return dynamic_cast<const toolkit::TPsCustomFloat*>(component) != nullptr;
     case TAppliesTo::Bool:
       return dynamic_cast<const toolkit::TPsBool*>(component) != nullptr;
     case TAppliesTo::Component:
@@ -94,6 +90,21 @@ bool Applies(const TPsOPCItemProperty& row, const vcl::TComponent* component) {
 
 [[noreturn]] void Unsupported(DWORD id) {
   throw EPsOPCProviderError(E_INVALIDARG, "Unsupported ItemProperty, %d", static_cast<int>(id));
+}
+
+// The name of a state variable's first or last state; empty without states.
+std::string StateName(const toolkit::TPsCustomState& state, bool last) {
+  const std::vector<std::string> names = state.StateNames();
+  if (names.empty())
+    return std::string();
+  return last ? names.back() : names.front();
+}
+
+// A state variable's range is the names of its states: texts, which keep
+// their type where the row asks for a number.
+bool KeepsItsType(DWORD id, const vcl::TComponent* component) {
+  return (id == 102 || id == 103) &&
+         dynamic_cast<const toolkit::TPsCustomState*>(component) != nullptr;
 }
 
 [[noreturn]] void InvalidProperty(DWORD id) {
@@ -174,8 +185,15 @@ PsVariant GetComponentPropertyValue(TPsOPCProvider& server, DWORD id, vcl::TComp
       return property(toolkit::vpCaption);
     case 102:
     case 103:
+      if (const auto* state = dynamic_cast<const toolkit::TPsCustomState*>(variable))
+        return PsVariant(StateName(*state, id == 102));
       if (const auto* number = dynamic_cast<const toolkit::TPsCustomInteger*>(variable))
         return PsVariant(id == 102 ? number->GetRangeMax() : number->GetRangeMin());
+      [[fallthrough]];
+    case 104:
+    case 105:
+      if (const auto* number = dynamic_cast<const toolkit::TPsCustomFloat*>(variable))
+        return PsVariant(id == 102 || id == 104 ? number->RangeMax() : number->RangeMin());
       Unsupported(id);
     case 106:
     case 107:
@@ -278,7 +296,7 @@ HRESULT TPsOPCProviderClient::GetItemProperties(LPWSTR szItemID, DWORD dwCount,
           InvalidProperty(pdwPropertyIDs[i]);
         PsVariant value =
             GetComponentPropertyValue(server, pdwPropertyIDs[i], item.Component, item.VarProp);
-        if (row->DataType != VT_EMPTY)
+        if (row->DataType != VT_EMPTY && !KeepsItsType(row->ID, item.Component))
           value = value.CastTo(row->DataType);
         PsVariantToVariant(value, values.list[i]);
         errors.list[i] = S_OK;

@@ -9,6 +9,7 @@
 #include "opcserver/PsOPCProviderItems.h"
 #include "opcserver/PsOPCTransactions.h"
 #include "platform/EventLoop.h"
+#include "platform/com/ComHandles.h"
 #include "toolkit/Debugs.h"
 #include "toolkit/PsClasses.h"
 #include "toolkit/PsUtils.h"
@@ -163,7 +164,8 @@ void TPsOPCProviderGroup::SetGroupName(const std::string& name) {
     return;
   if (name.empty())
     throw EPsOPCProviderInvalidArg("Empty name not allowed.");
-  TPsOPCProviderClient* client = Client();
+  // Held for the call: its last reference may go on another thread meanwhile.
+  const ComPtr<TPsOPCProviderClient> client = Client() ? HoldOwner() : nullptr;
   if (!client) {
     StoreName(name);
     return;
@@ -652,17 +654,22 @@ HRESULT TPsOPCProviderGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* 
     if (!ppUnk)
       return E_INVALIDARG;
     *ppUnk = nullptr;
-    TPsOPCProviderClient* client = Client();
+    // Held for the call: its last reference may go on another thread meanwhile.
+    const ComPtr<TPsOPCProviderClient> client = Client() ? HoldOwner() : nullptr;
     if (deleted_ || !client)
       return E_FAIL;
+    // A clone of a group in local time is in local time too: a bias would
+    // hold the offset of today for time stamps of every season.
     LONG timeBias = timeBias_;
+    LONG* bias = useLocalTime_ ? nullptr : &timeBias;
     FLOAT deadband = percentDeadband_;
     OPCHANDLE serverGroup = 0;
     DWORD revisedRate = 0;
     ComPtr<IUnknown> clone;
-    HRESULT result = static_cast<IOPCServer*>(client)->AddGroup(
-        szName ? szName : OLESTR(""), FALSE, updateRate_, clientHandle_, &timeBias, &deadband,
-        lcid_, &serverGroup, &revisedRate, riid, clone.Receive());
+    HRESULT result =
+        static_cast<IOPCServer*>(client.Get())
+            ->AddGroup(szName ? szName : OLESTR(""), FALSE, updateRate_, clientHandle_, bias,
+                       &deadband, lcid_, &serverGroup, &revisedRate, riid, clone.Receive());
     if (FAILED(result))
       return result;
     // The definitions of the items, each pointing at a copy of its ID.
@@ -686,7 +693,7 @@ HRESULT TPsOPCProviderGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* 
       CoTaskMemFree(errors);
       if (FAILED(result)) {
         // A clone without its items is no clone.
-        static_cast<IOPCServer*>(client)->RemoveGroup(serverGroup, TRUE);
+        static_cast<IOPCServer*>(client.Get())->RemoveGroup(serverGroup, TRUE);
         return result;
       }
     }
@@ -704,7 +711,7 @@ HRESULT TPsOPCProviderGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHAND
       return E_INVALIDARG;
     *ppItemValues = nullptr;
     *ppErrors = nullptr;
-    if (BadCount(dwCount) || !phServer)
+    if (BadCount(dwCount) || !phServer || !IsDataSource(dwSource))
       return E_INVALIDARG;
     const std::string name = "IOPCSyncIO.Read";
     HRESULT result = CheckStatus(false, name);
@@ -765,16 +772,10 @@ HRESULT TPsOPCProviderGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* 
       result = ForEachItem(
           dwCount, phServer, name, true,
           [&transaction, pItemValues](TPsOPCProviderItem* item, DWORD position) {
-            const VARIANT& value = pItemValues[position];
-            HRESULT error = S_OK;
-            if (!item)
-              error = OPC_E_INVALIDHANDLE;
-            else if ((item->GetAccessRights() & OPC_WRITEABLE) == 0)
-              error = OPC_E_BADRIGHTS;
-            else if (value.vt == VT_EMPTY || value.vt == VT_NULL)
-              error = OPC_E_BADTYPE;
+            platform::com::OleVariant value;
+            const HRESULT error = AcceptWrite(item, pItemValues[position], *value);
             // Synchronous: one entry per request position.
-            transaction.SetError(transaction.Add(item, error == S_OK ? value : VARIANT{}), error);
+            transaction.SetError(transaction.Add(item, *value), error);
             return error;
           },
           &errors);
@@ -797,6 +798,24 @@ HRESULT TPsOPCProviderGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* 
     Log("%s: Result=$%x", name, result);
     return result;
   });
+}
+
+HRESULT TPsOPCProviderGroup::AcceptWrite(TPsOPCProviderItem* item, const VARIANT& value,
+                                         VARIANT& copy) {
+  if (!item)
+    return OPC_E_INVALIDHANDLE;
+  if ((item->GetAccessRights() & OPC_WRITEABLE) == 0)
+    return OPC_E_BADRIGHTS;
+  // The write is committed on the main thread: by then the caller's memory,
+  // which a reference points into, may be gone.
+  const HRESULT copied = CopyCallersValue(value, copy);
+  if (FAILED(copied))
+    return copied;
+  if (copy.vt == VT_EMPTY || copy.vt == VT_NULL) {
+    VariantClear(&copy);
+    return OPC_E_BADTYPE;
+  }
+  return S_OK;
 }
 
 bool TPsOPCProviderGroup::SynchronizeTransaction(TPsOPCProviderWriteTransaction& transaction) {

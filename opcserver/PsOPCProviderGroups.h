@@ -251,6 +251,10 @@ class TPsOPCProviderGroup
   void RemoveItemAsync(TPsOPCProviderItem* item);
   void SetItemStates();
   HRESULT CheckStatus(bool async, const std::string& name);
+  // A read or refresh reads the cache or the device, nothing else.
+  static bool IsDataSource(OPCDATASOURCE source) {
+    return source == OPC_DS_CACHE || source == OPC_DS_DEVICE;
+  }
   // An asynchronous read (kind tkRead) or refresh (tkDataChange): queued
   // when some item answered; the per-item results in *errors.
   HRESULT ReadOrRefreshAsync(OPCDATASOURCE source, DWORD count, const OPCHANDLE* serverHandles,
@@ -259,6 +263,9 @@ class TPsOPCProviderGroup
   HRESULT Refresh1or2(OPCDATASOURCE source, DWORD id, const std::string& name);
   HRESULT WriteAsync(DWORD count, const OPCHANDLE* serverHandles, const VARIANT* values, DWORD id,
                      const std::string& name, HRESULT** errors);
+  // Whether the item (or none) takes the value of a write; the value as the
+  // write's own in `copy` (empty when refused), committed after the call.
+  static HRESULT AcceptWrite(TPsOPCProviderItem* item, const VARIANT& value, VARIANT& copy);
   // Posts an asynchronous write to the main thread; false (nothing posted)
   // without the server's window.
   bool PostTransaction(std::unique_ptr<TPsOPCProviderWriteTransaction>& transaction);

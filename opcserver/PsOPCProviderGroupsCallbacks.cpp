@@ -9,6 +9,7 @@
 #include "opcserver/PsOPCProviderGroups.h"
 #include "opcserver/PsOPCProviderItems.h"
 #include "opcserver/PsOPCTransactions.h"
+#include "platform/com/ComHandles.h"
 #include "toolkit/Debugs.h"
 #include "vcl/Forms.h"
 
@@ -306,13 +307,11 @@ HRESULT TPsOPCProviderGroup::WriteAsync(DWORD count, const OPCHANDLE* serverHand
     result = ForEachItem(
         count, serverHandles, name, false,
         [&transaction, values](TPsOPCProviderItem* item, DWORD position) {
-          const VARIANT& value = values[position];
-          if ((item->GetAccessRights() & OPC_WRITEABLE) == 0)
-            return OPC_E_BADRIGHTS;
-          if (value.vt == VT_EMPTY || value.vt == VT_NULL)
-            return OPC_E_BADTYPE;
-          transaction->Add(item, value);
-          return S_OK;
+          platform::com::OleVariant value;
+          const HRESULT error = AcceptWrite(item, values[position], *value);
+          if (error == S_OK)
+            transaction->Add(item, *value);
+          return error;
         },
         errors);
   }
@@ -362,6 +361,8 @@ HRESULT TPsOPCProviderGroup::Read(DWORD dwConnection, OPCDATASOURCE dwSource, DW
       return E_INVALIDARG;
     if (dwConnection != kAdviseConnection)
       return CONNECT_E_NOCONNECTION;
+    if (!IsDataSource(dwSource))
+      return E_INVALIDARG;
     const DWORD id = NextTransactionID();
     const HRESULT result =
         ReadOrRefreshAsync(dwSource, dwCount, phServer, id, tkRead, "IOPCAsyncIO.Read", ppErrors);
@@ -395,6 +396,8 @@ HRESULT TPsOPCProviderGroup::Refresh(DWORD dwConnection, OPCDATASOURCE dwSource,
       return E_INVALIDARG;
     if (dwConnection != kAdviseConnection)
       return CONNECT_E_NOCONNECTION;
+    if (!IsDataSource(dwSource))
+      return E_INVALIDARG;
     const DWORD id = NextTransactionID();
     const HRESULT result = Refresh1or2(dwSource, id, "IOPCAsyncIO.Refresh");
     if (SUCCEEDED(result))
@@ -441,7 +444,7 @@ HRESULT TPsOPCProviderGroup::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactio
                                       DWORD* pdwCancelID) {
   ClearOutput(pdwCancelID);
   return ComGuard([&] {
-    if (!pdwCancelID)
+    if (!pdwCancelID || !IsDataSource(dwSource))
       return E_INVALIDARG;
     const HRESULT result = Refresh1or2(dwSource, dwTransactionID, "IOPCAsyncIO2.Refresh2");
     if (SUCCEEDED(result))

@@ -121,8 +121,18 @@ void TPsOPCCustomItem::SetRequestedDataType(VARTYPE dataType) {
 }
 
 bool IsValidDataType(VARTYPE dataType) {
-  const TPsVarDataType type = DataTypeOf(dataType);
-  return type != toolkit::vdtNull && type != toolkit::vdtUnsupported;
+  switch (DataTypeOf(dataType)) {
+    case toolkit::vdtNull:
+    // No value converts to these: an item of one would fail every read.
+    case toolkit::vdtDispatch:
+    case toolkit::vdtUnknown:
+    case toolkit::vdtDecimal:
+    case toolkit::vdtUndefined:
+    case toolkit::vdtUnsupported:
+      return false;
+    default:
+      return true;
+  }
 }
 
 // ---- TPsOPCProviderItem -------------------------------------------------------------
@@ -133,12 +143,14 @@ TPsOPCProviderItem::TPsOPCProviderItem(TPsOPCProviderGroup* group)
     throw vcl::EAssertionFailed("TPsOPCProviderItem: no group");
   link_->SetActive(false);
   link_->OnChange = [this](vcl::TObject*) { SetItemState(); };
+  link_->OnConfigChanged = [this](vcl::TObject*) { VarConfig(); };
 }
 
 TPsOPCProviderItem::~TPsOPCProviderItem() {
   const std::lock_guard lock(lock_);
   active_ = 0;
   link_->OnChange = nullptr;
+  link_->OnConfigChanged = nullptr;
   link_->SetActive(false);
   link_.reset();
 }
@@ -243,6 +255,15 @@ VARTYPE TPsOPCProviderItem::GetCanonicalDataType() {
   return canonicalDataType_;
 }
 
+void TPsOPCProviderItem::VarConfig() {
+  {
+    // The variable may be of another type now: found anew when asked.
+    const std::lock_guard lock(lock_);
+    canonicalDataType_ = VT_EMPTY;
+  }
+  Config();
+}
+
 void TPsOPCProviderItem::SetItemActive() {
   {
     const std::lock_guard lock(lock_);
@@ -312,14 +333,9 @@ void TPsOPCProviderItem::SetItemState() {
 }
 
 void TPsOPCProviderItem::Change() {
-  std::function<void(TPsOPCProviderItem*)> handler;
-  {
-    const std::lock_guard lock(lock_);
-    if (!GetActive())
-      return;
-    handler = OnChange;
-  }
-  if (handler)
+  if (!GetActive())
+    return;
+  if (const TChangeEvent::THandler handler = OnChange.Get())
     handler(this);
 }
 

@@ -84,8 +84,9 @@ class TPsOPCCustomItem : public vcl::TPersistent {
   OPCITEMSTATE state_{};
 };
 
-// Whether a client may ask for the type: VT_NULL and every code from 21 up
-// (array and reference flags aside) are refused.
+// Whether a client may ask for the type: VT_NULL, the types no value
+// converts to (VT_DISPATCH, VT_UNKNOWN, VT_DECIMAL, 15) and every code from
+// 21 up (array and reference flags aside) are refused.
 bool IsValidDataType(VARTYPE dataType);
 
 class TPsOPCProviderItem : public TPsOPCCustomItem {
@@ -106,7 +107,26 @@ class TPsOPCProviderItem : public TPsOPCCustomItem {
   toolkit::TPsVarPropType VarProp() const { return link_->VarProp(); }
 
   // Called with the item, while it is active, after its state was refreshed.
-  std::function<void(TPsOPCProviderItem* item)> OnChange;
+  // The group sets it on a COM thread while the main thread's variable
+  // changes call it: set and read under a lock of its own.
+  class TChangeEvent {
+   public:
+    using THandler = std::function<void(TPsOPCProviderItem* item)>;
+    TChangeEvent& operator=(THandler handler) {
+      const std::lock_guard lock(mutex_);
+      handler_ = std::move(handler);
+      return *this;
+    }
+    THandler Get() const {
+      const std::lock_guard lock(mutex_);
+      return handler_;
+    }
+
+   private:
+    mutable std::mutex mutex_;
+    THandler handler_;
+  };
+  TChangeEvent OnChange;
 
   // The definition's error, or S_OK with the variable and property found.
   HRESULT ValidateItemDef(const OPCITEMDEF& definition, toolkit::TPsVar*& variable,
@@ -149,6 +169,9 @@ class TPsOPCProviderItem : public TPsOPCCustomItem {
                          vcl::TDateTime timeStamp);
   FILETIME ConvertTime(vcl::TDateTime utc) const;
   void Change();
+  // The variable's configuration changed (its rights, its type, its
+  // range), or the link's own: Config with the type found anew.
+  void VarConfig();
   // The server of the item's group, when the group is live and has one.
   class TPsOPCProvider* Server() const;
 

@@ -286,6 +286,33 @@ SAFEARRAY* ToSafeArray(const PsVariant& source) {
   return array.release();
 }
 
+// Whether a value lies wholly in memory of its own: no reference, none
+// among the elements of an array of variants either (nor one too deep to
+// tell, nor elements of another size than a variant's).
+bool IsOwnValue(const VARIANT& value, int depth) {
+  if ((value.vt & VT_BYREF) != 0)
+    return false;
+  if (value.vt != (VT_ARRAY | VT_VARIANT))
+    return true;
+  SAFEARRAY* array = value.parray;
+  if (depth > kMaxDepth || !array || SafeArrayGetElemsize(array) != sizeof(VARIANT))
+    return false;
+  uint64_t count = 1;
+  for (UINT d = 1; d <= SafeArrayGetDim(array); ++d) {
+    LONG low = 0;
+    LONG high = 0;
+    SafeArrayGetLBound(array, d, &low);
+    SafeArrayGetUBound(array, d, &high);
+    count *= high < low ? 0 : static_cast<uint64_t>(int64_t{high} - low + 1);
+  }
+  const ArrayAccess access(array);
+  const auto* elements = reinterpret_cast<const VARIANT*>(access.Data());
+  for (uint64_t i = 0; i < count; ++i)
+    if (!IsOwnValue(elements[i], depth + 1))
+      return false;
+  return true;
+}
+
 // Fills `dest`, an empty variant; what it was given is freed by its owner
 // when this fails.
 void ToVariant(const PsVariant& source, VARIANT& dest) {
@@ -313,6 +340,20 @@ void PsVariantToVariant(const PsVariant& source, VARIANT& dest) {
   VariantClear(&dest);
   dest = *built;
   VariantInit(built.Get());
+}
+
+HRESULT CopyCallersValue(const VARIANT& source, VARIANT& target) {
+  VariantClear(&target);
+  if ((source.vt & VT_BYREF) != 0 && !source.byref)
+    return OPC_E_BADTYPE;
+  try {
+    // The platform declares the source without const; it is only read.
+    if (SUCCEEDED(VariantCopyInd(&target, const_cast<VARIANT*>(&source))) && IsOwnValue(target, 0))
+      return S_OK;
+  } catch (const vcl::Exception&) {
+  }
+  VariantClear(&target);
+  return OPC_E_BADTYPE;
 }
 
 }  // namespace opcserver

@@ -48,6 +48,11 @@ void VariantInit(VARIANTARG* pvarg);
 HRESULT VariantClear(VARIANTARG* pvarg);
 // A deep copy of strings and arrays; a reference more for interfaces.
 HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
+// VariantCopy of what a reference (VT_BYREF) points to, one level deep; a
+// reference to a reference of a variant is E_INVALIDARG, as is a reference
+// to nothing; a reference to a type the stand-in does not hold
+// DISP_E_BADVARTYPE.
+HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
 
 // --- SAFEARRAY ------------------------------------------------------------
 

@@ -234,6 +234,45 @@ HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
   return S_OK;
 }
 
+HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) {
+  if (!pvarDest || !pvargSrc)
+    return E_INVALIDARG;
+  if (!(pvargSrc->vt & VT_BYREF))
+    return VariantCopy(pvarDest, pvargSrc);
+  const VARTYPE vt = pvargSrc->vt & ~VT_BYREF;
+  if (!IsVariantType(vt))
+    return DISP_E_BADVARTYPE;
+  if (!pvargSrc->byref)
+    return E_INVALIDARG;
+  // What the reference points to, as a variant of its own.
+  VARIANT referenced;
+  VariantInit(&referenced);
+  const VARIANT* from = &referenced;
+  if (vt == VT_VARIANT) {
+    from = static_cast<const VARIANT*>(pvargSrc->byref);
+    if (from->vt == (VT_BYREF | VT_VARIANT))
+      return E_INVALIDARG;
+  } else if (vt & VT_ARRAY) {
+    referenced.vt = vt;
+    referenced.parray = *static_cast<SAFEARRAY* const*>(pvargSrc->byref);
+  } else {
+    const size_t size = platform::com::VariantValueSize(vt);
+    if (size == 0 || size > sizeof referenced.llVal)
+      return DISP_E_BADVARTYPE;
+    referenced.vt = vt;
+    std::memcpy(&referenced.llVal, pvargSrc->byref, size);
+  }
+  // Copied before the destination is cleared: the source may lie in it.
+  VARIANT copy;
+  VariantInit(&copy);
+  const HRESULT hr = VariantCopy(&copy, from);
+  if (FAILED(hr))
+    return hr;
+  VariantClear(pvarDest);
+  *pvarDest = copy;
+  return S_OK;
+}
+
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) {
   if (!rgsabound || cDims == 0 || cDims > 0xFFFF)
     return nullptr;

@@ -69,6 +69,51 @@ TEST(ComMemoryTest, VariantCopyOfAStringIsDeep) {
   EXPECT_EQ(Text(copy->bstrVal), WideView(OLESTR("Korva")));
 }
 
+// A copy through a reference is the referenced value's own copy, and a copy
+// of a value that is no reference is a plain copy.
+TEST(ComMemoryTest, VariantCopyIndCopiesWhatAReferencePointsTo) {
+  const NoLeaks noLeaks;
+  double number = 2.5;
+  BSTR text = SysAllocString(OLESTR("Korva"));
+  OleVariant inner;
+  inner->vt = VT_I2;
+  inner->iVal = -7;
+  OleVariant byNumber;
+  byNumber->vt = VT_BYREF | VT_R8;
+  byNumber->pdblVal = &number;
+  OleVariant byText;
+  byText->vt = VT_BYREF | VT_BSTR;
+  byText->pbstrVal = &text;
+  OleVariant byVariant;
+  byVariant->vt = VT_BYREF | VT_VARIANT;
+  byVariant->pvarVal = inner.Get();
+
+  OleVariant copy;
+  ASSERT_EQ(VariantCopyInd(copy.Get(), byNumber.Get()), S_OK);
+  EXPECT_EQ(copy->vt, VT_R8);
+  EXPECT_EQ(copy->dblVal, 2.5);
+  ASSERT_EQ(VariantCopyInd(copy.Get(), byText.Get()), S_OK);
+  ASSERT_EQ(copy->vt, VT_BSTR);
+  EXPECT_NE(copy->bstrVal, text);
+  SysFreeString(text);
+  EXPECT_EQ(Text(copy->bstrVal), WideView(OLESTR("Korva")));
+  ASSERT_EQ(VariantCopyInd(copy.Get(), byVariant.Get()), S_OK);
+  EXPECT_EQ(copy->vt, VT_I2);
+  EXPECT_EQ(copy->iVal, -7);
+  ASSERT_EQ(VariantCopyInd(copy.Get(), inner.Get()), S_OK);
+  EXPECT_EQ(copy->iVal, -7);
+  OleVariant twice;
+  twice->vt = VT_BYREF | VT_VARIANT;
+  twice->pvarVal = byVariant.Get();
+  EXPECT_EQ(VariantCopyInd(copy.Get(), twice.Get()), E_INVALIDARG);
+#ifndef _WIN32
+  // Windows reads through a reference to nothing; the stand-in refuses it.
+  OleVariant toNothing;
+  toNothing->vt = VT_BYREF | VT_I4;
+  EXPECT_EQ(VariantCopyInd(copy.Get(), toNothing.Get()), E_INVALIDARG);
+#endif
+}
+
 TEST(ComMemoryTest, VariantsHoldOneReferenceOfTheirInterface) {
   CountedUnknown object;
   {

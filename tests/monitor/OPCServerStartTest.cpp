@@ -33,6 +33,16 @@ TEST_F(OPCServerStartTest, TheServerRunsOnceTheLoopRunsAndLeavesWithTheProgram) 
   EXPECT_EQ(client->GetStatus(&status), E_FAIL);
 }
 
+// The program's end tells the server's clients once that it shuts down.
+TEST_F(OPCServerStartTest, TheServerIsShutDownOnceAtTheEnd) {
+  Start();
+  loop().ProcessMessages();
+  int shutdowns = 0;
+  opcserver::OPCServer->OnShutdown = [&](vcl::TObject*, const std::string&) { ++shutdowns; };
+  monitor::EndProgram();
+  EXPECT_EQ(shutdowns, 1);
+}
+
 // The main thread is in the multithreaded apartment before the security
 // call and the class object, and leaves it at the end. A later apartment of
 // the other model shows which one the thread is in (or that it is in none).

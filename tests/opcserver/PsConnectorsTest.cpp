@@ -57,6 +57,38 @@ TEST_F(PsConnectorsTest, AssignCopiesIntoAnOwningListAndSharesIntoAnotherOne) {
   EXPECT_EQ(source.GetLinks(2)->Variable(), variables[2]) << "the links stay their owner's";
 }
 
+// An owning list frees its links: what it takes from another list are
+// copies, also when they go in at a place, and also from itself.
+TEST_F(PsConnectorsTest, LinksInsertedIntoAnOwningListAreCopies) {
+  TPsVarLinkList source(nullptr);
+  AddLink(source, variables[0]);
+  AddLink(source, variables[1], toolkit::vpCaption);
+  {
+    TPsVarLinkList owning(nullptr);
+    AddLink(owning, variables[2]);
+    owning.InsertLinks(0, source);
+    ASSERT_EQ(owning.Count(), 3);
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_NE(owning.GetLinks(i), source.GetLinks(i));
+      EXPECT_EQ(owning.GetLinks(i)->Variable(), variables[i]);
+      EXPECT_EQ(owning.GetLinks(i)->VarProp(), source.GetLinks(i)->VarProp());
+    }
+    EXPECT_EQ(owning.GetLinks(2)->Variable(), variables[2]);
+    owning.InsertLinks(1, owning);
+    ASSERT_EQ(owning.Count(), 6);
+    EXPECT_EQ(owning.GetLinks(1)->Variable(), variables[0]);
+    EXPECT_EQ(owning.GetLinks(3)->Variable(), variables[2]);
+    EXPECT_NE(owning.GetLinks(1), owning.GetLinks(0));
+  }
+  ASSERT_EQ(source.Count(), 2) << "the source keeps its own";
+  EXPECT_EQ(source.GetLinks(1)->Variable(), variables[1]);
+
+  TPsVarLinkList shared(nullptr, &TPsVarLink::ClassMeta(), false);
+  shared.InsertLinks(0, source);
+  ASSERT_EQ(shared.Count(), 2);
+  EXPECT_EQ(shared.GetLinks(1), source.GetLinks(1));
+}
+
 TEST_F(PsConnectorsTest, CountsFollowQualitiesOnlyWhileKnown) {
   TPsVarLinkList list(nullptr);
   EXPECT_EQ(list.GoodCount(), -1);
@@ -80,6 +112,20 @@ TEST_F(PsConnectorsTest, CountsFollowQualitiesOnlyWhileKnown) {
   list.UpdateStatistics();
   AddLink(list, variables[2]);
   EXPECT_EQ(list.GoodCount(), -1) << "a link joined";
+}
+
+// A change the vetting cancels moves no count.
+TEST_F(PsConnectorsTest, ACancelledChangeLeavesTheCounts) {
+  TPsVarLinkList list(nullptr);
+  TPsVarLink* vetoed = AddLink(list, variables[0]);
+  AddLink(list, variables[1]);
+  list.UpdateStatistics();
+  list.OnLinkChanging = [&](TPsVarLink* link, toolkit::PsVariant&, bool& cancel,
+                            toolkit::TPsVarQuality&) { cancel = link == vetoed; };
+  variables[0]->SetValue(5);
+  EXPECT_EQ(list.GoodCount(), 0);
+  variables[1]->SetValue(6);
+  EXPECT_EQ(list.GoodCount(), 1);
 }
 
 TEST_F(PsConnectorsTest, EventsSwitchesAndVariablesThatGo) {

@@ -208,6 +208,36 @@ TEST_F(PsOPCGroupCallbacksTest, AReadIsAnsweredWithTheClientsOwnTransactionID) {
   }
 }
 
+// Reads from the device take the variable as it is now, also for an
+// inactive item that heard none of its changes.
+TEST_F(PsOPCGroupCallbacksTest, AReadFromTheDeviceReadsTheVariableNow) {
+  ComPtr<IOPCItemMgt> group = AddGroup("G");
+  handles = AddItemsOf(group.Get(), {"Korva/Status"}, FALSE);
+  ASSERT_EQ(Advise(group.Get(), sink.Get()), S_OK);
+  SetStatus(0x1234);
+  EXPECT_EQ(Read2(group.Get(), handles, 9).result, S_OK);
+  ASSERT_TRUE(Deliver(1));
+  const CallbackCall read = sink->Calls()[0];
+  EXPECT_EQ(read.kind, CallbackCall::ReadComplete);
+  ASSERT_EQ(read.values.size(), 1u);
+  EXPECT_EQ(read.values[0].AsInt32(), 0x1234);
+  EXPECT_EQ(read.qualities, std::vector<WORD>{OPC_QUALITY_GOOD});
+}
+
+// A device read refreshes the item: a subscriber hears of it.
+TEST_F(PsOPCGroupCallbacksTest, ADeviceReadRefreshesTheItemForItsSubscriber) {
+  const ComPtr<IOPCItemMgt> group = Subscribed();
+  ASSERT_TRUE(Deliver(1));
+  Read(group.Get(), OPC_DS_CACHE, {handles[0]});
+  Advance(2000);
+  Passes(3);
+  EXPECT_EQ(sink->Count(), 1u) << "a cache read refreshes nothing";
+  Read(group.Get(), OPC_DS_DEVICE, {handles[0]});
+  ASSERT_TRUE(Deliver(2));
+  EXPECT_EQ(sink->Calls()[1].kind, CallbackCall::DataChange);
+  EXPECT_EQ(sink->Calls()[1].clientHandles, std::vector<OPCHANDLE>{100});
+}
+
 TEST_F(PsOPCGroupCallbacksTest, ARefreshCarriesEveryActiveItemAndEmptiesThePendingChange) {
   ComPtr<IOPCItemMgt> group = AddGroup("G");
   handles = AddItemsOf(group.Get(), {"Korva/Status", "Korva/BAT", "Test/Setpoint"});
@@ -299,6 +329,64 @@ TEST_F(PsOPCGroupCallbacksTest, AnAsynchronousWriteIsCommittedOnTheMainThreadThe
     EXPECT_EQ(answer.errors, (std::vector<HRESULT>{c.error}));
   }
   EXPECT_DOUBLE_EQ(voltage->Value(), 12.5);
+}
+
+// A value given by reference lies in the caller's memory, which is gone
+// (over DCOM: the stub's buffer is freed) or changed by the time the main
+// thread commits: the write takes the value the reference shows at the call.
+TEST_F(PsOPCGroupCallbacksTest, AWriteTakesAValueGivenByReferenceAsItIsAtTheCall) {
+  ComPtr<IOPCItemMgt> group = Subscribed();
+  const OPCHANDLE volts = AddItemsOf(group.Get(), {"Test/Voltage"})[0];
+  double number = 12.5;
+  BSTR text = SysAllocString(OLESTR("17.25"));
+  VARIANT inner = Double(3.5);
+  VARIANT byNumber{};
+  byNumber.vt = VT_BYREF | VT_R8;
+  byNumber.pdblVal = &number;
+  VARIANT byText{};
+  byText.vt = VT_BYREF | VT_BSTR;
+  byText.pbstrVal = &text;
+  VARIANT byVariant{};
+  byVariant.vt = VT_BYREF | VT_VARIANT;
+  byVariant.pvarVal = &inner;
+
+  EXPECT_EQ(Write2(group.Get(), {volts}, {byNumber}, 6).result, S_OK);
+  number = 20;  // in range: a late read would take it
+  Run();
+  EXPECT_DOUBLE_EQ(voltage->Value(), 12.5);
+  EXPECT_EQ(Write2(group.Get(), {volts}, {byText}, 7).result, S_OK);
+  SysFreeString(text);
+  text = nullptr;
+  Run();
+  EXPECT_DOUBLE_EQ(voltage->Value(), 17.25);
+  EXPECT_EQ(Write(group.Get(), {volts}, {byVariant}), std::vector<HRESULT>{S_OK});
+  EXPECT_DOUBLE_EQ(voltage->Value(), 3.5);
+
+  // What cannot be taken whole at the call is refused at once.
+  VARIANT toNothing{};
+  toNothing.vt = VT_BYREF | VT_R8;
+  VARIANT twice{};
+  twice.vt = VT_BYREF | VT_VARIANT;
+  twice.pvarVal = &byVariant;
+  // An array of variants that holds a reference (each call frees its own).
+  const auto inArray = [&] {
+    VARIANT array{};
+    array.vt = VT_ARRAY | VT_VARIANT;
+    array.parray = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+    LONG first = 0;
+    EXPECT_EQ(SafeArrayPutElement(array.parray, &first, &byNumber), S_OK);
+    return array;
+  };
+  for (int i = 0; i < 3; ++i) {
+    const VARIANT refused = i == 0 ? toNothing : i == 1 ? twice : VARIANT{};
+    const AsyncAnswer answer = Write2(group.Get(), {volts}, {i == 2 ? inArray() : refused}, 8);
+    EXPECT_EQ(answer.errors, std::vector<HRESULT>{OPC_E_BADTYPE}) << i;
+    EXPECT_EQ(Write(group.Get(), {volts}, {i == 2 ? inArray() : refused}),
+              std::vector<HRESULT>{OPC_E_BADTYPE})
+        << i;
+  }
+  Run();
+  EXPECT_DOUBLE_EQ(voltage->Value(), 3.5);
 }
 
 TEST_F(PsOPCGroupCallbacksTest, APostedWriteHoldsItsGroupAndIsFreedOnEveryPath) {
@@ -524,10 +612,20 @@ TEST_F(PsOPCGroupStreamTest, DA1CallsCountTheirIDsAndAnswerInStreams) {
   ASSERT_EQ(DAdvise(group.Get(), advise.Get(), OPCSTMFORMATDATA), S_OK);
   ASSERT_TRUE(DeliverStreams(1));
 
-  // Another connection is refused before an id is taken.
+  // Another connection is refused before an id is taken, and so is a source
+  // other than the cache and the device.
   EXPECT_EQ(Read1(group.Get(), handles, 2).result, CONNECT_E_NOCONNECTION);
   EXPECT_EQ(Refresh1(group.Get(), 2).result, CONNECT_E_NOCONNECTION);
   EXPECT_EQ(Write1(group.Get(), {handles[1]}, {Int(1)}, 2).result, CONNECT_E_NOCONNECTION);
+  const ComPtr<IOPCAsyncIO> io = opcserver::CheckedCast<IOPCAsyncIO>(group.Get());
+  DWORD id = 0;
+  HRESULT* errors = nullptr;
+  for (const OPCDATASOURCE source : {OPCDATASOURCE(0), OPCDATASOURCE(3)}) {
+    EXPECT_EQ(io->Read(1, source, 2, handles.data(), &id, &errors), E_INVALIDARG);
+    EXPECT_EQ(errors, nullptr);
+    EXPECT_EQ(io->Refresh(1, source, &id), E_INVALIDARG);
+    EXPECT_EQ(Refresh2(group.Get(), 5, source).result, E_INVALIDARG);
+  }
   const AsyncAnswer first = Read1(group.Get(), handles);
   EXPECT_EQ(first.result, S_OK);
   EXPECT_EQ(first.id, 101u);
@@ -559,6 +657,31 @@ TEST_F(PsOPCGroupStreamTest, DA1CallsCountTheirIDsAndAnswerInStreams) {
   EXPECT_EQ(calls[4].format.cfFormat, OPCSTMFORMATDATA);
   EXPECT_EQ(calls[4].At<DWORD>(12), 104u);
   EXPECT_EQ(calls[4].At<DWORD>(4), 2u);
+}
+
+// A DA 1.0 read from the device reads the variable now; one from the cache
+// tells that an inactive item is out of service.
+TEST_F(PsOPCGroupStreamTest, ADA1ReadFromTheDeviceReadsTheVariable) {
+  ComPtr<IOPCItemMgt> group = AddGroup("G");
+  handles = AddItemsOf(group.Get(), {"Korva/Status"}, FALSE);
+  ASSERT_EQ(DAdvise(group.Get(), advise.Get(), OPCSTMFORMATDATA), S_OK);
+  SetStatus(0x1234);
+  const ComPtr<IOPCAsyncIO> io = opcserver::CheckedCast<IOPCAsyncIO>(group.Get());
+  for (const OPCDATASOURCE source : {OPC_DS_DEVICE, OPC_DS_CACHE}) {
+    DWORD id = 0;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(io->Read(1, source, 1, handles.data(), &id, &errors), S_OK);
+    CoTaskMemFree(errors);
+  }
+  ASSERT_TRUE(DeliverStreams(2));
+  const auto calls = advise->Calls();
+  // One item: its header at 20, its value where the header says.
+  const AdviseCall& device = calls[0];
+  EXPECT_EQ(device.At<WORD>(28), OPC_QUALITY_GOOD);
+  const DWORD value = device.At<DWORD>(24);
+  EXPECT_EQ(device.At<VARTYPE>(value), VT_I4);
+  EXPECT_EQ(device.At<LONG>(value + 8), 0x1234);
+  EXPECT_EQ(calls[1].At<WORD>(28), OPC_QUALITY_OUT_OF_SERVICE);
 }
 
 TEST_F(PsOPCGroupStreamTest, ManyLongTextsArriveWhole) {

@@ -1,5 +1,6 @@
 // The client's groups: names, removal while held, enumeration and the
 // server's count; a group's state, its rate floor, time bias and cloning.
+#include <atomic>
 #include <thread>
 
 #include "OPCGroupTestSupport.h"
@@ -31,6 +32,26 @@ class PsOPCGroupTest : public korva_test::OPCGroupTest {
   static ComPtr<IOPCGroupStateMgt> State(IOPCItemMgt* group) {
     return opcserver::CheckedCast<IOPCGroupStateMgt>(group);
   }
+  static void SetActive(IOPCItemMgt* group) {
+    BOOL on = TRUE;
+    State(group)->SetState(nullptr, nullptr, &on, nullptr, nullptr, nullptr, nullptr);
+  }
+  // The server handle of a group's first item.
+  static OPCHANDLE FirstHandle(IOPCItemMgt* group) {
+    ComPtr<IEnumOPCItemAttributes> items;
+    group->CreateEnumerator(IID_IEnumOPCItemAttributes,
+                            reinterpret_cast<LPUNKNOWN*>(items.Receive()));
+    OPCITEMATTRIBUTES* attributes = nullptr;
+    ULONG fetched = 0;
+    items->Next(1, &attributes, &fetched);
+    const OPCHANDLE handle = fetched ? attributes[0].hServer : 0;
+    for (ULONG i = 0; i < fetched; ++i) {
+      CoTaskMemFree(attributes[i].szItemID);
+      VariantClear(&attributes[i].vEUInfo);
+    }
+    CoTaskMemFree(attributes);
+    return handle;
+  }
 };
 
 TEST_F(PsOPCGroupTest, NamesAreUniquePerClientAndUnnamedGroupsGetTheNextFreeOne) {
@@ -42,7 +63,7 @@ TEST_F(PsOPCGroupTest, NamesAreUniquePerClientAndUnnamedGroupsGetTheNextFreeOne)
   EXPECT_EQ(NameOf(AddGroup("").Get()), "GroupB");  // one group already: the search starts at B
   EXPECT_EQ(NameOf(AddGroup("").Get()), "GroupC");
 
-  // Another client: its own names; the search runs up to "Group[", then numbers.
+  // Another client: its own names, each from its letter of the group count.
   const ComPtr<IOPCServer> other = Connect();
   std::vector<ComPtr<IOPCItemMgt>> groups;
   std::vector<std::string> names;
@@ -53,8 +74,8 @@ TEST_F(PsOPCGroupTest, NamesAreUniquePerClientAndUnnamedGroupsGetTheNextFreeOne)
   EXPECT_EQ(names[0], "GroupA");
   EXPECT_EQ(names[25], "GroupZ");
   EXPECT_EQ(names[26], "Group[");
-  EXPECT_EQ(names[27], "Group1");
-  EXPECT_EQ(names[28], "Group2");
+  EXPECT_EQ(names[27], "Group\\");
+  EXPECT_EQ(names[28], "Group]");
   // A client-chosen name is text, never a format.
   const auto odd = AddGroup("%n%s");
   State(odd.Get())->SetName(reinterpret_cast<LPCWSTR>(u"%x"));
@@ -73,18 +94,34 @@ TEST_F(PsOPCGroupTest, NamesAreUniquePerClientAndUnnamedGroupsGetTheNextFreeOne)
   EXPECT_EQ(GroupCount(), 33u);
 }
 
+// From the letter of the group count on; a number only where no letter is
+// left: past "Group[" when the search starts at a letter, and past '~'.
 TEST_F(PsOPCGroupTest, AnUnnamedGroupTakesTheFirstFreeLetterFromItsCountThenANumber) {
   std::vector<std::string> fromB;  // GroupB .. Group[
   for (char letter = 'B'; letter <= '['; ++letter)
     fromB.push_back(std::string("Group") + letter);
   std::vector<std::string> fromBAnd1 = fromB;
   fromBAnd1.push_back("Group1");
+  std::vector<std::string> fromBAndBackslash = fromB;
+  fromBAndBackslash.push_back("Group\\");
+  // With 61 groups the letter is '~', the last one that is text.
+  std::vector<std::string> many;
+  for (int i = 0; i < 61; ++i)
+    many.push_back("N" + std::to_string(i));
+  std::vector<std::string> tooMany = many;
+  tooMany.push_back("Group1");
   const struct {
     std::vector<std::string> named;
     std::string made;
-  } cases[] = {{{}, "GroupA"},         {{}, "GroupA"},  // each client names its own
-               {{"GroupB"}, "GroupC"}, {{"G1", "GroupC"}, "GroupD"},
-               {fromB, "Group1"},      {fromBAnd1, "Group2"}};
+  } cases[] = {{{}, "GroupA"},
+               {{}, "GroupA"},  // each client names its own
+               {{"GroupB"}, "GroupC"},
+               {{"G1", "GroupC"}, "GroupD"},
+               {fromB, "Group1"},
+               {fromBAnd1, "Group\\"},
+               {fromBAndBackslash, "Group1"},
+               {many, "Group~"},
+               {tooMany, "Group2"}};
   for (const auto& c : cases) {
     const ComPtr<IOPCServer> fresh = Connect();
     std::vector<ComPtr<IOPCItemMgt>> groups;
@@ -109,6 +146,37 @@ TEST_F(PsOPCGroupTest, TwoThreadsAddingOneNameMakeOneGroup) {
     first.join();
     EXPECT_EQ(results[0] + results[1], S_OK + OPC_E_DUPLICATENAME);
     EXPECT_EQ(GroupNames(OPC_ENUM_ALL).size(), 0u);  // the fixture's client has none
+  }
+}
+
+// The client program lets its client go on one thread while another still
+// clones and renames one of its groups: the calls hold the client for as
+// long as they use it (under ThreadSanitizer and AddressSanitizer a freed
+// client is seen at once).
+TEST_F(PsOPCGroupTest, AGroupClonedOrRenamedWhileItsClientGoesKeepsItForTheCall) {
+  for (int round = 0; round < 30; ++round) {
+    ComPtr<IOPCServer> fresh = Connect();
+    const ComPtr<IOPCGroupStateMgt> group =
+        State(AddGroup("G", TRUE, 1000, nullptr, nullptr, fresh.Get()).Get());
+    std::atomic<int> calls{0};
+    std::atomic<bool> gone{false};
+    std::thread caller([&] {
+      while (!gone) {
+        ComPtr<IUnknown> clone;
+        group->CloneGroup(nullptr, IID_IUnknown, clone.Receive());
+        group->SetName(reinterpret_cast<LPCWSTR>(calls % 2 ? u"G" : u"H"));
+        ++calls;
+      }
+    });
+    while (calls < 2)
+      std::this_thread::yield();
+    fresh.Reset();  // on the main thread, unless a call holds it
+    Run();
+    gone = true;
+    caller.join();
+    Run();  // the call's hold was the last
+    ComPtr<IUnknown> none;
+    EXPECT_EQ(group->CloneGroup(nullptr, IID_IUnknown, none.Receive()), E_FAIL);
   }
 }
 
@@ -218,8 +286,9 @@ TEST_F(PsOPCGroupTest, TimeStampsFollowOneBiasConvention) {
   EXPECT_EQ(GetState(local.Get()).bias, -60);
   EXPECT_EQ(GetState(biased.Get()).bias, -60);
   const vcl::TDateTime expected = korva_test::kGroupTestNow + 1.0 / 24;
+  OPCHANDLE item = 0;
   for (const auto* group : {&biased, &local}) {
-    const OPCHANDLE item = AddItem(group->Get(), "Korva/Status");
+    item = AddItem(group->Get(), "Korva/Status");
     const auto values = Read(group->Get(), OPC_DS_DEVICE, {item});
     EXPECT_NEAR(values[0].time, expected, 1e-6);
   }
@@ -228,8 +297,32 @@ TEST_F(PsOPCGroupTest, TimeStampsFollowOneBiasConvention) {
       State(local.Get())->SetState(nullptr, nullptr, nullptr, &zero, nullptr, nullptr, nullptr),
       S_OK);
   EXPECT_EQ(GetState(local.Get()).bias, 0);
-  const auto values = Read(local.Get(), OPC_DS_CACHE, {AddItem(local.Get(), "Korva/BAT")});
+  // The items held already are stamped anew, as a new one is.
+  const auto values = Read(local.Get(), OPC_DS_CACHE, {item, AddItem(local.Get(), "Korva/BAT")});
   EXPECT_NEAR(values[0].time, korva_test::kGroupTestNow, 1e-6);
+  EXPECT_NEAR(values[1].time, korva_test::kGroupTestNow, 1e-6);
+}
+
+TEST_F(PsOPCGroupTest, AClonesTimeStampsAreTheOriginals) {
+  // A value of the summer, read in winter: local time is UTC + 2 then.
+  clock_.SetNow(korva_test::kGroupTestNow + 120);
+  SetStatus(0x1234);
+  clock_.SetNow(korva_test::kGroupTestNow);
+  LONG thirty = 30;
+  for (LONG* bias : {static_cast<LONG*>(nullptr), &thirty}) {
+    const auto original = AddGroup(bias ? "Biased" : "Local", TRUE, 1000, bias);
+    const OPCHANDLE item = AddItem(original.Get(), "Korva/Status");
+    ComPtr<IOPCItemMgt> clone;
+    ASSERT_EQ(
+        State(original.Get())
+            ->CloneGroup(nullptr, IID_IOPCItemMgt, reinterpret_cast<LPUNKNOWN*>(clone.Receive())),
+        S_OK);
+    SetActive(clone.Get());
+    const auto time = Read(original.Get(), OPC_DS_CACHE, {item})[0].time;
+    EXPECT_NEAR(time, korva_test::kGroupTestNow + 120 + (bias ? -0.5 : 2.0) / 24, 1e-6);
+    EXPECT_EQ(Read(clone.Get(), OPC_DS_CACHE, {FirstHandle(clone.Get())})[0].time, time);
+    EXPECT_EQ(GetState(clone.Get()).bias, GetState(original.Get()).bias);
+  }
 }
 
 TEST_F(PsOPCGroupTest, CloneCopiesTheItemsOrFailsWithoutLeavingAClone) {

@@ -4,6 +4,8 @@
 #include "OPCServerTestSupport.h"
 #include "opcserver/PsOPC.h"
 #include "toolkit/PsUtils.h"
+#include "toolkit/PsVarsFloat.h"
+#include "toolkit/PsVarsState.h"
 
 namespace {
 
@@ -129,6 +131,79 @@ TEST_F(PsOPCItemPropertiesTest, ValuesComeInTheTypesOfTheirRows) {
   EXPECT_DOUBLE_EQ(values[0].date, window->PsStatus->TimeStamp());
   CoTaskMemFree(values);
   CoTaskMemFree(errors);
+}
+
+// Property 4 is the time stamp of the item's own property, as it is (UTC).
+TEST_F(PsOPCItemPropertiesTest, TheTimestampIsThatOfTheItemsProperty) {
+  const vcl::TDateTime valueTime = 44000.25;
+  const vcl::TDateTime captionTime = 44100.75;
+  auto* stamped = new toolkit::TPsInteger(window);
+  stamped->SetName("PsStamped");
+  stamped->SetPropValueAt(toolkit::vpValue, toolkit::PsVariant(7), toolkit::vpqGood, valueTime);
+  stamped->SetPropValueAt(toolkit::vpCaption, toolkit::PsVariant("Stamped"), toolkit::vpqGood,
+                          captionTime);
+  // With a leaf for each of its properties.
+  opcserver::TPsOPCProviderAddressSpace& space = server().AddressSpace();
+  space.SetPropertyLeaves(true);
+  space.AddVariable(space.IndexOfPath("Korva"), stamped, "Stamped");
+  for (const auto& [itemID, time] :
+       {std::pair{"Korva/Stamped", valueTime}, std::pair{"Korva/Stamped/vpCaption", captionTime}}) {
+    VARIANT* values = nullptr;
+    HRESULT* errors = nullptr;
+    DWORD four = 4;
+    const platform::com::WideString id = platform::com::Utf8ToWide(itemID);
+    ASSERT_EQ(
+        properties->GetItemProperties(const_cast<LPWSTR>(Wide(id)), 1, &four, &values, &errors),
+        S_OK)
+        << itemID;
+    EXPECT_EQ(values[0].vt, VT_DATE);
+    EXPECT_EQ(values[0].date, time) << itemID;
+    CoTaskMemFree(values);
+    CoTaskMemFree(errors);
+  }
+}
+
+// Floats offer their unit, ranges and limits, and a state variable gives
+// the names of its last and first state as its range.
+TEST_F(PsOPCItemPropertiesTest, FloatsAndStatesOfferTheirOwnRows) {
+  auto* volts = new toolkit::TPsFloat(window);
+  volts->SetName("PsVolts");
+  volts->SetRangeMin(0);
+  volts->SetRangeMax(30);
+  volts->SetEngUnit("V");
+  volts->SetAlarmHigh(28);
+  volts->SetWarnHigh(26);
+  volts->SetWarnLow(20);
+  volts->SetAlarmLow(18);
+  auto* mode = new toolkit::TPsState(window);
+  mode->SetName("PsMode");
+  for (const char* name : {"Off", "Mains", "Battery"})
+    static_cast<toolkit::TPsStateItem*>(mode->States()->Add())->SetName(name);
+  auto* none = new toolkit::TPsState(window);
+  none->SetName("PsNone");
+  opcserver::TPsOPCProviderAddressSpace& space = server().AddressSpace();
+  const int korva = space.IndexOfPath("Korva");
+  space.AddVariable(korva, volts, "Volts");
+  space.AddVariable(korva, mode, "Mode");
+  space.AddVariable(korva, none, "None");
+  server().AddressSpace().SetPropertyLeaves(true);
+
+  EXPECT_EQ(Offers("Korva/Volts").ids,
+            (std::vector<DWORD>{1, 2, 3, 4, 5, 6, 100, 101, 102, 103, 104, 105, 108, 300, 301, 307,
+                                308, 309, 310}));
+  EXPECT_EQ(Values("Korva/Volts", {100, 102, 103, 104, 105, 307, 308, 309, 310}),
+            (std::vector<std::string>{"8:V", "5:30", "5:0", "5:30", "5:0", "5:28", "5:26", "5:20",
+                                      "5:18"}));
+  EXPECT_EQ(Offers("Korva/Mode").ids, (std::vector<DWORD>{1, 2, 3, 4, 5, 6, 101, 108, 300, 301}));
+  EXPECT_EQ(Values("Korva/Mode", {102, 103}), (std::vector<std::string>{"8:Battery", "8:Off"}));
+  EXPECT_EQ(Values("Korva/None", {102, 103}), (std::vector<std::string>{"8:", "8:"}));
+  HRESULT result = S_OK;
+  for (DWORD id : {104u, 105u}) {
+    Values("Korva/Mode", {id}, &result);
+    EXPECT_EQ(result, E_INVALIDARG) << "a state has no float range: " << id;
+  }
+  Values("Korva/BAT", {102}, &result);
+  EXPECT_EQ(result, E_INVALIDARG) << "a flag has no range";
 }
 
 TEST_F(PsOPCItemPropertiesTest, FailedCallsHandNothingOut) {

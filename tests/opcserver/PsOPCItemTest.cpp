@@ -47,6 +47,7 @@ class PsOPCItemTest : public korva_test::OPCGroupTest {
     std::string euInfo;
     VARTYPE euElementType = VT_EMPTY;
     VARTYPE canonical = VT_EMPTY;
+    DWORD rights = 0;
   };
   // The EU info's elements joined by "|" ("#EMPTY" for none): free of the
   // locale's list separator.
@@ -74,6 +75,7 @@ class PsOPCItemTest : public korva_test::OPCGroupTest {
       element.euType = list[i].dwEUType;
       element.euInfo = EUInfoText(list[i].vEUInfo, element.euElementType);
       element.canonical = list[i].vtCanonicalDataType;
+      element.rights = list[i].dwAccessRights;
       attributes.push_back(element);
       CoTaskMemFree(list[i].szItemID);
       VariantClear(&list[i].vEUInfo);
@@ -176,6 +178,9 @@ TEST_F(PsOPCItemTest, HostileCountsAndPointersAreRefusedBeforeAnythingIsAllocate
   EXPECT_EQ(group->SetClientHandles(1, &handle, nullptr, &errors), E_INVALIDARG);
   EXPECT_EQ(group->SetDatatypes(1, &handle, nullptr, &errors), E_INVALIDARG);
   EXPECT_EQ(io->Read(OPC_DS_CACHE, 1, nullptr, &states, &errors), E_INVALIDARG);
+  // A source other than the cache and the device.
+  for (const OPCDATASOURCE source : {OPCDATASOURCE(0), OPCDATASOURCE(3)})
+    EXPECT_EQ(io->Read(source, 1, &handle, &states, &errors), E_INVALIDARG);
   EXPECT_EQ(io->Write(1, &handle, nullptr, &errors), E_INVALIDARG);
   EXPECT_EQ(states, nullptr);
 
@@ -193,6 +198,36 @@ TEST_F(PsOPCItemTest, HostileCountsAndPointersAreRefusedBeforeAnythingIsAllocate
   DWORD cancelID = 0;
   EXPECT_EQ(async->Read(1, &handle, 7, &cancelID, &errors), CONNECT_E_NOCONNECTION);
   EXPECT_EQ(async->Cancel2(7), E_FAIL);
+}
+
+// A type no value converts to would leave an item that fails every read: it
+// is refused when the item is defined and when its type is set.
+TEST_F(PsOPCItemTest, TypesNoValueConvertsToAreRefused) {
+  const OPCHANDLE handle = AddItem(group.Get(), "Test/Setpoint");
+  const struct {
+    VARTYPE type;
+    HRESULT error;
+  } cases[] = {{VT_DISPATCH, OPC_E_BADTYPE},
+               {VT_UNKNOWN, OPC_E_BADTYPE},
+               {VT_DECIMAL, OPC_E_BADTYPE},
+               {15, OPC_E_BADTYPE},
+               {VT_ARRAY | VT_DECIMAL, OPC_E_BADTYPE},
+               {VT_ERROR, S_OK},
+               {VT_VARIANT, S_OK},
+               {VT_I1, S_OK},
+               {VT_I8, S_OK}};
+  for (const auto& c : cases) {
+    ItemDefs definition;
+    definition.Add("Test/Setpoint", c.type);
+    EXPECT_EQ(AddItems(group.Get(), definition, true).errors, std::vector<HRESULT>{c.error})
+        << c.type;
+    HRESULT error = E_UNEXPECTED;
+    SetDatatype(handle, c.type, &error);
+    EXPECT_EQ(error, c.error) << c.type;
+    if (c.error == S_OK) {
+      EXPECT_EQ(Read(group.Get(), OPC_DS_CACHE, {handle})[0].error, S_OK) << c.type;
+    }
+  }
 }
 
 TEST_F(PsOPCItemTest, ValuesAreConvertedToTheRequestedType) {
@@ -347,6 +382,44 @@ TEST_F(PsOPCItemTest, AttributesDescribeRangesAndStates) {
   EXPECT_EQ(unranged[0].euInfo, "#EMPTY");
 }
 
+// Rights follow the variable as it is configured: an item made while its
+// variable is read-only takes writes once it is not, and an inactive item
+// finds the rights anew when it is active again. (Writes go through one of
+// the two items only: a commit holds its item while the variable tells the
+// other one.)
+TEST_F(PsOPCItemTest, AnItemsAccessRightsFollowItsVariable) {
+  const auto rights = [this] {
+    HRESULT result = E_FAIL;
+    std::vector<DWORD> list;
+    for (const Attributes& item : Next(Enumerate().Get(), 10, &result))
+      list.push_back(item.rights);
+    return list;
+  };
+  constexpr DWORD kReadWrite = OPC_READABLE | OPC_WRITEABLE;
+  setpoint->SetReadOnly(true);
+  const OPCHANDLE first = AddItem(group.Get(), "Test/Setpoint");
+  EXPECT_EQ(rights(), std::vector<DWORD>{OPC_READABLE});
+  setpoint->SetReadOnly(false);
+  const OPCHANDLE second = AddItem(group.Get(), "Test/Setpoint");
+  EXPECT_EQ(rights(), (std::vector<DWORD>{kReadWrite, kReadWrite}));
+  EXPECT_EQ(Write(group.Get(), {first}, {Int(7)}), std::vector<HRESULT>{S_OK});
+  EXPECT_EQ(setpoint->Value(), 7);
+
+  setpoint->SetReadOnly(true);
+  EXPECT_EQ(rights(), (std::vector<DWORD>{OPC_READABLE, OPC_READABLE}));
+  EXPECT_EQ(Write(group.Get(), {second}, {Int(8)}), std::vector<HRESULT>{OPC_E_BADRIGHTS});
+
+  OPCHANDLE handles[] = {second};
+  HRESULT* errors = nullptr;
+  ASSERT_EQ(group->SetActiveState(1, handles, FALSE, &errors), S_OK);
+  CoTaskMemFree(errors);
+  setpoint->SetReadOnly(false);  // unheard by the inactive item
+  EXPECT_EQ(rights(), (std::vector<DWORD>{kReadWrite, OPC_READABLE}));
+  ASSERT_EQ(group->SetActiveState(1, handles, TRUE, &errors), S_OK);
+  CoTaskMemFree(errors);
+  EXPECT_EQ(rights(), (std::vector<DWORD>{kReadWrite, kReadWrite}));
+}
+
 TEST_F(PsOPCItemTest, TheEnumeratorStaysWithinItsItemsAndKeepsItsGroup) {
   AddItem(group.Get(), "Test/Setpoint");
   AddItem(group.Get(), "Korva/BAT");
@@ -381,6 +454,21 @@ TEST_F(PsOPCItemTest, TheEnumeratorStaysWithinItsItemsAndKeepsItsGroup) {
   EXPECT_EQ(result, S_OK);
   ASSERT_EQ(attributes.size(), 1u);
   EXPECT_EQ(attributes[0].id, "Test/Setpoint");
+}
+
+// An item is bound to its group on a COM thread after its link already
+// hears the variable, which the main thread changes meanwhile (under
+// ThreadSanitizer the handler's assignment and its call meet).
+TEST_F(PsOPCItemTest, ItemsBoundWhileTheirVariableChangesAreHeardWhole) {
+  std::atomic<bool> done{false};
+  std::thread adder([&] {
+    for (int i = 0; i < 300; ++i)
+      AddItem(group.Get(), "Test/Setpoint");
+    done = true;
+  });
+  for (int i = 0; !done; ++i)
+    setpoint->SetValue(i % 100);
+  adder.join();
 }
 
 TEST_F(PsOPCItemTest, ThreadsReadWhileTheMainThreadWritesAndItemsComeAndGo) {

@@ -87,6 +87,20 @@ TEST_F(PsOPCProviderTest, TheStatusTellsStateTimesVersionAndVendor) {
   Run();
 }
 
+// Version 3.1.2.11 is 3, 1, 11, 2 in the file's words; the status tells 3.1
+// build 2.
+TEST(ServerStatusVersionTest, TheBuildIsTheVersionsThirdNumber) {
+  OPCSERVERSTATUS status{};
+  opcserver::SetStatusVersion(status, std::array<uint16_t, 4>{3, 1, 11, 2}, 7);
+  EXPECT_EQ(status.wMajorVersion, 3);
+  EXPECT_EQ(status.wMinorVersion, 1);
+  EXPECT_EQ(status.wBuildNumber, 2);
+  opcserver::SetStatusVersion(status, std::nullopt, 7);
+  EXPECT_EQ(status.wMajorVersion, 7);
+  EXPECT_EQ(status.wMinorVersion, 0);
+  EXPECT_EQ(status.wBuildNumber, 0);
+}
+
 TEST_F(PsOPCProviderTest, ClientsAreNamedByTheirPlaceAndLeaveWithTheirLastRelease) {
   Run();
   const int64_t objects = opcserver::LiveComObjects();
@@ -184,6 +198,9 @@ TEST_F(PsOPCProviderTest, OnlyTheProgramsOwnMessagesStartOrStopTheServer) {
   EXPECT_TRUE(vcl::IsMessageWindow(server().Window()));
   EXPECT_EQ(vcl::FindForm(server().Window()), nullptr);
   vcl::TForm* form = vcl::Application().CreateForm<vcl::TForm>();
+  // Only the low byte of wParam tells start from stop.
+  EXPECT_EQ(vcl::SendMessage(server().Window(), opcserver::kRunMessage, 0x100, 0), 0);
+  EXPECT_EQ(server().State(), OPC_STATUS_NOCONFIG);
   vcl::SendMessage(form->Handle(), opcserver::kRunMessage, 1, 0);
   vcl::SendMessage(form->Handle(), opcserver::kShutdownMessage, 0, 0);
   EXPECT_EQ(server().State(), OPC_STATUS_NOCONFIG);
@@ -195,6 +212,8 @@ TEST_F(PsOPCProviderTest, OnlyTheProgramsOwnMessagesStartOrStopTheServer) {
   EXPECT_EQ(vcl::SendMessage(server().Window(), 1026, 0, 0), -1);
   EXPECT_EQ(vcl::SendMessage(server().Window(), opcserver::kShutdownMessage, 1, 0), 0);
   EXPECT_EQ(server().State(), OPC_STATUS_RUNNING);
+  EXPECT_EQ(vcl::SendMessage(server().Window(), opcserver::kShutdownMessage, 0x100, 0), 0);
+  EXPECT_EQ(server().State(), OPC_STATUS_SUSPENDED);
 }
 
 TEST_F(PsOPCProviderTest, TheWindowFreesWhatItIsGivenOnTheMainThread) {
