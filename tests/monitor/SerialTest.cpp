@@ -342,7 +342,7 @@ TEST_F(SerialTest, ReadStrYieldsOnlyTheBytesActuallyRead) {
   EXPECT_EQ(line_->record().written, "*R37F");
 }
 
-TEST_F(SerialTest, ToggleRtsInvertsTheLevelAndARefusalClosesThePortForGood) {
+TEST_F(SerialTest, ToggleRtsInvertsTheLevelAndARefusalKeepsTheLevelAndThePort) {
   SetUpAsMainWindow();
   serial_->HandshakeRtsCts = false;
   OpenWithThread();
@@ -353,14 +353,23 @@ TEST_F(SerialTest, ToggleRtsInvertsTheLevelAndARefusalClosesThePortForGood) {
   EXPECT_EQ(line_->record().states.back().rtsControl, pf::RTS_CONTROL_ENABLE);
 
   line_->Refuse(FakeSerialLine::Step::kSetState);
-  EXPECT_FALSE(serial_->ToggleRTS());
-  EXPECT_FALSE(serial_->Active());
-  EXPECT_EQ(serial_->Handle(), -1);
-  EXPECT_EQ(line_->record().closes, 1);
-  ExpectNoUseAfterClose();
-  // Nothing goes on using it.
-  EXPECT_EQ(serial_->WriteStr("*R37F"), 0);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_FALSE(serial_->ToggleRTS());
+    EXPECT_TRUE(serial_->RTSActive);
+  }
+  EXPECT_NE(serial_->LastSystemError(), 0u);
+  // The frames go on arriving, and the port goes on working.
+  EXPECT_TRUE(serial_->Active());
+  EXPECT_EQ(line_->record().closes, 0);
+  line_->Receive(std::string(70, 'x') + "\n");
+  ThreadCycle(2);
+  EXPECT_EQ(sink_->Events(), std::vector<uintptr_t>{pf::EV_RXFLAG});
+  EXPECT_EQ(serial_->WriteStr("*R37F"), 5);
+  line_->Refuse(FakeSerialLine::Step::kSetState, false);
   EXPECT_TRUE(serial_->ToggleRTS());
+  EXPECT_FALSE(serial_->RTSActive);
+  EXPECT_EQ(line_->record().states.back().rtsControl, pf::RTS_CONTROL_DISABLE);
+  serial_->Close();
   ExpectNoUseAfterClose();
 }
 
@@ -545,7 +554,7 @@ TEST_F(SerialPtyTest, TheInputQueueHoldsItsSizeAndReportsTheOverflow) {
   EXPECT_EQ(serial_->InQueCount(), 0u);
 }
 
-TEST_F(SerialPtyTest, APortIsExclusiveAndARefusedRtsLevelClosesIt) {
+TEST_F(SerialPtyTest, APortIsExclusiveAndARefusedRtsLevelLeavesItReadingFrames) {
   serial_->HandshakeRtsCts = false;
   serial_->RTSActive = false;  // raising it needs a modem line
   ASSERT_TRUE(serial_->Open(true));
@@ -555,9 +564,17 @@ TEST_F(SerialPtyTest, APortIsExclusiveAndARefusedRtsLevelClosesIt) {
 
   // A pseudo-terminal has no modem lines.
   EXPECT_FALSE(serial_->ToggleRTS());
-  EXPECT_FALSE(serial_->Active());
-  EXPECT_EQ(serial_->Handle(), -1);
-  // Released: the other one gets it now.
+  EXPECT_FALSE(serial_->RTSActive);
+  EXPECT_TRUE(serial_->Active());
+  EXPECT_FALSE(second->Open(false));
+  WriteToPort(kFrame + kFrame + kFrame + kFrame);
+  ASSERT_TRUE(RunUntil([&] { return !sink_->received.empty(); }));
+  ASSERT_TRUE(RunUntil([&] { return serial_->InQueCount() == 84; }));
+  std::string text;
+  serial_->ReadStr(text);
+  EXPECT_EQ(text, kFrame + kFrame + kFrame + kFrame);
+  // Released when closed: the other one gets it now.
+  serial_->Close();
   EXPECT_TRUE(second->Open(false));
 }
 
