@@ -7,6 +7,7 @@
 #include "monitor/D2XXUnit.h"
 #include "monitor/DeviceList.h"
 #include "monitor/config.h"
+#include "opcserver/opc_provider.h"
 
 namespace {
 
@@ -200,6 +201,31 @@ TEST_F(UsbLinkTest, AVanishedDeviceIsClosedRetriedLostAndFoundAgain) {
   At(44501);
   EXPECT_EQ(main().ConnectionWord, 0x0428);
   EXPECT_EQ(HistoryCount("T14"), 2);
+}
+
+TEST_F(UsbLinkTest, ADeviceListedAgainIsShownOnlyOnceItOpens) {
+  fake().Script({kModule, kMains, "after 10600 ms vanish", "after 16000 ms fail FT_OpenEx 3",
+                 "after 16000 ms return", "after 21000 ms fail FT_OpenEx 0"});
+  StartOnUsb();
+  const opcserver::TOPCProvider& items = *opcserver::OPCProvider;
+  struct Step {
+    uint64_t at;
+    const char* open;
+    std::string shown;
+  };
+  // Closed at 14 s (the device stays named until the watchdog gives up on
+  // it); listed again at 19 s but not opened; opened at 24 s.
+  const Step steps[] = {{1000, "FT_OpenEx(\"K2\", 1) = 0", "KORVA DI-ZOD 40"},
+                        {19100, "FT_OpenEx(\"K2\", 1) = 3", ""},
+                        {24100, "FT_OpenEx(\"K2\", 1) = 0", "KORVA DI-ZOD 40"}};
+  for (const Step& step : steps) {
+    At(step.at);
+    SCOPED_TRACE(step.at);
+    EXPECT_EQ(Texts(fake().Calls("FT_OpenEx")).back(), step.open);
+    EXPECT_EQ(main().DeviceName, step.shown);
+    EXPECT_EQ(main().lblDevice->Caption(), step.shown);
+    EXPECT_EQ(items.PsDevice->Value(), step.shown);
+  }
 }
 
 TEST_F(UsbLinkTest, ATextOfALinkThatIsClosingIsDropped) {
