@@ -44,6 +44,23 @@ constexpr int32_t kKeepCharge = 0xFFF0;
 // The battery fault rewrites bits 13-15 only: the alarm bit 12 stays.
 constexpr int32_t kKeepAkku = 0x1FFF;
 
+// Each reaction's field of StatusWord.
+constexpr int32_t DcField(bool ok) {
+  return ok ? 0x20 : 0x80;
+}
+constexpr int32_t BatteryField(bool on) {
+  return on ? 0x400 : 0x800;
+}
+constexpr int32_t AlarmField(bool alarm) {
+  return alarm ? 0x1000 : 0x8000;
+}
+constexpr int32_t ChargeField(bool over) {
+  return over ? 0x2 : 0x8;
+}
+constexpr int32_t AkkuField(bool fault) {
+  return fault ? 0x4000 : 0x8000;
+}
+
 // A program timer set below this fires after kTimerFloorMs instead.
 constexpr uint32_t kTimerMinimumMs = 60;
 constexpr uint32_t kTimerFloorMs = 100;
@@ -96,6 +113,7 @@ std::optional<int32_t> NumberAfter(std::string_view frame, std::string_view mark
 void TfrmKorvamon::EvaluateFrameSerial(const std::string& text) {
   // A copy: the reactions may handle messages, and a parse then replaces FrameText.
   const std::string frame = text;
+  RecallStatusWord();
   if (FirstFrame) {
     EvaluateFirstFrame(frame, Link::Serial);
     return;
@@ -169,6 +187,7 @@ void TfrmKorvamon::EvaluateFrameSerial(const std::string& text) {
 
 void TfrmKorvamon::EvaluateFrameUsb() {
   const std::string frame = FrameText;
+  RecallStatusWord();
   if (FirstFrame) {
     EvaluateFirstFrame(frame, Link::Usb);
     return;
@@ -329,6 +348,17 @@ void TfrmKorvamon::ReportAlarmChange() {
     SetAlarmState(Alarm);
 }
 
+void TfrmKorvamon::RecallStatusWord() {
+  if (!StatusWordUnknown)
+    return;
+  StatusWordUnknown = false;
+  // Composed as the reactions compose it: the alarm field first, then the
+  // fault verdict over its bits 13-15 (the fault is held once told).
+  StatusWord = DcField(DcOkPrev) | BatteryField(OnBatteryPrev) | AlarmField(AlarmPrev) |
+               ChargeField(Over85Prev);
+  StatusWord = (StatusWord & kKeepAkku) | AkkuField(BlinkCount > kBlinkFault);
+}
+
 void TfrmKorvamon::FinishEvaluation(const std::string& frame) {
   if (BlinkMs > kBlinkMsLimit)
     BlinkMs = 0;
@@ -353,7 +383,7 @@ void TfrmKorvamon::CancelOrRequestOpen(int own, int opposite) {
 }
 
 void TfrmKorvamon::SetDcState(bool ok) {
-  StatusWord = (StatusWord & kKeepDc) | (ok ? 0x20 : 0x80);
+  StatusWord = (StatusWord & kKeepDc) | DcField(ok);
   LED_OK->SetPictureIndex(ok ? kLedGreen : kLedOff);
   const std::string text = GetLangString(ok ? 6 : 7);
   labOK->SetCaption(text);
@@ -368,7 +398,7 @@ void TfrmKorvamon::SetDcState(bool ok) {
 void TfrmKorvamon::SetBatteryState(bool on) {
   const ReactionSwitches switches = CurrentReactionSwitches();
   if (on) {
-    StatusWord = (StatusWord & kKeepBattery) | 0x400;
+    StatusWord = (StatusWord & kKeepBattery) | BatteryField(true);
     const std::string text = GetLangString(8);
     LastMessage = "*BAT* / " + text;
     LogHistory(LastMessage);
@@ -388,7 +418,7 @@ void TfrmKorvamon::SetBatteryState(bool on) {
     CancelOrRequestOpen(kOpenBattery, kOpenBatteryEnded);
     return;
   }
-  StatusWord = (StatusWord & kKeepBattery) | 0x800;
+  StatusWord = (StatusWord & kKeepBattery) | BatteryField(false);
   const std::string text = GetLangString(9);
   LastMessage = text;
   for (vcl::TTimer* timer : {TimerShutDown, TimerAppStart}) {
@@ -406,7 +436,7 @@ void TfrmKorvamon::SetBatteryState(bool on) {
 void TfrmKorvamon::SetAlarmState(bool alarm) {
   if (alarm) {
     LED_ALARM->SetPictureIndex(kLedRed);
-    StatusWord = (StatusWord & kKeepAlarm) | 0x1000;
+    StatusWord = (StatusWord & kKeepAlarm) | AlarmField(true);
     const std::string text = GetLangString(11);
     labAlarm->SetCaption(text);
     LastMessage = text;
@@ -420,7 +450,7 @@ void TfrmKorvamon::SetAlarmState(bool alarm) {
   }
   TimerAlarm->SetEnabled(false);
   LED_ALARM->SetPictureIndex(kLedOff);
-  StatusWord = (StatusWord & kKeepAlarm) | 0x8000;
+  StatusWord = (StatusWord & kKeepAlarm) | AlarmField(false);
   const std::string text = GetLangString(10);
   labAlarm->SetCaption(text);
   LastMessage = text;
@@ -431,7 +461,7 @@ void TfrmKorvamon::SetAlarmState(bool alarm) {
 void TfrmKorvamon::SetCharge85State(bool over, bool withTimer) {
   const ReactionSwitches switches = CurrentReactionSwitches();
   const std::string text = GetLangString(over ? 31 : 32);
-  StatusWord = (StatusWord & kKeepCharge) | (over ? 0x2 : 0x8);
+  StatusWord = (StatusWord & kKeepCharge) | ChargeField(over);
   LastMessage = text;
   LED_FULL->SetPictureIndex(over ? kLedGreen : kLedOff);
   labFull->SetCaption(text);
@@ -451,7 +481,7 @@ void TfrmKorvamon::SetCharge85State(bool over, bool withTimer) {
 void TfrmKorvamon::SetAkkuState(bool fault) {
   if (!fault) {
     TimerAkku->SetEnabled(false);
-    StatusWord = (StatusWord & kKeepAkku) | 0x8000;
+    StatusWord = (StatusWord & kKeepAkku) | AkkuField(false);
     if (TimerOpen->Tag & kOpenAkku)
       RemoveOpenRequest(kOpenAkku);
     return;
@@ -459,7 +489,7 @@ void TfrmKorvamon::SetAkkuState(bool fault) {
   const std::string text = GetLangString(12);
   LastMessage = text;
   labAlarm->SetCaption(text);
-  StatusWord = (StatusWord & kKeepAkku) | 0x4000;
+  StatusWord = (StatusWord & kKeepAkku) | AkkuField(true);
   BlinkMs = 0;
   ++BlinkCount;
   if (CurrentReactionSwitches().StartProgram(ProgramEvent::Akku))

@@ -66,14 +66,16 @@ void TfrmKorvamon::OpenUsbLink() {
     if (!text.empty())
       LogHistory(text);
   } else {
-    lblDevice->SetCaption(info.description);
-    DeviceName = info.description;
     if (frmConfig)
       frmConfig->chkWinShutdown->SetEnabled(true);
     FtStatus = FtOpenBySerial(*taken);
   }
 
-  if (FtStatus != FT_OK || !FtHandle.load()) {
+  // The device shown is the one connected: none while no open succeeds.
+  const bool opened = FtStatus == FT_OK && FtHandle.load();
+  lblDevice->SetCaption(opened ? info.description : "");
+  DeviceName = lblDevice->Caption();
+  if (!opened) {
     StopUsbThread();
     platform::sound().MessageBeep(0);
     panel.SetText(GetLangString(56) + name + GetLangString(58) + " " + GetLangString(64) +

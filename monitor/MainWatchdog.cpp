@@ -186,6 +186,7 @@ void TfrmKorvamon::DeclareLinkLost() {
 void TfrmKorvamon::MarkSilence() {
   WatchdogTicks = kTickAfterSilence;
   StatusWord = kStatusUnknown;
+  StatusWordUnknown = true;
   ConnectionWord = kConnectionSilent;
   ReceivedText.clear();
 }

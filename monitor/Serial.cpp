@@ -340,22 +340,23 @@ bool TSerial::ToggleRTS() {
   platform::DeviceControlBlock block;
   {
     std::lock_guard lock(mutex_);
-    RTSActive = !RTSActive;
-    block_.rtsControl = HandshakeRtsCts ? platform::RTS_CONTROL_HANDSHAKE
-                        : RTSActive     ? platform::RTS_CONTROL_ENABLE
-                                        : platform::RTS_CONTROL_DISABLE;
     block = block_;
+    block.rtsControl = HandshakeRtsCts ? platform::RTS_CONTROL_HANDSHAKE
+                       : !RTSActive    ? platform::RTS_CONTROL_ENABLE
+                                       : platform::RTS_CONTROL_DISABLE;
   }
-  if (port->SetState(block))
-    return true;
-  {
-    std::lock_guard lock(mutex_);
+  const bool applied = port->SetState(block);
+  std::lock_guard lock(mutex_);
+  if (!applied) {
+    // A line without RTS control (a pseudo-terminal, some adapters) still
+    // carries the module's frames: the port stays open and the level as it
+    // was. A port that is really gone is noticed by its event thread.
     lastSystemError_ = port->LastError();
+    return false;
   }
-  // A port that refuses its line settings is unusable: close it for good,
-  // so nothing goes on using it as if it were open.
-  Close();
-  return false;
+  block_ = block;
+  RTSActive = !RTSActive;
+  return true;
 }
 
 bool TSerial::Purge(uint32_t flags) {

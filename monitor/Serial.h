@@ -99,8 +99,8 @@ class TSerial : public vcl::TComponent {
   uint32_t InQueCount();
   uint32_t CommError() const;
   // Inverts RTSActive and applies it (or the handshake). True at once when
-  // closed. When the port refuses, it is closed (Active False) and the
-  // result is False.
+  // closed. When the port refuses, RTSActive and the line stay as they were,
+  // the port stays open (LastSystemError says why) and the result is False.
   bool ToggleRTS();
   bool Purge(uint32_t flags);
   // The system's code and text for the last failure of the port (or of the

@@ -160,6 +160,9 @@ class TfrmKorvamon : public vcl::TForm {
 
   // ---- device and link state
   int32_t StatusWord = 0x1111;
+  // The silence step wrote the unknown state over StatusWord; the next
+  // evaluated frame puts the last reported conditions back.
+  bool StatusWordUnknown = false;
   int32_t ConnectionWord = 0x0888;
   std::string DeviceName;
   std::string LastMessage;
@@ -355,6 +358,10 @@ class TfrmKorvamon : public vcl::TForm {
   // The alarm change once a fault is reported only switches the LED.
   void ReportAlarmChange();
   void FinishEvaluation(const std::string& frame);
+  // After a silence, StatusWord shows the last reported conditions again, so
+  // that a module that comes back unchanged is not left unknown; a condition
+  // that changed meanwhile reacts as usual. No line, no program.
+  void RecallStatusWord();
   // Takes the opposite direction's pending open request back, or asks for
   // the window with this direction's own bit.
   void CancelOrRequestOpen(int own, int opposite);

@@ -30,10 +30,13 @@ UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 cmake -S "$root" -B "$root/build-tsan" -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKORVA_TSAN=ON \
       -DKORVA_BENCHMARKS=OFF >/dev/null
-cmake --build "$root/build-tsan" -j "$jobs" --target toolkit_tests opcserver_tests
+cmake --build "$root/build-tsan" -j "$jobs" --target toolkit_tests opcserver_tests monitor_tests
 TSAN_OPTIONS=halt_on_error=1 "$root/build-tsan/bin/toolkit_tests" --gtest_brief=1
 # One test asks for more memory than exists, and must be answered null.
 TSAN_OPTIONS=halt_on_error=1:allocator_may_return_null=1 "$root/build-tsan/bin/opcserver_tests" --gtest_brief=1
+# The monitor's: its serial event, USB polling, pulse and UDP threads beside
+# the main thread, and the programs its end-to-end tests start, built so too.
+TSAN_OPTIONS=halt_on_error=1 "$root/build-tsan/bin/monitor_tests" --gtest_brief=1
 
 cmake -S "$root" -B "$root/build-win" -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" >/dev/null

@@ -274,6 +274,15 @@ TEST_F(EvaluationTest, TheUsbLinkJudgesABlinkingAlarmAsTheSerialLinkDoes) {
   // The fault keeps the alarm bit; the phase's end only switched the LED.
   EXPECT_EQ(main().StatusWord, 0x5822);
   EXPECT_EQ(main().LED_ALARM->PictureIndex(), 0);
+
+  // A USB link is marked silent before it is lost: the fault outlives the
+  // silence, and the word shows it again, with the alarm word last seen.
+  main().UsbMode = true;
+  Advance(10000);
+  ASSERT_EQ(main().StatusWord, 0x8888);
+  Usb(kAllWell);
+  EXPECT_EQ(main().StatusWord, 0x4822);
+  EXPECT_EQ(Count("T12"), 1);
 }
 
 TEST_F(EvaluationTest, ALostLinkEndsTheBlinkTimingSoNoCountCarriesIntoTheNextConnection) {

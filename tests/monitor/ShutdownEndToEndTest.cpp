@@ -49,13 +49,14 @@ class ShutdownEndToEndTest : public testing::Test {
   std::optional<ChildProcess> simulator_;
 };
 
-// English texts 56 and 61, 56 and 63, 65, 68, 110 and 140.
+// English texts 56 and 61, 65, 68, 110, 13 and 140.
 constexpr const char* kClosed = "Connection COM1 closed";
-constexpr const char* kNotOpen = "Connection COM1 was not open";
 constexpr const char* kSignal = "Shutdown signal to the UPS module";
 constexpr const char* kPriority = "Process priority class: 128";
 constexpr const char* kEnded = "KORVA DI-ZOD monitor ended";
 constexpr const char* kShuttingDown = "Windows is being shut down";
+constexpr const char* kLost = "Connection to the UPS module lost";
+constexpr const char* kRefused = "ShutdownPulse: COM1 - module not signalled: ";
 
 TEST_F(ShutdownEndToEndTest, AnAcknowledgingModuleIsToldUntilItAnswersThenKorvamonEnds) {
   ASSERT_TRUE(
@@ -90,15 +91,43 @@ TEST_F(ShutdownEndToEndTest,
   const std::string output = program_.Output("korvamon.out");
   EXPECT_NE(output.find("korvamon: system shutdown requested (flags 5)\n"), std::string::npos)
       << output;
-  // The pseudo-terminal has no RTS line: the first change is refused and
-  // closes the port.
+  // The pseudo-terminal has no RTS line: the first change is refused, and
+  // the port stays open until the shutdown closes it.
   const std::vector<std::string> end = LogFrom(kPriority);
   ASSERT_GE(end.size(), 6u) << output;
   EXPECT_TRUE(end[1].starts_with(kSignal)) << end[1];
-  EXPECT_TRUE(end[2].starts_with("ShutdownPulse: COM1 - module not signalled: ")) << end[2];
+  EXPECT_TRUE(end[2].starts_with(kRefused)) << end[2];
   EXPECT_EQ(std::vector<std::string>(end.begin() + 3, end.begin() + 5),
-            (std::vector<std::string>{kNotOpen, kShuttingDown}));
+            (std::vector<std::string>{kClosed, kShuttingDown}));
   EXPECT_NE(std::find(end.begin(), end.end(), kEnded), end.end());
+}
+
+TEST_F(ShutdownEndToEndTest, AModuleThatCannotBeSignalledIsStillHeardUntilItAcknowledges) {
+  ASSERT_TRUE(
+      simulator_->Send("frame *BAT*\\r\\nBUFRD\\r\\nDC_LO\\r\\nBA<85\\r\\nRTS40\\r\\n-----\\r\\n"));
+  auto korvamon = program_.Run("korvamon.out");
+  ASSERT_TRUE(korvamon->Started());
+  // Trains every two seconds, each refused by the line, none closing the port.
+  const auto refusals = [&] {
+    const std::vector<std::string> texts = LogTexts();
+    return std::count_if(texts.begin(), texts.end(),
+                         [](const std::string& text) { return text.starts_with(kRefused); });
+  };
+  ASSERT_TRUE(ChildProcess::Within(std::chrono::seconds(15), [&] { return refusals() >= 2; }))
+      << program_.Output("korvamon.out");
+  EXPECT_TRUE(korvamon->Running());
+
+  ASSERT_TRUE(
+      simulator_->Send("frame *BAT*\\r\\nBUFRD\\r\\nDC_LO\\r\\nBA<85\\r\\nRTS40\\r\\nSDREC\\r\\n"));
+  EXPECT_EQ(korvamon->Ended(), 0);
+  const std::string output = program_.Output("korvamon.out");
+  EXPECT_NE(output.find("korvamon: system shutdown requested (flags 5)\n"), std::string::npos)
+      << output;
+  const std::vector<std::string> texts = LogTexts();
+  EXPECT_EQ(std::find(texts.begin(), texts.end(), kLost), texts.end());
+  const std::vector<std::string> end = LogFrom(kClosed);
+  ASSERT_GE(end.size(), 2u) << output;
+  EXPECT_EQ(end[1], kShuttingDown);
 }
 
 }  // namespace

@@ -236,11 +236,14 @@ TEST_F(ShutdownTest, AClosedPortOrARefusedRtsIsReportedOnceAndTheShutdownFollows
     const char* name;
     std::function<void()> breakPort;
     const char* line;
+    const char* closing;
   };
   const Case cases[] = {
-      {"closed", [&] { main().SComm->Close(); }, "ShutdownPulse: COM1 - module not signalled"},
+      {"closed", [&] { main().SComm->Close(); }, "ShutdownPulse: COM1 - module not signalled",
+       "T56COM1T63"},
+      // The refusal leaves the port open: the shutdown closes it.
       {"refused", [&] { line_->Refuse(korva_test::FakeSerialLine::Step::kSetState); },
-       "ShutdownPulse: COM1 - module not signalled: fake error 31"}};
+       "ShutdownPulse: COM1 - module not signalled: fake error 31", "T56COM1T61"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     OnBattery("[START]\r\nShutDownMinutes=0\r\nShutDownSeconds=1\r\n", kShortMains, kShortBattery);
@@ -248,11 +251,36 @@ TEST_F(ShutdownTest, AClosedPortOrARefusedRtsIsReportedOnceAndTheShutdownFollows
     c.breakPort();
     At(1000);
     ASSERT_TRUE(Until([&] { return !power_.exitRequests().empty(); }));
-    // The port is closed either way, so closing the link finds it closed.
     EXPECT_EQ(HistoryFrom("T68 128"),
-              (std::vector<std::string>{"T68 128", "T65", c.line, "T56COM1T63", "T140"}));
+              (std::vector<std::string>{"T68 128", "T65", c.line, c.closing, "T140"}));
     EXPECT_EQ(power_.exitRequests(), std::vector<uint32_t>{5});
   }
+}
+
+TEST_F(ShutdownTest, ALineThatRefusesRtsIsToldOncePerTrainAndTheModuleIsStillHeard) {
+  OnBattery("[START]\r\nShutDownMinutes=0\r\nShutDownSeconds=1\r\n",
+            LongBlock("*****", "DC_OK", "RTS40"), LongBlock("*BAT*", "DC_LO", "RTS40"));
+  line_->Refuse(korva_test::FakeSerialLine::Step::kSetState);
+  // The module's frames come through the port twice a second, four trains long.
+  for (uint64_t at = 500; at <= 8000; at += 500) {
+    At(at);
+    ASSERT_NO_FATAL_FAILURE(Arrive(battery_));
+    ASSERT_TRUE(TrainOver());
+  }
+  const std::string refused = "ShutdownPulse: COM1 - module not signalled: fake error 31";
+  EXPECT_EQ(main().ShutdownRetries, 4);
+  EXPECT_EQ(HistoryCount(refused), 4);
+  EXPECT_EQ(HistoryCount("T65"), 4);
+  EXPECT_EQ(HistoryCount("T13"), 0);
+  EXPECT_TRUE(RtsChanges().empty());
+  EXPECT_TRUE(main().SComm->Active() && main().LinkOk);
+  EXPECT_TRUE(power_.exitRequests().empty());
+
+  // Its acknowledgement is read and ends in the shutdown.
+  Arrive(LongBlock("*BAT*", "DC_LO", "RTS40", "SDREC"));
+  EXPECT_EQ(power_.exitRequests(), std::vector<uint32_t>{5});
+  EXPECT_EQ(HistoryFrom(refused).back(), "T140");
+  EXPECT_EQ(HistoryCount("T56COM1T61"), 1);
 }
 
 TEST_F(ShutdownTest, WithoutTheSignalTheShutdownSwitchAloneDecides) {

@@ -7,6 +7,7 @@
 #include "monitor/D2XXUnit.h"
 #include "monitor/DeviceList.h"
 #include "monitor/config.h"
+#include "opcserver/opc_provider.h"
 
 namespace {
 
@@ -126,6 +127,44 @@ TEST_F(UsbLinkTest, ACycleReadsOneBlockOnlyWhenOneIsThereAndEvaluatesItAtOnce) {
   EXPECT_EQ(main().StatusWord & 0x0F00, 0x0400);
 }
 
+TEST_F(UsbLinkTest, ABlockIsReadFromEightyFourBytesOnAndKeptThroughAnIoError) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> script;
+    const char* status;
+    const char* read;
+    std::string frame;
+  };
+  // The module's bytes come at 960 a second: from 413 ms on, 84 wait at 501 ms.
+  const Case cases[] = {
+      {"83 waiting", {std::string("after 414 ms ") + kMains}, "FT_GetStatus() = 0 83", "", ""},
+      {"84 waiting",
+       {std::string("after 413 ms ") + kMains},
+       "FT_GetStatus() = 0 84",
+       "FT_Read(84) = 0 84",
+       "*****..BUFRD..DC_OK.."},
+      {"a read broken off",
+       {kMains, "fail FT_Read 4"},
+       "FT_GetStatus() = 0 480",
+       "FT_Read(84) = 4 84",
+       "*****..BUFRD..DC_OK.."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    NewFake();
+    fake().Script({kModule});
+    for (const std::string& line : c.script)
+      fake().Script({line});
+    StartOnUsb();
+    Advance(501);
+    EXPECT_EQ(Texts(fake().Calls("FT_GetStatus")), std::vector<std::string>{c.status});
+    EXPECT_EQ(Texts(fake().Calls("FT_Read")),
+              *c.read ? std::vector<std::string>{c.read} : std::vector<std::string>{});
+    EXPECT_EQ(main().FrameText, c.frame);
+    EXPECT_EQ(main().LinkUp, !c.frame.empty());
+  }
+}
+
 TEST_F(UsbLinkTest, FailuresOfTheSetUpThePurgeAndASlowCycleAreShownAndPollingGoesOn) {
   // Silent from 4050 ms to 7050 ms: the reads at 4008 ms and 7515 ms are 3.5 s apart.
   fake().Script({kModule, kMains, "fail FT_SetBaudRate 7", "fail FT_Purge 4",
@@ -200,6 +239,52 @@ TEST_F(UsbLinkTest, AVanishedDeviceIsClosedRetriedLostAndFoundAgain) {
   At(44501);
   EXPECT_EQ(main().ConnectionWord, 0x0428);
   EXPECT_EQ(HistoryCount("T14"), 2);
+}
+
+TEST_F(UsbLinkTest, ASilentDeviceGivenUpIsClosedWithItsLineEveryTenSeconds) {
+  fake().Script({kModule, kMains, "after 2000 ms silence"});
+  StartOnUsb();
+  // Closed at the fourth silent tick, opened at the ninth; then each retry
+  // finds it open and closes it, the next one opens it again.
+  At(23000);
+  EXPECT_EQ(HistoryCount("T13"), 1);
+  EXPECT_EQ(HistoryCount("T56USBT61"), 0);
+  // Given up: each close tells it, and the device opened meanwhile is no
+  // longer named.
+  At(27000);
+  EXPECT_EQ(HistoryCount("T56USBT61"), 1);
+  EXPECT_EQ(main().StatBar->Panels()[0].Text(), "T56USBT59");
+  At(32000);
+  EXPECT_EQ(main().DeviceName, "KORVA DI-ZOD 40");
+  At(37000);
+  EXPECT_EQ(HistoryCount("T56USBT61"), 2);
+  EXPECT_TRUE(main().DeviceName.empty() && main().lblDevice->Caption().empty());
+  EXPECT_EQ(Times("FT_Close() = 0"), (std::vector<uint64_t>{6500, 16500, 26500, 36500}));
+}
+
+TEST_F(UsbLinkTest, ADeviceListedAgainIsShownOnlyOnceItOpens) {
+  fake().Script({kModule, kMains, "after 10600 ms vanish", "after 16000 ms fail FT_OpenEx 3",
+                 "after 16000 ms return", "after 21000 ms fail FT_OpenEx 0"});
+  StartOnUsb();
+  const opcserver::TOPCProvider& items = *opcserver::OPCProvider;
+  struct Step {
+    uint64_t at;
+    const char* open;
+    std::string shown;
+  };
+  // Closed at 14 s (the device stays named until the watchdog gives up on
+  // it); listed again at 19 s but not opened; opened at 24 s.
+  const Step steps[] = {{1000, "FT_OpenEx(\"K2\", 1) = 0", "KORVA DI-ZOD 40"},
+                        {19100, "FT_OpenEx(\"K2\", 1) = 3", ""},
+                        {24100, "FT_OpenEx(\"K2\", 1) = 0", "KORVA DI-ZOD 40"}};
+  for (const Step& step : steps) {
+    At(step.at);
+    SCOPED_TRACE(step.at);
+    EXPECT_EQ(Texts(fake().Calls("FT_OpenEx")).back(), step.open);
+    EXPECT_EQ(main().DeviceName, step.shown);
+    EXPECT_EQ(main().lblDevice->Caption(), step.shown);
+    EXPECT_EQ(items.PsDevice->Value(), step.shown);
+  }
 }
 
 TEST_F(UsbLinkTest, ATextOfALinkThatIsClosingIsDropped) {

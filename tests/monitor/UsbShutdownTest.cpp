@@ -28,6 +28,8 @@ TEST_F(UsbShutdownTest, TheCommandIsRepeatedWhileFramesAnswerAndCounted) {
       {"3", {kModule, kShortBattery}, 3, "T142T1433/3", 0},
       {"3", {kModule, kShortBattery, "after 600 ms silence"}, 1, "T142T1431/3", 2000},
       {"0", {kModule, kShortBattery}, 0, "T142T1430/0", 0},
+      // Refused bytes are not counted as sent.
+      {"3", {kModule, kShortBattery, "after 1000 ms fail FT_Write 4"}, 0, "T142T1430/3", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.repeat) + ", " + c.script.back());

@@ -1,14 +1,22 @@
 // The connection watchdog on the virtual clock: alternation while frames
 // arrive, the loss at the fourth silent tick, the silence steps, the return,
-// the start phase, and the USB link's slower way to a loss.
+// the start phase, the USB link's slower way to a loss, and the status word
+// after a silence.
 
 #include "KorvamonTestProgram.h"
 #include "monitor/Info.h"
+#include "opcserver/opc_provider.h"
+#include "platform/Process.h"
 
 namespace {
 
 // Four frames of the module at rest: one block as the link reads it.
 const std::string kRestBlock = korva_test::Repeat("*****\r\nBUFRD\r\nDC_OK\r\n", 4);
+
+// Three 28-character frames of a buffer that is ready and charged.
+std::string ChargedBlock(const std::string& battery, const std::string& dc) {
+  return korva_test::Repeat(battery + "\r\nBUFRD\r\n" + dc + "\r\nBA>85\r\n", 3);
+}
 
 using WatchdogTest = korva_test::KorvamonTextTest;
 
@@ -138,6 +146,63 @@ TEST_F(WatchdogTest, AUsbLinkIsClosedAtTheFourthTickAndLostAtItsFourthRetry) {
   At(46000);
   EXPECT_EQ(main().UsbRetries, 10);
   EXPECT_EQ(HistoryCount("T13"), 1);
+}
+
+TEST_F(WatchdogTest, AfterASilenceTheStatusWordShowsTheLastReportedStateAndChangesReactOnce) {
+  platform::RecordingProcesses programs;
+  const platform::ScopedService<platform::Processes> programsGuard(programs);
+  const std::string rest = ChargedBlock("*****", "DC_OK");
+  const std::string battery = ChargedBlock("*BAT*", "DC_LO");
+  struct Case {
+    const char* name;
+    std::string before;
+    std::string after;
+    int32_t word;
+    std::vector<std::string> lines;
+    size_t programs;
+  };
+  const Case cases[] = {
+      {"rest, rest", rest, rest, 0x8822, {"T14"}, 0},
+      {"battery, battery", battery, battery, 0x8482, {"T14"}, 1},
+      {"rest, battery", rest, battery, 0x8482, {"T14", "DC_LO / T7", "*BAT* / T8"}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    programs.Clear();
+    StartOnCom1(
+        "[CHECK]\r\nDC_LOW_Start=1\r\nDC_LOW_ShutDown=0\r\n[START]\r\nDC_LOW=c:\\ups\\save.exe\r\n"
+        "StartMinutes=0\r\nStartSeconds=0\r\n");
+    const opcserver::TOPCProvider& items = *opcserver::OPCProvider;
+    for (int second = 0; second < 5; ++second) {
+      At(second * 1000 + 500);
+      Arrive(c.before);
+    }
+    const int32_t reported = main().StatusWord;
+    // Silent from 4.5 s: lost at the 8th second, unknown from the 14th.
+    At(16000);
+    EXPECT_EQ(main().StatusWord, 0x8888);
+    EXPECT_EQ(items.PsStatus->Value(), 0x8888);
+    EXPECT_FALSE(items.PsDCOK->Value() || items.PsBAT85->Value());
+    const size_t lines = History().size();
+
+    // Back after 12 s: the word is the one last reported, before anything counts anew.
+    At(16500);
+    Arrive(c.after);
+    EXPECT_EQ(main().StatusWord, reported);
+    for (uint64_t at : {17500u, 18500u}) {
+      At(at);
+      Arrive(c.after);
+    }
+    At(19000);
+    EXPECT_EQ(main().StatusWord, c.word);
+    EXPECT_EQ(items.PsStatus->Value(), c.word);
+    EXPECT_TRUE(items.PsDCOK->Value() == ((c.word & 0x20) != 0));
+    EXPECT_TRUE(items.PsBAT85->Value());
+    const std::vector<std::string> texts = HistoryTexts();
+    EXPECT_EQ(std::vector<std::string>(texts.begin() + static_cast<long>(lines), texts.end()),
+              c.lines);
+    EXPECT_EQ(programs.requests().size(), c.programs);
+  }
 }
 
 }  // namespace

@@ -14,7 +14,9 @@
 //   vanish                      the devices are unplugged: not listed, and
 //                               their handles answer FT_IO_ERROR
 //   return                      plugged in again (old handles stay dead)
-//   fail FUNCTION STATUS        FUNCTION answers STATUS from now on (0: again as usual)
+//   fail FUNCTION STATUS        FUNCTION answers STATUS from now on (0: again as usual);
+//                               FT_Read failing with FT_IO_ERROR (4) breaks off after
+//                               handing out the bytes it took
 // Blank lines and lines starting with '#' are skipped.
 //
 // Extra exports for tests in the same process: FakeFtdi_Reset,
@@ -261,8 +263,10 @@ class Fake {
     std::lock_guard lock(mutex_);
     Update();
     const FT_STATUS status = Check(handle, "FT_Read");
+    // A vanished device hands out nothing, a transfer that breaks off what it took.
+    const bool transfers = status == kOk || (status == kIoError && Live(handle));
     uint32_t taken = 0;
-    if (status == kOk && buffer) {
+    if (transfers && buffer) {
       auto* out = static_cast<char*>(buffer);
       for (; taken < wanted && !s_.queue.empty(); ++taken) {
         out[taken] = s_.queue.front();
@@ -456,6 +460,11 @@ class Fake {
   FT_STATUS Failure(const std::string& function) const {
     const auto found = s_.failures.find(function);
     return found == s_.failures.end() ? kOk : found->second;
+  }
+
+  bool Live(FT_HANDLE handle) const {
+    const auto key = reinterpret_cast<uintptr_t>(handle);
+    return s_.handles.count(key) != 0 && s_.dead.count(key) == 0;
   }
 
   // A handle's calls: unknown handles are invalid, a vanished device's fail.
