@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,6 +21,7 @@
 #include "vcl/CheckBox.h"
 #include "vcl/ComCtrls.h"
 #include "vcl/ComboBox.h"
+#include "vcl/Dialogs.h"
 #include "vcl/ExtCtrls.h"
 #include "vcl/Forms.h"
 #include "vcl/GroupBox.h"
@@ -33,7 +35,9 @@
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
+#include <objbase.h>
 #include <shellapi.h>
+#include "platform/win32/SystemCalls.h"
 // clang-format on
 
 namespace {
@@ -430,6 +434,136 @@ TEST_F(Win32BackendTest, DialogControlsAreNativeAndReportTheUsersInput) {
   EXPECT_EQ(GetFocus(), boxWindow);
   EXPECT_TRUE(box->Focused());
   vcl::Free(form);
+}
+
+// The apartment of the calling thread, as COM reports it (none: -1).
+int ThisApartment() {
+  APTTYPE apartment{};
+  APTTYPEQUALIFIER qualifier{};
+  return SUCCEEDED(CoGetApartmentType(&apartment, &qualifier)) ? apartment : -1;
+}
+
+// What a file dialog saw while it was open.
+struct DialogSeen {
+  std::thread::id thread;
+  int apartment = -1;
+  bool ownerTookInput = true;
+  bool mainThreadWentOn = false;
+};
+DialogSeen dialogSeen;
+std::atomic<bool> mainThreadTicked{false};
+
+// The user picks a file once the main thread has handled a timer meanwhile
+// (five seconds at most).
+BOOL WINAPI PickAFile(OPENFILENAMEA* request) {
+  dialogSeen.thread = std::this_thread::get_id();
+  dialogSeen.apartment = ThisApartment();
+  dialogSeen.ownerTookInput = IsWindowEnabled(request->hwndOwner) != FALSE;
+  for (int i = 0; i < 500 && !mainThreadTicked; ++i)
+    Sleep(10);
+  dialogSeen.mainThreadWentOn = mainThreadTicked;
+  lstrcpynA(request->lpstrFile, "C:\\Korva\\alarm.exe", static_cast<int>(request->nMaxFile));
+  return TRUE;
+}
+
+// A form of the settings' kind, active, with a timer that says when it ticks.
+vcl::TForm* ActiveSettingsForm() {
+  auto* form = vcl::CreateForm<vcl::TForm>(nullptr, "TfrmConfig");
+  form->SetBounds(100, 100, 300, 200);
+  form->Show();
+  SetForegroundWindow(Window(form));
+  SetActiveWindow(Window(form));
+  mainThreadTicked = false;
+  auto* timer = new vcl::TTimer(form);
+  timer->SetInterval(20);
+  timer->SetOnTimer([](vcl::TObject*) { mainThreadTicked = true; });
+  timer->SetEnabled(true);
+  return form;
+}
+
+TEST_F(Win32BackendTest, TheFileDialogRunsInASingleThreadedApartmentWhileTheMainThreadGoesOn) {
+  // The OPC server puts the main thread into the multithreaded apartment.
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  platform::win32::ScopedSystemCalls restored;
+  platform::win32::systemCalls().getOpenFileName = PickAFile;
+  dialogSeen = {};
+  vcl::TForm* form = ActiveSettingsForm();
+  auto* open = new vcl::TOpenDialog(form);
+  open->FileName = "Korva_USV.log";
+  EXPECT_TRUE(open->Execute());
+  EXPECT_EQ(open->FileName, "C:\\Korva\\alarm.exe");
+  EXPECT_NE(dialogSeen.thread, std::this_thread::get_id());
+  EXPECT_TRUE(dialogSeen.apartment == APTTYPE_STA || dialogSeen.apartment == APTTYPE_MAINSTA)
+      << dialogSeen.apartment;
+  EXPECT_FALSE(dialogSeen.ownerTookInput);
+  EXPECT_TRUE(dialogSeen.mainThreadWentOn);
+  EXPECT_TRUE(IsWindowEnabled(Window(form)));
+  vcl::Free(form);
+  CoUninitialize();
+}
+
+// The system's file dialog open now for `owner`, on a thread of this process.
+HWND OpenFileDialogOf(HWND owner) {
+  struct Search {
+    HWND owner;
+    HWND found;
+  } search{owner, nullptr};
+  EnumWindows(
+      [](HWND hwnd, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        DWORD process = 0;
+        GetWindowThreadProcessId(hwnd, &process);
+        if (process == GetCurrentProcessId() && IsWindowVisible(hwnd) &&
+            GetWindow(hwnd, GW_OWNER) == s->owner) {
+          s->found = hwnd;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+TEST_F(Win32BackendTest, TheSystemsFileDialogCanBeCancelledAndIsCancelledWhenTheProgramEnds) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  vcl::TForm* form = ActiveSettingsForm();
+  HWND owner = Window(form);
+  auto* open = new vcl::TOpenDialog(form);
+  open->FileName = "Korva_USV.log";
+  HWND dialogWindow = nullptr;
+  bool ownerDisabled = false;
+  auto* look = new vcl::TTimer(form);
+  look->SetInterval(50);
+  // Each round: the user cancels the dialog, then the program ends under it.
+  std::function<void(HWND)> act;
+  look->SetOnTimer([&](vcl::TObject*) {
+    HWND found = OpenFileDialogOf(owner);
+    if (!found || dialogWindow)
+      return;
+    dialogWindow = found;
+    ownerDisabled = !IsWindowEnabled(owner);
+    act(found);
+  });
+  look->SetEnabled(true);
+
+  act = [](HWND found) { PostMessageA(found, WM_COMMAND, IDCANCEL, 0); };
+  EXPECT_FALSE(open->Execute());
+  ASSERT_NE(dialogWindow, nullptr);
+  EXPECT_NE(GetWindowThreadProcessId(dialogWindow, nullptr), GetCurrentThreadId());
+  EXPECT_TRUE(ownerDisabled);
+  EXPECT_EQ(open->FileName, "Korva_USV.log");
+  EXPECT_TRUE(IsWindowEnabled(owner));
+
+  dialogWindow = nullptr;
+  act = [](HWND) { vcl::Application().Terminate(); };
+  EXPECT_FALSE(open->Execute());
+  ASSERT_NE(dialogWindow, nullptr);
+  // Its thread closes it: it goes without the main thread's help.
+  for (int i = 0; i < 500 && IsWindow(dialogWindow); ++i)
+    Sleep(10);
+  EXPECT_FALSE(IsWindow(dialogWindow));
+  vcl::Free(form);
+  CoUninitialize();
 }
 
 TEST(ForegroundTest, TheInputIsSharedOnlyWithAnotherThreadThatAnswers) {

@@ -4,14 +4,17 @@
 #include "platform/win32/vcl/Win32Backend.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/EventLoop.h"
 #include "vcl/Buttons.h"
 #include "vcl/CheckBox.h"
 #include "vcl/ComCtrls.h"
@@ -33,6 +36,8 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
+#include "platform/win32/SystemCalls.h"
+#include "platform/win32/Win32Apartment.h"
 // clang-format on
 
 namespace vcl::win32 {
@@ -877,26 +882,72 @@ void Win32Backend::BuildTabs(TPageControl& pages, Native& native) {
   }
 }
 
+// The file-open dialog on a thread of its own: the Explorer-style dialog
+// needs a single-threaded apartment, and the main thread belongs to the
+// multithreaded one (the OPC server's). The main thread keeps handling its
+// timers and messages meanwhile, with the dialog's owner taking no input, as
+// a modal dialog has it.
 bool Win32Backend::ExecuteOpenDialog(TOpenDialog& dialog) {
+  // What the dialog's thread works on. It outlives this call when the
+  // program ends while the dialog is open.
+  struct Browse {
+    std::string filter;
+    std::string initialDir;
+    std::string title;
+    std::vector<char> file = std::vector<char>(32768, '\0');
+    OPENFILENAMEA request{};
+    std::atomic<DWORD> thread{0};
+    std::atomic<bool> chosen{false};
+    std::atomic<bool> done{false};
+  };
+  auto browse = std::make_shared<Browse>();
   // The filter as the dialog wants it: each '|' a NUL, and two NULs at the end.
-  std::string filter = dialog.Filter;
-  std::replace(filter.begin(), filter.end(), '|', '\0');
-  filter.append(2, '\0');
-  std::vector<char> file(32768, '\0');
-  lstrcpynA(file.data(), dialog.FileName.c_str(), static_cast<int>(file.size()));
-  OPENFILENAMEA request{};
+  browse->filter = dialog.Filter;
+  std::replace(browse->filter.begin(), browse->filter.end(), '|', '\0');
+  browse->filter.append(2, '\0');
+  browse->initialDir = dialog.InitialDir;
+  browse->title = dialog.Title;
+  lstrcpynA(browse->file.data(), dialog.FileName.c_str(), static_cast<int>(browse->file.size()));
+  HWND owner = GetActiveWindow();
+  OPENFILENAMEA& request = browse->request;
   request.lStructSize = sizeof request;
-  request.hwndOwner = GetActiveWindow();
-  request.lpstrFilter = dialog.Filter.empty() ? nullptr : filter.c_str();
-  request.lpstrFile = file.data();
-  request.nMaxFile = static_cast<DWORD>(file.size());
-  request.lpstrInitialDir = dialog.InitialDir.empty() ? nullptr : dialog.InitialDir.c_str();
-  request.lpstrTitle = dialog.Title.empty() ? nullptr : dialog.Title.c_str();
+  request.hwndOwner = owner;
+  request.lpstrFilter = dialog.Filter.empty() ? nullptr : browse->filter.c_str();
+  request.lpstrFile = browse->file.data();
+  request.nMaxFile = static_cast<DWORD>(browse->file.size());
+  request.lpstrInitialDir = browse->initialDir.empty() ? nullptr : browse->initialDir.c_str();
+  request.lpstrTitle = browse->title.empty() ? nullptr : browse->title.c_str();
   // The program's working folder stays where it was.
   request.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOCHANGEDIR;
-  if (!GetOpenFileNameA(&request))
+
+  const bool ownerTookInput = owner && IsWindowEnabled(owner);
+  if (ownerTookInput)
+    EnableWindow(owner, FALSE);
+  platform::EventLoop& loop = platform::MainLoop();
+  platform::win32::StartInSingleThreadedApartment([browse, link = loop.Link()] {
+    browse->thread = GetCurrentThreadId();
+    browse->chosen = platform::win32::systemCalls().getOpenFileName(&browse->request) != FALSE;
+    browse->done = true;
+    link->Post([] {});  // the main thread looks again
+  });
+  loop.RunWhile([&browse] { return !browse->done; });
+  if (!browse->done && browse->thread) {
+    // The program ends: the dialog is cancelled, and its thread ends by itself.
+    EnumThreadWindows(
+        browse->thread,
+        [](HWND hwnd, LPARAM) -> BOOL {
+          PostMessageA(hwnd, WM_CLOSE, 0, 0);
+          return TRUE;
+        },
+        0);
+  }
+  if (ownerTookInput && IsWindow(owner)) {
+    EnableWindow(owner, TRUE);
+    SetActiveWindow(owner);
+  }
+  if (!browse->done || !browse->chosen)
     return false;
-  dialog.FileName = file.data();
+  dialog.FileName = browse->file.data();
   return true;
 }
 
