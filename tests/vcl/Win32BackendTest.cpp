@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -259,6 +260,35 @@ TEST_F(Win32BackendTest, ATrayIconTheShellLostComesBack) {
 
   vcl::Free(icon);
   EXPECT_FALSE(ShellHasIcon(hwnd, 1));
+}
+
+// The messages let through to windows from lower integrity levels.
+std::vector<std::pair<HWND, UINT>> allowedMessages;
+BOOL WINAPI AllowMessage(HWND hwnd, UINT message, DWORD action, PCHANGEFILTERSTRUCT) {
+  if (action == MSGFLT_ALLOW)
+    allowedMessages.emplace_back(hwnd, message);
+  return TRUE;
+}
+
+TEST_F(Win32BackendTest, ElevatedTheTrayIconsWindowsHearTheShellAndALaterInstance) {
+  platform::win32::ScopedSystemCalls restored;
+  platform::win32::systemCalls().changeWindowMessageFilterEx = AllowMessage;
+  allowedMessages.clear();
+  auto* form = vcl::Application().CreateForm<TfrmKorvamon>();
+  auto* icon = new vcl::TTrayIcon(form);
+  icon->CallbackMessage = 0x8400;
+  ASSERT_TRUE(icon->Add());
+  const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+  HWND main = Window(form);
+  HWND application = reinterpret_cast<HWND>(vcl::Application().Handle());
+  for (HWND hwnd : {main, application}) {
+    for (UINT message : {taskbarCreated, 0x8400u}) {
+      EXPECT_NE(std::find(allowedMessages.begin(), allowedMessages.end(),
+                          std::pair<HWND, UINT>{hwnd, message}),
+                allowedMessages.end())
+          << (hwnd == main ? "main window, " : "application window, ") << message;
+    }
+  }
 }
 
 TEST_F(Win32BackendTest, NativeControlsReachTheEventsAndFollowTheFields) {

@@ -191,7 +191,10 @@ class Win32Backend final : public Backend {
 
   bool AddTrayIcon(TForm& form, const TrayIconData& icon) override {
     NOTIFYICONDATAA data = TrayData(form, icon);
-    return data.hWnd && (Shell_NotifyIconA(NIM_ADD, &data) || Shell_NotifyIconA(NIM_MODIFY, &data));
+    if (!data.hWnd)
+      return false;
+    HearFromLowerIntegrity(data.hWnd, icon.callbackMessage);
+    return Shell_NotifyIconA(NIM_ADD, &data) || Shell_NotifyIconA(NIM_MODIFY, &data);
   }
 
   bool ModifyTrayIcon(TForm& form, const TrayIconData& icon) override {
@@ -268,6 +271,20 @@ class Win32Backend final : public Backend {
     if (!icon)
       icon = load(instance_, MAKEINTRESOURCEA(1));
     return icon ? icon : load(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  }
+  // A program that runs elevated hears nothing from programs of a lower
+  // integrity level, the shell among them, but what it lets through: the
+  // shell's word that its task bar is new (and has lost the icons), and the
+  // icon's callback message, which brings its mouse messages and a later
+  // instance's request to show the window.
+  void HearFromLowerIntegrity(HWND window, UINT callbackMessage) const {
+    for (HWND hwnd : {window, application_}) {
+      for (UINT message : {taskbarCreated_, callbackMessage}) {
+        if (hwnd && message)
+          platform::win32::systemCalls().changeWindowMessageFilterEx(hwnd, message, MSGFLT_ALLOW,
+                                                                     nullptr);
+      }
+    }
   }
   HWND ParentWindow(TWinControl* parent) const;
   TControl* ControlOf(HWND hwnd) const;
