@@ -1,8 +1,9 @@
 // The power controls on Windows: the real priority class, token privilege,
 // shutdown parameters and ExitWindowsEx; the processor load through pdh.dll,
 // bound by name once and kept until the program ends.
+#include "platform/win32/SystemCalls.h"
+// After windows.h, which it needs.
 #include <pdh.h>
-#include <windows.h>
 
 #include <mutex>
 
@@ -109,19 +110,35 @@ class Win32Power final : public Power {
   }
   uint32_t PriorityClass() override { return ::GetPriorityClass(GetCurrentProcess()); }
 
-  bool EnableShutdownPrivilege() override {
+  Privilege EnableShutdownPrivilege(std::string& error) override {
     const Token token;
+    if (!token.get()) {
+      error = "OpenProcessToken: " + SystemErrorText(GetLastError());
+      return Privilege::Failed;
+    }
     LUID luid{};
-    if (!token.get() || !LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &luid))
-      return false;
+    if (!LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &luid)) {
+      error = "LookupPrivilegeValueA: " + SystemErrorText(GetLastError());
+      return Privilege::Failed;
+    }
     TOKEN_PRIVILEGES wanted{};
     wanted.PrivilegeCount = 1;
     wanted.Privileges[0].Luid = luid;
     wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     TOKEN_PRIVILEGES previous{};
     DWORD previousSize = 0;
-    return AdjustTokenPrivileges(token.get(), FALSE, &wanted, sizeof previous, &previous,
-                                 &previousSize) != FALSE;
+    if (!win32::systemCalls().adjustTokenPrivileges(token.get(), FALSE, &wanted, sizeof previous,
+                                                    &previous, &previousSize)) {
+      error = "AdjustTokenPrivileges: " + SystemErrorText(GetLastError());
+      return Privilege::Failed;
+    }
+    // The call succeeds also for a token that does not hold the privilege;
+    // only its error code tells.
+    if (const DWORD code = GetLastError(); code == ERROR_NOT_ALL_ASSIGNED) {
+      error = "AdjustTokenPrivileges: " + SystemErrorText(code);
+      return Privilege::NotHeld;
+    }
+    return Privilege::Enabled;
   }
 
   bool SetShutdownParameters(uint32_t level, uint32_t flags) override {

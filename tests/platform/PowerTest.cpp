@@ -6,7 +6,9 @@
 #include "TestFolder.h"
 #include "platform/Power.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "platform/win32/SystemCalls.h"
+#else
 #include "platform/posix/ProcStat.h"
 #endif
 
@@ -26,7 +28,44 @@ TEST(PowerTest, TheShutdownLevelSetIsTheOneTheSystemReports) {
   EXPECT_EQ(flags, platform::kShutdownNoRetry);
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+
+// How the token's adjustment goes.
+BOOL adjusted = TRUE;
+DWORD adjustError = ERROR_SUCCESS;
+BOOL WINAPI AdjustAsTold(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD) {
+  SetLastError(adjustError);
+  return adjusted;
+}
+
+TEST(PowerTest, ATokenWithoutTheShutdownPrivilegeIsToldFromOneThatHasIt) {
+  using Privilege = platform::Power::Privilege;
+  platform::win32::ScopedSystemCalls restored;
+  platform::win32::systemCalls().adjustTokenPrivileges = AdjustAsTold;
+  struct Case {
+    BOOL adjusted;
+    DWORD error;
+    Privilege expected;
+    const char* said;
+  };
+  // Windows adjusts a token that lacks the privilege and says so only in the error code.
+  for (const Case& c :
+       {Case{TRUE, ERROR_SUCCESS, Privilege::Enabled, ""},
+        Case{TRUE, ERROR_NOT_ALL_ASSIGNED, Privilege::NotHeld, "AdjustTokenPrivileges: "},
+        Case{FALSE, ERROR_ACCESS_DENIED, Privilege::Failed, "AdjustTokenPrivileges: "}}) {
+    SCOPED_TRACE(c.error);
+    adjusted = c.adjusted;
+    adjustError = c.error;
+    std::string error;
+    EXPECT_EQ(platform::NativePower().EnableShutdownPrivilege(error), c.expected);
+    EXPECT_EQ(error.rfind(c.said, 0), 0u) << error;
+    if (c.error != ERROR_SUCCESS) {
+      EXPECT_NE(error.find("(" + std::to_string(c.error) + ")"), std::string::npos) << error;
+    }
+  }
+}
+
+#else
 
 TEST(PowerTest, TheLoadOfProcessorZeroComesFromTwoReadingsOfProcStat) {
   korva_test::TestFolder folder;
