@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -118,6 +119,20 @@ std::string TextOf(HWND hwnd) {
   return text;
 }
 
+// The width of an icon's image in pixels (0: no icon).
+int IconWidth(HICON icon) {
+  ICONINFO info{};
+  if (!icon || !GetIconInfo(icon, &info))
+    return 0;
+  BITMAP bitmap{};
+  GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+  if (info.hbmColor)
+    DeleteObject(info.hbmColor);
+  if (info.hbmMask)
+    DeleteObject(info.hbmMask);
+  return bitmap.bmWidth;
+}
+
 class Win32BackendTest : public testing::Test {
  protected:
   Win32BackendTest() {
@@ -172,13 +187,12 @@ TEST_F(Win32BackendTest, AFormIsARealWindowOfItsClassName) {
   EXPECT_EQ(FindWindowA("TApplication", "DI-ZOD"), nullptr);
 
   // The program's icon (resource 1), the small one at its own size.
-  for (const auto& [index, size] :
-       {std::pair{GCLP_HICON, SM_CXICON}, {GCLP_HICONSM, SM_CXSMICON}}) {
-    const int pixels = GetSystemMetrics(size);
-    EXPECT_EQ(reinterpret_cast<HANDLE>(GetClassLongPtrA(hwnd, index)),
-              LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1), IMAGE_ICON, pixels, pixels,
-                         LR_SHARED));
-  }
+  const int large = GetSystemMetrics(SM_CXICON);
+  EXPECT_EQ(reinterpret_cast<HANDLE>(GetClassLongPtrA(hwnd, GCLP_HICON)),
+            LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1), IMAGE_ICON, large, large,
+                       LR_SHARED));
+  EXPECT_EQ(IconWidth(reinterpret_cast<HICON>(GetClassLongPtrA(hwnd, GCLP_HICONSM))),
+            GetSystemMetrics(SM_CXSMICON));
 
   EXPECT_EQ(ClassOf(Hwnd(form->btnHide)), "Button");
   EXPECT_EQ(ClassOf(Hwnd(form->edRead)), "Edit");
@@ -260,6 +274,48 @@ TEST_F(Win32BackendTest, ATrayIconTheShellLostComesBack) {
 
   vcl::Free(icon);
   EXPECT_FALSE(ShellHasIcon(hwnd, 1));
+}
+
+// Windows' cache of shared images, which Wine does not keep: every shared
+// load of a resource gets the image first loaded of it, whatever size it asks.
+std::map<std::pair<HINSTANCE, LPCSTR>, HANDLE> sharedImages;
+HANDLE WINAPI LoadImageAsWindows(HINSTANCE from, LPCSTR name, UINT type, int width, int height,
+                                 UINT flags) {
+  if (!(flags & LR_SHARED))
+    return LoadImageA(from, name, type, width, height, flags);
+  auto [image, first] = sharedImages.try_emplace({from, name}, nullptr);
+  if (first)
+    image->second = LoadImageA(from, name, type, width, height, flags);
+  return image->second;
+}
+// The icon the shell was last given.
+HICON notifiedIcon = nullptr;
+BOOL WINAPI NotifyAndKeepIcon(DWORD what, PNOTIFYICONDATAA data) {
+  notifiedIcon = data->hIcon;
+  return Shell_NotifyIconA(what, data);
+}
+
+TEST_F(Win32BackendTest, TheTitleBarAndTheTrayGetTheSmallIconNotTheLargeOneShrunk) {
+  platform::win32::ScopedSystemCalls restored;
+  platform::win32::systemCalls().loadImage = LoadImageAsWindows;
+  platform::win32::systemCalls().shellNotifyIcon = NotifyAndKeepIcon;
+  sharedImages.clear();
+  // The class takes the large icon first, then the small one.
+  auto* form = vcl::Application().CreateForm<TfrmKorvamon>();
+  const int small = GetSystemMetrics(SM_CXSMICON);
+  ASSERT_NE(small, GetSystemMetrics(SM_CXICON));
+  HWND hwnd = Window(form);
+  EXPECT_EQ(IconWidth(reinterpret_cast<HICON>(GetClassLongPtrA(hwnd, GCLP_HICON))),
+            GetSystemMetrics(SM_CXICON));
+  EXPECT_EQ(IconWidth(reinterpret_cast<HICON>(GetClassLongPtrA(hwnd, GCLP_HICONSM))), small);
+  auto* icon = new vcl::TTrayIcon(form);
+  icon->CallbackMessage = 0x8400;
+  for (const vcl::TTrayIconImage image : {vcl::TTrayIconImage::Main, vcl::TTrayIconImage::Window}) {
+    icon->Image = image;
+    ASSERT_TRUE(icon->Add());
+    EXPECT_EQ(IconWidth(notifiedIcon), small);
+  }
+  vcl::Free(icon);
 }
 
 // The messages let through to windows from lower integrity levels.
