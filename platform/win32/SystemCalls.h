@@ -25,7 +25,7 @@ struct SystemCalls {
   decltype(&::ChangeWindowMessageFilterEx) changeWindowMessageFilterEx =
       &::ChangeWindowMessageFilterEx;
   decltype(&::AdjustTokenPrivileges) adjustTokenPrivileges = &::AdjustTokenPrivileges;
-  decltype(&::LoadLibraryA) loadLibrary = &::LoadLibraryA;
+  decltype(&::LoadLibraryExA) loadLibraryEx = &::LoadLibraryExA;
   decltype(&::setsockopt) setSocketOption = &::setsockopt;
 };
 

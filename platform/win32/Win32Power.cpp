@@ -1,6 +1,6 @@
 // The power controls on Windows: the real priority class, token privilege,
 // shutdown parameters and ExitWindowsEx; the processor load through pdh.dll,
-// bound by name once and kept until the program ends.
+// bound once and kept until the program ends.
 #include "platform/win32/SystemCalls.h"
 // After windows.h, which it needs.
 #include <pdh.h>
@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/Power.h"
+#include "platform/win32/Win32Pdh.h"
 
 namespace platform {
 namespace {
@@ -46,61 +47,6 @@ class Token {
 
  private:
   HANDLE handle_ = nullptr;
-};
-
-// pdh.dll's functions, looked up by name.
-struct Pdh {
-  using OpenQuery = PDH_STATUS(WINAPI*)(LPCSTR, DWORD_PTR, PDH_HQUERY*);
-  using CloseQuery = PDH_STATUS(WINAPI*)(PDH_HQUERY);
-  using AddCounter = PDH_STATUS(WINAPI*)(PDH_HQUERY, LPCSTR, DWORD_PTR, PDH_HCOUNTER*);
-  using RemoveCounter = PDH_STATUS(WINAPI*)(PDH_HCOUNTER);
-  using CollectQueryData = PDH_STATUS(WINAPI*)(PDH_HQUERY);
-  using ValidatePath = PDH_STATUS(WINAPI*)(LPCSTR);
-  using GetFormattedCounterValue = PDH_STATUS(WINAPI*)(PDH_HCOUNTER, DWORD, LPDWORD,
-                                                       PPDH_FMT_COUNTERVALUE);
-  using MakeCounterPath = PDH_STATUS(WINAPI*)(void*, LPSTR, LPDWORD, DWORD);
-
-  HMODULE library = nullptr;
-  OpenQuery openQuery = nullptr;
-  CloseQuery closeQuery = nullptr;
-  AddCounter addCounter = nullptr;
-  RemoveCounter removeCounter = nullptr;
-  CollectQueryData collectQueryData = nullptr;
-  ValidatePath validatePath = nullptr;
-  GetFormattedCounterValue getFormattedCounterValue = nullptr;
-  MakeCounterPath makeCounterPath = nullptr;
-
-  ~Pdh() {
-    if (library)
-      FreeLibrary(library);
-  }
-
-  template <class Function>
-  void Bind(Function& function, const char* name) {
-    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
-  }
-
-  bool Load() {
-    if (!library) {
-      library = LoadLibraryA("pdh.dll");
-      if (!library)
-        return false;
-      Bind(openQuery, "PdhOpenQuery");
-      Bind(closeQuery, "PdhCloseQuery");
-      Bind(addCounter, "PdhAddCounterA");
-      Bind(removeCounter, "PdhRemoveCounter");
-      Bind(collectQueryData, "PdhCollectQueryData");
-      Bind(validatePath, "PdhValidatePathA");
-      Bind(getFormattedCounterValue, "PdhGetFormattedCounterValue");
-      Bind(makeCounterPath, "PdhMakeCounterPath");
-    }
-    return true;
-  }
-  // What the load measurement calls; a library without them measures nothing.
-  bool Usable() const {
-    return openQuery && closeQuery && addCounter && collectQueryData && validatePath &&
-           getFormattedCounterValue;
-  }
 };
 
 class Win32Power final : public Power {
@@ -190,7 +136,7 @@ class Win32Power final : public Power {
 
  private:
   std::mutex mutex_;
-  Pdh pdh_;
+  win32::Pdh pdh_;
 };
 
 }  // namespace

@@ -7,7 +7,10 @@
 #include "platform/Power.h"
 
 #ifdef _WIN32
+#include <vector>
+
 #include "platform/win32/SystemCalls.h"
+#include "platform/win32/Win32Pdh.h"
 #else
 #include "platform/posix/ProcStat.h"
 #endif
@@ -63,6 +66,25 @@ TEST(PowerTest, ATokenWithoutTheShutdownPrivilegeIsToldFromOneThatHasIt) {
       EXPECT_NE(error.find("(" + std::to_string(c.error) + ")"), std::string::npos) << error;
     }
   }
+}
+
+std::vector<std::string> librariesLoaded;
+HMODULE WINAPI SeeLibraryLoaded(LPCSTR name, HANDLE file, DWORD flags) {
+  librariesLoaded.push_back(name);
+  return LoadLibraryExA(name, file, flags);
+}
+
+TEST(PowerTest, TheCountersLibraryIsLoadedOnceFromTheSystemsFolderOnly) {
+  platform::win32::ScopedSystemCalls restored;
+  platform::win32::systemCalls().loadLibraryEx = SeeLibraryLoaded;
+  librariesLoaded.clear();
+  platform::win32::Pdh pdh;
+  ASSERT_TRUE(pdh.Load());
+  EXPECT_TRUE(pdh.Usable());
+  EXPECT_TRUE(pdh.Load());
+  char folder[MAX_PATH + 1] = {};
+  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+  EXPECT_EQ(librariesLoaded, std::vector<std::string>{std::string(folder, length) + "\\pdh.dll"});
 }
 
 #else
