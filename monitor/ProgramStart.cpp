@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -33,8 +34,13 @@ class BackgroundStart {
 
   // The thread's work: the shell's answer, posted after the one before it.
   void Run() {
-    const int result = shell_.ShellExecute("", call_.file, call_.parameters, call_.directory,
-                                           platform::kSwShowNormal);
+    int result = platform::kShellOutOfResources;
+    try {
+      result = shell_.ShellExecute("", call_.file, call_.parameters, call_.directory,
+                                   platform::kSwShowNormal);
+    } catch (const std::exception&) {
+      // Nothing may escape the thread; the start failed as for want of resources.
+    }
     if (previous_)
       previous_->WaitReported();
     Report(result);

@@ -992,15 +992,26 @@ bool Win32Backend::ExecuteOpenDialog(TOpenDialog& dialog) {
   request.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOCHANGEDIR;
 
   const bool ownerTookInput = owner && IsWindowEnabled(owner);
+  auto giveInputBack = [&] {
+    if (ownerTookInput && IsWindow(owner)) {
+      EnableWindow(owner, TRUE);
+      SetActiveWindow(owner);
+    }
+  };
   if (ownerTookInput)
     EnableWindow(owner, FALSE);
   platform::EventLoop& loop = platform::MainLoop();
-  platform::win32::StartInSingleThreadedApartment([browse, link = loop.Link()] {
-    browse->thread = GetCurrentThreadId();
-    browse->chosen = platform::win32::systemCalls().getOpenFileName(&browse->request) != FALSE;
-    browse->done = true;
-    link->Post([] {});  // the main thread looks again
-  });
+  try {
+    platform::win32::StartInSingleThreadedApartment([browse, link = loop.Link()] {
+      browse->thread = GetCurrentThreadId();
+      browse->chosen = platform::win32::systemCalls().getOpenFileName(&browse->request) != FALSE;
+      browse->done = true;
+      link->Post([] {});  // the main thread looks again
+    });
+  } catch (...) {
+    giveInputBack();
+    throw;
+  }
   loop.RunWhile([&browse] { return !browse->done; });
   if (!browse->done && browse->thread) {
     // The program ends: the dialog is cancelled, and its thread ends by itself.
@@ -1012,10 +1023,7 @@ bool Win32Backend::ExecuteOpenDialog(TOpenDialog& dialog) {
         },
         0);
   }
-  if (ownerTookInput && IsWindow(owner)) {
-    EnableWindow(owner, TRUE);
-    SetActiveWindow(owner);
-  }
+  giveInputBack();
   if (!browse->done || !browse->chosen)
     return false;
   dialog.FileName = browse->file.data();
