@@ -6,6 +6,7 @@
 #include <ostream>
 #include <vector>
 
+#include "monitor/ProgramStart.h"
 #include "monitor/Settings.h"
 #include "monitor/UDPInterface.h"
 #include "monitor/lang.h"
@@ -206,14 +207,13 @@ void TfrmHist::btnCloseClick(vcl::TObject* /*sender*/) {
 }
 
 void TfrmHist::btnLogFileClick(vcl::TObject* /*sender*/) {
-  const platform::ShellCall editor = platform::TextEditorCall(LogFilePath());
-  const int result = platform::processes().ShellExecute("", editor.file, editor.parameters,
-                                                        editor.directory, platform::kSwShowNormal);
-  if (result < 33) {
-    platform::messageBoxes().Show(FormatLangString(kTextEditorFailed, std::to_string(result)),
-                                  vcl::Application().Title(),
-                                  platform::kMbOk | platform::kMbIconError);
-  }
+  const std::string title = vcl::Application().Title();
+  StartInBackground(platform::TextEditorCall(LogFilePath()), [title](int result) {
+    if (result < 33) {
+      platform::messageBoxes().Show(FormatLangString(kTextEditorFailed, std::to_string(result)),
+                                    title, platform::kMbOk | platform::kMbIconError);
+    }
+  });
 }
 
 void TfrmHist::AddHistoryLine(const std::string& text) {

@@ -28,6 +28,8 @@ constexpr int kMostPulseTrains = 10;
 constexpr double kBusyLoad = 8.0;
 // The module's serial shutdown command.
 constexpr const char* kSerialShutdownCommand = "*R37F";
+// The privilege that lets the process shut the system down.
+constexpr const char* kShutdownPrivilege = "SeShutdownPrivilege";
 
 // The process's place in the shutdown order: told among the first, or the last.
 constexpr uint32_t kShutdownLevelFirst = 0x3FE;
@@ -141,8 +143,13 @@ void TfrmKorvamon::ShutdownWindows() {
   const uint32_t flags =
       static_cast<uint32_t>(Settings::Current().ShutDownFlag()) | platform::kEwxForce;
   platform::Power& power = platform::power();
-  if (platform::GetOsVersion().platformId == platform::kPlatformNt)
-    power.EnableShutdownPrivilege();
+  if (platform::GetOsVersion().platformId == platform::kPlatformNt) {
+    // Without the privilege the system refuses the shutdown: the line says
+    // which one is missing before that happens.
+    std::string error;
+    if (power.EnableShutdownPrivilege(error) != platform::Power::Privilege::Enabled)
+      LogHistory(std::string(kShutdownPrivilege) + ": " + error);
+  }
   LogHistory(GetLangString(140));
   std::string error;
   if (!power.ExitSession(flags, error))
@@ -151,7 +158,10 @@ void TfrmKorvamon::ShutdownWindows() {
 
 void TfrmKorvamon::PrepareShutdown() {
   platform::Power& power = platform::power();
-  if (!power.EnableShutdownPrivilege())
+  // The place in the shutdown order is taken once the token was adjusted,
+  // also when it lacks the privilege, which setting the place does not need.
+  std::string error;
+  if (power.EnableShutdownPrivilege(error) == platform::Power::Privilege::Failed)
     return;
   const int32_t position = Settings::Current().ExtShutdownPosition();
   uint32_t level = kShutdownLevelFirst;

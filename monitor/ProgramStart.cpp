@@ -1,9 +1,17 @@
 #include "monitor/ProgramStart.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
 #include "monitor/Globfunc.h"
 #include "monitor/lang.h"
+#include "platform/EventLoop.h"
 #include "platform/MessageBoxes.h"
-#include "platform/Process.h"
 #include "platform/Services.h"
 #include "vcl/Forms.h"
 
@@ -11,6 +19,63 @@ namespace monitor {
 namespace {
 
 constexpr uint32_t kTextNoProgramFile = 70;
+
+// One start in the background, shared by the thread that asks the shell and,
+// as its predecessor, by the start asked for next.
+class BackgroundStart {
+ public:
+  BackgroundStart(const platform::ShellCall& call, std::function<void(int)> onResult,
+                  std::shared_ptr<BackgroundStart> previous)
+      : call_(call),
+        shell_(platform::processes()),
+        loop_(platform::MainLoop().Link()),
+        onResult_(std::move(onResult)),
+        previous_(std::move(previous)) {}
+
+  // The thread's work: the shell's answer, posted after the one before it.
+  void Run() {
+    int result = platform::kShellOutOfResources;
+    try {
+      result = shell_.ShellExecute("", call_.file, call_.parameters, call_.directory,
+                                   platform::kSwShowNormal);
+    } catch (const std::exception&) {
+      // Nothing may escape the thread; the start failed as for want of resources.
+    }
+    if (previous_)
+      previous_->WaitReported();
+    Report(result);
+  }
+
+  // Posts the result; the start asked for next may then post its own.
+  void Report(int result) {
+    previous_.reset();
+    loop_->Post([onResult = std::move(onResult_), result] { onResult(result); });
+    {
+      std::lock_guard lock(mutex_);
+      reported_ = true;
+    }
+    reportedChanged_.notify_all();
+  }
+
+ private:
+  void WaitReported() {
+    std::unique_lock lock(mutex_);
+    reportedChanged_.wait(lock, [this] { return reported_; });
+  }
+
+  const platform::ShellCall call_;
+  platform::Processes& shell_;
+  const std::shared_ptr<platform::LoopLink> loop_;
+  std::function<void(int)> onResult_;
+  std::shared_ptr<BackgroundStart> previous_;
+  std::mutex mutex_;
+  std::condition_variable reportedChanged_;
+  bool reported_ = false;
+};
+
+std::atomic<int> startsUnderWay{0};
+// The start asked for last, while anything holds it. Main thread only.
+std::weak_ptr<BackgroundStart> latestStart;
 
 bool IsBlankOrControl(char c) {
   return static_cast<unsigned char>(c) <= ' ';
@@ -82,10 +147,31 @@ uint32_t ProgramStartErrorText(int result) {
   }
 }
 
+void StartInBackground(const platform::ShellCall& call, std::function<void(int)> onResult) {
+  auto start = std::make_shared<BackgroundStart>(call, std::move(onResult), latestStart.lock());
+  latestStart = start;
+  ++startsUnderWay;
+  try {
+    std::thread([start] {
+      start->Run();
+      --startsUnderWay;
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread to be had: the shell was not asked, as when it has no
+    // resources. Said at once: the main thread waits for no other start.
+    start->Report(platform::kShellOutOfResources);
+    --startsUnderWay;
+  }
+}
+
+int StartsUnderWay() {
+  return startsUnderWay.load();
+}
+
 bool RunProgram(std::string_view commandLine) {
   if (commandLine.empty())
     return false;
-  const std::string& title = vcl::Application().Title();
+  const std::string title = vcl::Application().Title();
   const std::optional<ProgramCall> call = SplitCommandLine(commandLine);
   if (!call) {
     platform::messageBoxes().Show(
@@ -93,13 +179,14 @@ bool RunProgram(std::string_view commandLine) {
         platform::kMbOk | platform::kMbIconInformation);
     return false;
   }
-  const int result = platform::processes().ShellExecute("", call->file, call->parameters,
-                                                        call->directory, platform::kSwShowNormal);
-  if (result > 32)
-    return true;
-  const uint32_t text = ProgramStartErrorText(result);
-  platform::messageBoxes().Show(text ? GetLangString(text) : std::string(), title, platform::kMbOk);
-  return false;
+  StartInBackground({call->file, call->parameters, call->directory}, [title](int result) {
+    if (result > 32)
+      return;
+    const uint32_t text = ProgramStartErrorText(result);
+    platform::messageBoxes().Show(text ? GetLangString(text) : std::string(), title,
+                                  platform::kMbOk);
+  });
+  return true;
 }
 
 }  // namespace monitor

@@ -10,7 +10,19 @@ EventLoop::EventLoop(std::unique_ptr<Waiter> waiter)
   waiter_->SetForeignLoopHandler([this] { RunOwnWork(); });
 }
 
-EventLoop::~EventLoop() = default;
+EventLoop::~EventLoop() {
+  // A thread posting now waits until the link knows the loop is gone.
+  std::lock_guard lock(link_->mutex_);
+  link_->loop_ = nullptr;
+}
+
+bool LoopLink::Post(std::function<void()> task) {
+  std::lock_guard lock(mutex_);
+  if (!loop_)
+    return false;
+  loop_->Post(std::move(task));
+  return true;
+}
 
 void EventLoop::Post(Task task) {
   bool wake;

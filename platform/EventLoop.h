@@ -15,6 +15,24 @@
 
 namespace platform {
 
+class EventLoop;
+
+// A way to a loop for a thread that may outlive it (one blocked in a system
+// call nobody can cut short): while the loop lives, a task handed over is
+// posted to it; once the loop is gone the task is dropped, on the thread
+// that handed it over.
+class LoopLink {
+ public:
+  explicit LoopLink(EventLoop& loop) : loop_(&loop) {}
+  // Any thread. False when the loop is gone and the task was dropped.
+  bool Post(std::function<void()> task);
+
+ private:
+  friend class EventLoop;
+  std::mutex mutex_;
+  EventLoop* loop_;
+};
+
 class EventLoop {
  public:
   using Task = std::function<void()>;
@@ -27,6 +45,8 @@ class EventLoop {
 
   // Any thread. Tasks run on the loop's thread in the order they were posted.
   void Post(Task task);
+  // The way to this loop for threads that may outlive it; all share one.
+  std::shared_ptr<LoopLink> Link() const { return link_; }
 
   // Loop thread only. A timer first fires intervalMs after it is set, then
   // every intervalMs; a late tick fires once and the next is due a full
@@ -93,6 +113,7 @@ class EventLoop {
   TimerId nextTimerId_ = 1;
   bool terminated_ = false;
   std::optional<uint64_t> toldDeadline_;
+  std::shared_ptr<LoopLink> link_ = std::make_shared<LoopLink>(*this);
 };
 
 // The process-wide loop. Created with the native waiter on first use unless a

@@ -39,9 +39,15 @@ class Power {
   virtual bool SetPriorityClass(uint32_t priorityClass) = 0;
   virtual uint32_t PriorityClass() = 0;
 
+  // How asking for the shutdown privilege went.
+  enum class Privilege {
+    Enabled,  // the token holds it, and it is on
+    NotHeld,  // the token was adjusted, but it does not hold the privilege
+    Failed,   // the token could not be opened or adjusted
+  };
   // Opens the process's token, looks up "SeShutdownPrivilege" and enables it.
-  // False at the first of these steps that fails.
-  virtual bool EnableShutdownPrivilege() = 0;
+  // Unless Enabled, `error` says why, as the system does.
+  virtual Privilege EnableShutdownPrivilege(std::string& error) = 0;
   // The process's place in the shutdown order (0x100..0x3FF: the higher, the
   // earlier it is told) and its flags.
   virtual bool SetShutdownParameters(uint32_t level, uint32_t flags) = 0;
@@ -110,10 +116,12 @@ class KeptPower : public Power {
 // and records every shutdown request.
 class RecordingPower final : public KeptPower {
  public:
-  bool EnableShutdownPrivilege() override {
+  Privilege EnableShutdownPrivilege(std::string& error) override {
     std::lock_guard lock(mutex_);
     ++privilegeRequests_;
-    return privilegeGranted_;
+    if (privilege_ != Privilege::Enabled)
+      error = privilegeError_;
+    return privilege_;
   }
   bool ExitSession(uint32_t flags, std::string& error) override {
     std::lock_guard lock(mutex_);
@@ -133,8 +141,12 @@ class RecordingPower final : public KeptPower {
     load_ = load;
   }
   void GrantPrivilege(bool granted) {
+    AnswerPrivilege(granted ? Privilege::Enabled : Privilege::Failed, "refused");
+  }
+  void AnswerPrivilege(Privilege answer, std::string error) {
     std::lock_guard lock(mutex_);
-    privilegeGranted_ = granted;
+    privilege_ = answer;
+    privilegeError_ = std::move(error);
   }
   // Every later ExitWindows fails with this message (empty: succeeds).
   void RefuseExit(std::string error) {
@@ -159,7 +171,8 @@ class RecordingPower final : public KeptPower {
 
  private:
   mutable std::mutex mutex_;
-  bool privilegeGranted_ = true;
+  Privilege privilege_ = Privilege::Enabled;
+  std::string privilegeError_;
   int privilegeRequests_ = 0;
   std::vector<uint32_t> exitRequests_;
   std::string refusal_;

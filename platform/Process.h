@@ -50,8 +50,11 @@ class Processes {
   virtual ~Processes() = default;
   // Starts `file` with the verb `verb` ("" is the default verb, "open").
   // A file without a folder is looked for in `directory`, which becomes the
-  // program's working directory. Returns at once; the program runs on its own.
-  // Windows: ShellExecuteA. POSIX: posix_spawn of an executable file, never
+  // program's working directory. Returns once the program is started (or
+  // not); it runs on its own. That may take as long as the shell needs (a
+  // consent prompt, a share that does not answer): call it off the main
+  // thread. Windows: ShellExecuteExA in a single-threaded apartment, the
+  // start made before it returns. POSIX: posix_spawn of an executable file, never
   // through a shell; the names are resolved without regard to case and with
   // '\\' as a separator; `parameters` are split at blanks, double quotes
   // group; a missing file gives 2, a missing folder 3, a file that cannot be

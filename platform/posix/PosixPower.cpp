@@ -75,7 +75,7 @@ constexpr auto kLoadInterval = std::chrono::milliseconds(300);
 
 class PosixPower final : public KeptPower {
  public:
-  bool EnableShutdownPrivilege() override { return true; }
+  Privilege EnableShutdownPrivilege(std::string&) override { return Privilege::Enabled; }
   bool ExitSession(uint32_t flags, std::string&) override {
     std::fprintf(stderr, "korvamon: system shutdown requested (flags %u)\n", flags);
     std::fflush(stderr);

@@ -1,12 +1,14 @@
 // The power controls on Windows: the real priority class, token privilege,
 // shutdown parameters and ExitWindowsEx; the processor load through pdh.dll,
-// bound by name once and kept until the program ends.
+// bound once and kept until the program ends.
+#include "platform/win32/SystemCalls.h"
+// After windows.h, which it needs.
 #include <pdh.h>
-#include <windows.h>
 
 #include <mutex>
 
 #include "platform/Power.h"
+#include "platform/win32/Win32Pdh.h"
 
 namespace platform {
 namespace {
@@ -47,61 +49,6 @@ class Token {
   HANDLE handle_ = nullptr;
 };
 
-// pdh.dll's functions, looked up by name.
-struct Pdh {
-  using OpenQuery = PDH_STATUS(WINAPI*)(LPCSTR, DWORD_PTR, PDH_HQUERY*);
-  using CloseQuery = PDH_STATUS(WINAPI*)(PDH_HQUERY);
-  using AddCounter = PDH_STATUS(WINAPI*)(PDH_HQUERY, LPCSTR, DWORD_PTR, PDH_HCOUNTER*);
-  using RemoveCounter = PDH_STATUS(WINAPI*)(PDH_HCOUNTER);
-  using CollectQueryData = PDH_STATUS(WINAPI*)(PDH_HQUERY);
-  using ValidatePath = PDH_STATUS(WINAPI*)(LPCSTR);
-  using GetFormattedCounterValue = PDH_STATUS(WINAPI*)(PDH_HCOUNTER, DWORD, LPDWORD,
-                                                       PPDH_FMT_COUNTERVALUE);
-  using MakeCounterPath = PDH_STATUS(WINAPI*)(void*, LPSTR, LPDWORD, DWORD);
-
-  HMODULE library = nullptr;
-  OpenQuery openQuery = nullptr;
-  CloseQuery closeQuery = nullptr;
-  AddCounter addCounter = nullptr;
-  RemoveCounter removeCounter = nullptr;
-  CollectQueryData collectQueryData = nullptr;
-  ValidatePath validatePath = nullptr;
-  GetFormattedCounterValue getFormattedCounterValue = nullptr;
-  MakeCounterPath makeCounterPath = nullptr;
-
-  ~Pdh() {
-    if (library)
-      FreeLibrary(library);
-  }
-
-  template <class Function>
-  void Bind(Function& function, const char* name) {
-    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
-  }
-
-  bool Load() {
-    if (!library) {
-      library = LoadLibraryA("pdh.dll");
-      if (!library)
-        return false;
-      Bind(openQuery, "PdhOpenQuery");
-      Bind(closeQuery, "PdhCloseQuery");
-      Bind(addCounter, "PdhAddCounterA");
-      Bind(removeCounter, "PdhRemoveCounter");
-      Bind(collectQueryData, "PdhCollectQueryData");
-      Bind(validatePath, "PdhValidatePathA");
-      Bind(getFormattedCounterValue, "PdhGetFormattedCounterValue");
-      Bind(makeCounterPath, "PdhMakeCounterPath");
-    }
-    return true;
-  }
-  // What the load measurement calls; a library without them measures nothing.
-  bool Usable() const {
-    return openQuery && closeQuery && addCounter && collectQueryData && validatePath &&
-           getFormattedCounterValue;
-  }
-};
-
 class Win32Power final : public Power {
  public:
   bool SetPriorityClass(uint32_t priorityClass) override {
@@ -109,19 +56,35 @@ class Win32Power final : public Power {
   }
   uint32_t PriorityClass() override { return ::GetPriorityClass(GetCurrentProcess()); }
 
-  bool EnableShutdownPrivilege() override {
+  Privilege EnableShutdownPrivilege(std::string& error) override {
     const Token token;
+    if (!token.get()) {
+      error = "OpenProcessToken: " + SystemErrorText(GetLastError());
+      return Privilege::Failed;
+    }
     LUID luid{};
-    if (!token.get() || !LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &luid))
-      return false;
+    if (!LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &luid)) {
+      error = "LookupPrivilegeValueA: " + SystemErrorText(GetLastError());
+      return Privilege::Failed;
+    }
     TOKEN_PRIVILEGES wanted{};
     wanted.PrivilegeCount = 1;
     wanted.Privileges[0].Luid = luid;
     wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     TOKEN_PRIVILEGES previous{};
     DWORD previousSize = 0;
-    return AdjustTokenPrivileges(token.get(), FALSE, &wanted, sizeof previous, &previous,
-                                 &previousSize) != FALSE;
+    if (!win32::systemCalls().adjustTokenPrivileges(token.get(), FALSE, &wanted, sizeof previous,
+                                                    &previous, &previousSize)) {
+      error = "AdjustTokenPrivileges: " + SystemErrorText(GetLastError());
+      return Privilege::Failed;
+    }
+    // The call succeeds also for a token that does not hold the privilege;
+    // only its error code tells.
+    if (const DWORD code = GetLastError(); code == ERROR_NOT_ALL_ASSIGNED) {
+      error = "AdjustTokenPrivileges: " + SystemErrorText(code);
+      return Privilege::NotHeld;
+    }
+    return Privilege::Enabled;
   }
 
   bool SetShutdownParameters(uint32_t level, uint32_t flags) override {
@@ -173,7 +136,7 @@ class Win32Power final : public Power {
 
  private:
   std::mutex mutex_;
-  Pdh pdh_;
+  win32::Pdh pdh_;
 };
 
 }  // namespace

@@ -1,8 +1,7 @@
 // Programs started by the shell (from a single-threaded apartment) or by
 // CreateProcessA, and the process scan of a Tool Help snapshot.
-#include <windows.h>
-// After windows.h, which they need.
-#include <shellapi.h>
+#include "platform/win32/SystemCalls.h"
+// After windows.h, which it needs.
 #include <tlhelp32.h>
 
 #include "platform/Process.h"
@@ -10,6 +9,50 @@
 
 namespace platform {
 namespace {
+
+// The shell's number for a failure it reported only by its error code.
+int ShellNumberOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+      return SE_ERR_FNF;
+    case ERROR_PATH_NOT_FOUND:
+      return SE_ERR_PNF;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_CANCELLED:  // the user declined the consent prompt
+      return SE_ERR_ACCESSDENIED;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return SE_ERR_OOM;
+    case ERROR_BAD_FORMAT:
+      return ERROR_BAD_FORMAT;
+    case ERROR_NO_ASSOCIATION:
+      return SE_ERR_NOASSOC;
+    default:
+      return kShellOutOfResources;
+  }
+}
+
+// ShellExecuteExA, answered with ShellExecuteA's numbers. The start is made
+// before the call returns, since the calling thread ends right after it and
+// work the shell left to it would go with it; a failure comes back as a
+// number, whose text the program shows itself, not in a box of the shell's.
+int StartWithShell(const std::string& verb, const std::string& file, const std::string& parameters,
+                   const std::string& directory, int showCommand) {
+  SHELLEXECUTEINFOA start{};
+  start.cbSize = sizeof start;
+  start.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  start.lpVerb = verb.empty() ? nullptr : verb.c_str();
+  start.lpFile = file.c_str();
+  start.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+  start.lpDirectory = directory.empty() ? nullptr : directory.c_str();
+  start.nShow = showCommand;
+  const bool started = win32::systemCalls().shellExecuteEx(&start) != FALSE;
+  const DWORD error = GetLastError();
+  const INT_PTR number = reinterpret_cast<INT_PTR>(start.hInstApp);
+  if (started)
+    return number > 32 ? static_cast<int>(number) : kShellStarted;
+  return number > 0 && number <= 32 ? static_cast<int>(number) : ShellNumberOf(error);
+}
 
 // Closes a kernel handle with the scope.
 class Handle {
@@ -32,13 +75,10 @@ class Win32Processes final : public Processes {
  public:
   int ShellExecute(const std::string& verb, const std::string& file, const std::string& parameters,
                    const std::string& directory, int showCommand) override {
-    HINSTANCE result = nullptr;
-    win32::RunInSingleThreadedApartment([&] {
-      result = ShellExecuteA(nullptr, verb.empty() ? nullptr : verb.c_str(), file.c_str(),
-                             parameters.empty() ? nullptr : parameters.c_str(),
-                             directory.empty() ? nullptr : directory.c_str(), showCommand);
-    });
-    return static_cast<int>(reinterpret_cast<INT_PTR>(result));
+    int result = kShellOutOfResources;
+    win32::RunInSingleThreadedApartment(
+        [&] { result = StartWithShell(verb, file, parameters, directory, showCommand); });
+    return result;
   }
 
   bool CreateProcess(const std::string& applicationName, const std::string& commandLine) override {

@@ -2,7 +2,8 @@
 // event by WSAEventSelect, which also makes it non-blocking: a wait is on that
 // event and on a stop event, so Stop ends it without closing the socket under
 // the waiting thread, and a send never blocks the main thread.
-#include <winsock2.h>
+#include "platform/win32/SystemCalls.h"
+// After winsock2.h, which it needs.
 #include <ws2tcpip.h>
 
 #include <atomic>
@@ -121,7 +122,13 @@ std::unique_ptr<UdpSocket> BindUdpSocket(int32_t port, uint32_t& error) {
   address.sin_port = htons(static_cast<u_short>(port));
   WSAEVENT readable = WSA_INVALID_EVENT;
   WSAEVENT stop = WSA_INVALID_EVENT;
-  if (bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == SOCKET_ERROR ||
+  // The port is this socket's alone: otherwise Windows lets another program
+  // bind it too, asking to reuse the address, and take the commands sent to it.
+  const BOOL exclusive = TRUE;
+  if (win32::systemCalls().setSocketOption(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                                           reinterpret_cast<const char*>(&exclusive),
+                                           sizeof exclusive) == SOCKET_ERROR ||
+      bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == SOCKET_ERROR ||
       (readable = WSACreateEvent()) == WSA_INVALID_EVENT ||
       (stop = WSACreateEvent()) == WSA_INVALID_EVENT ||
       WSAEventSelect(socket, readable, FD_READ) == SOCKET_ERROR) {

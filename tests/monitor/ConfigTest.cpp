@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "BackgroundStarts.h"
 #include "KorvamonTestProgram.h"
 #include "monitor/ReactionSwitches.h"
 #include "monitor/config.h"
@@ -291,6 +292,7 @@ TEST_F(ConfigTest, ATestButtonStartsItsProgramAtOnce) {
   });
   EXPECT_EQ(BoxTexts(),
             std::vector<std::string>{GetLangString(340) + "\r\n" + folder_.File("gone.exe")});
+  ASSERT_TRUE(korva_test::FinishProgramStarts());
   ASSERT_EQ(processes.requests().size(), 1u);
   EXPECT_EQ(processes.requests()[0].file, "ALARM.EXE");
   EXPECT_EQ(processes.requests()[0].parameters, "-NOW");

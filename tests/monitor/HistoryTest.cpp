@@ -5,6 +5,7 @@
 
 #include <sstream>
 
+#include "BackgroundStarts.h"
 #include "KorvamonTestProgram.h"
 #include "platform/Process.h"
 #include "platform/WallClock.h"
@@ -220,6 +221,7 @@ TEST_F(HistoryTest, TheWindowClosesWhenLeftAndItsButtonOpensTheLogInTheEditor) {
   platform::RecordingProcesses processes;
   platform::ScopedService<platform::Processes> guard(processes);
   const auto started = [&processes] {
+    EXPECT_TRUE(korva_test::FinishProgramStarts());
     EXPECT_EQ(processes.requests().size(), 1u);
     const platform::RecordingProcesses::Request request = processes.requests().back();
     processes.Clear();
@@ -257,6 +259,7 @@ TEST_F(HistoryTest, TheWindowClosesWhenLeftAndItsButtonOpensTheLogInTheEditor) {
 
   processes.SetResult(2);
   frmHist->btnLogFile->Click();
+  ASSERT_TRUE(korva_test::FinishProgramStarts());
   ASSERT_EQ(boxes_.shown().size(), 1u);
   EXPECT_EQ(boxes_.shown()[0].text, "Editor error 2");
   EXPECT_EQ(boxes_.shown()[0].flags, platform::kMbOk | platform::kMbIconError);

@@ -1,10 +1,14 @@
 // Starting a configured command line: where the program file ends, what its
 // folder and parameters are, and what the user is told when nothing or the
-// wrong thing can be started. No program is started: a stand-in records.
+// wrong thing can be started; the shell asked on a thread of its own, so that
+// a start it holds up stops no timer. No program is started: a stand-in
+// records.
 
 #include <cctype>
 #include <filesystem>
+#include <thread>
 
+#include "BackgroundStarts.h"
 #include "TestFolder.h"
 #include "TestLanguage.h"
 #include "monitor/Globfunc.h"
@@ -24,6 +28,14 @@ class ProgramStartTest : public korva_test::VclTest {
   ProgramStartTest() {
     vcl::Application().SetTitle("DI-ZOD");
     library_.Load(2);
+  }
+  ~ProgramStartTest() override { EXPECT_TRUE(korva_test::FinishProgramStarts()); }
+
+  std::vector<std::string> BoxTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& box : boxes_.shown())
+      texts.push_back(box.text);
+    return texts;
   }
 
   korva_test::TestLanguage language_;
@@ -53,6 +65,7 @@ TEST(SplitCommandLineTest, FileFolderAndParametersAreUpperCasedAndCut) {
 
 TEST_F(ProgramStartTest, StartsTheProgramOrSaysWhyNot) {
   EXPECT_TRUE(RunProgram("c:\\korva\\alarm.exe /quiet now"));
+  ASSERT_TRUE(korva_test::FinishProgramStarts());
   ASSERT_EQ(processes_.requests().size(), 1u);
   const platform::RecordingProcesses::Request request = processes_.requests()[0];
   EXPECT_EQ(request.verb + "|" + request.file + "|" + request.parameters + "|" + request.directory,
@@ -70,17 +83,45 @@ TEST_F(ProgramStartTest, StartsTheProgramOrSaysWhyNot) {
 
   // A failed start shows the text for its number; unknown numbers show nothing.
   boxes_.Clear();
-  processes_.SetResult(platform::kShellFileNotFound);
-  EXPECT_FALSE(RunProgram("c:\\gone.exe"));
-  processes_.SetResult(27);
-  EXPECT_FALSE(RunProgram("c:\\odd.exe"));
-  processes_.SetResult(33);
-  EXPECT_TRUE(RunProgram("c:\\fine.exe"));
+  for (const int result : {platform::kShellFileNotFound, 27, 33}) {
+    processes_.SetResult(result);
+    EXPECT_TRUE(RunProgram("c:\\program.exe"));
+    ASSERT_TRUE(korva_test::FinishProgramStarts());
+  }
   ASSERT_EQ(boxes_.shown().size(), 2u);
   EXPECT_EQ(boxes_.shown()[0].text, "T74");
+  EXPECT_EQ(boxes_.shown()[0].caption, "DI-ZOD");
   EXPECT_EQ(boxes_.shown()[0].flags, platform::kMbOk);
   EXPECT_EQ(boxes_.shown()[1].text, "");
   EXPECT_EQ(processes_.requests().size(), 4u);
+}
+
+TEST_F(ProgramStartTest, AStartTheShellHoldsUpStopsNoTimerAndLaterMessagesWaitTheirTurn) {
+  korva_test::HeldShell shell;
+  platform::ScopedService<platform::Processes> installed(shell);
+  shell.Answer("ELEVATED.EXE", platform::kShellAccessDenied, true);
+  shell.Answer("GONE.EXE", platform::kShellFileNotFound);
+  int ticks = 0;
+  const auto timer = loop().SetTimer(100, [&ticks] { ++ticks; });
+
+  // The program waits for the user's consent: the main thread goes on.
+  EXPECT_TRUE(RunProgram("\\\\server\\tools\\elevated.exe"));
+  ASSERT_TRUE(shell.WaitAsked(1));
+  Advance(1000);
+  EXPECT_EQ(ticks, 10);
+  EXPECT_TRUE(shell.Holding());
+
+  // A later start is answered at once; its message comes after the earlier one's.
+  EXPECT_TRUE(RunProgram("c:\\gone.exe"));
+  ASSERT_TRUE(shell.WaitAsked(2));
+  Advance(100);
+  EXPECT_TRUE(boxes_.shown().empty());
+  shell.Release();
+  ASSERT_TRUE(korva_test::FinishProgramStarts());
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"T78", "T74"}));
+  for (const std::thread::id thread : shell.Threads())
+    EXPECT_NE(thread, std::this_thread::get_id());
+  loop().KillTimer(timer);
 }
 
 #ifndef _WIN32
@@ -92,6 +133,7 @@ TEST_F(ProgramStartTest, OnPosixAnExecutableFileIsAProgramWhateverItsName) {
   korva_test::TestFolder::Put(folder.File("notes.txt"), "");
 
   EXPECT_TRUE(RunProgram(script + " --now  please"));
+  ASSERT_TRUE(korva_test::FinishProgramStarts());
   ASSERT_EQ(processes_.requests().size(), 1u);
   const platform::RecordingProcesses::Request request = processes_.requests()[0];
   std::string upperFolder = folder.path().string() + "/";

@@ -5,6 +5,7 @@
 #include <functional>
 #include <utility>
 
+#include "BackgroundStarts.h"
 #include "KorvamonTestProgram.h"
 #include "monitor/ReactionSwitches.h"
 #include "monitor/config.h"
@@ -22,6 +23,13 @@ const std::string kBattery = korva_test::Repeat("*BAT*\r\nBUFRD\r\nDC_LO\r\n", 4
 
 class ReactionsTest : public korva_test::KorvamonTextTest {
  protected:
+  ~ReactionsTest() override { EXPECT_TRUE(korva_test::FinishProgramStarts()); }
+
+  // The programs started so far, once the shell has answered them all.
+  std::vector<Request> Started() {
+    EXPECT_TRUE(korva_test::FinishProgramStarts());
+    return processes_.requests();
+  }
   // The block arrives at each of these times after the start.
   void ArriveAt(std::initializer_list<uint64_t> times, const std::string& block) {
     for (uint64_t at : times) {
@@ -167,7 +175,7 @@ TEST_F(ReactionsTest, DelaysCountNegativesAsZeroAndCapHugeValuesInsteadOfWrappin
     EXPECT_TRUE(main().TimerOpen->Running() && main().TimerVerbindung->Running());
     At(4000 + 300);
     EXPECT_EQ(main().Visible(), c.openMs == 100);
-    EXPECT_EQ(processes_.requests().size(), c.noConnectMs == 300 ? 1u : 0u);
+    EXPECT_EQ(Started().size(), c.noConnectMs == 300 ? 1u : 0u);
   }
 }
 
@@ -177,12 +185,12 @@ TEST_F(ReactionsTest, TheNoConnectionProgramStartsOnceAfterItsDelayUnlessTheLink
   StartWith(settings);
   // Without delay keys the program waits 30 s after the loss.
   At(33999);
-  EXPECT_TRUE(processes_.requests().empty());
+  EXPECT_TRUE(Started().empty());
   At(34000);
-  ExpectStarted(processes_.requests(), "NOLINK.EXE", "C:\\KORVA\\TOOLS\\", "-Q");
+  ExpectStarted(Started(), "NOLINK.EXE", "C:\\KORVA\\TOOLS\\", "-Q");
   EXPECT_FALSE(main().TimerVerbindung->Enabled());
   At(90000);
-  EXPECT_EQ(processes_.requests().size(), 1u);
+  EXPECT_EQ(Started().size(), 1u);
 
   // A text before the delay is over stops it at the watchdog's next tick.
   processes_.Clear();
@@ -193,9 +201,9 @@ TEST_F(ReactionsTest, TheNoConnectionProgramStartsOnceAfterItsDelayUnlessTheLink
   EXPECT_FALSE(main().TimerVerbindung->Enabled());
   // Lost again at 12 s: only that loss's delay runs out.
   At(21999);
-  EXPECT_TRUE(processes_.requests().empty());
+  EXPECT_TRUE(Started().empty());
   At(22000);
-  EXPECT_EQ(processes_.requests().size(), 1u);
+  EXPECT_EQ(Started().size(), 1u);
 }
 
 TEST_F(ReactionsTest, EachProgramTimerFiresOnceWithItsOwnCommandLine) {
@@ -223,8 +231,7 @@ TEST_F(ReactionsTest, EachProgramTimerFiresOnceWithItsOwnCommandLine) {
     c.timer->SetEnabled(true);
     Advance(1000);
     EXPECT_FALSE(c.timer->Enabled());
-    ExpectStarted(processes_.requests(), c.expected.file, c.expected.directory,
-                  c.expected.parameters);
+    ExpectStarted(Started(), c.expected.file, c.expected.directory, c.expected.parameters);
   }
 }
 
@@ -241,11 +248,11 @@ TEST_F(ReactionsTest, BatteryOperationStartsItsProgramOnceAfterTheStartDelayUnle
   EXPECT_EQ(main().TimerAppStart->Interval(), 2000u);
   EXPECT_FALSE(main().TimerShutDown->Enabled());
   At(7999);
-  EXPECT_TRUE(processes_.requests().empty());
+  EXPECT_TRUE(Started().empty());
   At(8000);
-  ExpectStarted(processes_.requests(), "SAVE.EXE", "C:\\PROGRAM FILES\\KORVA\\", "/QUICK  NOW");
+  ExpectStarted(Started(), "SAVE.EXE", "C:\\PROGRAM FILES\\KORVA\\", "/QUICK  NOW");
   ArriveAt({8500, 9000, 9500, 10000, 10500, 11000, 11500, 12000}, kBattery);
-  EXPECT_EQ(processes_.requests().size(), 1u);
+  EXPECT_EQ(Started().size(), 1u);
 
   // Back on mains (three frames) before the two seconds are over.
   processes_.Clear();
@@ -257,7 +264,30 @@ TEST_F(ReactionsTest, BatteryOperationStartsItsProgramOnceAfterTheStartDelayUnle
   EXPECT_FALSE(main().OnBattery);
   EXPECT_FALSE(main().TimerAppStart->Enabled());
   At(20000);
-  EXPECT_TRUE(processes_.requests().empty());
+  EXPECT_TRUE(Started().empty());
+}
+
+TEST_F(ReactionsTest, TheShutdownComesOnTimeWhileTheBatteryProgramWaitsForConsent) {
+  korva_test::HeldShell shell;
+  platform::ScopedService<platform::Processes> installed(shell);
+  shell.Answer("SAVE.EXE", platform::kShellAccessDenied, true);
+  StartOnCom1(
+      "[CHECK]\r\nDC_LOW_Start=1\r\n[ACTION]\r\nShutdownSignal=0\r\n"
+      "[START]\r\nDC_LOW=\\\\server\\korva\\save.exe\r\nStartMinutes=0\r\nStartSeconds=1\r\n"
+      "ShutDownMinutes=0\r\nShutDownSeconds=3\r\n");
+  ArriveAt({500, 1500, 2500, 3500, 4500}, kMains);
+  ArriveAt({5000, 5500, 6000}, kBattery);
+  At(7000);
+  ASSERT_TRUE(shell.WaitAsked(1));
+  ArriveAt({7500, 8000, 8500}, kBattery);
+  At(9000);
+  EXPECT_EQ(power_.exitRequests(), std::vector<uint32_t>{5});
+  EXPECT_TRUE(shell.Holding());
+  // The refusal is told once the shell gives it.
+  EXPECT_TRUE(boxes_.shown().empty());
+  shell.Release();
+  ASSERT_TRUE(korva_test::FinishProgramStarts());
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"T78"});
 }
 
 TEST_F(ReactionsTest, ABlockArrivingWhileAReactionsTunePlaysIsParsedButNotEvaluated) {

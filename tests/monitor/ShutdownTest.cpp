@@ -341,19 +341,49 @@ TEST_F(ShutdownTest, ARefusedRequestIsLoggedAndFramesDuringTheCloseWaitsAskOnce)
   EXPECT_EQ(power_.exitRequests().size(), 2u);
 }
 
+TEST_F(ShutdownTest, AMissingShutdownPrivilegeIsNamedBeforeTheSystemIsAsked) {
+  using Privilege = platform::Power::Privilege;
+  const std::string notHeld =
+      "AdjustTokenPrivileges: Not all privileges or groups referenced are assigned to the "
+      "caller. (1300)";
+  struct Case {
+    Privilege answer;
+    std::vector<std::string> lines;
+  };
+  for (const Case& c : {Case{Privilege::Enabled, {"T140"}},
+                        Case{Privilege::NotHeld, {"SeShutdownPrivilege: " + notHeld, "T140"}},
+                        Case{Privilege::Failed, {"SeShutdownPrivilege: " + notHeld, "T140"}}}) {
+    SCOPED_TRACE(c.lines.front());
+    StartWith();
+    power_.AnswerPrivilege(c.answer, notHeld);
+    power_.ClearRequests();
+    main().ShutdownWindows();
+    const std::vector<std::string> texts = HistoryTexts();
+    EXPECT_EQ(
+        std::vector<std::string>(texts.end() - static_cast<long>(c.lines.size()), texts.end()),
+        c.lines);
+    // The system is asked all the same.
+    EXPECT_EQ(power_.exitRequests(), std::vector<uint32_t>{5});
+  }
+}
+
 TEST_F(ShutdownTest, TheStartPlacesTheProcessInTheShutdownOrder) {
+  using Privilege = platform::Power::Privilege;
   struct Case {
     const char* position;
     uint8_t windowsVersion;
-    bool privilege;
+    Privilege privilege;
     uint32_t level;
   };
+  // A token that lacks the privilege was still adjusted: the order needs none.
   for (const Case c :
-       {Case{"0", 1, true, 0x101}, Case{"0", 5, true, 0x3FE}, Case{"2", 1, true, 0x101},
-        Case{"7", 1, true, 0x3FE}, Case{"7", 1, false, platform::kDefaultShutdownLevel}}) {
+       {Case{"0", 1, Privilege::Enabled, 0x101}, Case{"0", 5, Privilege::Enabled, 0x3FE},
+        Case{"2", 1, Privilege::Enabled, 0x101}, Case{"7", 1, Privilege::Enabled, 0x3FE},
+        Case{"2", 1, Privilege::NotHeld, 0x101},
+        Case{"7", 1, Privilege::Failed, platform::kDefaultShutdownLevel}}) {
     SCOPED_TRACE(std::string(c.position) + " on " + std::to_string(c.windowsVersion));
     platform::RecordingPower power;
-    power.GrantPrivilege(c.privilege);
+    power.AnswerPrivilege(c.privilege, "refused");
     const platform::ScopedService<platform::Power> installed(power);
     StartWith(std::string("[CHECK]\r\nExtShutdownPosition=") + c.position + "\r\n");
     main().WindowsVersion = c.windowsVersion;
@@ -361,7 +391,7 @@ TEST_F(ShutdownTest, TheStartPlacesTheProcessInTheShutdownOrder) {
     uint32_t level = 0, flags = 0;
     ASSERT_TRUE(power.ShutdownParameters(level, flags));
     EXPECT_EQ(level, c.level);
-    EXPECT_EQ(flags, c.privilege ? platform::kShutdownNoRetry : 0u);
+    EXPECT_EQ(flags, c.privilege != Privilege::Failed ? platform::kShutdownNoRetry : 0u);
   }
 }
 

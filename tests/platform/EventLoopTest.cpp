@@ -1,6 +1,7 @@
 // The event loop on the virtual clock: posts from any thread, timers, nested
 // waits, Run and Terminate, sleeps and the 32-bit tick count.
 #include <functional>
+#include <memory>
 #include <numeric>
 #include <string>
 #include <thread>
@@ -83,6 +84,26 @@ TEST(EventLoopWakeTest, OneWakeUpBringsTheLoopToEverythingPostedBeforeItLooks) {
   loop.ProcessMessages();
   EXPECT_EQ(ran.back(), "posted by first");
   EXPECT_EQ(wakes, 2);
+}
+
+TEST(EventLoopLinkTest, ALinkPostsWhileItsLoopLivesAndDropsTasksOnceItIsGone) {
+  int wakes = 0;
+  auto loop = std::make_unique<platform::EventLoop>(std::make_unique<CountingWaiter>(wakes));
+  const std::shared_ptr<platform::LoopLink> link = loop->Link();
+  EXPECT_EQ(loop->Link(), link);
+  int ran = 0;
+  std::thread([&] { EXPECT_TRUE(link->Post([&] { ++ran; })); }).join();
+  loop->ProcessMessages();
+  EXPECT_EQ(ran, 1);
+
+  // A task still waiting goes with the loop; a later one is dropped at once.
+  auto kept = std::make_shared<int>(0);
+  link->Post([&ran, kept] { ++ran; });
+  loop.reset();
+  EXPECT_EQ(kept.use_count(), 1);
+  EXPECT_FALSE(link->Post([&ran, kept] { ++ran; }));
+  EXPECT_EQ(kept.use_count(), 1);
+  EXPECT_EQ(ran, 1);
 }
 
 TEST_F(EventLoopTest, TimerTicksEveryIntervalOnTheVirtualClock) {

@@ -6,7 +6,12 @@
 #include "TestFolder.h"
 #include "platform/Power.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <vector>
+
+#include "platform/win32/SystemCalls.h"
+#include "platform/win32/Win32Pdh.h"
+#else
 #include "platform/posix/ProcStat.h"
 #endif
 
@@ -26,7 +31,63 @@ TEST(PowerTest, TheShutdownLevelSetIsTheOneTheSystemReports) {
   EXPECT_EQ(flags, platform::kShutdownNoRetry);
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+
+// How the token's adjustment goes.
+BOOL adjusted = TRUE;
+DWORD adjustError = ERROR_SUCCESS;
+BOOL WINAPI AdjustAsTold(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD) {
+  SetLastError(adjustError);
+  return adjusted;
+}
+
+TEST(PowerTest, ATokenWithoutTheShutdownPrivilegeIsToldFromOneThatHasIt) {
+  using Privilege = platform::Power::Privilege;
+  platform::win32::ScopedSystemCalls restored;
+  platform::win32::systemCalls().adjustTokenPrivileges = AdjustAsTold;
+  struct Case {
+    BOOL adjusted;
+    DWORD error;
+    Privilege expected;
+    const char* said;
+  };
+  // Windows adjusts a token that lacks the privilege and says so only in the error code.
+  for (const Case& c :
+       {Case{TRUE, ERROR_SUCCESS, Privilege::Enabled, ""},
+        Case{TRUE, ERROR_NOT_ALL_ASSIGNED, Privilege::NotHeld, "AdjustTokenPrivileges: "},
+        Case{FALSE, ERROR_ACCESS_DENIED, Privilege::Failed, "AdjustTokenPrivileges: "}}) {
+    SCOPED_TRACE(c.error);
+    adjusted = c.adjusted;
+    adjustError = c.error;
+    std::string error;
+    EXPECT_EQ(platform::NativePower().EnableShutdownPrivilege(error), c.expected);
+    EXPECT_EQ(error.rfind(c.said, 0), 0u) << error;
+    if (c.error != ERROR_SUCCESS) {
+      EXPECT_NE(error.find("(" + std::to_string(c.error) + ")"), std::string::npos) << error;
+    }
+  }
+}
+
+std::vector<std::string> librariesLoaded;
+HMODULE WINAPI SeeLibraryLoaded(LPCSTR name, HANDLE file, DWORD flags) {
+  librariesLoaded.push_back(name);
+  return LoadLibraryExA(name, file, flags);
+}
+
+TEST(PowerTest, TheCountersLibraryIsLoadedOnceFromTheSystemsFolderOnly) {
+  platform::win32::ScopedSystemCalls restored;
+  platform::win32::systemCalls().loadLibraryEx = SeeLibraryLoaded;
+  librariesLoaded.clear();
+  platform::win32::Pdh pdh;
+  ASSERT_TRUE(pdh.Load());
+  EXPECT_TRUE(pdh.Usable());
+  EXPECT_TRUE(pdh.Load());
+  char folder[MAX_PATH + 1] = {};
+  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+  EXPECT_EQ(librariesLoaded, std::vector<std::string>{std::string(folder, length) + "\\pdh.dll"});
+}
+
+#else
 
 TEST(PowerTest, TheLoadOfProcessorZeroComesFromTwoReadingsOfProcStat) {
   korva_test::TestFolder folder;

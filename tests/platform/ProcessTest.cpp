@@ -2,7 +2,8 @@
 // test's own, found without regard to case and with backslashes, gets its
 // parameters and working directory and leaves no zombie behind; missing
 // files, folders and programs that cannot run give the shell's error numbers.
-// On Windows the shell is called from a single-threaded apartment.
+// On Windows the shell is asked in a single-threaded apartment and waited
+// for; its answers, also those Wine never gives, become the shell's numbers.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,18 +11,20 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "TestFolder.h"
-#include "platform/Process.h"
-
+// The system's headers first: platform/Process.h takes back their macros.
 #ifdef _WIN32
 #include <objbase.h>
 
-#include "platform/win32/Win32Apartment.h"
+#include "platform/win32/SystemCalls.h"
 #else
 #include <sys/types.h>
 #include <unistd.h>
 #endif
+
+#include "TestFolder.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -58,19 +61,77 @@ TEST_F(ProcessTest, MissingFileAndFolderGiveTheShellsNumbers) {
 }
 
 #ifdef _WIN32
-TEST_F(ProcessTest, TheShellIsCalledFromASingleThreadedApartmentWhateverTheCallersIs) {
-  // The OPC server puts the main thread into the multithreaded apartment.
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-  APTTYPE apartment = APTTYPE_MTA;
+
+// What the shell was asked, and where.
+struct ShellCallSeen {
+  std::thread::id thread;
+  int apartment = -1;  // none
+  ULONG mask = 0;
+};
+std::vector<ShellCallSeen> shellCallsSeen;
+BOOL shellAnswer = FALSE;
+INT_PTR shellNumber = 0;
+DWORD shellError = 0;
+
+BOOL WINAPI SeeShellCall(SHELLEXECUTEINFOA* start) {
+  ShellCallSeen seen{std::this_thread::get_id(), -1, start->fMask};
+  APTTYPE apartment{};
   APTTYPEQUALIFIER qualifier{};
-  platform::win32::RunInSingleThreadedApartment(
-      [&] { CoGetApartmentType(&apartment, &qualifier); });
-  EXPECT_TRUE(apartment == APTTYPE_STA || apartment == APTTYPE_MAINSTA) << apartment;
-  // The start itself still answers with the shell's numbers.
-  EXPECT_EQ(
-      processes.ShellExecute("", "no-such-program.exe", "", dir_.string(), platform::kSwShowNormal),
-      platform::kShellFileNotFound);
+  if (SUCCEEDED(CoGetApartmentType(&apartment, &qualifier)))
+    seen.apartment = apartment;
+  shellCallsSeen.push_back(seen);
+  start->hInstApp = reinterpret_cast<HINSTANCE>(shellNumber);
+  SetLastError(shellError);
+  return shellAnswer;
+}
+
+TEST_F(ProcessTest, TheShellIsAskedInASingleThreadedApartmentAndWaitedForBeforeTheThreadEnds) {
+  platform::win32::ScopedSystemCalls restored;
+  platform::win32::systemCalls().shellExecuteEx = SeeShellCall;
+  shellCallsSeen.clear();
+  shellAnswer = TRUE;
+  shellNumber = 42;
+  // A start's own thread, in no apartment yet: the shell is asked right there.
+  std::thread::id starter;
+  std::thread([&] {
+    starter = std::this_thread::get_id();
+    EXPECT_EQ(processes.ShellExecute("", "tool.exe", "", "", platform::kSwShowNormal), 42);
+  }).join();
+  // The main thread, which the OPC server puts into the multithreaded
+  // apartment: on a thread of its own.
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  EXPECT_EQ(processes.ShellExecute("", "tool.exe", "", "", platform::kSwShowNormal), 42);
   CoUninitialize();
+  ASSERT_EQ(shellCallsSeen.size(), 2u);
+  EXPECT_EQ(shellCallsSeen[0].thread, starter);
+  EXPECT_NE(shellCallsSeen[1].thread, std::this_thread::get_id());
+  for (const ShellCallSeen& seen : shellCallsSeen) {
+    EXPECT_TRUE(seen.apartment == APTTYPE_STA || seen.apartment == APTTYPE_MAINSTA)
+        << seen.apartment;
+    EXPECT_EQ(seen.mask & (SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI),
+              static_cast<ULONG>(SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI));
+  }
+}
+
+TEST_F(ProcessTest, TheShellsAnswersBecomeItsNumbersAndADeclinedConsentIsAccessDenied) {
+  platform::win32::ScopedSystemCalls restored;
+  platform::win32::systemCalls().shellExecuteEx = SeeShellCall;
+  struct Case {
+    BOOL answer;
+    INT_PTR number;
+    DWORD error;
+    int expected;
+  };
+  for (const Case& c : {Case{TRUE, 42, 0, 42}, Case{TRUE, 0, 0, platform::kShellStarted},
+                        Case{FALSE, SE_ERR_FNF, ERROR_FILE_NOT_FOUND, 2},
+                        Case{FALSE, 0, ERROR_CANCELLED, 5}, Case{FALSE, 0, ERROR_PATH_NOT_FOUND, 3},
+                        Case{FALSE, 0, ERROR_NO_ASSOCIATION, 31}, Case{FALSE, 0, 0, 0}}) {
+    SCOPED_TRACE(std::to_string(c.number) + " " + std::to_string(c.error));
+    shellAnswer = c.answer;
+    shellNumber = c.number;
+    shellError = c.error;
+    EXPECT_EQ(processes.ShellExecute("", "x.exe", "", "", platform::kSwShowNormal), c.expected);
+  }
 }
 #endif
 

@@ -12,6 +12,14 @@
 #include "TestUdp.h"
 #include "platform/UdpSocket.h"
 
+#ifdef _WIN32
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "platform/win32/SystemCalls.h"
+#endif
+
 namespace {
 
 using korva_test::TestUdpSocket;
@@ -94,6 +102,51 @@ TEST_F(UdpSocketTest, StopEndsAWaitInProgressAndEveryLaterOne) {
   ASSERT_TRUE(peer_.Send("late", port_));
   EXPECT_EQ(ReceiveWithin(*socket_, 16).result, Received::Stopped);
 }
+
+#ifdef _WIN32
+// The options set on sockets, and whether the socket was bound by then.
+struct OptionSet {
+  int level;
+  int name;
+  int value;
+  bool bound;
+};
+std::vector<OptionSet> optionsSet;
+int WSAAPI SeeOptionSet(SOCKET socket, int level, int name, const char* value, int size) {
+  sockaddr_in at{};
+  int atSize = sizeof at;
+  const bool bound = getsockname(socket, reinterpret_cast<sockaddr*>(&at), &atSize) == 0;
+  int number = 0;
+  memcpy(&number, value, std::min<size_t>(sizeof number, static_cast<size_t>(size)));
+  optionsSet.push_back({level, name, number, bound});
+  return setsockopt(socket, level, name, value, size);
+}
+
+TEST_F(UdpSocketTest, NoOtherProgramMayBindTheSamePortToTakeItsCommands) {
+  // Windows lets a socket that asks for the reuse of an address share the
+  // port of one that did not claim it for itself, on every interface or on
+  // one: the commands to the port would reach the other program. (Wine
+  // refuses the thief either way.)
+  for (const char* address : {"0.0.0.0", "127.0.0.1"}) {
+    SCOPED_TRACE(address);
+    const TestUdpSocket thief(address, port_, true);
+    EXPECT_FALSE(thief.Bound());
+  }
+  // So the port is claimed before the socket is bound.
+  platform::win32::ScopedSystemCalls restored;
+  platform::win32::systemCalls().setSocketOption = SeeOptionSet;
+  optionsSet.clear();
+  socket_.reset();
+  uint32_t error = 0;
+  socket_ = platform::BindUdpSocket(port_, error);
+  ASSERT_TRUE(socket_) << platform::SocketErrorText(error);
+  ASSERT_EQ(optionsSet.size(), 1u);
+  EXPECT_EQ(optionsSet[0].level, SOL_SOCKET);
+  EXPECT_EQ(optionsSet[0].name, SO_EXCLUSIVEADDRUSE);
+  EXPECT_NE(optionsSet[0].value, 0);
+  EXPECT_FALSE(optionsSet[0].bound);
+}
+#endif
 
 TEST_F(UdpSocketTest, ATakenPortAndPortsOutside16BitsAreRefused) {
   uint32_t error = 0;

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +23,7 @@
 #include "vcl/CheckBox.h"
 #include "vcl/ComCtrls.h"
 #include "vcl/ComboBox.h"
+#include "vcl/Dialogs.h"
 #include "vcl/ExtCtrls.h"
 #include "vcl/Forms.h"
 #include "vcl/GroupBox.h"
@@ -33,7 +37,9 @@
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
+#include <objbase.h>
 #include <shellapi.h>
+#include "platform/win32/SystemCalls.h"
 // clang-format on
 
 namespace {
@@ -113,6 +119,20 @@ std::string TextOf(HWND hwnd) {
   return text;
 }
 
+// The width of an icon's image in pixels (0: no icon).
+int IconWidth(HICON icon) {
+  ICONINFO info{};
+  if (!icon || !GetIconInfo(icon, &info))
+    return 0;
+  BITMAP bitmap{};
+  GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+  if (info.hbmColor)
+    DeleteObject(info.hbmColor);
+  if (info.hbmMask)
+    DeleteObject(info.hbmMask);
+  return bitmap.bmWidth;
+}
+
 class Win32BackendTest : public testing::Test {
  protected:
   Win32BackendTest() {
@@ -167,13 +187,12 @@ TEST_F(Win32BackendTest, AFormIsARealWindowOfItsClassName) {
   EXPECT_EQ(FindWindowA("TApplication", "DI-ZOD"), nullptr);
 
   // The program's icon (resource 1), the small one at its own size.
-  for (const auto& [index, size] :
-       {std::pair{GCLP_HICON, SM_CXICON}, {GCLP_HICONSM, SM_CXSMICON}}) {
-    const int pixels = GetSystemMetrics(size);
-    EXPECT_EQ(reinterpret_cast<HANDLE>(GetClassLongPtrA(hwnd, index)),
-              LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1), IMAGE_ICON, pixels, pixels,
-                         LR_SHARED));
-  }
+  const int large = GetSystemMetrics(SM_CXICON);
+  EXPECT_EQ(reinterpret_cast<HANDLE>(GetClassLongPtrA(hwnd, GCLP_HICON)),
+            LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1), IMAGE_ICON, large, large,
+                       LR_SHARED));
+  EXPECT_EQ(IconWidth(reinterpret_cast<HICON>(GetClassLongPtrA(hwnd, GCLP_HICONSM))),
+            GetSystemMetrics(SM_CXSMICON));
 
   EXPECT_EQ(ClassOf(Hwnd(form->btnHide)), "Button");
   EXPECT_EQ(ClassOf(Hwnd(form->edRead)), "Edit");
@@ -255,6 +274,77 @@ TEST_F(Win32BackendTest, ATrayIconTheShellLostComesBack) {
 
   vcl::Free(icon);
   EXPECT_FALSE(ShellHasIcon(hwnd, 1));
+}
+
+// Windows' cache of shared images, which Wine does not keep: every shared
+// load of a resource gets the image first loaded of it, whatever size it asks.
+std::map<std::pair<HINSTANCE, LPCSTR>, HANDLE> sharedImages;
+HANDLE WINAPI LoadImageAsWindows(HINSTANCE from, LPCSTR name, UINT type, int width, int height,
+                                 UINT flags) {
+  if (!(flags & LR_SHARED))
+    return LoadImageA(from, name, type, width, height, flags);
+  auto [image, first] = sharedImages.try_emplace({from, name}, nullptr);
+  if (first)
+    image->second = LoadImageA(from, name, type, width, height, flags);
+  return image->second;
+}
+// The icon the shell was last given.
+HICON notifiedIcon = nullptr;
+BOOL WINAPI NotifyAndKeepIcon(DWORD what, PNOTIFYICONDATAA data) {
+  notifiedIcon = data->hIcon;
+  return Shell_NotifyIconA(what, data);
+}
+
+TEST_F(Win32BackendTest, TheTitleBarAndTheTrayGetTheSmallIconNotTheLargeOneShrunk) {
+  platform::win32::ScopedSystemCalls restored;
+  platform::win32::systemCalls().loadImage = LoadImageAsWindows;
+  platform::win32::systemCalls().shellNotifyIcon = NotifyAndKeepIcon;
+  sharedImages.clear();
+  // The class takes the large icon first, then the small one.
+  auto* form = vcl::Application().CreateForm<TfrmKorvamon>();
+  const int small = GetSystemMetrics(SM_CXSMICON);
+  ASSERT_NE(small, GetSystemMetrics(SM_CXICON));
+  HWND hwnd = Window(form);
+  EXPECT_EQ(IconWidth(reinterpret_cast<HICON>(GetClassLongPtrA(hwnd, GCLP_HICON))),
+            GetSystemMetrics(SM_CXICON));
+  EXPECT_EQ(IconWidth(reinterpret_cast<HICON>(GetClassLongPtrA(hwnd, GCLP_HICONSM))), small);
+  auto* icon = new vcl::TTrayIcon(form);
+  icon->CallbackMessage = 0x8400;
+  for (const vcl::TTrayIconImage image : {vcl::TTrayIconImage::Main, vcl::TTrayIconImage::Window}) {
+    icon->Image = image;
+    ASSERT_TRUE(icon->Add());
+    EXPECT_EQ(IconWidth(notifiedIcon), small);
+  }
+  vcl::Free(icon);
+}
+
+// The messages let through to windows from lower integrity levels.
+std::vector<std::pair<HWND, UINT>> allowedMessages;
+BOOL WINAPI AllowMessage(HWND hwnd, UINT message, DWORD action, PCHANGEFILTERSTRUCT) {
+  if (action == MSGFLT_ALLOW)
+    allowedMessages.emplace_back(hwnd, message);
+  return TRUE;
+}
+
+TEST_F(Win32BackendTest, ElevatedTheTrayIconsWindowsHearTheShellAndALaterInstance) {
+  platform::win32::ScopedSystemCalls restored;
+  platform::win32::systemCalls().changeWindowMessageFilterEx = AllowMessage;
+  allowedMessages.clear();
+  auto* form = vcl::Application().CreateForm<TfrmKorvamon>();
+  auto* icon = new vcl::TTrayIcon(form);
+  icon->CallbackMessage = 0x8400;
+  ASSERT_TRUE(icon->Add());
+  const UINT taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+  HWND main = Window(form);
+  HWND application = reinterpret_cast<HWND>(vcl::Application().Handle());
+  for (HWND hwnd : {main, application}) {
+    for (UINT message : {taskbarCreated, 0x8400u}) {
+      EXPECT_NE(std::find(allowedMessages.begin(), allowedMessages.end(),
+                          std::pair<HWND, UINT>{hwnd, message}),
+                allowedMessages.end())
+          << (hwnd == main ? "main window, " : "application window, ") << message;
+    }
+  }
 }
 
 TEST_F(Win32BackendTest, NativeControlsReachTheEventsAndFollowTheFields) {
@@ -430,6 +520,136 @@ TEST_F(Win32BackendTest, DialogControlsAreNativeAndReportTheUsersInput) {
   EXPECT_EQ(GetFocus(), boxWindow);
   EXPECT_TRUE(box->Focused());
   vcl::Free(form);
+}
+
+// The apartment of the calling thread, as COM reports it (none: -1).
+int ThisApartment() {
+  APTTYPE apartment{};
+  APTTYPEQUALIFIER qualifier{};
+  return SUCCEEDED(CoGetApartmentType(&apartment, &qualifier)) ? apartment : -1;
+}
+
+// What a file dialog saw while it was open.
+struct DialogSeen {
+  std::thread::id thread;
+  int apartment = -1;
+  bool ownerTookInput = true;
+  bool mainThreadWentOn = false;
+};
+DialogSeen dialogSeen;
+std::atomic<bool> mainThreadTicked{false};
+
+// The user picks a file once the main thread has handled a timer meanwhile
+// (five seconds at most).
+BOOL WINAPI PickAFile(OPENFILENAMEA* request) {
+  dialogSeen.thread = std::this_thread::get_id();
+  dialogSeen.apartment = ThisApartment();
+  dialogSeen.ownerTookInput = IsWindowEnabled(request->hwndOwner) != FALSE;
+  for (int i = 0; i < 500 && !mainThreadTicked; ++i)
+    Sleep(10);
+  dialogSeen.mainThreadWentOn = mainThreadTicked;
+  lstrcpynA(request->lpstrFile, "C:\\Korva\\alarm.exe", static_cast<int>(request->nMaxFile));
+  return TRUE;
+}
+
+// A form of the settings' kind, active, with a timer that says when it ticks.
+vcl::TForm* ActiveSettingsForm() {
+  auto* form = vcl::CreateForm<vcl::TForm>(nullptr, "TfrmConfig");
+  form->SetBounds(100, 100, 300, 200);
+  form->Show();
+  SetForegroundWindow(Window(form));
+  SetActiveWindow(Window(form));
+  mainThreadTicked = false;
+  auto* timer = new vcl::TTimer(form);
+  timer->SetInterval(20);
+  timer->SetOnTimer([](vcl::TObject*) { mainThreadTicked = true; });
+  timer->SetEnabled(true);
+  return form;
+}
+
+TEST_F(Win32BackendTest, TheFileDialogRunsInASingleThreadedApartmentWhileTheMainThreadGoesOn) {
+  // The OPC server puts the main thread into the multithreaded apartment.
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  platform::win32::ScopedSystemCalls restored;
+  platform::win32::systemCalls().getOpenFileName = PickAFile;
+  dialogSeen = {};
+  vcl::TForm* form = ActiveSettingsForm();
+  auto* open = new vcl::TOpenDialog(form);
+  open->FileName = "Korva_USV.log";
+  EXPECT_TRUE(open->Execute());
+  EXPECT_EQ(open->FileName, "C:\\Korva\\alarm.exe");
+  EXPECT_NE(dialogSeen.thread, std::this_thread::get_id());
+  EXPECT_TRUE(dialogSeen.apartment == APTTYPE_STA || dialogSeen.apartment == APTTYPE_MAINSTA)
+      << dialogSeen.apartment;
+  EXPECT_FALSE(dialogSeen.ownerTookInput);
+  EXPECT_TRUE(dialogSeen.mainThreadWentOn);
+  EXPECT_TRUE(IsWindowEnabled(Window(form)));
+  vcl::Free(form);
+  CoUninitialize();
+}
+
+// The system's file dialog open now for `owner`, on a thread of this process.
+HWND OpenFileDialogOf(HWND owner) {
+  struct Search {
+    HWND owner;
+    HWND found;
+  } search{owner, nullptr};
+  EnumWindows(
+      [](HWND hwnd, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        DWORD process = 0;
+        GetWindowThreadProcessId(hwnd, &process);
+        if (process == GetCurrentProcessId() && IsWindowVisible(hwnd) &&
+            GetWindow(hwnd, GW_OWNER) == s->owner) {
+          s->found = hwnd;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+TEST_F(Win32BackendTest, TheSystemsFileDialogCanBeCancelledAndIsCancelledWhenTheProgramEnds) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  vcl::TForm* form = ActiveSettingsForm();
+  HWND owner = Window(form);
+  auto* open = new vcl::TOpenDialog(form);
+  open->FileName = "Korva_USV.log";
+  HWND dialogWindow = nullptr;
+  bool ownerDisabled = false;
+  auto* look = new vcl::TTimer(form);
+  look->SetInterval(50);
+  // Each round: the user cancels the dialog, then the program ends under it.
+  std::function<void(HWND)> act;
+  look->SetOnTimer([&](vcl::TObject*) {
+    HWND found = OpenFileDialogOf(owner);
+    if (!found || dialogWindow)
+      return;
+    dialogWindow = found;
+    ownerDisabled = !IsWindowEnabled(owner);
+    act(found);
+  });
+  look->SetEnabled(true);
+
+  act = [](HWND found) { PostMessageA(found, WM_COMMAND, IDCANCEL, 0); };
+  EXPECT_FALSE(open->Execute());
+  ASSERT_NE(dialogWindow, nullptr);
+  EXPECT_NE(GetWindowThreadProcessId(dialogWindow, nullptr), GetCurrentThreadId());
+  EXPECT_TRUE(ownerDisabled);
+  EXPECT_EQ(open->FileName, "Korva_USV.log");
+  EXPECT_TRUE(IsWindowEnabled(owner));
+
+  dialogWindow = nullptr;
+  act = [](HWND) { vcl::Application().Terminate(); };
+  EXPECT_FALSE(open->Execute());
+  ASSERT_NE(dialogWindow, nullptr);
+  // Its thread closes it: it goes without the main thread's help.
+  for (int i = 0; i < 500 && IsWindow(dialogWindow); ++i)
+    Sleep(10);
+  EXPECT_FALSE(IsWindow(dialogWindow));
+  vcl::Free(form);
+  CoUninitialize();
 }
 
 TEST(ForegroundTest, TheInputIsSharedOnlyWithAnotherThreadThatAnswers) {

@@ -4,14 +4,17 @@
 #include "platform/win32/vcl/Win32Backend.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/EventLoop.h"
 #include "vcl/Buttons.h"
 #include "vcl/CheckBox.h"
 #include "vcl/ComCtrls.h"
@@ -33,6 +36,8 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
+#include "platform/win32/SystemCalls.h"
+#include "platform/win32/Win32Apartment.h"
 // clang-format on
 
 namespace vcl::win32 {
@@ -143,6 +148,27 @@ struct FormNative {
   HWND tooltip = nullptr;
 };
 
+// An icon the backend keeps; freed with it when it was loaded for it alone.
+class KeptIcon {
+ public:
+  KeptIcon(HICON icon, bool owned) : icon_(icon), owned_(owned) {}
+  ~KeptIcon() {
+    if (owned_ && icon_)
+      DestroyIcon(icon_);
+  }
+  KeptIcon(KeptIcon&& other) noexcept : icon_(other.icon_), owned_(other.owned_) {
+    other.icon_ = nullptr;
+  }
+  KeptIcon& operator=(KeptIcon&&) = delete;
+  KeptIcon(const KeptIcon&) = delete;
+  KeptIcon& operator=(const KeptIcon&) = delete;
+  HICON get() const { return icon_; }
+
+ private:
+  HICON icon_;
+  bool owned_;
+};
+
 class Win32Backend;
 Win32Backend* current = nullptr;
 
@@ -186,18 +212,21 @@ class Win32Backend final : public Backend {
 
   bool AddTrayIcon(TForm& form, const TrayIconData& icon) override {
     NOTIFYICONDATAA data = TrayData(form, icon);
-    return data.hWnd && (Shell_NotifyIconA(NIM_ADD, &data) || Shell_NotifyIconA(NIM_MODIFY, &data));
+    if (!data.hWnd)
+      return false;
+    HearFromLowerIntegrity(data.hWnd, icon.callbackMessage);
+    return NotifyShell(NIM_ADD, data) || NotifyShell(NIM_MODIFY, data);
   }
 
   bool ModifyTrayIcon(TForm& form, const TrayIconData& icon) override {
     NOTIFYICONDATAA data = TrayData(form, icon);
-    return data.hWnd && Shell_NotifyIconA(NIM_MODIFY, &data);
+    return data.hWnd && NotifyShell(NIM_MODIFY, data);
   }
 
   void RemoveTrayIcon(TForm& form, uint32_t id) override {
     NOTIFYICONDATAA data = TrayData(form, TrayIconData{id, 0, TTrayIconImage::Main, {}});
     if (data.hWnd)
-      Shell_NotifyIconA(NIM_DELETE, &data);
+      NotifyShell(NIM_DELETE, data);
   }
 
   uint32_t TaskbarCreatedMessage() override { return taskbarCreated_; }
@@ -238,7 +267,10 @@ class Win32Backend final : public Backend {
  private:
   void RegisterFormClass(const std::string& name);
   HWND FormWindow(const TForm& form) const;
-  NOTIFYICONDATAA TrayData(const TForm& form, const TrayIconData& icon) const {
+  static bool NotifyShell(DWORD what, NOTIFYICONDATAA& data) {
+    return platform::win32::systemCalls().shellNotifyIcon(what, &data) != FALSE;
+  }
+  NOTIFYICONDATAA TrayData(const TForm& form, const TrayIconData& icon) {
     NOTIFYICONDATAA data{};
     data.cbSize = sizeof data;
     data.hWnd = FormWindow(form);
@@ -246,23 +278,62 @@ class Win32Backend final : public Backend {
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = icon.callbackMessage;
     // The notification area draws the small size: a large image would be shrunk.
-    data.hIcon = ProgramIcon(icon.image, SM_CXSMICON, SM_CYSMICON);
+    data.hIcon = SmallIcon(icon.image);
     lstrcpynA(data.szTip, icon.tip.c_str(), sizeof data.szTip);
     return data;
   }
   // The program's icon resources: 1 is the main icon, 2 the window's own
-  // (the main one where the program has none; the system's where it has
-  // neither), at the size of two system metrics. Shared: never freed.
-  HICON ProgramIcon(TTrayIconImage image, int widthMetric, int heightMetric) const {
+  // (the main one where the program has none; the system's, which is
+  // shared, where it has neither), at the size of two system metrics.
+  // `owned` tells whether the caller is to free it.
+  HICON ProgramIcon(TTrayIconImage image, int widthMetric, int heightMetric, UINT flags,
+                    bool& owned) const {
     const int width = GetSystemMetrics(widthMetric);
     const int height = GetSystemMetrics(heightMetric);
-    auto load = [&](HINSTANCE from, LPCSTR name) {
-      return static_cast<HICON>(LoadImageA(from, name, IMAGE_ICON, width, height, LR_SHARED));
+    auto load = [&](HINSTANCE from, LPCSTR name, UINT how) {
+      return static_cast<HICON>(
+          platform::win32::systemCalls().loadImage(from, name, IMAGE_ICON, width, height, how));
     };
-    HICON icon = image == TTrayIconImage::Window ? load(instance_, MAKEINTRESOURCEA(2)) : nullptr;
+    owned = !(flags & LR_SHARED);
+    HICON icon =
+        image == TTrayIconImage::Window ? load(instance_, MAKEINTRESOURCEA(2), flags) : nullptr;
     if (!icon)
-      icon = load(instance_, MAKEINTRESOURCEA(1));
-    return icon ? icon : load(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+      icon = load(instance_, MAKEINTRESOURCEA(1), flags);
+    if (icon)
+      return icon;
+    owned = false;
+    return load(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION), LR_SHARED);
+  }
+  // The large icon is shared: loaded once by the system, never freed.
+  HICON LargeIcon(TTrayIconImage image) const {
+    bool owned = false;
+    return ProgramIcon(image, SM_CXICON, SM_CYICON, LR_SHARED, owned);
+  }
+  // A shared icon is the image first loaded of its resource, whatever size
+  // is asked for later (Windows keeps one per resource): the small one is
+  // loaded apart, once, and kept until the backend ends.
+  HICON SmallIcon(TTrayIconImage image) {
+    auto kept = smallIcons_.find(image);
+    if (kept == smallIcons_.end()) {
+      bool owned = false;
+      HICON icon = ProgramIcon(image, SM_CXSMICON, SM_CYSMICON, 0, owned);
+      kept = smallIcons_.emplace(image, KeptIcon(icon, owned)).first;
+    }
+    return kept->second.get();
+  }
+  // A program that runs elevated hears nothing from programs of a lower
+  // integrity level, the shell among them, but what it lets through: the
+  // shell's word that its task bar is new (and has lost the icons), and the
+  // icon's callback message, which brings its mouse messages and a later
+  // instance's request to show the window.
+  void HearFromLowerIntegrity(HWND window, UINT callbackMessage) const {
+    for (HWND hwnd : {window, application_}) {
+      for (UINT message : {taskbarCreated_, callbackMessage}) {
+        if (hwnd && message)
+          platform::win32::systemCalls().changeWindowMessageFilterEx(hwnd, message, MSGFLT_ALLOW,
+                                                                     nullptr);
+      }
+    }
   }
   HWND ParentWindow(TWinControl* parent) const;
   TControl* ControlOf(HWND hwnd) const;
@@ -296,6 +367,7 @@ class Win32Backend final : public Backend {
   // Registered once; the shell sends it to every top-level window.
   UINT taskbarCreated_ = RegisterWindowMessageA("TaskbarCreated");
   std::set<std::string> classes_;
+  std::map<TTrayIconImage, KeptIcon> smallIcons_;
   std::unordered_map<const TControl*, Native> natives_;
   std::unordered_map<HWND, TControl*> controls_;
   std::unordered_map<HWND, int> radioIndex_;
@@ -337,6 +409,10 @@ Win32Backend::~Win32Backend() {
     current = nullptr;
   if (application_)
     DestroyWindow(application_);
+  // The classes hold the small icons, which go with the backend: a later
+  // backend registers them again with icons of its own.
+  for (const std::string& name : classes_)
+    UnregisterClassA(name.c_str(), instance_);
   for (auto& [color, brush] : brushes_)
     DeleteObject(brush);
   for (auto& [control, native] : natives_) {
@@ -355,8 +431,8 @@ void Win32Backend::RegisterFormClass(const std::string& name) {
   form.hInstance = instance_;
   // The program's icon (resource 1) in both of its sizes: the large one for
   // Alt+Tab, the small one drawn for the title bar rather than shrunk.
-  form.hIcon = ProgramIcon(TTrayIconImage::Main, SM_CXICON, SM_CYICON);
-  form.hIconSm = ProgramIcon(TTrayIconImage::Main, SM_CXSMICON, SM_CYSMICON);
+  form.hIcon = LargeIcon(TTrayIconImage::Main);
+  form.hIconSm = SmallIcon(TTrayIconImage::Main);
   form.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   form.lpszClassName = name.c_str();
   if (!RegisterClassExA(&form) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
@@ -877,26 +953,80 @@ void Win32Backend::BuildTabs(TPageControl& pages, Native& native) {
   }
 }
 
+// The file-open dialog on a thread of its own: the Explorer-style dialog
+// needs a single-threaded apartment, and the main thread belongs to the
+// multithreaded one (the OPC server's). The main thread keeps handling its
+// timers and messages meanwhile, with the dialog's owner taking no input, as
+// a modal dialog has it.
 bool Win32Backend::ExecuteOpenDialog(TOpenDialog& dialog) {
+  // What the dialog's thread works on. It outlives this call when the
+  // program ends while the dialog is open.
+  struct Browse {
+    std::string filter;
+    std::string initialDir;
+    std::string title;
+    std::vector<char> file = std::vector<char>(32768, '\0');
+    OPENFILENAMEA request{};
+    std::atomic<DWORD> thread{0};
+    std::atomic<bool> chosen{false};
+    std::atomic<bool> done{false};
+  };
+  auto browse = std::make_shared<Browse>();
   // The filter as the dialog wants it: each '|' a NUL, and two NULs at the end.
-  std::string filter = dialog.Filter;
-  std::replace(filter.begin(), filter.end(), '|', '\0');
-  filter.append(2, '\0');
-  std::vector<char> file(32768, '\0');
-  lstrcpynA(file.data(), dialog.FileName.c_str(), static_cast<int>(file.size()));
-  OPENFILENAMEA request{};
+  browse->filter = dialog.Filter;
+  std::replace(browse->filter.begin(), browse->filter.end(), '|', '\0');
+  browse->filter.append(2, '\0');
+  browse->initialDir = dialog.InitialDir;
+  browse->title = dialog.Title;
+  lstrcpynA(browse->file.data(), dialog.FileName.c_str(), static_cast<int>(browse->file.size()));
+  HWND owner = GetActiveWindow();
+  OPENFILENAMEA& request = browse->request;
   request.lStructSize = sizeof request;
-  request.hwndOwner = GetActiveWindow();
-  request.lpstrFilter = dialog.Filter.empty() ? nullptr : filter.c_str();
-  request.lpstrFile = file.data();
-  request.nMaxFile = static_cast<DWORD>(file.size());
-  request.lpstrInitialDir = dialog.InitialDir.empty() ? nullptr : dialog.InitialDir.c_str();
-  request.lpstrTitle = dialog.Title.empty() ? nullptr : dialog.Title.c_str();
+  request.hwndOwner = owner;
+  request.lpstrFilter = dialog.Filter.empty() ? nullptr : browse->filter.c_str();
+  request.lpstrFile = browse->file.data();
+  request.nMaxFile = static_cast<DWORD>(browse->file.size());
+  request.lpstrInitialDir = browse->initialDir.empty() ? nullptr : browse->initialDir.c_str();
+  request.lpstrTitle = browse->title.empty() ? nullptr : browse->title.c_str();
   // The program's working folder stays where it was.
   request.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOCHANGEDIR;
-  if (!GetOpenFileNameA(&request))
+
+  const bool ownerTookInput = owner && IsWindowEnabled(owner);
+  auto giveInputBack = [&] {
+    if (ownerTookInput && IsWindow(owner)) {
+      EnableWindow(owner, TRUE);
+      SetActiveWindow(owner);
+    }
+  };
+  if (ownerTookInput)
+    EnableWindow(owner, FALSE);
+  platform::EventLoop& loop = platform::MainLoop();
+  try {
+    platform::win32::StartInSingleThreadedApartment([browse, link = loop.Link()] {
+      browse->thread = GetCurrentThreadId();
+      browse->chosen = platform::win32::systemCalls().getOpenFileName(&browse->request) != FALSE;
+      browse->done = true;
+      link->Post([] {});  // the main thread looks again
+    });
+  } catch (...) {
+    giveInputBack();
+    throw;
+  }
+  loop.RunWhile([&browse] { return !browse->done; });
+  if (!browse->done && browse->thread) {
+    // The program ends: the dialog is cancelled, and its thread ends by itself.
+    EnumThreadWindows(
+        browse->thread,
+        [](HWND hwnd, LPARAM) -> BOOL {
+          PostMessageA(hwnd, WM_CLOSE, 0, 0);
+          return TRUE;
+        },
+        0);
+  }
+  giveInputBack();
+  if (!browse->done || !browse->chosen)
     return false;
-  dialog.FileName = file.data();
+  dialog.FileName = browse->file.data();
   return true;
 }
 
