@@ -3,6 +3,7 @@
 // the start phase, the USB link's slower way to a loss, and the status word
 // after a silence.
 
+#include "BackgroundStarts.h"
 #include "KorvamonTestProgram.h"
 #include "monitor/Info.h"
 #include "opcserver/opc_provider.h"
@@ -201,6 +202,7 @@ TEST_F(WatchdogTest, AfterASilenceTheStatusWordShowsTheLastReportedStateAndChang
     const std::vector<std::string> texts = HistoryTexts();
     EXPECT_EQ(std::vector<std::string>(texts.begin() + static_cast<long>(lines), texts.end()),
               c.lines);
+    ASSERT_TRUE(korva_test::FinishProgramStarts());
     EXPECT_EQ(programs.requests().size(), c.programs);
   }
 }
