@@ -275,7 +275,9 @@ void TPsReader::ReadPersistent(vcl::TReader& reader, TPsPersistent& item) {
 // ---------------------------------------------------------------- TPsComponentNexus
 
 TPsComponentNexus::TPsComponentNexus(vcl::TComponent* owner)
-    : vcl::TComponent(owner, "TPsComponentNexus") {}
+    : vcl::TComponent(owner, "TPsComponentNexus") {
+  HearAllOwnerNews();
+}
 
 TPsComponentNexus::~TPsComponentNexus() {
   Notify(this, vcl::TOperation::opRemove, true);

@@ -76,8 +76,9 @@ class TPsReader {
 };
 
 // A component that hands the notifications its owner gives it (components
-// inserted and removed) to OnNotification, and, when it is freed, itself
-// with opRemove. Set OnNotification to none before freeing the nexus
+// inserted and removed, also those freed with the owner while the nexus is
+// still there) to OnNotification, and, when it is freed, itself with
+// opRemove. Set OnNotification to none before freeing the nexus
 // yourself, so that the last call does not reach you.
 class TPsComponentNexus : public vcl::TComponent {
  public:

@@ -103,14 +103,13 @@ TEST_F(PsPersistentTest, ANexusRelaysItsOwnersNewsAndItsOwnEnd) {
 
   calls.clear();
   vcl::Free(form_);
-  int nexusCalls = 0;
-  for (const auto& [component, operation] : calls) {
-    if (component == nexus) {
-      ++nexusCalls;
-      EXPECT_EQ(operation, vcl::TOperation::opRemove);
-    }
-  }
-  EXPECT_EQ(nexusCalls, 1);
+  // The owner frees its components last first: the one added after the
+  // nexus goes before it, and the nexus hears of it although the owner's
+  // other components do not.
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0], std::make_pair(added, vcl::TOperation::opRemove));
+  EXPECT_EQ(calls[1],
+            std::make_pair(static_cast<vcl::TComponent*>(nexus), vcl::TOperation::opRemove));
 
   // A handler that fails while its nexus goes does not stop the free.
   auto* owner = new vcl::TComponent(nullptr);
