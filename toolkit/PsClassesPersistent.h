@@ -10,6 +10,7 @@
 #include <iosfwd>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "toolkit/PsClasses.h"
@@ -98,8 +99,29 @@ class TPsComponentNexus : public vcl::TComponent {
 
 using TPsItemEvent = std::function<void(vcl::TObject* sender, TPsPersistent* item)>;
 
+// The key list of a keyed list: keys compare as the user's locale compares
+// texts ignoring case (an A with umlaut is one key in both cases), or
+// exactly when CaseSensitive; and whether it holds an object is known
+// without a search.
+class TPsKeyList : public TPsStringList {
+ public:
+  std::string ClassName() const override { return "TPsKeyList"; }
+  int AddObject(const std::string& text, vcl::TObject* object) override;
+  void InsertObject(int index, const std::string& text, vcl::TObject* object) override;
+  void Delete(int index) override;
+  void Clear() override;
+  bool HoldsObject(const vcl::TObject* object) const { return objects_.contains(object); }
+
+ protected:
+  int CompareStrings(const std::string& a, const std::string& b) const override;
+
+ private:
+  std::unordered_multiset<const vcl::TObject*> objects_;
+};
+
 // Items of one class (a TPsPersistent class), each under a key text that
-// the list gives it (GetItemKey). Keys compare without regard to ASCII case.
+// the list gives it (GetItemKey). Keys compare without regard to case, as
+// the user's locale compares texts.
 // A derived list whose ItemFinish does more than the base clears itself in
 // its own destructor: the base's Clear no longer reaches its override.
 class TPsPersistentList : public vcl::TPersistent {
@@ -207,7 +229,7 @@ class TPsPersistentList : public vcl::TPersistent {
   vcl::TObject* owner_;
   const TPsClassMeta* itemClass_;
   std::vector<const TPsClassMeta*> componentClasses_;
-  TPsStringList keys_;
+  TPsKeyList keys_;
 };
 
 // Registers TPsPersistentList and TPsPersistent (the toolkit's start).

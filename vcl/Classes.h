@@ -185,7 +185,8 @@ enum TDuplicates { dupIgnore, dupAccept, dupError };
 
 // An ordered list of 8-bit texts, each with an object it does not own. A
 // sorted list keeps its texts in order (ASCII, ignoring case unless
-// CaseSensitive) and finds them by bisection. Every change is announced by
+// CaseSensitive, or the order of a subclass's CompareStrings) and finds them
+// by bisection. Every change is announced by
 // OnChanging before and OnChange after it; between BeginUpdate and the
 // matching EndUpdate only one pair is. NUL is a character like any other.
 // Index errors raise EStringListError "List index out of bounds (%d)".
@@ -259,7 +260,9 @@ class TStringList : public TPersistent {
   // update is open. Subclasses that cache what the lines hold override them.
   virtual void Changing();
   virtual void Changed();
-  int CompareStrings(const std::string& a, const std::string& b) const;
+  // The one order of the list's texts (negative, 0, positive), for its
+  // searches and its sorting alike: a strict weak order.
+  virtual int CompareStrings(const std::string& a, const std::string& b) const;
 
   // The lines as one line of values: separated by `delimiter`; a value
   // holding `quote` or `delimiter` (or, with `blanksSeparate`, a blank or

@@ -186,8 +186,20 @@ int LocaleCompareText(std::string_view a, std::string_view b) {
   size_t i = 0;
   size_t j = 0;
   while (i < a.size() && j < b.size()) {
-    const char32_t x = FoldCase(NextCharacter(a, i));
-    const char32_t y = FoldCase(NextCharacter(b, j));
+    char32_t x = static_cast<unsigned char>(a[i]);
+    char32_t y = static_cast<unsigned char>(b[j]);
+    if (x < 0x80 && y < 0x80) {
+      // The common case, without decoding.
+      ++i;
+      ++j;
+      if (x == y)
+        continue;
+      x = FoldLatin(x);
+      y = FoldLatin(y);
+    } else {
+      x = FoldCase(NextCharacter(a, i));
+      y = FoldCase(NextCharacter(b, j));
+    }
     if (x != y)
       return x < y ? -1 : 1;
   }
