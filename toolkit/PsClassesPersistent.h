@@ -63,17 +63,18 @@ class TPsPersistent : public vcl::TPersistent {
 
 // Items in a component stream: a list of the item's stored published
 // properties (name and value; read-only properties, events and objects that
-// are no components are left out), then its own defined properties.
+// are no components are left out), then its own defined properties. Any
+// persistent object of a registered class streams so (the line log too).
 class TPsWriter {
  public:
-  static void WritePersistent(vcl::TWriter& writer, TPsPersistent& item);
+  static void WritePersistent(vcl::TWriter& writer, vcl::TPersistent& item);
 };
 
 class TPsReader {
  public:
   // Properties by name into the item; EReadError "Property %s does not
   // exist" for a name it neither publishes nor defines.
-  static void ReadPersistent(vcl::TReader& reader, TPsPersistent& item);
+  static void ReadPersistent(vcl::TReader& reader, vcl::TPersistent& item);
 };
 
 // A component that hands the notifications its owner gives it (components
