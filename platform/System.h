@@ -27,6 +27,12 @@ OsVersion GetOsVersion();
 // built from the strings embedded at build time. Nothing when there is none.
 std::optional<std::string> OwnVersionResource();
 
+// The program's own string resource `id` in the narrow encoding, as
+// LoadStringA reads it; nothing when the program has no (or an empty) text of
+// that number. POSIX: always nothing, as programs carry no string table
+// there (their users keep a compiled table of the same texts).
+std::optional<std::string> OwnStringResource(uint32_t id);
+
 // The locale the user's session names for its messages, when the platform
 // answers the first start's language question from it instead of asking.
 // POSIX: LC_ALL, else LC_MESSAGES, else LANG, the first that is set and not

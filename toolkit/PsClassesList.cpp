@@ -3,6 +3,7 @@
 #include <exception>
 #include <memory>
 
+#include "platform/Text.h"
 #include "toolkit/Debugs.h"
 #include "toolkit/PsClasses.h"
 #include "toolkit/psRTTI.h"
@@ -29,6 +30,39 @@ class KeyListUpdate {
 };
 
 }  // namespace
+
+// ---- TPsKeyList ------------------------------------------------------------------
+
+int TPsKeyList::AddObject(const std::string& text, vcl::TObject* object) {
+  const int count = Count();
+  const int index = TPsStringList::AddObject(text, object);
+  if (Count() > count)
+    objects_.insert(object);
+  return index;
+}
+
+void TPsKeyList::InsertObject(int index, const std::string& text, vcl::TObject* object) {
+  TPsStringList::InsertObject(index, text, object);
+  objects_.insert(object);
+}
+
+void TPsKeyList::Delete(int index) {
+  const vcl::TObject* object = Objects(index);
+  TPsStringList::Delete(index);
+  objects_.erase(objects_.find(object));
+}
+
+void TPsKeyList::Clear() {
+  TPsStringList::Clear();
+  objects_.clear();
+}
+
+int TPsKeyList::CompareStrings(const std::string& a, const std::string& b) const {
+  return CaseSensitive() ? vcl::TStringList::CompareStrings(a, b)
+                         : platform::LocaleCompareText(a, b);
+}
+
+// ---- TPsPersistentList ------------------------------------------------------------
 
 const TPsClassMeta& TPsPersistentList::ClassMeta() {
   static const TPsClassMeta meta =
@@ -190,7 +224,7 @@ void TPsPersistentList::Notification(vcl::TComponent* component, vcl::TOperation
   for (int i = 0; i < Count(); ++i)
     items.push_back(Items(i));
   for (TPsPersistent* item : items) {
-    if (keys_.IndexOfObject(item) >= 0)
+    if (keys_.HoldsObject(item))
       item->Notification(component, operation);
   }
 }

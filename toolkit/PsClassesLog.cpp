@@ -6,6 +6,7 @@
 #include "toolkit/Debugs.h"
 #include "toolkit/PsClasses.h"
 #include "toolkit/PsUtils.h"
+#include "toolkit/psRTTI.h"
 
 namespace toolkit {
 namespace {
@@ -26,6 +27,12 @@ std::string ProgramFolder() {
 }  // namespace
 
 // ---- TPsLogBuffer ----------------------------------------------------------------
+
+const TPsClassMeta& TPsLogBuffer::ClassMeta() {
+  static const TPsClassMeta meta =
+      TPsClassMetaBuilder<TPsLogBuffer>("TPsLogBuffer", nullptr).Event("OnNewLine").Build();
+  return meta;
+}
 
 void TPsLogBuffer::AddNewLine(const std::string& line) {
   while (maxLines_ > 0 && lines_.Count() >= maxLines_)
@@ -59,6 +66,19 @@ void TPsLogBuffer::AssignTo(vcl::TPersistent* dest) const {
 // ---- TPsLog ----------------------------------------------------------------------
 
 TPsLog::TPsLog() : buffer_(std::make_unique<TPsLogBuffer>()) {}
+
+const TPsClassMeta& TPsLog::ClassMeta() {
+  using T = TPsLog;
+  static const TPsClassMeta meta =
+      TPsClassMetaBuilder<T>("TPsLog", nullptr)
+          .Boolean("Active", &T::Active, &T::Active)
+          .String("DateTimeFormat", &T::DateTimeFormat, &T::DateTimeFormat)
+          .String("FileName", &T::FileName, &T::SetFileName)
+          .Integer("MaxLines", &T::MaxLines, &T::SetMaxLines)
+          .Event("OnChange")
+          .Build();
+  return meta;
+}
 
 std::string TPsLog::AddLine(const std::string& message) {
   if (!Active)
@@ -98,6 +118,11 @@ void TPsLog::AssignTo(vcl::TPersistent* dest) const {
     strings->Assign(buffer_.get());
   else
     vcl::TPersistent::AssignTo(dest);
+}
+
+void RegisterLogClasses() {
+  RegisterClass(TPsLog::ClassMeta());
+  RegisterClass(TPsLogBuffer::ClassMeta());
 }
 
 }  // namespace toolkit

@@ -12,12 +12,15 @@
 
 namespace toolkit {
 
+class TPsClassMeta;
+
 using TPsLogEvent = std::function<void(vcl::TObject* sender, const std::string& line)>;
 
-// A bounded list of lines, the oldest first.
+// A bounded list of lines, the oldest first. Publishes OnNewLine.
 class TPsLogBuffer : public vcl::TPersistent {
  public:
   std::string ClassName() const override { return "TPsLogBuffer"; }
+  static const TPsClassMeta& ClassMeta();
 
   // Drops the oldest lines to make room (unless MaxLines is 0 or less), adds
   // the line, then OnNewLine.
@@ -42,10 +45,12 @@ class TPsLogBuffer : public vcl::TPersistent {
   int maxLines_ = 100;
 };
 
+// Publishes Active, DateTimeFormat, FileName, MaxLines and OnChange.
 class TPsLog : public vcl::TPersistent {
  public:
   TPsLog();
   std::string ClassName() const override { return "TPsLog"; }
+  static const TPsClassMeta& ClassMeta();
 
   // While Active: the local time in DateTimeFormat, a blank and the message
   // become a line of the buffer, the file (when named) is rewritten with the
@@ -75,5 +80,8 @@ class TPsLog : public vcl::TPersistent {
   std::unique_ptr<TPsLogBuffer> buffer_;
   std::string fileName_;
 };
+
+// Registers TPsLog and TPsLogBuffer (the toolkit's start).
+void RegisterLogClasses();
 
 }  // namespace toolkit

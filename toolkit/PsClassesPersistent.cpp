@@ -69,7 +69,7 @@ void TPsPersistent::DebugDump(const std::string& prefix) {
 
 namespace {
 
-void WriteProperty(vcl::TWriter& writer, const TPsPersistent& item, const TPsPropMeta& prop) {
+void WriteProperty(vcl::TWriter& writer, const vcl::TPersistent& item, const TPsPropMeta& prop) {
   const TPsTypeInfo& type = *prop.Type;
   switch (prop.Kind()) {
     case tkInteger:
@@ -166,7 +166,7 @@ int32_t ReadInt32(vcl::TReader& reader) {
   return static_cast<int32_t>(value);
 }
 
-void ReadProperty(vcl::TReader& reader, TPsPersistent& item, const TPsPropMeta& prop,
+void ReadProperty(vcl::TReader& reader, vcl::TPersistent& item, const TPsPropMeta& prop,
                   TPsRTTIProp* wrapper) {
   const TPsTypeInfo& type = *prop.Type;
   const vcl::TValueType next = reader.NextValue();
@@ -242,7 +242,7 @@ void ReadProperty(vcl::TReader& reader, TPsPersistent& item, const TPsPropMeta& 
 
 }  // namespace
 
-void TPsWriter::WritePersistent(vcl::TWriter& writer, TPsPersistent& item) {
+void TPsWriter::WritePersistent(vcl::TWriter& writer, vcl::TPersistent& item) {
   const TPsClassMeta& meta = RequireClassMetaOf(item);
   writer.WriteListBegin();
   for (const TPsPropMeta* prop : meta.Properties()) {
@@ -253,7 +253,7 @@ void TPsWriter::WritePersistent(vcl::TWriter& writer, TPsPersistent& item) {
   writer.WriteListEnd();
 }
 
-void TPsReader::ReadPersistent(vcl::TReader& reader, TPsPersistent& item) {
+void TPsReader::ReadPersistent(vcl::TReader& reader, vcl::TPersistent& item) {
   TPsInstanceProperties wrappers(&item);
   const std::vector<const TPsPropMeta*> props = wrappers.ClassMeta().Properties();
   reader.ReadListBegin();
@@ -275,7 +275,9 @@ void TPsReader::ReadPersistent(vcl::TReader& reader, TPsPersistent& item) {
 // ---------------------------------------------------------------- TPsComponentNexus
 
 TPsComponentNexus::TPsComponentNexus(vcl::TComponent* owner)
-    : vcl::TComponent(owner, "TPsComponentNexus") {}
+    : vcl::TComponent(owner, "TPsComponentNexus") {
+  HearAllOwnerNews();
+}
 
 TPsComponentNexus::~TPsComponentNexus() {
   Notify(this, vcl::TOperation::opRemove, true);

@@ -10,6 +10,7 @@
 #include <iosfwd>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "toolkit/PsClasses.h"
@@ -62,22 +63,24 @@ class TPsPersistent : public vcl::TPersistent {
 
 // Items in a component stream: a list of the item's stored published
 // properties (name and value; read-only properties, events and objects that
-// are no components are left out), then its own defined properties.
+// are no components are left out), then its own defined properties. Any
+// persistent object of a registered class streams so (the line log too).
 class TPsWriter {
  public:
-  static void WritePersistent(vcl::TWriter& writer, TPsPersistent& item);
+  static void WritePersistent(vcl::TWriter& writer, vcl::TPersistent& item);
 };
 
 class TPsReader {
  public:
   // Properties by name into the item; EReadError "Property %s does not
   // exist" for a name it neither publishes nor defines.
-  static void ReadPersistent(vcl::TReader& reader, TPsPersistent& item);
+  static void ReadPersistent(vcl::TReader& reader, vcl::TPersistent& item);
 };
 
 // A component that hands the notifications its owner gives it (components
-// inserted and removed) to OnNotification, and, when it is freed, itself
-// with opRemove. Set OnNotification to none before freeing the nexus
+// inserted and removed, also those freed with the owner while the nexus is
+// still there) to OnNotification, and, when it is freed, itself with
+// opRemove. Set OnNotification to none before freeing the nexus
 // yourself, so that the last call does not reach you.
 class TPsComponentNexus : public vcl::TComponent {
  public:
@@ -97,8 +100,29 @@ class TPsComponentNexus : public vcl::TComponent {
 
 using TPsItemEvent = std::function<void(vcl::TObject* sender, TPsPersistent* item)>;
 
+// The key list of a keyed list: keys compare as the user's locale compares
+// texts ignoring case (an A with umlaut is one key in both cases), or
+// exactly when CaseSensitive; and whether it holds an object is known
+// without a search.
+class TPsKeyList : public TPsStringList {
+ public:
+  std::string ClassName() const override { return "TPsKeyList"; }
+  int AddObject(const std::string& text, vcl::TObject* object) override;
+  void InsertObject(int index, const std::string& text, vcl::TObject* object) override;
+  void Delete(int index) override;
+  void Clear() override;
+  bool HoldsObject(const vcl::TObject* object) const { return objects_.contains(object); }
+
+ protected:
+  int CompareStrings(const std::string& a, const std::string& b) const override;
+
+ private:
+  std::unordered_multiset<const vcl::TObject*> objects_;
+};
+
 // Items of one class (a TPsPersistent class), each under a key text that
-// the list gives it (GetItemKey). Keys compare without regard to ASCII case.
+// the list gives it (GetItemKey). Keys compare without regard to case, as
+// the user's locale compares texts.
 // A derived list whose ItemFinish does more than the base clears itself in
 // its own destructor: the base's Clear no longer reaches its override.
 class TPsPersistentList : public vcl::TPersistent {
@@ -206,7 +230,7 @@ class TPsPersistentList : public vcl::TPersistent {
   vcl::TObject* owner_;
   const TPsClassMeta* itemClass_;
   std::vector<const TPsClassMeta*> componentClasses_;
-  TPsStringList keys_;
+  TPsKeyList keys_;
 };
 
 // Registers TPsPersistentList and TPsPersistent (the toolkit's start).

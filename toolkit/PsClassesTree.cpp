@@ -8,21 +8,21 @@
 
 #include "platform/Files.h"
 #include "platform/Services.h"
+#include "platform/Text.h"
 #include "toolkit/Debugs.h"
 #include "toolkit/PsClasses.h"
 
 namespace toolkit {
 namespace {
 
-unsigned char LowerAscii(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return (byte >= 'A' && byte <= 'Z') ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
+// The path index's one order, for its sorting and its lookups: the user's
+// locale's, ignoring case.
+bool LessText(const std::string& a, const std::string& b) {
+  return platform::LocaleCompareText(a, b) < 0;
 }
 
-// ASCII order ignoring case, as the path index compares.
-bool LessText(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                      [](char x, char y) { return LowerAscii(x) < LowerAscii(y); });
+bool SameText(const std::string& a, const std::string& b) {
+  return platform::LocaleCompareText(a, b) == 0;
 }
 
 // A list that reads and writes delimited text with these characters; raises
@@ -227,7 +227,7 @@ void TPsStringTree::BuildPathIndex() const {
   // The first node in tree order keeps a path text that occurs again.
   pathIndex_.erase(
       std::unique(pathIndex_.begin(), pathIndex_.end(),
-                  [](const auto& a, const auto& b) { return vcl::SameText(a.first, b.first); }),
+                  [](const auto& a, const auto& b) { return SameText(a.first, b.first); }),
       pathIndex_.end());
   pathIndexValid_ = true;
 }
@@ -240,7 +240,7 @@ int TPsStringTree::IndexOfPath(const std::string& path) const {
                        [](const std::pair<std::string, int>& entry, const std::string& text) {
                          return LessText(entry.first, text);
                        });
-  if (found == pathIndex_.end() || !vcl::SameText(found->first, path))
+  if (found == pathIndex_.end() || !SameText(found->first, path))
     return -1;
   return found->second;
 }

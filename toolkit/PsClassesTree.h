@@ -130,8 +130,9 @@ class TPsStringTree : public vcl::TPersistent {
   // empty.
   int IndexOfChild(int parentIndex, const std::string& name) const;
   int IndexOfObject(const vcl::TObject* object) const;
-  // The first node whose path text equals `path` ignoring ASCII case, from
-  // an index of every path built on the first call after a change.
+  // The first node whose path text equals `path` ignoring case as the
+  // user's locale does, from an index of every path built on the first call
+  // after a change.
   int IndexOfPath(const std::string& path) const;
   // The names from the top level down to the node; empty outside the tree.
   void GetPathSequence(vcl::TStringList& sequence, int index) const;

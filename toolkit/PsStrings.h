@@ -1,8 +1,10 @@
 // Unit PsStrings: the toolkit's own texts, numbered 65120 to 65199, so that
-// they can be translated apart from the code.
+// they can be translated apart from the code. They are string resources of
+// the program (toolkit/PsStrings.rc, in korvamon's resources); a program
+// without such a text gets the one the toolkit is built with.
 #pragma once
 
-#include <string_view>
+#include <string>
 
 namespace toolkit {
 
@@ -47,7 +49,8 @@ inline constexpr int sPsOPCSubstatusFirst = 65136;
 inline constexpr int sPsOPCLimitHigh = 65120;
 inline constexpr int sPsOPCLimitConstant = 65121;
 
-// The text of a number; empty for a number without one.
-std::string_view PsString(int number);
+// The text of a number: the program's string resource, else the built-in
+// one; empty for a number without one or outside 65120 to 65199.
+std::string PsString(int number);
 
 }  // namespace toolkit

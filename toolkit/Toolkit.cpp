@@ -20,8 +20,10 @@ void Initialize() {
   ResetTickState();
   // Property access: the application registry and the null wrapper.
   CreateRTTIObjects();
-  // The class unit: its persistent classes, creatable by name.
+  // The class unit: its persistent classes and the line log, creatable by
+  // name.
   RegisterPersistentClasses();
+  RegisterLogClasses();
   // The variable unit: its text tables, its classes creatable by name.
   FillVarTexts();
   RegisterVarClasses();

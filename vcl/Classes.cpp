@@ -1,6 +1,9 @@
 #include "vcl/Classes.h"
 
 #include <algorithm>
+#include <iterator>
+#include <unordered_set>
+#include <utility>
 
 namespace vcl {
 namespace {
@@ -19,11 +22,31 @@ bool IsIdentifier(const std::string& name) {
                      [&](char c) { return alpha(c) || (c >= '0' && c <= '9'); });
 }
 
-void Erase(std::vector<TComponent*>& list, TComponent* item) {
-  list.erase(std::remove(list.begin(), list.end(), item), list.end());
+// Lists hold an item once. The search starts at the end, where the latest
+// item is: components are freed last first, so each is found at once.
+void Erase(std::vector<TComponent*>& list, const TComponent* item) {
+  const auto found = std::find(list.rbegin(), list.rend(), item);
+  if (found != list.rend())
+    list.erase(std::next(found).base());
 }
 
 }  // namespace
+
+// One round of news to the owned components. A component that leaves the
+// owner while the round is under way is noted, so that the round passes it
+// over without touching it: it may be freed already.
+struct TComponent::NewsRound {
+  explicit NewsRound(TComponent& owner) : owner(owner), outer(owner.newsRounds_) {
+    owner.newsRounds_ = this;
+  }
+  ~NewsRound() { owner.newsRounds_ = outer; }
+  NewsRound(const NewsRound&) = delete;
+  NewsRound& operator=(const NewsRound&) = delete;
+
+  TComponent& owner;
+  NewsRound* outer;
+  std::unordered_set<const TComponent*> left;
+};
 
 void TPersistent::Assign(const TPersistent* source) {
   if (!source)
@@ -81,8 +104,12 @@ void TComponent::AnnounceEnd() {
 
 void TComponent::DestroyComponents() {
   // Each freed component takes itself out of the list (RemoveComponent).
+  // None of them outlives this one, so the others need not hear of it: that
+  // would cost every remaining component a call for each one freed.
+  const bool wasFreeing = std::exchange(freeingComponents_, true);
   while (!components_.empty())
     Free(components_.back());
+  freeingComponents_ = wasFreeing;
 }
 
 void TComponent::EndLoading() {
@@ -145,12 +172,28 @@ void TComponent::RemoveComponent(TComponent* component) {
 
 void TComponent::Insert(TComponent* component) {
   components_.push_back(component);
+  if (component->hearsAllOwnerNews_)
+    allNewsHearers_.push_back(component);
   component->owner_ = this;
+  for (NewsRound* round = newsRounds_; round; round = round->outer)
+    round->left.erase(component);
 }
 
 void TComponent::Remove(TComponent* component) {
   Erase(components_, component);
+  if (component->hearsAllOwnerNews_)
+    Erase(allNewsHearers_, component);
   component->owner_ = nullptr;
+  for (NewsRound* round = newsRounds_; round; round = round->outer)
+    round->left.insert(component);
+}
+
+void TComponent::HearAllOwnerNews() {
+  if (hearsAllOwnerNews_)
+    return;
+  hearsAllOwnerNews_ = true;
+  if (owner_)
+    owner_->allNewsHearers_.push_back(this);
 }
 
 void TComponent::FreeNotification(TComponent* other) {
@@ -172,13 +215,19 @@ void TComponent::RemoveFreeNotification(TComponent* other) {
 void TComponent::Notification(TComponent* component, TOperation operation) {
   if (operation == TOperation::opRemove)
     RemoveFreeNotification(component);
+  TellOwned(freeingComponents_ ? allNewsHearers_ : components_, component, operation);
+}
+
+void TComponent::TellOwned(const std::vector<TComponent*>& listeners, TComponent* component,
+                           TOperation operation) {
+  if (listeners.empty())
+    return;
   // A copy: a component told of the news may free or insert others.
-  const std::vector<TComponent*> owned = components_;
-  for (TComponent* child : owned) {
-    if (child != component &&
-        std::find(components_.begin(), components_.end(), child) != components_.end()) {
+  const std::vector<TComponent*> due = listeners;
+  NewsRound round(*this);
+  for (TComponent* child : due) {
+    if (child != component && !round.left.contains(child))
       child->Notification(component, operation);
-    }
   }
 }
 

@@ -114,8 +114,14 @@ class TComponent : public TPersistent {
  protected:
   // Told when a component is inserted into or removed from this one, or freed
   // while this one asked for it. The default passes the news on to every
-  // owned component (as the class library does).
+  // owned component (as the class library does); while this one frees its
+  // own components, only to those that hear all its news (HearAllOwnerNews).
   virtual void Notification(TComponent* component, TOperation operation);
+  // Makes this component hear of every component its owner gives up, also
+  // of those freed with the owner, which the others do not hear of (what
+  // refers to one of those asks for its free notification). For components
+  // that relay their owner's news to objects outside the component tree.
+  void HearAllOwnerNews();
   // Runs when loading ends; overrides call this one.
   virtual void Loaded() { loading_ = false; }
   // Frees the owned components, the last one first.
@@ -127,18 +133,30 @@ class TComponent : public TPersistent {
   void AnnounceInsertion();
 
  private:
+  struct NewsRound;
+
   // Tells the free-notification peers and the owner that this one goes.
   void AnnounceEnd();
   void ValidateRename(TComponent* component, const std::string& newName) const;
   void Insert(TComponent* component);
   void Remove(TComponent* component);
+  // Tells `listeners` (owned components) the news, in their order, each but
+  // `component` itself and those no longer owned by the time they are due.
+  void TellOwned(const std::vector<TComponent*>& listeners, TComponent* component,
+                 TOperation operation);
 
   std::string className_;
   TComponent* owner_ = nullptr;
   std::string name_;
   std::vector<TComponent*> components_;
+  // The owned components that hear all of this one's news.
+  std::vector<TComponent*> allNewsHearers_;
   std::vector<TComponent*> freeNotifies_;
+  // The rounds of news to the owned components under way, innermost first.
+  NewsRound* newsRounds_ = nullptr;
   bool destroying_ = false;
+  bool freeingComponents_ = false;
+  bool hearsAllOwnerNews_ = false;
   bool loading_ = false;
 
   friend void Free(TComponent* component);
@@ -167,7 +185,8 @@ enum TDuplicates { dupIgnore, dupAccept, dupError };
 
 // An ordered list of 8-bit texts, each with an object it does not own. A
 // sorted list keeps its texts in order (ASCII, ignoring case unless
-// CaseSensitive) and finds them by bisection. Every change is announced by
+// CaseSensitive, or the order of a subclass's CompareStrings) and finds them
+// by bisection. Every change is announced by
 // OnChanging before and OnChange after it; between BeginUpdate and the
 // matching EndUpdate only one pair is. NUL is a character like any other.
 // Index errors raise EStringListError "List index out of bounds (%d)".
@@ -241,7 +260,9 @@ class TStringList : public TPersistent {
   // update is open. Subclasses that cache what the lines hold override them.
   virtual void Changing();
   virtual void Changed();
-  int CompareStrings(const std::string& a, const std::string& b) const;
+  // The one order of the list's texts (negative, 0, positive), for its
+  // searches and its sorting alike: a strict weak order.
+  virtual int CompareStrings(const std::string& a, const std::string& b) const;
 
   // The lines as one line of values: separated by `delimiter`; a value
   // holding `quote` or `delimiter` (or, with `blanksSeparate`, a blank or

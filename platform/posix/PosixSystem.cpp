@@ -131,6 +131,10 @@ OsVersion GetOsVersion() {
   return {kPlatformNt, 6, 1};
 }
 
+std::optional<std::string> OwnStringResource(uint32_t /*id*/) {
+  return std::nullopt;
+}
+
 std::optional<std::string> OwnVersionResource() {
   const std::string_view version = KORVA_FILE_VERSION;
   std::string translation;

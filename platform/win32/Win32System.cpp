@@ -1,11 +1,12 @@
 // Facts about the system on Windows: its version, the program's own version
-// resource, the ANSI code page's text, the user's short date format, and
+// and string resources, the ANSI code page's text, the user's short date format, and
 // console close requests.
 #include <windows.h>
 
 #include "platform/EventLoop.h"
 #include "platform/System.h"
 #include "platform/TerminationRequest.h"
+#include "platform/Text.h"
 
 namespace platform {
 namespace {
@@ -110,6 +111,19 @@ std::optional<std::string> OwnVersionResource() {
   if (!bytes)
     return std::nullopt;
   return std::string(static_cast<const char*>(bytes), SizeofResource(nullptr, found));
+}
+
+std::optional<std::string> OwnStringResource(uint32_t id) {
+  if (id > 0xFFFF)
+    return std::nullopt;
+  // With no buffer the function hands out the resource's own UTF-16 text,
+  // whatever its length.
+  const wchar_t* text = nullptr;
+  const int units = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
+  if (units <= 0 || text == nullptr)
+    return std::nullopt;
+  return Utf16ToNarrow(
+      std::u16string_view(reinterpret_cast<const char16_t*>(text), static_cast<size_t>(units)));
 }
 
 std::optional<std::string> UserMessagesLocale() {

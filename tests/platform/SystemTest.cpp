@@ -57,6 +57,19 @@ TEST(SystemTest, OwnVersionResourceIsAVersionBlockWithTheProgramsStrings) {
     EXPECT_NE(block->find(Utf16(text)), std::string::npos) << text;
 }
 
+// On Windows the program's resources (korvamon's, linked into this test
+// program) carry the toolkit's texts; elsewhere programs have no string table.
+TEST(SystemTest, OwnStringResourcesAreTheProgramsStringTable) {
+#ifdef _WIN32
+  EXPECT_EQ(platform::OwnStringResource(65199), "True");
+  EXPECT_EQ(platform::OwnStringResource(65120), "At High limit");
+#else
+  EXPECT_EQ(platform::OwnStringResource(65199), std::nullopt);
+#endif
+  EXPECT_EQ(platform::OwnStringResource(65161), std::nullopt);
+  EXPECT_EQ(platform::OwnStringResource(0x10000), std::nullopt);
+}
+
 // ---- the date ----
 
 system_clock::time_point UtcNoon(int year, unsigned month, unsigned day) {

@@ -2,6 +2,8 @@
 // and where a bare file name goes.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +13,8 @@
 #include "platform/TimeZone.h"
 #include "toolkit/Clock.h"
 #include "toolkit/PsClasses.h"
+#include "toolkit/psRTTI.h"
+#include "vcl/ClassesFiler.h"
 
 namespace {
 
@@ -134,6 +138,49 @@ TEST_F(PsLogTest, AssignCopiesFileMaxLinesAndActiveOnly) {
   EXPECT_EQ(heard, V{"x"});
   EXPECT_EQ(buffer.GetCount(), 1);
   EXPECT_THROW(copy.Assign(&buffer), vcl::EConvertError);
+}
+
+TEST_F(PsLogTest, ItsPropertiesAreReachedByNameAndStreamed) {
+  for (const char* message : {"A", "B", "C"})
+    log_.AddLine(message);
+  toolkit::TPsInstanceProperties props(&log_);
+  props.SetDelimiter(';');
+  // The events are published too, but no property list carries them.
+  EXPECT_EQ(props.GetHeader(), "Active;DateTimeFormat;FileName;MaxLines");
+  props.SetValuesText("False;yyyy;C:\\x.log;2");
+  EXPECT_FALSE(log_.Active);
+  EXPECT_EQ(log_.DateTimeFormat, "yyyy");
+  EXPECT_EQ(log_.FileName(), "C:\\x.log");
+  EXPECT_EQ(Lines(log_), (V{"15:03 B", "15:03 C"}));  // the buffer's setter ran
+  props.Props(props.IndexOf("FileName"))->SetAsString("opc.log");
+  EXPECT_NE(log_.FileName(), "opc.log");  // placed in the program's folder by the setter
+  props.Props(props.IndexOf("FileName"))->SetAsString("C:\\x.log");
+
+  auto events = [](const toolkit::TPsClassMeta& meta) {
+    V names;
+    for (const toolkit::TPsPropMeta* prop : meta.Properties()) {
+      if (prop->Kind() == toolkit::tkMethod)
+        names.push_back(prop->Name);
+    }
+    return names;
+  };
+  EXPECT_EQ(events(TPsLog::ClassMeta()), V{"OnChange"});
+  EXPECT_EQ(events(toolkit::TPsLogBuffer::ClassMeta()), V{"OnNewLine"});
+  ASSERT_EQ(toolkit::FindClass("TPsLogBuffer"), &toolkit::TPsLogBuffer::ClassMeta());
+
+  // Created by name and read back from a component stream.
+  std::unique_ptr<vcl::TObject> made(toolkit::FindClass("TPsLog")->Create(nullptr));
+  auto* copy = dynamic_cast<TPsLog*>(made.get());
+  ASSERT_NE(copy, nullptr);
+  std::stringstream stream;
+  vcl::TWriter writer(stream);
+  toolkit::TPsWriter::WritePersistent(writer, log_);
+  vcl::TReader reader(stream);
+  toolkit::TPsReader::ReadPersistent(reader, *copy);
+  EXPECT_FALSE(copy->Active);
+  EXPECT_EQ(copy->DateTimeFormat, "yyyy");
+  EXPECT_EQ(copy->FileName(), "C:\\x.log");
+  EXPECT_EQ(copy->MaxLines(), 2);
 }
 
 }  // namespace

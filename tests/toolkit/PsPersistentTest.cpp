@@ -2,6 +2,7 @@
 // component-stream forms.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -10,6 +11,8 @@
 #include "ExpectError.h"
 #include "RttiTestClasses.h"
 #include "TestFolder.h"
+#include "platform/Text.h"
+#include "toolkit/PsVars.h"
 #include "vcl/ClassesFiler.h"
 #include "vcl/Forms.h"
 
@@ -103,14 +106,13 @@ TEST_F(PsPersistentTest, ANexusRelaysItsOwnersNewsAndItsOwnEnd) {
 
   calls.clear();
   vcl::Free(form_);
-  int nexusCalls = 0;
-  for (const auto& [component, operation] : calls) {
-    if (component == nexus) {
-      ++nexusCalls;
-      EXPECT_EQ(operation, vcl::TOperation::opRemove);
-    }
-  }
-  EXPECT_EQ(nexusCalls, 1);
+  // The owner frees its components last first: the one added after the
+  // nexus goes before it, and the nexus hears of it although the owner's
+  // other components do not.
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0], std::make_pair(added, vcl::TOperation::opRemove));
+  EXPECT_EQ(calls[1],
+            std::make_pair(static_cast<vcl::TComponent*>(nexus), vcl::TOperation::opRemove));
 
   // A handler that fails while its nexus goes does not stop the free.
   auto* owner = new vcl::TComponent(nullptr);
@@ -221,6 +223,27 @@ TEST_F(PsPersistentListTest, KeysAreUniqueWithoutRegardToCase) {
   named.OwnsItems = false;
   named.Clear();
 
+  // Letters beyond A-Z are one in both cases too, as the user's locale has
+  // them, whether the list searches from the start or by bisection.
+  const std::string anger = platform::Utf16ToNarrow(u"\u00C4rger");
+  const std::string angerUpper = platform::Utf16ToNarrow(u"\u00E4RGER");
+  if (platform::NarrowToUtf16(anger) == u"\u00C4rger") {  // the narrow encoding has it
+    for (const bool sorted : {false, true}) {
+      TNamedList umlauts(sorted);
+      umlauts.OwnsItems = false;
+      TNamedItem first;
+      first.SetName(anger);
+      umlauts.Add(&first);
+      TNamedItem second;
+      second.SetName(angerUpper);
+      EXPECT_THROW(umlauts.Add(&second), EPsException) << sorted;
+      EXPECT_EQ(umlauts.Find(angerUpper, index), &first) << sorted;
+      second.SetName("arger");
+      EXPECT_EQ(umlauts.Add(&second), &second) << sorted;
+      EXPECT_EQ(umlauts.Count(), 2) << sorted;
+    }
+  }
+
   // An item whose initialisation fails is freed again (the sanitizers see it).
   named.OnItemInit = [](vcl::TObject*, TPsPersistent*) { throw vcl::Exception("no"); };
   EXPECT_THROW(named.Add(), vcl::Exception);
@@ -282,6 +305,43 @@ TEST_F(PsPersistentListTest, RemovalsReachItemsForDerivedComponentClassesToo) {
   kinds.Notification(level_, vcl::TOperation::opInsert);  // items ignore insertions
   EXPECT_EQ(item->Partner, level_);
   nexus->OnNotification = nullptr;
+}
+
+TEST_F(PsPersistentListTest, ARemovalReachesOnlyTheItemsStillListedWhenTheirTurnComes) {
+  TPsPersistentList links(nullptr, &toolkit::TPsVarLink::ClassMeta(), false);
+  toolkit::TPsInteger variable(nullptr);
+  std::vector<std::unique_ptr<toolkit::TPsVarLink>> made;
+  for (int i = 0; i < 3; ++i) {
+    made.emplace_back(static_cast<toolkit::TPsVarLink*>(links.Add()));
+    made.back()->SetVariable(&variable);
+  }
+  toolkit::TPsVarLink* second = made[1].get();
+  // The first link, cleared, has the list drop the second before its turn.
+  links.OnItemConfig = [&](vcl::TObject*, TPsPersistent* item) {
+    if (item == made[0].get() && links.IndexOf(second) >= 0)
+      links.Delete(links.IndexOf(second));
+  };
+  links.Notification(&variable, vcl::TOperation::opRemove);
+  EXPECT_EQ(made[0]->Variable(), nullptr);
+  EXPECT_EQ(second->Variable(), &variable);
+  EXPECT_EQ(made[2]->Variable(), nullptr);
+  links.OnItemConfig = nullptr;
+  links.Clear();
+
+  // The key list knows what it holds through every change.
+  toolkit::TPsKeyList keys;
+  TPairItem a;
+  TPairItem b;
+  keys.AddObject("a", &a);
+  keys.InsertObject(0, "b", &b);
+  keys.AddObject("a2", &a);
+  keys.Delete(2);
+  EXPECT_TRUE(keys.HoldsObject(&a));
+  keys.Delete(1);
+  EXPECT_FALSE(keys.HoldsObject(&a));
+  EXPECT_TRUE(keys.HoldsObject(&b));
+  keys.Clear();
+  EXPECT_FALSE(keys.HoldsObject(&b));
 }
 
 TEST_F(PsPersistentListTest, AssignsFromListsAndStringLists) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "TestFolder.h"
+#include "platform/Text.h"
 #include "toolkit/PsClasses.h"
 
 namespace {
@@ -91,6 +92,21 @@ TEST(PsStringTreeTest, PathTextsQuoteAndAreFoundIgnoringCase) {
   };
   for (const auto& [path, index] : lookups)
     EXPECT_EQ(tree.IndexOfPath(path), index) << path;
+
+  // Letters beyond A-Z are one in both cases too, as the user's locale has
+  // them (the narrow encoding may lack some on Windows: those are left out).
+  for (const auto& [name, other] : {std::pair{u"\u00C4rger", u"\u00E4RGER"},
+                                    std::pair{u"\u03A3\u03BF\u03C6", u"\u03C3\u039F\u03A6"},
+                                    std::pair{u"\u0416\u0443\u043A", u"\u0436\u0423\u041A"}}) {
+    const std::string narrow = platform::Utf16ToNarrow(name);
+    const std::string otherCase = platform::Utf16ToNarrow(other);
+    if (platform::NarrowToUtf16(narrow) != name || platform::NarrowToUtf16(otherCase) != other)
+      continue;
+    const int node = tree.AddChild(bc, narrow);
+    EXPECT_EQ(tree.IndexOfPath("a/'b/c'/" + otherCase), node) << narrow;
+    EXPECT_EQ(tree.IndexOfChild(bc, otherCase), -1) << narrow;
+    tree.Delete(node);
+  }
 
   // The index follows changes; the first node of a path wins.
   const int twin = tree.AddChild(-1, "A");

@@ -1,3 +1,4 @@
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,71 @@ TEST(ComponentTest, FreeingAComponentNotifiesItsOwnerTheOwnedAndItsWatchers) {
   sibling->FreeNotification(watcher.get());
   watcher.reset();
   vcl::Free(sibling);  // would touch the freed watcher if it were still listed
+}
+
+// Writes "<label> heard <label> go" into a shared log for every removal it
+// is told of; one that hears all its owner's news says so at its creation.
+class Listener : public TComponent {
+ public:
+  Listener(TComponent* owner, std::string label, std::vector<std::string>& log,
+           bool hearsAll = false)
+      : TComponent(owner, "TListener"), label(std::move(label)), log_(log) {
+    if (hearsAll)
+      HearAllOwnerNews();
+  }
+  const std::string label;
+  // Runs when this one is told that `component` goes.
+  std::function<void(TComponent* component)> onRemoval;
+
+ protected:
+  void Notification(TComponent* component, TOperation operation) override {
+    if (operation == TOperation::opRemove) {
+      const auto* other = dynamic_cast<Listener*>(component);
+      log_.push_back(label + " heard " + (other ? other->label : "?") + " go");
+      if (onRemoval)
+        onRemoval(component);
+    }
+    TComponent::Notification(component, operation);
+  }
+
+ private:
+  std::vector<std::string>& log_;
+};
+
+TEST(ComponentTest, AComponentFreedAloneIsToldToEveryOtherOneOwnedInTheirOrder) {
+  std::vector<std::string> log;
+  vcl::Owned<Listener> owner(new Listener(nullptr, "owner", log));
+  auto* a = new Listener(owner.get(), "a", log);
+  new Listener(owner.get(), "b", log);
+  auto* c = new Listener(owner.get(), "c", log);
+  auto* d = new Listener(owner.get(), "d", log);
+  // One told of the news gives up another before its turn: that one is not
+  // told, being no longer owned, and the round goes on after the news of
+  // the one given up.
+  a->onRemoval = [&](TComponent* gone) {
+    if (gone == d)
+      owner->RemoveComponent(c);
+  };
+  vcl::Free(d);
+  EXPECT_EQ(log, (std::vector<std::string>{"owner heard d go", "a heard d go", "owner heard c go",
+                                           "a heard c go", "b heard c go", "b heard d go"}));
+  vcl::Free(c);
+}
+
+TEST(ComponentTest, ComponentsFreedWithTheirOwnerAreToldOnlyToThoseThatAskedOrHearAllItsNews) {
+  std::vector<std::string> log;
+  auto* owner = new Listener(nullptr, "owner", log);
+  auto* a = new Listener(owner, "a", log);
+  new Listener(owner, "all", log, true);
+  auto* b = new Listener(owner, "b", log);
+  new Listener(owner, "c", log);
+  b->FreeNotification(a);
+  vcl::Free(owner);
+  // Freed last first; the owner hears of each, "a" of "b" only, which it
+  // asked for, and "all" of those freed before it.
+  EXPECT_EQ(log, (std::vector<std::string>{"owner heard c go", "all heard c go", "a heard b go",
+                                           "owner heard b go", "all heard b go",
+                                           "owner heard all go", "owner heard a go"}));
 }
 
 TEST(ComponentTest, RemoveComponentGivesUpOwnershipWithoutFreeing) {
