@@ -2,7 +2,7 @@
 """Draws korvamon's program icon, a battery with a lightning bolt, and writes it
 as a Windows icon file with a 16x16 and a 32x32 image of 32-bit colour.
 
-    tools/make_icon.py [output [charge]]     (default: monitor/korvamon.ico)
+    tools/make_icon.py [output [charge]]     (default: program/korvamon.ico)
 
 The charge colour (RRGGBB, default green 2EA83E) tells korvatray's two icons
 apart: its main icon, shown while the service runs, is the green one; its
@@ -103,7 +103,7 @@ def icon_file(sizes, charge):
 
 def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    path = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "monitor", "korvamon.ico")
+    path = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "program", "korvamon.ico")
     charge = tuple(bytes.fromhex(sys.argv[2])) if len(sys.argv) > 2 else CHARGE
     with open(path, "wb") as f:
         f.write(icon_file([16, 32], charge))

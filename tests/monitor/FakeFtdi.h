@@ -114,11 +114,11 @@ class FakeFtdi {
 // korvamon on the fake, the test language's texts "Tn".
 class UsbProgramTest : public KorvamonTextTest {
  protected:
-  ~UsbProgramTest() override { monitor::EndProgram(); }  // its polling thread ends first
+  ~UsbProgramTest() override { program::EndProgram(); }  // its polling thread ends first
 
   // The program ended, a fresh fake (the one without FT_Purge when asked).
   void NewFake(bool withoutPurge = false) {
-    monitor::EndProgram();
+    program::EndProgram();
     fake_.reset();
     fake_.emplace(clock(), withoutPurge);
   }

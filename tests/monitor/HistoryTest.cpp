@@ -26,7 +26,7 @@ class HistoryTest : public korva_test::KorvamonTextTest {
     monitor::SetHistoryEcho(&echo_);
   }
   ~HistoryTest() override {
-    monitor::EndProgram();
+    program::EndProgram();
     monitor::SetHistoryEcho(nullptr);
   }
 

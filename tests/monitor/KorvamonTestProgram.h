@@ -19,9 +19,9 @@
 #include "TestLanguage.h"
 #include "monitor/Globfunc.h"
 #include "monitor/History.h"
-#include "monitor/Startup.h"
 #include "monitor/main.h"
 #include "platform/Power.h"
+#include "program/Startup.h"
 #include "vcl/VclTestEnvironment.h"
 
 namespace korva_test {
@@ -66,7 +66,7 @@ class KorvamonTest : public VclTest {
     headless().hotKeys.clear();
   }
   ~KorvamonTest() override {
-    monitor::EndProgram();
+    program::EndProgram();
     monitor::SetHistoryEcho(previousEcho_);
 #ifndef _WIN32
     unsetenv("KORVA_LOCK_DIR");
@@ -84,13 +84,13 @@ class KorvamonTest : public VclTest {
   // The program's start up to its message loop; the guard must let it pass.
   void Start() {
     ASSERT_TRUE(monitor::PassSingleInstanceGuard());
-    monitor::StartOPCServer();
-    monitor::CreateProgramWindows();
+    program::StartOPCServer();
+    program::CreateProgramWindows();
     ASSERT_NE(monitor::frmKorvamon, nullptr);
   }
   // A later start of the program (its earlier run has ended).
   void Restart() {
-    monitor::EndProgram();
+    program::EndProgram();
     Start();
   }
   // A (later) start in English on COM `port` with these further settings
@@ -166,7 +166,7 @@ class KorvamonTest : public VclTest {
 // The same with the test language: text n reads "Tn".
 class KorvamonTextTest : public KorvamonTest {
  protected:
-  ~KorvamonTextTest() override { monitor::EndProgram(); }  // frees the library first
+  ~KorvamonTextTest() override { program::EndProgram(); }  // frees the library first
 
   TestLanguage language_;
 };

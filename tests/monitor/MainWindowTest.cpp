@@ -59,7 +59,7 @@ TEST_F(MainWindowTest, StartsItsSevenWindowsInOrderWithTheStartValues) {
   EXPECT_TRUE(boxes_.shown().empty());
 
   // The end takes the icon and the hot key away again.
-  monitor::EndProgram();
+  program::EndProgram();
   EXPECT_TRUE(headless().trayIcons.empty());
   EXPECT_TRUE(headless().hotKeys.empty());
 }
@@ -90,7 +90,7 @@ TEST_F(MainWindowTest, SettingsSteerHotKeyStartDelayAndShutdownSignal) {
   for (const DelayCase& delay : {DelayCase{"-5", 60000}, {"61", 60000}, {"7", 7000}, {"abc", 0}}) {
     SCOPED_TRACE(std::string("WAIT_TIME=") + delay.value);
     Given(std::string("[CHECK]\r\nLanguage=E\r\n[COM]\r\nWAIT_TIME=") + delay.value + "\r\n");
-    monitor::EndProgram();
+    program::EndProgram();
     const uint64_t before = loop().NowMs();
     Start();
     EXPECT_EQ(loop().NowMs() - before, delay.ms);
@@ -230,9 +230,9 @@ TEST_F(MainWindowTest, TrayIconHotKeyAndSerialMessagesReachTheirHandlers) {
 
   // A later instance's request acts as the double click does.
   main().Hide();
-  monitor::DeliverInstanceRequest("TfrmElse", WM_TRAYICON, 0x100, vcl::WM_LBUTTONDBLCLK);
+  program::DeliverInstanceRequest("TfrmElse", WM_TRAYICON, 0x100, vcl::WM_LBUTTONDBLCLK);
   EXPECT_FALSE(main().Visible());
-  monitor::DeliverInstanceRequest("TfrmKorvamon", WM_TRAYICON, 0x100, vcl::WM_LBUTTONDBLCLK);
+  program::DeliverInstanceRequest("TfrmKorvamon", WM_TRAYICON, 0x100, vcl::WM_LBUTTONDBLCLK);
   EXPECT_TRUE(main().Showing());
 }
 
@@ -324,14 +324,14 @@ TEST_F(MainWindowTest, EndingWritesTheLastHistoryLinesOnEveryClosePath) {
   // the end of the session (the lines are written before it returns).
   for (int path = 0; path < 4; ++path) {
     SCOPED_TRACE(path);
-    monitor::EndProgram();
+    program::EndProgram();
     vcl::ScopedApplication nextRun;
     loop().ResetTerminated();
     Start();
     if (path == 0)
       main().mnuBeenden->Click();
     if (path == 1)
-      monitor::CloseOnRequest();
+      program::CloseOnRequest();
     if (path == 2)
       vcl::PostMessage(main().Handle(), vcl::WM_CLOSE, 0, 0);
     if (path == 3) {
@@ -341,7 +341,7 @@ TEST_F(MainWindowTest, EndingWritesTheLastHistoryLinesOnEveryClosePath) {
     loop().ProcessMessages();
     EXPECT_TRUE(vcl::Application().Terminated());
     EXPECT_EQ(HistoryTexts(), lastLines);
-    monitor::EndProgram();
+    program::EndProgram();
   }
 }
 

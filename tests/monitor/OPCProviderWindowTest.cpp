@@ -89,7 +89,7 @@ TEST_F(OPCProviderWindowTest, ClientsAreToldOfTheEndWhileTheItemsStillExist) {
             S_OK);
   DWORD cookie = 0;
   ASSERT_EQ(point->Advise(static_cast<IOPCShutdown*>(sink.Get()), &cookie), S_OK);
-  monitor::EndProgram();
+  program::EndProgram();
   EXPECT_EQ(heard, std::vector<std::string>{"sink:"});
   EXPECT_TRUE(itemsThere);
   EXPECT_EQ(opcserver::OPCProvider, nullptr);

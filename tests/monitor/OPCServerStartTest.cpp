@@ -27,7 +27,7 @@ TEST_F(OPCServerStartTest, TheServerRunsOnceTheLoopRunsAndLeavesWithTheProgram) 
       opcserver::OPCServer->Factory().CreateInstance(nullptr, IID_IOPCServer, client.ReceiveVoid()),
       S_OK);
 #endif
-  monitor::EndProgram();
+  program::EndProgram();
   EXPECT_EQ(opcserver::OPCServer, nullptr);
   OPCSERVERSTATUS* status = nullptr;
   EXPECT_EQ(client->GetStatus(&status), E_FAIL);
@@ -39,7 +39,7 @@ TEST_F(OPCServerStartTest, TheServerIsShutDownOnceAtTheEnd) {
   loop().ProcessMessages();
   int shutdowns = 0;
   opcserver::OPCServer->OnShutdown = [&](vcl::TObject*, const std::string&) { ++shutdowns; };
-  monitor::EndProgram();
+  program::EndProgram();
   EXPECT_EQ(shutdowns, 1);
 }
 
@@ -60,7 +60,7 @@ TEST_F(OPCServerStartTest, COMIsEnteredMultithreadedBeforeTheServerAndLeftAtTheE
 #endif
   EXPECT_TRUE(opcserver::OPCServer->Factory().Registered());
 
-  monitor::EndProgram();
+  program::EndProgram();
   const HRESULT afterEnd = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   EXPECT_EQ(afterEnd, S_OK);
   if (SUCCEEDED(afterEnd))

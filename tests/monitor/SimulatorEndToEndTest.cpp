@@ -31,7 +31,7 @@ class KorvamonOnSimulatorTest : public korva_test::KorvamonTest {
     setenv("KORVA_COM1", terminal.c_str(), 1);
   }
   ~KorvamonOnSimulatorTest() override {
-    monitor::EndProgram();
+    program::EndProgram();
     unsetenv("KORVA_COM1");
   }
 

@@ -51,7 +51,7 @@ class BoxWithTimers : public platform::ScriptedMessageBoxes {
 
 class UdpInterfaceTest : public korva_test::KorvamonTextTest {
  protected:
-  ~UdpInterfaceTest() override { monitor::EndProgram(); }
+  ~UdpInterfaceTest() override { program::EndProgram(); }
 
   // korvamon started with these parameters after its name.
   void StartWithParameters(const std::vector<std::string>& parameters) {
@@ -194,7 +194,7 @@ TEST_F(UdpInterfaceTest, TheCloseCommandIsLoggedAndEndsTheProgramWithItsLinesSen
   for (const std::string& text : closing)
     sent.push_back(kStamp + "\t" + text);
   EXPECT_EQ(Received(listener_), sent);
-  monitor::EndProgram();
+  program::EndProgram();
 
   // Close comes first among the commands; once the program ends, no further
   // command is handled, though both came in one round.
@@ -209,7 +209,7 @@ TEST_F(UdpInterfaceTest, TheCloseCommandIsLoggedAndEndsTheProgramWithItsLinesSen
   EXPECT_TRUE(dmUDP->TracePeers.empty());
   EXPECT_EQ(HistoryCount("UDP-RX-Message from 127.0.0.1: USV_CLOSE"), 1);
   EXPECT_EQ(HistoryCount("T110"), 1);
-  monitor::EndProgram();
+  program::EndProgram();
 }
 
 TEST_F(UdpInterfaceTest, OnlyTheFirst128BytesUpToAZeroByteCount) {

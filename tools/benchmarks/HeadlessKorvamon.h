@@ -8,12 +8,12 @@
 
 #include "BenchFolder.h"
 #include "monitor/Globfunc.h"
-#include "monitor/Startup.h"
 #include "monitor/main.h"
 #include "platform/EventLoop.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 #include "platform/VirtualClock.h"
+#include "program/Startup.h"
 #include "vcl/Forms.h"
 
 namespace korva_bench {
@@ -22,9 +22,9 @@ class HeadlessKorvamon {
  public:
   explicit HeadlessKorvamon(const std::string& folderPrefix)
       : folder_(folderPrefix), settings_(folder_.Ini()) {
-    monitor::CreateProgramWindows();
+    program::CreateProgramWindows();
   }
-  ~HeadlessKorvamon() { monitor::EndProgram(); }
+  ~HeadlessKorvamon() { program::EndProgram(); }
   HeadlessKorvamon(const HeadlessKorvamon&) = delete;
   HeadlessKorvamon& operator=(const HeadlessKorvamon&) = delete;
 

@@ -27,11 +27,11 @@
 
 #include "monitor/Globfunc.h"
 #include "monitor/History.h"
-#include "monitor/Startup.h"
 #include "monitor/UDPInterface.h"
 #include "monitor/main.h"
 #include "platform/CommandLine.h"
 #include "platform/EventLoop.h"
+#include "program/Startup.h"
 #include "vcl/Forms.h"
 
 namespace {
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "udpflood: the single-instance guard refused\n");
     return 1;
   }
-  monitor::CreateProgramWindows();
+  program::CreateProgramWindows();
   if (!monitor::dmUDP || !monitor::dmUDP->UDPServer) {
     std::fprintf(stderr, "udpflood: korvamon has no UDP server on port %d\n", rx);
     return 1;
@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
   const bool closed = vcl::Application().Terminated();
   const double closeMs =
       std::chrono::duration<double, std::milli>(Clock::now() - closeStart).count();
-  monitor::EndProgram();
+  program::EndProgram();
 
   double longestGap = 0;
   for (size_t i = 1; i < ticks.size(); ++i)

@@ -1,4 +1,4 @@
-#include "monitor/Startup.h"
+#include "program/Startup.h"
 
 #include "monitor/DeviceList.h"
 #include "monitor/History.h"
@@ -12,7 +12,7 @@
 #include "platform/com/Com.h"
 #include "vcl/Forms.h"
 
-namespace monitor {
+namespace program {
 namespace {
 
 // COM was started for the process by StartOPCServer.
@@ -34,14 +34,14 @@ void StartOPCServer() {
 void CreateProgramWindows() {
   vcl::TApplication& application = vcl::Application();
   application.MainFormOnTaskbar = true;
-  application.SetTitle(kApplicationTitle);
-  application.CreateForm(frmKorvamon);
-  application.CreateForm(frmConfig);
-  application.CreateForm(frmHist);
-  application.CreateForm<TfrmInfo>();
-  dmUDP = new TdmUDP(&application);
-  vcl::Guarded([] { dmUDP->dmUDPCreate(dmUDP); });
-  application.CreateForm(frmDeviceList);
+  application.SetTitle(monitor::kApplicationTitle);
+  application.CreateForm(monitor::frmKorvamon);
+  application.CreateForm(monitor::frmConfig);
+  application.CreateForm(monitor::frmHist);
+  application.CreateForm<monitor::TfrmInfo>();
+  monitor::dmUDP = new monitor::TdmUDP(&application);
+  vcl::Guarded([] { monitor::dmUDP->dmUDPCreate(monitor::dmUDP); });
+  application.CreateForm(monitor::frmDeviceList);
   application.CreateForm(opcserver::OPCProvider);
 }
 
@@ -63,7 +63,7 @@ void EndProgram() {
     CoUninitialize();
     comStarted = false;
   }
-  ReleaseSingleInstanceMutex();
+  monitor::ReleaseSingleInstanceMutex();
 }
 
 void DeliverInstanceRequest(const std::string& formClass, uint32_t msg, uintptr_t wParam,
@@ -79,21 +79,21 @@ void DeliverInstanceRequest(const std::string& formClass, uint32_t msg, uintptr_
 }
 
 void EndSessionOnRequest() {
-  if (!frmKorvamon) {
+  if (!monitor::frmKorvamon) {
     CloseOnRequest();
     return;
   }
-  const vcl::TWindowHandle window = frmKorvamon->Handle();
+  const vcl::TWindowHandle window = monitor::frmKorvamon->Handle();
   const bool mayEnd = vcl::SendMessage(window, vcl::WM_QUERYENDSESSION, 0, 0) != 0;
   vcl::SendMessage(window, vcl::WM_ENDSESSION, mayEnd ? 1 : 0, 0);
 }
 
 void CloseOnRequest() {
-  if (frmKorvamon) {
-    frmKorvamon->Close();
+  if (monitor::frmKorvamon) {
+    monitor::frmKorvamon->Close();
   } else {
     vcl::Application().Terminate();
   }
 }
 
-}  // namespace monitor
+}  // namespace program

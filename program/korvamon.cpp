@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "monitor/PDH.h"
-#include "monitor/Startup.h"
 #include "monitor/main.h"
 #include "opcserver/ComServer.h"
 #include "opcserver/OPCDA.h"
@@ -17,6 +16,7 @@
 #include "platform/Instance.h"
 #include "platform/StarterMessage.h"
 #include "platform/System.h"
+#include "program/Startup.h"
 #include "toolkit/Toolkit.h"
 #include "vcl/Backend.h"
 
@@ -58,16 +58,16 @@ int main(int argc, char** argv) {
     // Started by COM for a client, korvamon ends when its last client has gone.
     if (startedByCom)
       opcserver::EndProgramWhenLastClientLeaves();
-    monitor::StartOPCServer();
-    platform::OnTerminationRequest(&monitor::CloseOnRequest);
-    platform::OnSessionEndRequest(&monitor::EndSessionOnRequest);
+    program::StartOPCServer();
+    platform::OnTerminationRequest(&program::CloseOnRequest);
+    platform::OnSessionEndRequest(&program::EndSessionOnRequest);
     // Later instances reach this one; on Windows they find its window by itself.
     const std::unique_ptr<platform::InstanceRequests> requests = platform::InstanceRequests::Listen(
-        monitor::kApplicationTitle, &monitor::DeliverInstanceRequest);
-    monitor::CreateProgramWindows();
-    monitor::RunProgram();
+        monitor::kApplicationTitle, &program::DeliverInstanceRequest);
+    program::CreateProgramWindows();
+    program::RunProgram();
   }
-  monitor::EndProgram();
+  program::EndProgram();
   if (firstInstance)
     toolkit::Finalize();
 

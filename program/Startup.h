@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-namespace monitor {
+namespace program {
 
 // The OPC server: its classes creatable by name, the server object with korvamon's identity, COM
 // for the process (multithreaded, its security set up; a failure does not stop the program), and
@@ -39,4 +39,4 @@ void CloseOnRequest();
 // Windows asks it (WM_QUERYENDSESSION), then told (WM_ENDSESSION) and closes.
 void EndSessionOnRequest();
 
-}  // namespace monitor
+}  // namespace program
