@@ -408,9 +408,10 @@ void TPsOPCProviderGroup::RemoveItemAsync(TPsOPCProviderItem* item) {
   if (listed != items_.end()) {
     items_.erase(listed);
     itemIndex_.erase(item->ServerHandle());
+    // Its pending change goes with it, whatever client handle it has.
+    if (dataChangeTransaction_)
+      dataChangeTransaction_->RemoveItem(item);
   }
-  if (dataChangeTransaction_)
-    dataChangeTransaction_->RemoveItem(item);
   item->OnChange = nullptr;
   TPsOPCProviderClient* client = Client();
   TPsOPCProvider* server = client ? client->Provider() : nullptr;
@@ -422,6 +423,15 @@ void TPsOPCProviderGroup::RemoveItemAsync(TPsOPCProviderItem* item) {
                        reinterpret_cast<uintptr_t>(static_cast<vcl::TObject*>(item)), 0))
     return;
   delete item;
+}
+
+void TPsOPCProviderGroup::ChangeClientHandle(TPsOPCProviderItem* item, OPCHANDLE handle) {
+  const GroupLock lock(*this);
+  // A pending change goes out under the handle the client knows from now on.
+  const bool pending = dataChangeTransaction_ && dataChangeTransaction_->RemoveItem(item);
+  item->SetClientHandle(handle);
+  if (pending)
+    dataChangeTransaction_->AckItem(item, false);
 }
 
 void TPsOPCProviderGroup::Clear() {
@@ -518,8 +528,8 @@ HRESULT TPsOPCProviderGroup::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer
       return E_INVALIDARG;
     return ForEachItem(
         dwCount, phServer, "IOPCItemMgt.SetClientHandles", false,
-        [phClient](TPsOPCProviderItem* item, DWORD position) {
-          item->SetClientHandle(phClient[position]);
+        [this, phClient](TPsOPCProviderItem* item, DWORD position) {
+          ChangeClientHandle(item, phClient[position]);
           return S_OK;
         },
         ppErrors);

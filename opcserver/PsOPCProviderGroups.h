@@ -249,6 +249,9 @@ class TPsOPCProviderGroup
   HRESULT AddOrValidateItems(DWORD count, OPCITEMDEF* definitions, bool add,
                              OPCITEMRESULT** results, HRESULT** errors);
   void RemoveItemAsync(TPsOPCProviderItem* item);
+  // SetClientHandles' step: the item's pending change, if any, moves to its
+  // new handle.
+  void ChangeClientHandle(TPsOPCProviderItem* item, OPCHANDLE handle);
   void SetItemStates();
   HRESULT CheckStatus(bool async, const std::string& name);
   // An asynchronous read (kind tkRead) or refresh (tkDataChange): queued

@@ -71,11 +71,14 @@ class TPsOPCTransaction : public vcl::TObject {
   HRESULT Error(int32_t index) const;
   void SetError(int32_t index, HRESULT error);
   VARIANT& Value(int32_t index);
-  // The first entry with the client handle; -1 when none.
+  // The first entry with the client handle, or the server handle; -1 when
+  // none.
   int32_t IndexOfClientHandle(OPCHANDLE clientHandle) const;
-  // Finds entries by client handle through an index from now on, in time
+  int32_t IndexOfServerHandle(OPCHANDLE serverHandle) const;
+  void SetServerHandle(int32_t index, OPCHANDLE serverHandle);
+  // Finds entries by either handle through an index from now on, in time
   // independent of the count (the pending data change's many lookups).
-  void IndexClientHandles();
+  void IndexHandles();
   // Takes the entry out: the last entry moves into its place.
   void RemoveEntry(int32_t index);
 
@@ -119,8 +122,9 @@ class TPsOPCTransaction : public vcl::TObject {
   TPsOPCTransactionKind kind_;
   int32_t count_ = 0;
   bool indexed_ = false;
-  // Client handle -> its first entry, while indexed_.
-  std::unordered_map<OPCHANDLE, int32_t> index_;
+  // Client and server handle -> the first entry with it, while indexed_.
+  std::unordered_map<OPCHANDLE, int32_t> clientIndex_;
+  std::unordered_map<OPCHANDLE, int32_t> serverIndex_;
   std::vector<OPCHANDLE> clientHandles_;
   std::vector<HRESULT> errors_;
   std::vector<OPCHANDLE> serverHandles_;
@@ -173,11 +177,13 @@ class TPsOPCProviderTransaction : public TPsOPCDataChangeTransaction,
   // The item's entry (by its client handle, unless `alwaysAdd`), appended
   // when there is none, filled with the item's state for Source; an item
   // that is write-only gives OPC_E_BADRIGHTS, no item OPC_E_INVALIDHANDLE.
-  // The entry's position.
+  // An entry that items sharing a client handle share carries the state,
+  // and the server handle, of the item that came last. The entry's position.
   int32_t AckItem(TPsOPCProviderItem* item, bool alwaysAdd);
-  // Takes out the entry with the item's client handle: the last entry
-  // moves into its place. Nothing when it has none.
-  void RemoveItem(const TPsOPCProviderItem* item);
+  // Takes out the entry that carries the item's state, whatever client
+  // handle it has: the last entry moves into its place. False when there
+  // is none.
+  bool RemoveItem(const TPsOPCProviderItem* item);
 
   // What the callback thread sends: a data change, a read's or a write's
   // answer over the transaction's arrays, with the group's handle.
