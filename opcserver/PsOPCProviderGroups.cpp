@@ -288,13 +288,12 @@ TPsOPCProviderItem* TPsOPCProviderGroup::GetItems(int index) {
   const GroupLock lock(*this);
   if (index < 0 || index >= static_cast<int>(items_.size()))
     throw vcl::EListError(vcl::Format("List index out of bounds (%d)", index));
-  return items_[static_cast<size_t>(index)];
+  return items_.At(static_cast<size_t>(index));
 }
 
 TPsOPCProviderItem* TPsOPCProviderGroup::FindItem(OPCHANDLE serverHandle) {
   const GroupLock lock(*this);
-  const auto found = itemIndex_.find(serverHandle);
-  return found == itemIndex_.end() ? nullptr : found->second;
+  return items_.Find(serverHandle);
 }
 
 std::string TPsOPCProviderGroup::ItemIDOf(OPCHANDLE serverHandle) {
@@ -380,9 +379,8 @@ HRESULT TPsOPCProviderGroup::AddOrValidateItems(DWORD count, OPCITEMDEF* definit
       }
       item->SetServerHandle(server->NextHandle());
       item->GetItemResult(resultList[i]);
-      TPsOPCProviderItem* added = item.get();
-      items_.push_back(item.release());
-      itemIndex_[added->ServerHandle()] = added;
+      TPsOPCProviderItem* added = item.release();
+      items_.Add(added, added->ServerHandle());
       BindItem(added);
       ItemChange(added);
       added->UpdateAccessRights();
@@ -403,15 +401,15 @@ HRESULT TPsOPCProviderGroup::AddOrValidateItems(DWORD count, OPCITEMDEF* definit
 
 void TPsOPCProviderGroup::RemoveItemAsync(TPsOPCProviderItem* item) {
   const GroupLock lock(*this);
+  ReleaseItem(item, items_.Remove(item, item->ServerHandle()));
+}
+
+void TPsOPCProviderGroup::ReleaseItem(TPsOPCProviderItem* item, bool listed) {
+  const GroupLock lock(*this);
   item->SetActive(false);
-  const auto listed = std::find(items_.begin(), items_.end(), item);
-  if (listed != items_.end()) {
-    items_.erase(listed);
-    itemIndex_.erase(item->ServerHandle());
-    // Its pending change goes with it, whatever client handle it has.
-    if (dataChangeTransaction_)
-      dataChangeTransaction_->RemoveItem(item);
-  }
+  // Its pending change goes with it, whatever client handle it has.
+  if (listed && dataChangeTransaction_)
+    dataChangeTransaction_->RemoveItem(item);
   item->OnChange = nullptr;
   TPsOPCProviderClient* client = Client();
   TPsOPCProvider* server = client ? client->Provider() : nullptr;
@@ -436,8 +434,8 @@ void TPsOPCProviderGroup::ChangeClientHandle(TPsOPCProviderItem* item, OPCHANDLE
 
 void TPsOPCProviderGroup::Clear() {
   const GroupLock lock(*this);
-  while (!items_.empty())
-    RemoveItemAsync(items_.front());
+  for (TPsOPCProviderItem* item : items_.TakeAll())
+    ReleaseItem(item, true);
 }
 
 void TPsOPCProviderGroup::FinishGroup() {
