@@ -38,7 +38,7 @@ void TPsOPCProviderGroup::CreateDataChangeTransaction() {
     return;
   dataChangeTransaction_ = std::make_unique<TPsOPCProviderTransaction>(this, 0, tkDataChange);
   dataChangeTransaction_->SetCapacity(static_cast<int64_t>(items_.size()));
-  dataChangeTransaction_->IndexHandles();
+  dataChangeTransaction_->IndexClientHandles();
 }
 
 void TPsOPCProviderGroup::FreeDataChangeTransaction() {

@@ -35,27 +35,6 @@ std::string FileTimeText(const FILETIME& time) {
   }
 }
 
-int32_t FindHandle(bool indexed, const std::unordered_map<OPCHANDLE, int32_t>& index,
-                   const std::vector<OPCHANDLE>& handles, int32_t count, OPCHANDLE handle) {
-  if (indexed) {
-    const auto found = index.find(handle);
-    return found == index.end() ? -1 : found->second;
-  }
-  for (int32_t i = 0; i < count; ++i)
-    if (handles[i] == handle)
-      return i;
-  return -1;
-}
-
-// The entry at `at` is taken out and the one at `from` moves into its place.
-void Reindex(std::unordered_map<OPCHANDLE, int32_t>& index, OPCHANDLE removed, int32_t at,
-             OPCHANDLE moved, int32_t from) {
-  if (const auto found = index.find(removed); found != index.end() && found->second == at)
-    index.erase(found);
-  if (const auto found = index.find(moved); found != index.end() && found->second == from)
-    found->second = at;
-}
-
 }  // namespace
 
 std::string_view TransactionKindName(TPsOPCTransactionKind kind) {
@@ -126,10 +105,8 @@ int32_t TPsOPCTransaction::AddHandle(OPCHANDLE clientHandle, OPCHANDLE serverHan
   serverHandles_[index] = serverHandle;
   errors_[index] = S_OK;
   VariantClear(&values_[index]);
-  if (indexed_) {
-    clientIndex_.emplace(clientHandle, index);
-    serverIndex_.emplace(serverHandle, index);
-  }
+  if (indexed_)
+    index_.emplace(clientHandle, index);
   return index;
 }
 
@@ -146,8 +123,7 @@ void TPsOPCTransaction::Clear() {
   }
   count_ = 0;
   Result = S_OK;
-  clientIndex_.clear();
-  serverIndex_.clear();
+  index_.clear();
 }
 
 bool TPsOPCTransaction::SetErrorList(const HRESULT* errors, int64_t count) {
@@ -191,29 +167,23 @@ VARIANT& TPsOPCTransaction::Value(int32_t index) {
   return values_[index];
 }
 
-int32_t TPsOPCTransaction::IndexOfClientHandle(OPCHANDLE clientHandle) const {
-  return FindHandle(indexed_, clientIndex_, clientHandles_, count_, clientHandle);
-}
-
-int32_t TPsOPCTransaction::IndexOfServerHandle(OPCHANDLE serverHandle) const {
-  return FindHandle(indexed_, serverIndex_, serverHandles_, count_, serverHandle);
-}
-
 void TPsOPCTransaction::SetServerHandle(int32_t index, OPCHANDLE serverHandle) {
   CheckIndex(index);
-  const OPCHANDLE old = serverHandles_[index];
-  if (old == serverHandle)
-    return;
   serverHandles_[index] = serverHandle;
-  if (!indexed_)
-    return;
-  if (const auto found = serverIndex_.find(old);
-      found != serverIndex_.end() && found->second == index)
-    serverIndex_.erase(found);
-  serverIndex_.emplace(serverHandle, index);
 }
 
-void TPsOPCTransaction::IndexHandles() {
+int32_t TPsOPCTransaction::IndexOfClientHandle(OPCHANDLE clientHandle) const {
+  if (indexed_) {
+    const auto found = index_.find(clientHandle);
+    return found == index_.end() ? -1 : found->second;
+  }
+  for (int32_t i = 0; i < count_; ++i)
+    if (clientHandles_[i] == clientHandle)
+      return i;
+  return -1;
+}
+
+void TPsOPCTransaction::IndexClientHandles() {
   indexed_ = true;
   RebuildIndex();
 }
@@ -221,12 +191,9 @@ void TPsOPCTransaction::IndexHandles() {
 void TPsOPCTransaction::RebuildIndex() {
   if (!indexed_)
     return;
-  clientIndex_.clear();
-  serverIndex_.clear();
-  for (int32_t i = 0; i < count_; ++i) {
-    clientIndex_.emplace(clientHandles_[i], i);
-    serverIndex_.emplace(serverHandles_[i], i);
-  }
+  index_.clear();
+  for (int32_t i = 0; i < count_; ++i)
+    index_.emplace(clientHandles_[i], i);
 }
 
 bool TPsOPCTransaction::HasOKItems() const {
@@ -246,19 +213,19 @@ HRESULT TPsOPCTransaction::MasterError() const {
 void TPsOPCTransaction::RemoveEntry(int32_t index) {
   CheckIndex(index);
   const int32_t last = count_ - 1;
-  const OPCHANDLE removedClient = clientHandles_[index];
-  const OPCHANDLE removedServer = serverHandles_[index];
-  const OPCHANDLE movedClient = clientHandles_[last];
-  const OPCHANDLE movedServer = serverHandles_[last];
+  const OPCHANDLE removed = clientHandles_[index];
+  const OPCHANDLE moved = clientHandles_[last];
   if (index != last)
     MoveEntry(last, index);
   VariantClear(&values_[last]);
   count_ = last;
   if (!indexed_)
     return;
-  // Two entries change: the indexes follow without being built anew.
-  Reindex(clientIndex_, removedClient, index, movedClient, last);
-  Reindex(serverIndex_, removedServer, index, movedServer, last);
+  // Two entries change: the index follows without being built anew.
+  if (const auto found = index_.find(removed); found != index_.end() && found->second == index)
+    index_.erase(found);
+  if (const auto found = index_.find(moved); found != index_.end() && found->second == last)
+    found->second = index;
 }
 
 void TPsOPCTransaction::MoveEntry(int32_t from, int32_t to) {
@@ -399,8 +366,10 @@ int32_t TPsOPCProviderTransaction::AckItem(TPsOPCProviderItem* item, bool always
 bool TPsOPCProviderTransaction::RemoveItem(const TPsOPCProviderItem* item) {
   if (!item)
     return false;
-  const int32_t index = IndexOfServerHandle(item->ServerHandle());
-  if (index < 0)
+  // An item's entry is the one of its client handle, unless another item
+  // of that handle changed after it.
+  const int32_t index = IndexOfClientHandle(item->GetClientHandle());
+  if (index < 0 || ServerHandle(index) != item->ServerHandle())
     return false;
   RemoveEntry(index);
   return true;

@@ -71,14 +71,12 @@ class TPsOPCTransaction : public vcl::TObject {
   HRESULT Error(int32_t index) const;
   void SetError(int32_t index, HRESULT error);
   VARIANT& Value(int32_t index);
-  // The first entry with the client handle, or the server handle; -1 when
-  // none.
-  int32_t IndexOfClientHandle(OPCHANDLE clientHandle) const;
-  int32_t IndexOfServerHandle(OPCHANDLE serverHandle) const;
   void SetServerHandle(int32_t index, OPCHANDLE serverHandle);
-  // Finds entries by either handle through an index from now on, in time
+  // The first entry with the client handle; -1 when none.
+  int32_t IndexOfClientHandle(OPCHANDLE clientHandle) const;
+  // Finds entries by client handle through an index from now on, in time
   // independent of the count (the pending data change's many lookups).
-  void IndexHandles();
+  void IndexClientHandles();
   // Takes the entry out: the last entry moves into its place.
   void RemoveEntry(int32_t index);
 
@@ -122,9 +120,8 @@ class TPsOPCTransaction : public vcl::TObject {
   TPsOPCTransactionKind kind_;
   int32_t count_ = 0;
   bool indexed_ = false;
-  // Client and server handle -> the first entry with it, while indexed_.
-  std::unordered_map<OPCHANDLE, int32_t> clientIndex_;
-  std::unordered_map<OPCHANDLE, int32_t> serverIndex_;
+  // Client handle -> its first entry, while indexed_.
+  std::unordered_map<OPCHANDLE, int32_t> index_;
   std::vector<OPCHANDLE> clientHandles_;
   std::vector<HRESULT> errors_;
   std::vector<OPCHANDLE> serverHandles_;
@@ -180,9 +177,11 @@ class TPsOPCProviderTransaction : public TPsOPCDataChangeTransaction,
   // An entry that items sharing a client handle share carries the state,
   // and the server handle, of the item that came last. The entry's position.
   int32_t AckItem(TPsOPCProviderItem* item, bool alwaysAdd);
-  // Takes out the entry that carries the item's state, whatever client
-  // handle it has: the last entry moves into its place. False when there
-  // is none.
+  // Takes out the entry that carries the item's state (the one of its
+  // client handle, when the item changed last of those sharing it): the
+  // last entry moves into its place. False when there is none. An item
+  // whose client handle changes takes its entry along before (the group's
+  // SetClientHandles), so no entry of an earlier handle is left.
   bool RemoveItem(const TPsOPCProviderItem* item);
 
   // What the callback thread sends: a data change, a read's or a write's

@@ -30,36 +30,28 @@ TEST(PsOPCTransactionTest, IdsAndSizesOutsideTheirRangeAreRefused) {
   EXPECT_THROW(transaction.AddHandle(1, 1), vcl::ERangeError);
 }
 
-// Entries found by either handle, by search or through the indexes, stay
-// found as entries are taken out, moved, given a new server handle and
-// cleared.
-TEST(PsOPCTransactionTest, EntriesAreFoundByEitherHandleAfterEveryChange) {
+// Entries found by client handle, by search or through the index, stay
+// found as entries are taken out, moved and cleared.
+TEST(PsOPCTransactionTest, EntriesAreFoundByClientHandleAfterEveryChange) {
   for (const bool indexed : {false, true}) {
     SCOPED_TRACE(indexed);
     TPsOPCTransaction transaction(0, opcserver::tkDataChange);
     if (indexed)
-      transaction.IndexHandles();
+      transaction.IndexClientHandles();
     for (OPCHANDLE handle = 10; handle < 15; ++handle)
       transaction.AddHandle(handle, handle + 100);
     transaction.RemoveEntry(1);  // 14 moves into the place of 11
     transaction.RemoveEntry(3);  // the last one, 13
     EXPECT_EQ(transaction.Count(), 3);
-    transaction.SetServerHandle(2, 212);
     const std::pair<OPCHANDLE, int32_t> expected[] = {
         {10, 0}, {11, -1}, {12, 2}, {13, -1}, {14, 1}};
     for (const auto& [handle, index] : expected)
       EXPECT_EQ(transaction.IndexOfClientHandle(handle), index) << handle;
-    const std::pair<OPCHANDLE, int32_t> expectedServer[] = {{110, 0}, {111, -1}, {112, -1},
-                                                            {212, 2}, {113, -1}, {114, 1}};
-    for (const auto& [handle, index] : expectedServer)
-      EXPECT_EQ(transaction.IndexOfServerHandle(handle), index) << handle;
     EXPECT_EQ(transaction.ServerHandle(1), 114u);
     transaction.AddHandle(11, 111);
     EXPECT_EQ(transaction.IndexOfClientHandle(11), 3);
-    EXPECT_EQ(transaction.IndexOfServerHandle(111), 3);
     transaction.Clear();
     EXPECT_EQ(transaction.IndexOfClientHandle(10), -1);
-    EXPECT_EQ(transaction.IndexOfServerHandle(110), -1);
   }
 }
 
