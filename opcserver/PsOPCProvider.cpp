@@ -357,9 +357,8 @@ TPsOPCItemKind TPsOPCProvider::FindItem(const std::string& itemID, vcl::TCompone
   component = nullptr;
   {
     const TreeLock lock(*addressSpace_);
-    // The tree's path lookup ignores case; item IDs do not.
-    const int node = addressSpace_->IndexOfPath(itemID);
-    if (node >= 0 && addressSpace_->GetPathText(node) == itemID)
+    const int node = addressSpace_->IndexOfItemID(itemID);
+    if (node >= 0)
       component = dynamic_cast<vcl::TComponent*>(addressSpace_->GetObj(node));
     else if (toolkit::PsApplication())
       component = toolkit::PsApplication()->FindComponent(componentPath, separator);

@@ -167,6 +167,20 @@ void TPsOPCProviderAddressSpace::DoRefresh() {
     AddModules(&vcl::Application(), -1);
 }
 
+int TPsOPCProviderAddressSpace::IndexOfItemID(const std::string& itemID) {
+  const TreeLock lock(*this);
+  const IndexedAs now{changeCount_, PathSeparator(), QuoteChar()};
+  if (itemIDIndexedAs_ != now) {
+    itemIDIndex_.clear();
+    itemIDIndex_.reserve(static_cast<size_t>(Count()));
+    for (int node = 0; node < Count(); ++node)
+      itemIDIndex_.emplace(GetPathText(node), node);
+    itemIDIndexedAs_ = now;
+  }
+  const auto found = itemIDIndex_.find(itemID);
+  return found == itemIDIndex_.end() ? -1 : found->second;
+}
+
 void TPsOPCProviderAddressSpace::Changed() {
   toolkit::TPsStringTree::Changed();
   const TreeLock lock(*this);

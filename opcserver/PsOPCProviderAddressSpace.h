@@ -10,7 +10,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "toolkit/PsClasses.h"
@@ -65,6 +67,13 @@ class TPsOPCProviderAddressSpace : public toolkit::TPsStringTree {
   // one millisecond still tell apart.
   vcl::TDateTime ChangeTime() const { return changeTime_; }
   uint64_t ChangeCount() const { return changeCount_; }
+
+  // The first node, in tree order, whose path text is exactly `itemID`
+  // (item IDs, unlike the tree's paths, tell case apart); -1 when none.
+  // Found through an index of every node's path text, made on the first
+  // call after the tree or its path characters changed. Under the tree's
+  // lock.
+  int IndexOfItemID(const std::string& itemID);
 
   // Under the tree's lock, when forced or needed: DoRefresh, OnRefresh, and
   // no refresh needed any more.
@@ -122,6 +131,16 @@ class TPsOPCProviderAddressSpace : public toolkit::TPsStringTree {
   std::atomic<bool> needsRefresh_{true};
   std::atomic<vcl::TDateTime> changeTime_{0};
   std::atomic<uint64_t> changeCount_{0};
+  // Path text -> node, and what the texts were made of: the change count
+  // and the path characters.
+  std::unordered_map<std::string, int> itemIDIndex_;
+  struct IndexedAs {
+    uint64_t changeCount;
+    char separator;
+    char quote;
+    bool operator==(const IndexedAs&) const = default;
+  };
+  std::optional<IndexedAs> itemIDIndexedAs_;
 };
 
 }  // namespace opcserver

@@ -290,13 +290,12 @@ TPsOPCProviderItem* TPsOPCProviderGroup::GetItems(int index) {
   const GroupLock lock(*this);
   if (index < 0 || index >= static_cast<int>(items_.size()))
     throw vcl::EListError(vcl::Format("List index out of bounds (%d)", index));
-  return items_[static_cast<size_t>(index)];
+  return items_.At(static_cast<size_t>(index));
 }
 
 TPsOPCProviderItem* TPsOPCProviderGroup::FindItem(OPCHANDLE serverHandle) {
   const GroupLock lock(*this);
-  const auto found = itemIndex_.find(serverHandle);
-  return found == itemIndex_.end() ? nullptr : found->second;
+  return items_.Find(serverHandle);
 }
 
 std::string TPsOPCProviderGroup::ItemIDOf(OPCHANDLE serverHandle) {
@@ -382,9 +381,8 @@ HRESULT TPsOPCProviderGroup::AddOrValidateItems(DWORD count, OPCITEMDEF* definit
       }
       item->SetServerHandle(server->NextHandle());
       item->GetItemResult(resultList[i]);
-      TPsOPCProviderItem* added = item.get();
-      items_.push_back(item.release());
-      itemIndex_[added->ServerHandle()] = added;
+      TPsOPCProviderItem* added = item.release();
+      items_.Add(added, added->ServerHandle());
       BindItem(added);
       ItemChange(added);
       added->UpdateAccessRights();
@@ -405,13 +403,14 @@ HRESULT TPsOPCProviderGroup::AddOrValidateItems(DWORD count, OPCITEMDEF* definit
 
 void TPsOPCProviderGroup::RemoveItemAsync(TPsOPCProviderItem* item) {
   const GroupLock lock(*this);
+  ReleaseItem(item, items_.Remove(item, item->ServerHandle()));
+}
+
+void TPsOPCProviderGroup::ReleaseItem(TPsOPCProviderItem* item, bool listed) {
+  const GroupLock lock(*this);
   item->SetActive(false);
-  const auto listed = std::find(items_.begin(), items_.end(), item);
-  if (listed != items_.end()) {
-    items_.erase(listed);
-    itemIndex_.erase(item->ServerHandle());
-  }
-  if (dataChangeTransaction_)
+  // Its pending change goes with it, whatever client handle it has.
+  if (listed && dataChangeTransaction_)
     dataChangeTransaction_->RemoveItem(item);
   item->OnChange = nullptr;
   TPsOPCProviderClient* client = Client();
@@ -426,10 +425,19 @@ void TPsOPCProviderGroup::RemoveItemAsync(TPsOPCProviderItem* item) {
   delete item;
 }
 
+void TPsOPCProviderGroup::ChangeClientHandle(TPsOPCProviderItem* item, OPCHANDLE handle) {
+  const GroupLock lock(*this);
+  // A pending change goes out under the handle the client knows from now on.
+  const bool pending = dataChangeTransaction_ && dataChangeTransaction_->RemoveItem(item);
+  item->SetClientHandle(handle);
+  if (pending)
+    dataChangeTransaction_->AckItem(item, false);
+}
+
 void TPsOPCProviderGroup::Clear() {
   const GroupLock lock(*this);
-  while (!items_.empty())
-    RemoveItemAsync(items_.front());
+  for (TPsOPCProviderItem* item : items_.TakeAll())
+    ReleaseItem(item, true);
 }
 
 void TPsOPCProviderGroup::FinishGroup() {
@@ -520,8 +528,8 @@ HRESULT TPsOPCProviderGroup::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer
       return E_INVALIDARG;
     return ForEachItem(
         dwCount, phServer, "IOPCItemMgt.SetClientHandles", false,
-        [phClient](TPsOPCProviderItem* item, DWORD position) {
-          item->SetClientHandle(phClient[position]);
+        [this, phClient](TPsOPCProviderItem* item, DWORD position) {
+          ChangeClientHandle(item, phClient[position]);
           return S_OK;
         },
         ppErrors);

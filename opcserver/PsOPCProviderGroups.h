@@ -21,12 +21,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "opcserver/OPCDA.h"
 #include "opcserver/PsComUtils.h"
 #include "opcserver/PsOPCCallbackThreads.h"
+#include "opcserver/PsOPCProviderItemList.h"
 #include "opcserver/PsOPCTransactions.h"
 #include "vcl/SysUtils.h"
 
@@ -249,6 +249,12 @@ class TPsOPCProviderGroup
   HRESULT AddOrValidateItems(DWORD count, OPCITEMDEF* definitions, bool add,
                              OPCITEMRESULT** results, HRESULT** errors);
   void RemoveItemAsync(TPsOPCProviderItem* item);
+  // An item taken out of the list (or never in it): inactive, out of the
+  // pending data change when it was listed, and freed on the main thread.
+  void ReleaseItem(TPsOPCProviderItem* item, bool listed);
+  // SetClientHandles' step: the item's pending change, if any, moves to its
+  // new handle.
+  void ChangeClientHandle(TPsOPCProviderItem* item, OPCHANDLE handle);
   void SetItemStates();
   HRESULT CheckStatus(bool async, const std::string& name);
   // A read or refresh reads the cache or the device, nothing else.
@@ -312,8 +318,7 @@ class TPsOPCProviderGroup
   // Removed by the client while held: leaves the client's list with the
   // last outside reference.
   std::atomic<bool> removalPending_{false};
-  std::vector<TPsOPCProviderItem*> items_;
-  std::unordered_map<OPCHANDLE, TPsOPCProviderItem*> itemIndex_;
+  TPsOPCProviderItemList items_;
   std::shared_ptr<ChangeGate> gate_;
   std::atomic<bool> useLocalTime_{false};
   std::atomic<bool> active_{false};

@@ -167,6 +167,11 @@ VARIANT& TPsOPCTransaction::Value(int32_t index) {
   return values_[index];
 }
 
+void TPsOPCTransaction::SetServerHandle(int32_t index, OPCHANDLE serverHandle) {
+  CheckIndex(index);
+  serverHandles_[index] = serverHandle;
+}
+
 int32_t TPsOPCTransaction::IndexOfClientHandle(OPCHANDLE clientHandle) const {
   if (indexed_) {
     const auto found = index_.find(clientHandle);
@@ -337,6 +342,8 @@ int32_t TPsOPCProviderTransaction::AckItem(TPsOPCProviderItem* item, bool always
     index = IndexOfClientHandle(item->GetClientHandle());
   if (index < 0)
     index = Add(item);
+  else
+    SetServerHandle(index, item->ServerHandle());
   if (!item) {
     SetError(index, OPC_E_INVALIDHANDLE);
   } else if (item->GetAccessRights() == OPC_WRITEABLE) {
@@ -356,12 +363,16 @@ int32_t TPsOPCProviderTransaction::AckItem(TPsOPCProviderItem* item, bool always
   return index;
 }
 
-void TPsOPCProviderTransaction::RemoveItem(const TPsOPCProviderItem* item) {
+bool TPsOPCProviderTransaction::RemoveItem(const TPsOPCProviderItem* item) {
   if (!item)
-    return;
+    return false;
+  // An item's entry is the one of its client handle, unless another item
+  // of that handle changed after it.
   const int32_t index = IndexOfClientHandle(item->GetClientHandle());
-  if (index >= 0)
-    RemoveEntry(index);
+  if (index < 0 || ServerHandle(index) != item->ServerHandle())
+    return false;
+  RemoveEntry(index);
+  return true;
 }
 
 TPsOPCAnswer TPsOPCProviderTransaction::Answer() {

@@ -71,6 +71,7 @@ class TPsOPCTransaction : public vcl::TObject {
   HRESULT Error(int32_t index) const;
   void SetError(int32_t index, HRESULT error);
   VARIANT& Value(int32_t index);
+  void SetServerHandle(int32_t index, OPCHANDLE serverHandle);
   // The first entry with the client handle; -1 when none.
   int32_t IndexOfClientHandle(OPCHANDLE clientHandle) const;
   // Finds entries by client handle through an index from now on, in time
@@ -173,11 +174,15 @@ class TPsOPCProviderTransaction : public TPsOPCDataChangeTransaction,
   // The item's entry (by its client handle, unless `alwaysAdd`), appended
   // when there is none, filled with the item's state for Source; an item
   // that is write-only gives OPC_E_BADRIGHTS, no item OPC_E_INVALIDHANDLE.
-  // The entry's position.
+  // An entry that items sharing a client handle share carries the state,
+  // and the server handle, of the item that came last. The entry's position.
   int32_t AckItem(TPsOPCProviderItem* item, bool alwaysAdd);
-  // Takes out the entry with the item's client handle: the last entry
-  // moves into its place. Nothing when it has none.
-  void RemoveItem(const TPsOPCProviderItem* item);
+  // Takes out the entry that carries the item's state (the one of its
+  // client handle, when the item changed last of those sharing it): the
+  // last entry moves into its place. False when there is none. An item
+  // whose client handle changes takes its entry along before (the group's
+  // SetClientHandles), so no entry of an earlier handle is left.
+  bool RemoveItem(const TPsOPCProviderItem* item);
 
   // What the callback thread sends: a data change, a read's or a write's
   // answer over the transaction's arrays, with the group's handle.

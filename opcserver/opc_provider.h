@@ -40,7 +40,7 @@ class TOPCProvider : public vcl::TForm {
   toolkit::TPsString* PsReceive;
   toolkit::TPsBool* PsAKKU;
   toolkit::TPsInteger* PsConnection;
-  // 100 ms; CopyMonitorState.
+  // 100 ms, up to 99 ms early in another wake; CopyMonitorState.
   vcl::TTimer* TimerScan;
 
   // The main window's state into the variables, each through its SetValue;

@@ -37,11 +37,26 @@ void EventLoop::Post(Task task) {
     waiter_->Wake();
 }
 
-EventLoop::TimerId EventLoop::SetTimer(uint32_t intervalMs, Task onTick) {
+namespace {
+
+// A tick may come early by less than its interval: never twice in one.
+uint32_t Tolerance(uint32_t intervalMs, uint32_t toleranceMs) {
+  return intervalMs > 0 ? std::min(toleranceMs, intervalMs - 1) : 0;
+}
+
+}  // namespace
+
+EventLoop::TimerId EventLoop::SetTimer(uint32_t intervalMs, Task onTick, uint32_t toleranceMs) {
   const TimerId id = nextTimerId_++;
-  timers_.emplace(id, Timer{intervalMs, NowMs() + intervalMs, std::move(onTick)});
+  timers_.emplace(id, Timer{intervalMs, NowMs() + intervalMs, std::move(onTick),
+                            Tolerance(intervalMs, toleranceMs)});
   TellWaiterNextDeadline();
   return id;
+}
+
+void EventLoop::SetTimerTolerance(TimerId id, uint32_t toleranceMs) {
+  if (auto it = timers_.find(id); it != timers_.end())
+    it->second.tolerance = Tolerance(it->second.interval, toleranceMs);
 }
 
 void EventLoop::KillTimer(TimerId id) {
@@ -84,7 +99,7 @@ void EventLoop::FireDueTimers() {
   const uint64_t now = NowMs();
   std::vector<std::pair<uint64_t, TimerId>> due;
   for (const auto& [id, timer] : timers_) {
-    if (timer.interval > 0 && timer.due <= now)
+    if (timer.interval > 0 && timer.due <= now + timer.tolerance)
       due.emplace_back(timer.due, id);
   }
   std::sort(due.begin(), due.end());
@@ -94,7 +109,9 @@ void EventLoop::FireDueTimers() {
     if (it == timers_.end() || it->second.due != when || it->second.interval == 0 ||
         it->second.running)
       continue;
-    it->second.due = NowMs() + it->second.interval;
+    const uint64_t firing = NowMs();
+    // Early: the rhythm stays; on time or late: a full interval from now.
+    it->second.due = (when > firing ? when : firing) + it->second.interval;
     it->second.running = true;
     Task onTick = it->second.onTick;  // the handler may kill the timer it runs in
     struct Returned {

@@ -53,7 +53,16 @@ class EventLoop {
   // interval after it (missed ticks coalesce). Interval 0 never fires. A
   // timer whose handler is still running (it waits in a nested loop, or a
   // box is on the screen) does not fire again until the handler returns.
-  TimerId SetTimer(uint32_t intervalMs, Task onTick);
+  //
+  // With a tolerance, a tick may also come up to toleranceMs (at most the
+  // interval less 1) before it is due, in a wake the loop has anyway for
+  // posted work, another timer or native input, so that it needs no wake of
+  // its own. It never comes later than it would without one, and an early
+  // tick keeps the timer's rhythm: the next is due an interval after the
+  // early one was.
+  TimerId SetTimer(uint32_t intervalMs, Task onTick, uint32_t toleranceMs = 0);
+  // From the timer's next tick on; the tick stays due when it was.
+  void SetTimerTolerance(TimerId id, uint32_t toleranceMs);
   void KillTimer(TimerId id);
 
   // Handles what is pending now (posted tasks first, then due timers) and returns.
@@ -94,6 +103,7 @@ class EventLoop {
     uint32_t interval;
     uint64_t due;
     Task onTick;
+    uint32_t tolerance = 0;
     bool running = false;
   };
 

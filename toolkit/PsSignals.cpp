@@ -8,16 +8,6 @@
 namespace toolkit {
 namespace {
 
-template <class T>
-bool Contains(const std::vector<T*>& list, const T* item) {
-  return item && std::find(list.begin(), list.end(), item) != list.end();
-}
-
-template <class T>
-void Erase(std::vector<T*>& list, const T* item) {
-  list.erase(std::find(list.begin(), list.end(), item));
-}
-
 // Runs one disconnection of a side being freed: its error must not escape
 // the destructor nor stop the others.
 template <class Disconnection>
@@ -67,7 +57,7 @@ void TPsSlot::SetActive(bool value) {
 
 bool TPsSlot::IsConnected(const TPsSignal* signal) const {
   const Lock lock(signals_detail::ConnectionMutex());
-  return Contains(signals_, signal);
+  return signals_.Contains(signal);
 }
 
 int TPsSlot::SignalCount() const {
@@ -77,7 +67,7 @@ int TPsSlot::SignalCount() const {
 
 TPsSignal* TPsSlot::Signals(int index) const {
   const Lock lock(signals_detail::ConnectionMutex());
-  return signals_.at(static_cast<size_t>(index));
+  return signals_.At(static_cast<size_t>(index));
 }
 
 void TPsSlot::Connect(TPsSignal* signal) {
@@ -85,7 +75,7 @@ void TPsSlot::Connect(TPsSignal* signal) {
   if (!signal || IsConnected(signal) || destroying_ || signal->destroying_)
     return;
   DebugScope scope("TPsSlot.Connect", this);
-  signals_.push_back(signal);
+  signals_.Append(signal);
   signal->Connect(this);
 }
 
@@ -95,7 +85,7 @@ void TPsSlot::Disconnect(TPsSignal* signal) {
     if (!IsConnected(signal))
       return;
     DebugScope scope("TPsSlot.Disconnect", this);
-    Erase(signals_, signal);
+    signals_.Remove(signal);
     signal->Disconnect(this);
   }
   if (OnDisconnect)
@@ -153,7 +143,7 @@ void TPsSignal::SetActive(bool value) {
 
 bool TPsSignal::IsConnected(const TPsSlot* slot) const {
   const Lock lock(signals_detail::ConnectionMutex());
-  return Contains(slots_, slot);
+  return slots_.Contains(slot);
 }
 
 int TPsSignal::SlotCount() const {
@@ -163,7 +153,7 @@ int TPsSignal::SlotCount() const {
 
 TPsSlot* TPsSignal::Slots(int index) const {
   const Lock lock(signals_detail::ConnectionMutex());
-  return slots_.at(static_cast<size_t>(index));
+  return slots_.At(static_cast<size_t>(index));
 }
 
 void TPsSignal::Connect(TPsSlot* slot) {
@@ -171,7 +161,7 @@ void TPsSignal::Connect(TPsSlot* slot) {
   if (!slot || IsConnected(slot) || destroying_ || slot->destroying_)
     return;
   DebugScope scope("TPsSignal.Connect", this);
-  slots_.push_back(slot);
+  slots_.Append(slot);
   slot->Connect(this);
 }
 
@@ -181,7 +171,7 @@ void TPsSignal::Disconnect(TPsSlot* slot) {
     if (!IsConnected(slot))
       return;
     DebugScope scope("TPsSignal.Disconnect", this);
-    Erase(slots_, slot);
+    slots_.Remove(slot);
   }
   // The slot's side, and its notification, outside the lock.
   slot->Disconnect(this);

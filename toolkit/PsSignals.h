@@ -21,6 +21,8 @@
 #include <cstddef>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
+#include <unordered_map>
 #include <vector>
 
 #include "vcl/Classes.h"
@@ -62,16 +64,109 @@ class WalkGuard {
   bool alive_ = true;
 };
 
+// One side's connections, in connection order. A short list is searched; a
+// long one finds and takes out an entry in constant time through an index
+// of positions, so a variable that feeds many items costs what the items
+// do. A removal from a long list leaves a hole, closed once the holes
+// outnumber the entries.
+template <class T>
+class ConnectionList {
+ public:
+  size_t size() const { return count_; }
+  bool Contains(const T* entry) const {
+    if (!entry)
+      return false;
+    if (!indexed_)
+      return std::find(entries_.begin(), entries_.end(), entry) != entries_.end();
+    return positions_.count(entry) != 0;
+  }
+  void Append(T* entry) {
+    entries_.push_back(entry);
+    ++count_;
+    if (indexed_)
+      positions_.emplace(entry, entries_.size() - 1);
+    else if (count_ > kShort)
+      Reindex();
+  }
+  // Nothing when the entry is not listed.
+  void Remove(const T* entry) {
+    if (!indexed_) {
+      const auto found = std::find(entries_.begin(), entries_.end(), entry);
+      if (found != entries_.end()) {
+        entries_.erase(found);
+        --count_;
+      }
+      return;
+    }
+    const auto found = positions_.find(entry);
+    if (found == positions_.end())
+      return;
+    entries_[found->second] = nullptr;
+    positions_.erase(found);
+    --count_;
+    if (entries_.size() - count_ > count_)
+      Compact();
+  }
+  // The entry at `index` among the listed ones; std::out_of_range beyond.
+  T* At(size_t index) const {
+    if (index >= count_)
+      throw std::out_of_range("connection index out of range");
+    if (entries_.size() == count_)
+      return entries_[index];
+    for (T* entry : entries_)
+      if (entry && index-- == 0)
+        return entry;
+    return nullptr;
+  }
+  // `visit` with each entry, in order.
+  template <class Visit>
+  void ForEach(Visit&& visit) const {
+    for (T* entry : entries_)
+      if (entry)
+        visit(entry);
+  }
+
+ private:
+  // Longer lists are indexed.
+  static constexpr size_t kShort = 8;
+
+  void Compact() {
+    std::erase(entries_, nullptr);
+    if (entries_.size() > kShort) {
+      Reindex();
+    } else {
+      indexed_ = false;
+      positions_.clear();
+    }
+  }
+  void Reindex() {
+    indexed_ = true;
+    positions_.clear();
+    for (size_t position = 0; position < entries_.size(); ++position)
+      positions_.emplace(entries_[position], position);
+  }
+
+  // Holes (none) only while indexed.
+  std::vector<T*> entries_;
+  std::unordered_map<const T*, size_t> positions_;
+  size_t count_ = 0;
+  bool indexed_ = false;
+};
+
 // A copy of a short list without a heap allocation.
 template <class T>
 class Snapshot {
  public:
-  explicit Snapshot(const std::vector<T*>& list) : size_(list.size()) {
-    if (size_ <= local_.size()) {
-      std::copy(list.begin(), list.end(), local_.begin());
-    } else {
-      heap_ = list;
-    }
+  explicit Snapshot(const ConnectionList<T>& list) : size_(list.size()) {
+    if (size_ > local_.size())
+      heap_.reserve(size_);
+    size_t next = 0;
+    list.ForEach([&](T* entry) {
+      if (size_ <= local_.size())
+        local_[next++] = entry;
+      else
+        heap_.push_back(entry);
+    });
   }
   size_t size() const { return size_; }
   T* operator[](size_t index) const { return heap_.empty() ? local_[index] : heap_[index]; }
@@ -125,7 +220,7 @@ class TPsSlot : public vcl::TObject {
   friend class TPsSignal;
   friend class signals_detail::WalkGuard<TPsSlot>;
 
-  std::vector<TPsSignal*> signals_;
+  signals_detail::ConnectionList<TPsSignal> signals_;
   std::atomic<bool> active_{false};
   std::atomic<bool> destroying_{false};
   signals_detail::WalkGuard<TPsSlot>* walks_ = nullptr;
@@ -177,7 +272,7 @@ class TPsSignal : public vcl::TObject {
   friend class signals_detail::WalkGuard<TPsSignal>;
 
   vcl::TObject* owner_;
-  std::vector<TPsSlot*> slots_;
+  signals_detail::ConnectionList<TPsSlot> slots_;
   bool active_ = false;
   std::atomic<bool> destroying_{false};
   signals_detail::WalkGuard<TPsSignal>* walks_ = nullptr;

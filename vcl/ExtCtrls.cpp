@@ -53,6 +53,12 @@ void TTimer::SetOnTimer(TNotifyEvent onTimer) {
   UpdateTimer();
 }
 
+void TTimer::SetTolerance(uint32_t tolerance) {
+  tolerance_ = tolerance;
+  if (timerId_ != 0 && loop_ == &platform::MainLoop())
+    loop_->SetTimerTolerance(timerId_, tolerance_);
+}
+
 void TTimer::Stop() {
   if (timerId_ != 0 && loop_ == &platform::MainLoop())
     loop_->KillTimer(timerId_);
@@ -65,13 +71,16 @@ void TTimer::UpdateTimer() {
   if (!enabled_ || interval_ == 0 || !onTimer_ || Destroying())
     return;
   loop_ = &platform::MainLoop();
-  timerId_ = loop_->SetTimer(interval_, [this] {
-    Guarded([this] {
-      const TNotifyEvent handler = onTimer_;  // the handler may free this timer
-      if (handler)
-        handler(this);
-    });
-  });
+  timerId_ = loop_->SetTimer(
+      interval_,
+      [this] {
+        Guarded([this] {
+          const TNotifyEvent handler = onTimer_;  // the handler may free this timer
+          if (handler)
+            handler(this);
+        });
+      },
+      tolerance_);
 }
 
 TRadioGroup::TRadioGroup(TComponent* owner) : TWinControl(owner, "TRadioGroup") {

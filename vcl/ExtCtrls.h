@@ -57,6 +57,12 @@ class TTimer : public TComponent {
   void SetInterval(uint32_t interval);
   const TNotifyEvent& OnTimer() const { return onTimer_; }
   void SetOnTimer(TNotifyEvent onTimer);
+  // How much earlier than due a tick may come when the loop wakes anyway
+  // (platform::EventLoop::SetTimer); 0, the default, for none. Set by the
+  // timer's owner, for a timer whose ticks need not keep time to the
+  // millisecond; a new tolerance does not restart a running timer.
+  uint32_t Tolerance() const { return tolerance_; }
+  void SetTolerance(uint32_t tolerance);
 
   // Whether a platform timer is set now.
   bool Running() const { return timerId_ != 0; }
@@ -67,6 +73,7 @@ class TTimer : public TComponent {
 
   bool enabled_ = true;
   uint32_t interval_ = 1000;
+  uint32_t tolerance_ = 0;
   TNotifyEvent onTimer_;
   platform::EventLoop* loop_ = nullptr;
   platform::EventLoop::TimerId timerId_ = 0;

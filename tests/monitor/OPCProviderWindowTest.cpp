@@ -70,6 +70,37 @@ TEST_F(OPCProviderWindowTest, TheTenItemsFollowTheMainWindowOnEachScan) {
   EXPECT_EQ(changes, 1);
 }
 
+// The main thread wakes for the link's blocks anyway: a scan rides along
+// with such a wake from 1 ms after the last one, and comes at its own 100 ms
+// without one.
+TEST_F(OPCProviderWindowTest, TheScanRidesAlongWithOtherWakesOrComesAtItsOwnTime) {
+  Start();
+  opcserver::TOPCProvider& window = *opcserver::OPCProvider;
+  const auto restartScan = [&] {
+    window.TimerScan->SetEnabled(false);
+    window.TimerScan->SetEnabled(true);
+  };
+  const auto postAt = [&](uint32_t ms) {
+    clock().Jump(ms);
+    loop().Post([] {});
+    loop().ProcessMessages();
+  };
+  restartScan();
+  main().StatusWord = 0x0422;
+  postAt(0);
+  EXPECT_NE(window.PsStatus->Value(), 0x0422) << "in the millisecond of the last scan";
+  postAt(1);
+  EXPECT_EQ(window.PsStatus->Value(), 0x0422) << "in a wake 1 ms after it";
+
+  // Without other wakes, at its own time.
+  restartScan();
+  main().StatusWord = 0x0888;
+  clock().Jump(99);
+  EXPECT_EQ(window.PsStatus->Value(), 0x0422);
+  Advance(1);
+  EXPECT_EQ(window.PsStatus->Value(), 0x0888);
+}
+
 TEST_F(OPCProviderWindowTest, ClientsAreToldOfTheEndWhileTheItemsStillExist) {
   Start();
   loop().ProcessMessages();

@@ -215,6 +215,20 @@ TEST_F(PsOPCBrowseTest, ItemIDsNameTreeNodesExactly) {
     EXPECT_EQ(FindResult(server(), unknown), OPC_E_UNKNOWNITEMID) << unknown;
   EXPECT_EQ(FindResult(server(), ""), OPC_E_INVALIDITEMID);
 
+  // Item IDs follow the tree as it changes, and its separator.
+  opcserver::TPsOPCProviderAddressSpace& space = server().AddressSpace();
+  const int extra = space.AddChildObject(space.IndexOfItemID("Korva"), "Extra", window->PsBAT);
+  EXPECT_EQ(FindResult(server(), "Korva/Extra", &component), S_OK);
+  EXPECT_EQ(component, window->PsBAT);
+  space.SetPathSeparator('.');
+  EXPECT_EQ(FindResult(server(), "Korva/Extra"), OPC_E_UNKNOWNITEMID);
+  EXPECT_EQ(FindResult(server(), "Korva.Extra", &component), S_OK);
+  space.SetPathSeparator('/');
+  space.Delete(extra);
+  EXPECT_EQ(FindResult(server(), "Korva/Extra"), OPC_E_UNKNOWNITEMID);
+  EXPECT_EQ(FindResult(server(), "Korva/Status", &component), S_OK);
+  EXPECT_EQ(component, window->PsStatus);
+
   // A handler may answer what the tree does not hold.
   server().OnFindItem = [this](vcl::TObject*, const std::string& itemID, vcl::TComponent*& found,
                                toolkit::TPsVarPropType& prop) {

@@ -150,6 +150,79 @@ TEST_F(PsOPCGroupCallbacksTest, RemovingAnItemTakesItsPendingEntryOut) {
   EXPECT_EQ(sink->Calls()[0].clientHandles, (std::vector<OPCHANDLE>{102, 101}));
 }
 
+TEST_F(PsOPCGroupCallbacksTest, APendingChangeFollowsItsItemWhateverItsClientHandle) {
+  // After a change of the setpoint (client handle 101) is pending: what the
+  // next data change carries.
+  struct Case {
+    const char* what;
+    std::function<void(IOPCItemMgt*, std::vector<OPCHANDLE>&)> then;
+    std::vector<OPCHANDLE> delivered;  // none: no data change
+  };
+  const auto newHandle = [](IOPCItemMgt* group, OPCHANDLE item, OPCHANDLE client) {
+    HRESULT* errors = nullptr;
+    EXPECT_EQ(group->SetClientHandles(1, &item, &client, &errors), S_OK);
+    CoTaskMemFree(errors);
+  };
+  const auto remove = [](IOPCItemMgt* group, OPCHANDLE item) {
+    HRESULT* errors = nullptr;
+    EXPECT_EQ(group->RemoveItems(1, &item, &errors), S_OK);
+    CoTaskMemFree(errors);
+  };
+  const Case cases[] = {
+      {"removed after a new handle",
+       [&](IOPCItemMgt* group, std::vector<OPCHANDLE>& items) {
+         newHandle(group, items[1], 201);
+         remove(group, items[1]);
+       },
+       {}},
+      {"removed after a new handle that another item had",
+       [&](IOPCItemMgt* group, std::vector<OPCHANDLE>& items) {
+         newHandle(group, items[1], 100);
+         remove(group, items[1]);
+       },
+       {}},
+      {"given a new handle",
+       [&](IOPCItemMgt* group, std::vector<OPCHANDLE>& items) { newHandle(group, items[1], 201); },
+       {201}},
+      {"removed after it shared the entry and changed last",
+       [&](IOPCItemMgt* group, std::vector<OPCHANDLE>& items) {
+         newHandle(group, items[0], 101);
+         status->SetValue(0x0422);
+         remove(group, items[0]);
+       },
+       {}},
+      {"another item removed that had the same handle",
+       [&](IOPCItemMgt* group, std::vector<OPCHANDLE>& items) {
+         newHandle(group, items[0], 101);
+         remove(group, items[0]);
+       },
+       {101}},
+  };
+  int32_t value = 10;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sink = opcserver::MakeComObject<RecordingCallback>();
+    ComPtr<IOPCItemMgt> group = Subscribed();
+    ASSERT_TRUE(Deliver(1));
+    setpoint->SetValue(++value);
+    c.then(group.Get(), handles);
+    Advance(1000);
+    Passes(3);
+    if (c.delivered.empty()) {
+      EXPECT_FALSE(Impl(group.Get()).DataChangePending());
+      EXPECT_EQ(sink->Count(), 1u);
+    } else {
+      ASSERT_EQ(sink->Count(), 2u);
+      const CallbackCall second = sink->Calls()[1];
+      EXPECT_EQ(second.clientHandles, c.delivered);
+      ASSERT_EQ(second.values.size(), 1u);
+      EXPECT_EQ(second.values[0].AsInt32(), value);
+    }
+    EXPECT_EQ(client->RemoveGroup(Impl(group.Get()).ServerHandle(), TRUE), S_OK);
+    Run();
+  }
+}
+
 TEST_F(PsOPCGroupCallbacksTest, AnItemNoLongerListedNeverReachesADataChange) {
   ComPtr<IOPCItemMgt> group = Subscribed();
   ASSERT_TRUE(Deliver(1));

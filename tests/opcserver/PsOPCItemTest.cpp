@@ -6,6 +6,7 @@
 
 #include "OPCGroupTestSupport.h"
 #include "opcserver/PsOPCEnumerators.h"
+#include "opcserver/PsOPCProviderItems.h"
 
 namespace {
 
@@ -128,6 +129,69 @@ TEST_F(PsOPCItemTest, DefinitionsAreValidatedOneByOne) {
   EXPECT_EQ(errors, (std::vector<HRESULT>{S_OK, OPC_E_INVALIDHANDLE}));
   Run();  // the removed item is freed on the main thread
   EXPECT_EQ(Next(Enumerate().Get(), 10, &result).size(), 2u);
+}
+
+// Many items come and go: the rest keep the order they were added in, seen
+// one by one (an enumerator's way) and in whole-group walks (a clone takes
+// its items from one), and removed ones are gone from every lookup.
+TEST_F(PsOPCItemTest, ItemsKeepTheirOrderAsManyComeAndGo) {
+  opcserver::TPsOPCProviderGroup& impl = *static_cast<opcserver::TPsOPCProviderGroup*>(group.Get());
+  std::vector<OPCHANDLE> server;    // by client handle - 100
+  std::vector<OPCHANDLE> expected;  // client handles, in order
+  const auto add = [&](int count) {
+    ItemDefs definitions;
+    for (int i = 0; i < count; ++i)
+      definitions.Add("Test/Setpoint").Get()[i].hClient =
+          static_cast<OPCHANDLE>(100 + server.size() + static_cast<size_t>(i));
+    const auto added = AddItems(group.Get(), definitions);
+    ASSERT_EQ(added.result, S_OK);
+    for (const OPCITEMRESULT& result : added.results) {
+      expected.push_back(static_cast<OPCHANDLE>(100 + server.size()));
+      server.push_back(result.hServer);
+    }
+  };
+  const auto remove = [&](const std::function<bool(OPCHANDLE)>& which) {
+    std::vector<OPCHANDLE> handles;
+    for (OPCHANDLE client : expected)
+      if (which(client))
+        handles.push_back(server[client - 100]);
+    std::erase_if(expected, which);
+    HRESULT result = E_FAIL;
+    EXPECT_EQ(Errors(&IOPCItemMgt::RemoveItems, handles, &result),
+              std::vector<HRESULT>(handles.size(), S_OK));
+    // Gone: a second removal does not find them.
+    EXPECT_EQ(Errors(&IOPCItemMgt::RemoveItems, handles, &result),
+              std::vector<HRESULT>(handles.size(), OPC_E_INVALIDHANDLE));
+    for (OPCHANDLE handle : handles)
+      EXPECT_EQ(impl.FindItem(handle), nullptr);
+  };
+  const auto inOrder = [](opcserver::TPsOPCProviderGroup& of) {
+    std::vector<OPCHANDLE> clients;
+    for (int i = 0; i < of.GetItemCount(); ++i)
+      clients.push_back(of.GetItems(i)->GetClientHandle());
+    return clients;
+  };
+  add(40);
+  remove([](OPCHANDLE client) { return client % 2 == 1; });
+  {
+    // Walked while the removed ones still leave holes.
+    ComPtr<IOPCItemMgt> clone;
+    ASSERT_EQ(opcserver::CheckedCast<IOPCGroupStateMgt>(group.Get())
+                  ->CloneGroup(OLESTR("Clone"), IID_IOPCItemMgt,
+                               reinterpret_cast<LPUNKNOWN*>(clone.Receive())),
+              S_OK);
+    EXPECT_EQ(inOrder(*static_cast<opcserver::TPsOPCProviderGroup*>(clone.Get())), expected);
+  }
+  EXPECT_EQ(inOrder(impl), expected);
+  remove([](OPCHANDLE client) { return client % 4 != 0; });
+  add(5);
+  remove([](OPCHANDLE client) { return client < 110; });
+  EXPECT_EQ(inOrder(impl), expected);
+  EXPECT_EQ(expected,
+            (std::vector<OPCHANDLE>{112, 116, 120, 124, 128, 132, 136, 140, 141, 142, 143, 144}));
+  for (size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(impl.FindItem(server[expected[i] - 100])->GetClientHandle(), expected[i]);
+  Run();
 }
 
 TEST_F(PsOPCItemTest, AnItemRemovedOnAnotherThreadIsFreedOnTheMainThread) {

@@ -79,13 +79,13 @@ TEST(PsOPCTransactionTest, TakingAnItemOutMovesTheLastEntryIntoItsPlace) {
             "Transaction ID=5 Group= Kind=Write ItemCount=3 Result=$0 (" +
                 opcserver::GetReason(S_OK) + ")");
 
-  transaction.RemoveItem(items[0].get());
+  EXPECT_TRUE(transaction.RemoveItem(items[0].get()));
   EXPECT_EQ(transaction.ServerHandleText(), "112,111");
   EXPECT_EQ(transaction.ErrorText(), "$C0040006,$0");
   EXPECT_EQ(transaction.ClientHandle(0), 12u);
   EXPECT_EQ(opcserver::VariantToPsVariant(transaction.Value(0)).AsText(), "12");
-  transaction.RemoveItem(items[0].get());  // no entry: nothing changes
-  transaction.RemoveItem(items[1].get());  // the last one
+  EXPECT_FALSE(transaction.RemoveItem(items[0].get()));  // no entry: nothing changes
+  EXPECT_TRUE(transaction.RemoveItem(items[1].get()));   // the last one
   EXPECT_EQ(transaction.ServerHandleText(), "112");
   EXPECT_FALSE(transaction.HasOKItems());
   transaction.Clear();

@@ -126,6 +126,47 @@ TEST_F(EventLoopTest, MissedTicksCoalesceAfterABlockedLoop) {
   EXPECT_EQ(ticks, (std::vector<uint64_t>{1050, 1150}));
 }
 
+// A 100 ms timer with a tolerance rides along with the loop's other wakes
+// when they come within the tolerance before its tick, never later than its
+// tick, and keeps its rhythm.
+TEST_F(EventLoopTest, ATimerWithAToleranceTicksEarlyInWakesTheLoopHasAnyway) {
+  struct Step {
+    uint64_t at;           // ms after the start
+    bool blocked = false;  // the loop is blocked until then, else it wakes then
+  };
+  struct Case {
+    const char* what;
+    uint32_t tolerance;
+    std::vector<Step> steps;
+    std::vector<uint64_t> ticks;
+  };
+  const Case cases[] = {
+      {"none", 0, {{50}, {80}, {175}, {300}}, {100, 200, 300}},
+      {"30 ms",
+       30,
+       {{50}, {80}, {175}, {260}, {400}},
+       // 50 and 260 are too early; the tick at 80 keeps the next due at 200.
+       {80, 175, 300, 400}},
+      {"up to the interval less 1", 500, {{1}, {2}, {101}, {250}}, {1, 101, 250}},
+      {"after a late tick", 30, {{250, true}, {251}, {330}, {450}}, {250, 330, 450}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<uint64_t> ticks;
+    const uint64_t start = loop().NowMs();
+    const auto id = loop().SetTimer(
+        100, [&] { ticks.push_back(loop().NowMs() - start); }, c.tolerance);
+    for (const Step& step : c.steps) {
+      if (step.blocked)
+        loop().Sleep(static_cast<uint32_t>(start + step.at - loop().NowMs()));
+      else
+        Advance(static_cast<uint32_t>(start + step.at - loop().NowMs()));
+    }
+    EXPECT_EQ(ticks, c.ticks);
+    loop().KillTimer(id);
+  }
+}
+
 TEST_F(EventLoopTest, ZeroIntervalNeverFiresAndAKilledTimerStopsAlsoFromItsHandler) {
   int zero = 0, killed = 0, self = 0;
   loop().SetTimer(0, [&] { ++zero; });

@@ -2,7 +2,10 @@
 // walks that survive handlers changing the lists under them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
+#include <numeric>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -106,6 +109,79 @@ TEST(PsSignalsTest, FreeingDisconnectsTheLastFirst) {
   slot.reset();
   EXPECT_EQ(heard, (std::vector<std::string>{"two", "one"}));
   EXPECT_FALSE(one.IsConnected(freed) || two.IsConnected(freed));
+}
+
+// Many connections on one side (a variable feeding many items, a list
+// following many variables) keep their order and stay mirrored as they come
+// and go, whichever side ends them.
+TEST(PsSignalsTest, LongListsKeepTheirOrderAsConnectionsComeAndGo) {
+  constexpr int kCount = 30;
+  std::vector<std::string> heard;
+  std::vector<std::unique_ptr<NamedSlot>> slots;
+  std::vector<std::unique_ptr<TPsSignal>> signals;
+  auto signal = std::make_unique<TPsSignal>(nullptr);
+  TPsSlot listener;
+  for (int i = 0; i < kCount; ++i) {
+    slots.push_back(std::make_unique<NamedSlot>(std::to_string(i), &heard));
+    slots.back()->Connect(signal.get());
+    signals.push_back(std::make_unique<TPsSignal>(nullptr));
+    signals.back()->Connect(&listener);
+  }
+  std::vector<int> expected(kCount);
+  std::iota(expected.begin(), expected.end(), 0);
+  const auto check = [&] {
+    ASSERT_EQ(signal->SlotCount(), static_cast<int>(expected.size()));
+    ASSERT_EQ(listener.SignalCount(), static_cast<int>(expected.size()));
+    std::vector<std::string> names;
+    for (int i = 0; i < signal->SlotCount(); ++i) {
+      EXPECT_EQ(signal->Slots(i), slots[expected[i]].get()) << i;
+      EXPECT_EQ(listener.Signals(i), signals[expected[i]].get()) << i;
+      names.push_back(std::to_string(expected[i]) + " signal");
+    }
+    for (int i = 0; i < kCount; ++i) {
+      const bool listed = std::find(expected.begin(), expected.end(), i) != expected.end();
+      EXPECT_EQ(signal->IsConnected(slots[i].get()), listed) << i;
+      EXPECT_EQ(slots[i]->IsConnected(signal.get()), listed) << i;
+      EXPECT_EQ(listener.IsConnected(signals[i].get()), listed) << i;
+      EXPECT_EQ(signals[i]->IsConnected(&listener), listed) << i;
+    }
+    heard.clear();
+    Emit(*signal);
+    EXPECT_EQ(heard, names);
+  };
+  // Each step ends the connections of the numbers it names, from either
+  // side, or makes them again (at the end of the lists).
+  const auto step = [&](bool connect, const std::function<bool(int)>& which) {
+    for (int i = 0; i < kCount; ++i) {
+      if (!which(i))
+        continue;
+      if (connect) {
+        signal->Connect(slots[i].get());
+        listener.Connect(signals[i].get());
+        expected.push_back(i);
+      } else {
+        (i % 3 ? signal->Disconnect(slots[i].get()) : slots[i]->Disconnect(signal.get()));
+        (i % 3 ? listener.Disconnect(signals[i].get()) : signals[i]->Disconnect(&listener));
+        std::erase(expected, i);
+      }
+    }
+    check();
+  };
+  check();
+  step(false, [](int i) { return i % 2 == 1; });
+  step(false, [](int i) { return i % 4 == 2; });
+  step(true, [](int i) { return i == 5 || i == 1; });
+  step(false, [](int i) { return i < 12 && i != 5; });
+  step(true, [](int i) { return i % 2 == 1 && i > 12; });
+  EXPECT_EQ(expected,
+            (std::vector<int>{12, 16, 20, 24, 28, 5, 13, 15, 17, 19, 21, 23, 25, 27, 29}));
+
+  heard.clear();
+  signal.reset();
+  std::vector<std::string> lastFirst;
+  for (auto i = expected.rbegin(); i != expected.rend(); ++i)
+    lastFirst.push_back(std::to_string(*i) + " disconnect");
+  EXPECT_EQ(heard, lastFirst);
 }
 
 TEST(PsSignalsTest, WalksSkipSlotsThatHandlersDisconnectOrFree) {

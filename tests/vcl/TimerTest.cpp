@@ -1,7 +1,8 @@
 // TTimer on the virtual clock: enabling a running timer does not restart it,
-// a new interval does, interval 0 never fires, missed ticks come as one, and
-// a timer may be stopped or freed from its own handler or with its owner, and
-// behind an error box its timer waits while the others run.
+// a new interval does, a tolerance lets ticks ride along with other wakes,
+// interval 0 never fires, missed ticks come as one, and a timer may be
+// stopped or freed from its own handler or with its owner, and behind an
+// error box its timer waits while the others run.
 #include <algorithm>
 #include <functional>
 #include <vector>
@@ -51,6 +52,9 @@ TEST_F(TimerTest, EnablingAndIntervalsFollowTheClassLibrarysRules) {
   const Act on = [](TTimer& t) { t.SetEnabled(true); };
   const Act off = [](TTimer& t) { t.SetEnabled(false); };
   const auto every = [](uint32_t ms) { return Act([ms](TTimer& t) { t.SetInterval(ms); }); };
+  const auto tolerate = [](uint32_t ms) { return Act([ms](TTimer& t) { t.SetTolerance(ms); }); };
+  // The loop wakes for something else.
+  const Act wake = [](TTimer&) {};
   struct Case {
     const char* what;
     uint32_t interval;
@@ -74,6 +78,16 @@ TEST_F(TimerTest, EnablingAndIntervalsFollowTheClassLibrarysRules) {
        {{100, every(200)}, {500, on}},
        900,
        {700, 900}},
+      {"a tolerance lets a tick come early in another wake, and does not restart it",
+       1000,
+       {{0, on}, {500, tolerate(400)}, {650, wake}},
+       1000,
+       {650}},
+      {"a tolerance set while disabled holds from enabling",
+       1000,
+       {{0, tolerate(300)}, {100, on}, {800, wake}},
+       1900,
+       {800, 1900}},
       {"interval 0 never fires, a later interval starts it, 0 stops it",
        0,
        {{0, on}, {100000, every(100)}, {100250, every(0)}},

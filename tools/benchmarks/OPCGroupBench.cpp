@@ -1,9 +1,13 @@
-// What a group's whole-group calls cost: adding 1,000 and 10,000 items (one
-// variable each) and reading all of them from the cache. Items are found by
-// their server handle through an index, so both grow linearly. Then what a
-// subscription costs: one item change taken into the pending data change
-// (found by client handle through an index, so the same for any count), and
-// 1,000 items changing every 100 ms delivered by a real callback thread.
+// What a group's whole-group calls cost, each for 1,000 and 10,000 items, all
+// of which must grow linearly with the items: adding them (one variable
+// each), reading all of them from the cache, removing every second one with
+// a data change pending for each, and clearing the group. Then the same
+// variable feeding every item of a group: adding the items (each link joins
+// the variable's change signal), one change of the variable reaching all of
+// them, and removing them again. Then what a subscription costs: one item
+// change taken into the pending data change (found by client handle through
+// an index, so the same for any count), and 1,000 items changing every 100 ms
+// delivered by a real callback thread.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -31,10 +35,11 @@ namespace {
 using opcserver::ComPtr;
 
 // A running server whose address space holds `count` integer variables, a
-// client and one active group.
+// client and one active group; the items are one per variable, or with
+// `oneVariable` all of the first variable.
 class Space {
  public:
-  explicit Space(int count) {
+  explicit Space(int count, bool oneVariable = false) {
     toolkit::Initialize();
     server_ = std::make_unique<opcserver::TPsOPCProvider>();
     server_->SetCLSID("{926B1231-E7E1-4241-863C-7AA5C5ABFCDF}");
@@ -58,7 +63,7 @@ class Space {
     }
     for (size_t i = 0; i < ids_.size(); ++i) {
       OPCITEMDEF definition{};
-      definition.szItemID = ids_[i].data();
+      definition.szItemID = ids_[oneVariable ? 0 : i].data();
       definition.bActive = TRUE;
       definition.hClient = static_cast<OPCHANDLE>(i);
       definitions_.push_back(definition);
@@ -114,6 +119,7 @@ class Space {
     for (auto& variable : variables_)
       variable->SetValue(value);
   }
+  toolkit::TPsInteger& Variable(int index) { return *variables_[static_cast<size_t>(index)]; }
 
  private:
   std::unique_ptr<opcserver::TPsOPCProvider> server_;
@@ -151,6 +157,90 @@ void BM_GroupCacheRead(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_GroupCacheRead)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// A sink for subscriptions whose deliveries never run.
+class IdleSink : public opcserver::ComObject<IOPCDataCallback> {
+ public:
+  HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*,
+                                         VARIANT*, WORD*, FILETIME*, HRESULT*) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*,
+                                           VARIANT*, WORD*, FILETIME*, HRESULT*) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*,
+                                            HRESULT*) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
+};
+
+// Every second item removed in one call, each with its entry in the pending
+// data change (a subscribed group whose thread never runs).
+void BM_GroupRemoveHalf(benchmark::State& state) {
+  Space space(static_cast<int>(state.range(0)));
+  toolkit::ManualClock clock;
+  opcserver::TPsOPCManualRunners runners(clock);
+  const platform::ScopedService<opcserver::TPsOPCCallbackRunners> installed(runners);
+  const auto sink = opcserver::MakeComObject<IdleSink>();
+  space.Subscribe(sink.Get());
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::vector<OPCHANDLE> handles = space.AddAll();
+    std::vector<OPCHANDLE> half;
+    for (size_t i = 0; i < handles.size(); i += 2)
+      half.push_back(handles[i]);
+    std::vector<OPCHANDLE> rest;
+    for (size_t i = 1; i < handles.size(); i += 2)
+      rest.push_back(handles[i]);
+    state.ResumeTiming();
+    space.RemoveAll(half);
+    state.PauseTiming();
+    space.RemoveAll(rest);
+    space.Impl().GetDataChangeTransaction();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0) / 2);
+}
+BENCHMARK(BM_GroupRemoveHalf)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// Every item removed at once, as the group's end does.
+void BM_GroupClear(benchmark::State& state) {
+  Space space(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    state.PauseTiming();
+    space.AddAll();
+    state.ResumeTiming();
+    space.Impl().Clear();
+    platform::MainLoop().ProcessMessages();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_GroupClear)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// Every item of the group on the same variable: adding them and removing
+// them again (each link joins and leaves the variable's change signal).
+void BM_OneVariableAddRemove(benchmark::State& state) {
+  Space space(static_cast<int>(state.range(0)), true);
+  for (auto _ : state) {
+    std::vector<OPCHANDLE> handles = space.AddAll();
+    space.RemoveAll(handles);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_OneVariableAddRemove)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// One change of that variable, told to every item.
+void BM_OneVariableChange(benchmark::State& state) {
+  Space space(static_cast<int>(state.range(0)), true);
+  space.AddAll();
+  int value = 0;
+  for (auto _ : state)
+    space.Variable(0).SetValue(++value);
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_OneVariableChange)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 // A sink that counts its data changes, their items and when each came.
 class CountingSink : public opcserver::ComObject<IOPCDataCallback> {
