@@ -451,6 +451,22 @@ void TPsCustomFloat::InternalInvalidateProp(TPsVarPropType prop) {
     TPsVar::InternalInvalidateProp(vpDiff);
 }
 
+void TPsCustomFloat::KeepFields(TPsVarFieldKeeper& keeper) {
+  TPsVar::KeepFields(keeper);
+  keeper.Keep(alarmHigh_);
+  keeper.Keep(alarmLow_);
+  keeper.Keep(engUnit_);
+  keeper.Keep(setpoint_);
+  keeper.Keep(warnHigh_);
+  keeper.Keep(warnLow_);
+  keeper.Keep(max_);
+  keeper.Keep(min_);
+  keeper.Keep(mean_);
+  keeper.Keep(squaredDeviations_);
+  keeper.Keep(count_);
+  keeper.Keep(value_);
+}
+
 // ---- TPsFloat -----------------------------------------------------------------------
 
 TPsFloat::TPsFloat(vcl::TComponent* owner) : TPsCustomFloat(owner, "TPsFloat") {}

@@ -108,6 +108,7 @@ class TPsCustomFloat : public TPsVar {
   // A pair of limits with one side undefined limits on the other side alone.
   TPsVarAlarmState DoGetAlarmStateForValue(const PsVariant& value) const override;
   void InternalInvalidateProp(TPsVarPropType prop) override;
+  void KeepFields(TPsVarFieldKeeper& keeper) override;
 
  private:
   // A limit or the setpoint, vetted as a float.

@@ -767,6 +767,11 @@ TPsVarAlarmState TPsBitSet::DoGetAlarmStateForValue(const PsVariant& value) cons
   return state;
 }
 
+void TPsBitSet::KeepFields(TPsVarFieldKeeper& keeper) {
+  TPsCustomState::KeepFields(keeper);
+  keeper.Then([this, count = BitCount()] { SetBitCount(count); });
+}
+
 // ---- Registration ----------------------------------------------------------------------
 
 void RegisterStateClasses() {

@@ -11,6 +11,7 @@
 #include "ExpectError.h"
 #include "PsVarsTestSupport.h"
 #include "toolkit/Debugs.h"
+#include "toolkit/PsVarsState.h"
 
 namespace {
 
@@ -454,6 +455,65 @@ TEST_F(PsVarTest, BracketsCloseOnEveryPath) {
   EXPECT_EQ(x_->UpdateCount(), 0);
   x_->SetAlarmText("later");
   EXPECT_FALSE(heard.sets.empty());
+}
+
+// A change that the last vetting (after the store) rejects leaves nothing
+// behind: value, quality, timestamp, what the value fed (statistics, the bit
+// count) and the announcements are those from before.
+TEST_F(PsVarTest, AChangeRejectedAfterItsStoreIsUndone) {
+  struct Case {
+    const char* name;
+    TPsVar* variable;
+    TPsVarPropType prop;
+    PsVariant before;
+    PsVariant after;
+  };
+  auto* real = Make<TPsFloat>("PsReal");
+  real->SetStatsMode(smSimple);
+  auto* bits = Make<TPsBitSet>("PsBits");
+  const std::vector<Case> cases = {
+      {"integer", x_, vpValue, 3, 4},
+      {"float", real, vpValue, 1.5, 2.5},
+      {"unit", real, vpEngUnit, "V", "mV"},
+      {"text", Make<TPsString>("PsText"), vpValue, "a", "b"},
+      {"description", x_, vpDescription, "old", "new"},
+      {"bits", bits, vpValue, 5, PsVariant::ArrayOf({true, false, false, true})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.variable->SetPropValueAt(c.prop, c.before, vpqGood, 44000.0);
+    const PsVariant stored = c.variable->GetPropValue(c.prop);
+    const std::string statistics = real->GetPropAsString(vpMean) + " " +
+                                   std::to_string(real->StatsCount()) + " " +
+                                   std::to_string(real->GetPropTimeStamp(vpMean));
+    Announcements heard;
+    heard.Listen(*c.variable);
+    int asked = 0;
+    c.variable->OnChanging = [&](vcl::TObject*, TPsVarPropType, PsVariant&, TPsVarQuality&,
+                                 TPsVarChangingResponse& response) {
+      if (++asked == 2)
+        response = crReject;
+    };
+    EXPECT_THROW(c.variable->SetPropValueAt(c.prop, c.after, vpqUncertain, 44001.0),
+                 EPsVarChangeReject);
+    EXPECT_EQ(asked, 2);
+    EXPECT_TRUE(VariantsEqual(c.variable->GetPropValue(c.prop), stored, true));
+    EXPECT_EQ(c.variable->PropQuality(c.prop), vpqGood);
+    EXPECT_EQ(c.variable->GetPropTimeStamp(c.prop), 44000.0);
+    EXPECT_TRUE(heard.sets.empty());
+    EXPECT_TRUE(c.variable->ChangedProps().Empty());
+    EXPECT_EQ(c.variable->UpdateCount(), 0);
+    EXPECT_EQ(real->GetPropAsString(vpMean) + " " + std::to_string(real->StatsCount()) + " " +
+                  std::to_string(real->GetPropTimeStamp(vpMean)),
+              statistics);
+    EXPECT_EQ(bits->BitCount(), 32);
+    // Later changes go through and are announced.
+    c.variable->OnChanging = nullptr;
+    c.variable->SetPropValueAt(c.prop, c.after, vpqUncertain, 44002.0);
+    EXPECT_EQ(c.variable->PropQuality(c.prop), vpqUncertain);
+    EXPECT_EQ(heard.sets.size(), 1u);
+  }
+  EXPECT_EQ(bits->BitCount(), 4);
 }
 
 TEST_F(PsVarTest, AssignCopiesWhatTheTargetCanTake) {
