@@ -417,8 +417,11 @@ void TPsBooleanRTTIProp::SetAsVariant(const PsVariant& value) {
 std::string TPsCharRTTIProp::GetAsString() const {
   // A control character would break the line it stands in (a CSV row), and
   // a wide character beyond one byte has no one-byte text: both give their
-  // code, which SetAsString reads back as a number.
+  // code, which SetAsString reads back as a number. Codes below 10 take two
+  // digits: one digit would read back as that digit's character.
   const int32_t code = OrdValue();
+  if (code < 10)
+    return "0" + vcl::IntToStr(code);
   if (code < 32 || code > 255)
     return vcl::IntToStr(code);
   return std::string(1, static_cast<char>(code));

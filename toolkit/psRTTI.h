@@ -474,7 +474,7 @@ class TPsCharRTTIProp : public TPsOrdRTTIProp {
  public:
   using TPsOrdRTTIProp::TPsOrdRTTIProp;
   // The one character; a control character and a wide character beyond
-  // one byte give their code in decimal.
+  // one byte give their code in decimal, at least two digits.
   std::string GetAsString() const override;
   // One character: its code; otherwise a number.
   void SetAsString(const std::string& value) override;

@@ -167,6 +167,16 @@ TEST_F(PsRTTITest, BooleansCharactersAndNumbers) {
   // A control character reads as its code: it cannot stand in a CSV row.
   letter.SetAsString("13");
   EXPECT_EQ(letter.GetAsString(), "13");
+  letter.SetAsString("\t");
+  EXPECT_EQ(letter.GetAsString(), "09");
+  // Every code comes back from its text: a tab is no '9'.
+  for (int32_t code = 0; code <= 255; ++code) {
+    letter.SetAsVariant(PsVariant(code));
+    const std::string text = letter.GetAsString();
+    letter.SetAsVariant(PsVariant(0x20));
+    letter.SetAsString(text);
+    EXPECT_EQ(letter.GetAsVariant().AsInt32(), code) << text;
+  }
   // A wide character beyond one byte reads and writes as its code.
   Prop("Wide").SetAsString("9786");
   EXPECT_EQ(item_.Wide, 9786);
