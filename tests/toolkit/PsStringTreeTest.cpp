@@ -195,6 +195,29 @@ TEST(PsStringTreeTest, SavedTextGivesBackNamesLevelsAndParents) {
   EXPECT_THROW(tree.SaveToFile(folder.File("missing/tree.txt")), vcl::EFCreateError);
 }
 
+// Whatever level the first node has, and however far levels step, the text
+// and the copies give back the same names and levels.
+TEST(PsStringTreeTest, TreesThatStartDeeperSaveAndCopyWhole) {
+  TPsStringTree tree;
+  tree.AddObject("x", 1, nullptr);
+  tree.AddObject("y", 0, nullptr);
+  tree.AddObject("z", 2, nullptr);
+  tree.AddObject("w", 0, nullptr);
+  const Shapes shape{{"x", 1, -1}, {"y", 0, -1}, {"z", 2, 1}, {"w", 0, -1}};
+  ASSERT_EQ(ShapeOf(tree), shape);
+  EXPECT_EQ(Save(tree), "x/x\r\ny\r\ny/z/z\r\nw\r\n");
+  TPsStringTree back;
+  Load(back, Save(tree));
+  EXPECT_EQ(ShapeOf(back), shape);
+  TPsStringTree copy;
+  copy.Assign(&tree);
+  EXPECT_EQ(ShapeOf(copy), shape);
+  vcl::TStringList list;
+  list.Assign(&tree);
+  copy.Assign(&list);
+  EXPECT_EQ(ShapeOf(copy), shape);
+}
+
 TEST(PsStringTreeTest, AddObjectWithPathReusesParentsButNotTheLastName) {
   TPsStringTree tree;
   vcl::TObject first, second;
