@@ -678,11 +678,29 @@ std::string TPsInstanceProperties::GetPropertyText(int index) const {
 }
 
 std::string TPsInstanceProperties::GetValuesText() const {
-  TPsStringList values;
-  values.SetDelimiter(Delimiter());
-  for (int i = 0; i < Count(); ++i)
-    values.Add(Props(i)->GetAsString());
-  return values.GetDelimitedText();
+  constexpr char kQuote = '"';
+  const char delimiter = Delimiter();
+  if (Count() == 1 && Props(0)->GetAsString().empty())
+    return std::string(2, kQuote);
+  std::string line;
+  for (int i = 0; i < Count(); ++i) {
+    if (i > 0)
+      line += delimiter;
+    const std::string value = Props(i)->GetAsString();
+    // A line break is quoted too: CSVRows keeps it in its field.
+    if (value.find_first_of(std::string{delimiter, kQuote, '\r', '\n'}) == std::string::npos) {
+      line += value;
+      continue;
+    }
+    line += kQuote;
+    for (char c : value) {
+      if (c == kQuote)
+        line += kQuote;
+      line += c;
+    }
+    line += kQuote;
+  }
+  return line;
 }
 
 void TPsInstanceProperties::SetValuesText(const std::string& line) {
@@ -714,6 +732,51 @@ void CSVToObject(const std::string& line, vcl::TObject* object, char delimiter) 
   if (delimiter != '\0')
     props.SetDelimiter(delimiter);
   props.SetValuesText(line);
+}
+
+void CSVRows(const std::string& text, char delimiter, vcl::TStringList& rows) {
+  constexpr char kQuote = '"';
+  if (delimiter == '\0')
+    delimiter = vcl::FormatSettings().ListSeparator;
+  rows.BeginUpdate();
+  try {
+    rows.Clear();
+    // As the delimited text reads a row: a field that begins with a double
+    // quote (at the row's start, after a delimiter or after a closing
+    // quote) runs to the next single double quote.
+    std::string row;
+    bool quoted = false;
+    bool fieldStart = true;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i];
+      if (quoted) {
+        if (c == kQuote && i + 1 < text.size() && text[i + 1] == kQuote) {
+          row += kQuote;
+          ++i;
+        } else if (c == kQuote) {
+          quoted = false;
+          fieldStart = true;
+        }
+        row += c;
+      } else if (c == '\r' || c == '\n') {
+        rows.Add(row);
+        row.clear();
+        fieldStart = true;
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+          ++i;
+      } else {
+        quoted = fieldStart && c == kQuote;
+        fieldStart = c == delimiter;
+        row += c;
+      }
+    }
+    if (!row.empty())
+      rows.Add(row);
+  } catch (...) {
+    rows.EndUpdate();
+    throw;
+  }
+  rows.EndUpdate();
 }
 
 // ---------------------------------------------------------------- Application registry

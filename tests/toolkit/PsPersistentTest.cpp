@@ -159,6 +159,62 @@ TEST_F(PsPersistentListTest, FilesHoldTheSameRows) {
   EXPECT_EQ(back.Count(), 1);
 }
 
+// Texts with line breaks, quotes and the delimiter, and control characters,
+// come back from the stream and the file as they were saved.
+TEST_F(PsPersistentListTest, RowsWithLineBreaksLoadBackTheSameItems) {
+  TPsPersistentList rows(nullptr, &TRowItem::ClassMeta(), true);
+  const V texts = {"one\r\ntwo", "lf\nonly", "cr\ronly", "\"quoted\"\r\n;", "\n", "plain"};
+  for (const std::string& text : texts) {
+    auto* item = static_cast<TRowItem*>(rows.Add());
+    item->Text = text;
+    item->Letter = '\t';
+  }
+  std::ostringstream out;
+  rows.SaveToStream(out);
+  EXPECT_NE(out.str().find(";\"one\r\ntwo\";"), std::string::npos) << out.str();
+  const auto expectSameItems = [&](const TPsPersistentList& back) {
+    ASSERT_EQ(back.Count(), static_cast<int>(texts.size()));
+    for (int i = 0; i < back.Count(); ++i) {
+      EXPECT_EQ(static_cast<TRowItem*>(back.Items(i))->Text, texts[static_cast<size_t>(i)]);
+      EXPECT_EQ(static_cast<TRowItem*>(back.Items(i))->Letter, '\t');
+    }
+  };
+  TPsPersistentList back(nullptr, &TRowItem::ClassMeta(), true);
+  Load(back, out.str());
+  expectSameItems(back);
+  korva_test::TestFolder folder;
+  rows.SaveToFile(folder.File("rows.csv"));
+  TPsPersistentList fromFile(nullptr, &TRowItem::ClassMeta(), true);
+  fromFile.LoadFromFile(folder.File("rows.csv"));
+  expectSameItems(fromFile);
+}
+
+// A line break ends a row but inside a quoted field: one that begins with a
+// double quote, as the delimited text reads it.
+TEST(CSVRowsTest, LineBreaksEndRowsOutsideQuotedFields) {
+  const std::pair<std::string, V> cases[] = {
+      {"", {}},
+      {"\r\n", {""}},
+      {"a\r\nb\nc\rd", {"a", "b", "c", "d"}},
+      {"\"x\r\ny\";z\nw", {"\"x\r\ny\";z", "w"}},
+      {"ab\"c\nd", {"ab\"c", "d"}},
+      {"\"a\"\"\nb\"\n", {"\"a\"\"\nb\""}},
+      {"\"a\"\"b\nc\"", {"\"a\"\"b\nc\""}},
+      {"\"a\"\n\"b\"", {"\"a\"", "\"b\""}},
+      {"x;\"y\nz\"\r\n", {"x;\"y\nz\""}},
+      {"\"open\nto the end", {"\"open\nto the end"}},
+  };
+  for (const auto& [text, expected] : cases) {
+    vcl::TStringList rows;
+    rows.Add("before");
+    toolkit::CSVRows(text, ';', rows);
+    V got;
+    for (int i = 0; i < rows.Count(); ++i)
+      got.push_back(rows.Strings(i));
+    EXPECT_EQ(got, expected) << text;
+  }
+}
+
 TEST_F(PsPersistentListTest, AFailedLoadLeavesTheListAsItWas) {
   Load(list_, "Variable;VarProp\r\nDataForm.Level;vpMin\r\n");
   TPsPersistent* kept = list_.Items(0);
