@@ -119,6 +119,8 @@ class TPsCustomFloat : public TPsVar {
   void CheckStats(const char* quantity) const;
   // The four statistics with `quality` and `timestamp`.
   void StampStats(TPsVarQuality quality, vcl::TDateTime timestamp);
+  // The mean, and with two samples or more the deviation: good while finite.
+  void StampMeanAndStdDev(vcl::TDateTime stamp);
 
   double alarmHigh_ = 0;
   double alarmLow_ = 0;
