@@ -69,6 +69,28 @@ TEST_F(FilesTest, AReplacementHeldUpByAnotherProgramSaysSoAndLeavesNoTemporaryFi
   ASSERT_TRUE(files.ReplaceAll(Path("s.ini"), "new"));
   EXPECT_EQ(files.ReadAll(Path("s.ini")), "new");
 }
+
+// A device is known by its name and never opened; a link stays and the
+// file it leads to takes the bytes.
+TEST_F(FilesTest, ReplaceAllWritesNoDeviceAndWritesWhereALinkLeads) {
+  for (const std::string& name : {std::string("nul"), Path("NUL.log"), std::string("CON"),
+                                  std::string("\\\\.\\pipe\\korva-none")}) {
+    EXPECT_FALSE(files.ReplaceAll(name, "x")) << name;
+    EXPECT_EQ(files.LastError().reason, "Not a regular file") << name;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 0);
+
+  korva_test::TestFolder outside;
+  const fs::path target = outside.path() / "target.log";
+  std::ofstream(target) << "old";
+  std::error_code linked;
+  fs::create_symlink(target, Path("link.log"), linked);
+  if (linked)
+    GTEST_SKIP() << "no symbolic links here: " << linked.message();
+  ASSERT_TRUE(files.ReplaceAll(Path("link.log"), "new")) << files.LastError().reason;
+  EXPECT_TRUE(fs::is_symlink(Path("link.log")));
+  EXPECT_EQ(korva_test::TestFolder::Get(target.string()), "new");
+}
 #else
 TEST_F(FilesTest, ReplaceAllNeverWritesThroughALinkPlantedBesideItsTargetAndKeepsItsMode) {
   korva_test::TestFolder outside;
