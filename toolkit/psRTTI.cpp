@@ -464,6 +464,7 @@ void TPsClassRTTIProp::CannotTake(const std::string& text) const {
 }
 
 void TPsClassRTTIProp::SetAsString(const std::string& value) {
+  CheckWrite();
   if (!value.empty() && value != "(none)")
     CannotTake(value);
   Clear();
@@ -474,12 +475,14 @@ PsVariant TPsClassRTTIProp::GetAsVariant() const {
 }
 
 void TPsClassRTTIProp::SetAsVariant(const PsVariant& value) {
+  CheckWrite();
   if (VarHasValue(value))
     CannotTake(VariantToText(value, false));
   Clear();
 }
 
 void TPsClassRTTIProp::SetOrdValue(int32_t value) {
+  CheckWrite();
   if (value != 0)
     CannotTake(vcl::IntToStr(value));
   Clear();
@@ -492,6 +495,8 @@ std::string TPsComponentRTTIProp::ObjectText(const vcl::TObject* object) const {
 }
 
 void TPsComponentRTTIProp::SetAsString(const std::string& value) {
+  // Read-only is the answer, whatever the path finds.
+  CheckWrite();
   if (value.empty() || value == "(none)") {
     Clear();
     return;

@@ -40,6 +40,23 @@ class TPartComponent : public vcl::TComponent {
   TTestVar* Partner = nullptr;
 };
 
+// Object properties without a write operation: a component and a plain one.
+class TFixedParts : public TPsPersistent {
+ public:
+  std::string ClassName() const override { return "TFixedParts"; }
+  static const TPsClassMeta& ClassMeta() {
+    using T = TFixedParts;
+    static const TPsClassMeta meta =
+        TPsClassMetaBuilder<T>("TFixedParts", &TPsPersistent::ClassMeta())
+            .Object("Variable", TTestVar::ClassMeta(), &T::Variable)
+            .Object("Data", TDataObject::ClassMeta(), &T::Data)
+            .Build();
+    return meta;
+  }
+  TTestVar* Variable = nullptr;
+  TDataObject* Data = nullptr;
+};
+
 class PsRTTITest : public testing::Test {
  protected:
   PsRTTITest() {
@@ -61,6 +78,7 @@ class PsRTTITest : public testing::Test {
   const bool registered_ = [] {
     RegisterTestClasses();
     toolkit::RegisterClass(TPartComponent::ClassMeta());
+    toolkit::RegisterClass(TFixedParts::ClassMeta());
     return true;
   }();
   vcl::ScopedFormatSettings settings_{vcl::TFormatSettings{}};
@@ -290,6 +308,32 @@ TEST_F(PsRTTITest, ComponentsByPathAndObjectsByIdentity) {
   EXPECT_EQ(item_.Data, &data);
   Prop("Data").SetAsString("");
   EXPECT_EQ(item_.Data, nullptr);
+}
+
+// A write to a read-only object property fails as read-only before any
+// path is looked up or any object or number is looked at.
+TEST_F(PsRTTITest, ReadOnlyObjectPropertiesRefuseWritesBeforeLookingAnythingUp) {
+  TFixedParts fixed;
+  TDataObject data;
+  fixed.Variable = level_;
+  fixed.Data = &data;
+  TPsInstanceProperties props(&fixed);
+  for (const std::string name : {"Variable", "Data"}) {
+    TPsRTTIProp& prop = *props.Props(props.IndexOf(name));
+    const std::vector<std::function<void()>> writes = {
+        [&] { prop.SetAsString("Form1.Level"); },
+        [&] { prop.SetAsString("Form1.Nothing"); },
+        [&] { prop.SetAsString(""); },
+        [&] { prop.SetAsString("(none)"); },
+        [&] { prop.SetAsVariant(PsVariant(5)); },
+        [&] { prop.SetAsVariant(PsVariant()); },
+        [&] { prop.SetAsString(prop.GetAsString()); },
+        [&] { prop.Clear(); }};
+    for (const auto& write : writes)
+      ExpectError<EPsRTTIReadOnlyError>(write, name + " is ReadOnly");
+  }
+  EXPECT_EQ(fixed.Variable, level_);
+  EXPECT_EQ(fixed.Data, &data);
 }
 
 TEST_F(PsRTTITest, ReadOnlyPropertiesReadButRefuseEveryWrite) {
