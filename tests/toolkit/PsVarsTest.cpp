@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
@@ -11,6 +12,8 @@
 #include "ExpectError.h"
 #include "PsVarsTestSupport.h"
 #include "toolkit/Debugs.h"
+#include "toolkit/PsVarList.h"
+#include "toolkit/PsVarsDateTime.h"
 #include "toolkit/PsVarsState.h"
 
 namespace {
@@ -219,6 +222,72 @@ TEST_F(PsVarTest, ChangingHandlersVetEveryChange) {
   ExpectError<EPsVarChangeReject>(
       [&] { x_->SetValue(5); },
       "VarProp change rejected: PsX[Value] Value:5  Quality:Good; EConvertError: boom");
+}
+
+// A variable just made, or just loaded, has collected nothing: its first
+// announcement lists only what changed (a variable list that follows the
+// form hears a new variable from its start).
+TEST_F(PsVarTest, AFreshVariablesFirstAnnouncementListsOnlyWhatChanged) {
+  TPsVarList list;
+  list.Attach(form_);
+  std::vector<TPsVarPropTypes> heard;
+  list.ChangeSlot().OnVarChange = [&](TPsVar*, TPsVarPropTypes props) { heard.push_back(props); };
+  const std::vector<std::function<TPsVar*()>> kinds = {
+      [&] { return Make<TPsBool>("PsBool"); },     [&] { return Make<TPsInteger>("PsInteger"); },
+      [&] { return Make<TPsString>("PsString"); }, [&] { return Make<TPsFloat>("PsFloat"); },
+      [&] { return Make<TPsDateTime>("PsDate"); }, [&] { return Make<TPsState>("PsState"); },
+      [&] { return Make<TPsBitSet>("PsBits"); }};
+  for (const auto& make : kinds) {
+    heard.clear();
+    TPsVar* variable = make();
+    // The name is the caption's first value.
+    EXPECT_EQ(heard, std::vector<TPsVarPropTypes>{{vpCaption}}) << variable->ClassName();
+  }
+  auto* loaded = Make<TPsFloat>("PsLoaded");
+  heard.clear();
+  loaded->BeginLoading();
+  loaded->EndLoading();
+  EXPECT_TRUE(heard.empty());
+  loaded->SetDescription("first");
+  EXPECT_EQ(heard, std::vector<TPsVarPropTypes>{{vpDescription}});
+}
+
+// What follows a change: OnValueChange for the value alone, and the alarm
+// state stamped with the newest of the value and the limits it came from.
+TEST_F(PsVarTest, WhatFollowsAChangeOfTheValueOrALimit) {
+  int valueChanges = 0;
+  x_->OnValueChange = [&](vcl::TObject*) { ++valueChanges; };
+  x_->SetDescription("not the value");
+  x_->SetAlarmMode(amAlarms);
+  EXPECT_EQ(valueChanges, 0);
+  x_->SetValue(1);
+  EXPECT_EQ(valueChanges, 1);
+
+  auto* f = Make<TPsFloat>("PsLevel");
+  f->SetAlarmMode(amAlarms);
+  f->SetValue(15);
+  EXPECT_EQ(f->GetPropAsInteger(vpAlarmState), asNormal);
+  EXPECT_EQ(f->GetPropTimeStamp(vpAlarmState), kNow);
+  clock_.SetNow(kNow + 1);
+  f->SetAlarmLow(10);
+  clock_.SetNow(kNow + 2);
+  f->SetAlarmHigh(12);
+  EXPECT_EQ(f->GetPropAsInteger(vpAlarmState), asAlarm);
+  EXPECT_EQ(f->GetPropTimeStamp(vpAlarmState), kNow + 2);
+}
+
+// The handlers may leave an invalid value that they left good: the second
+// validity test makes it bad before anything is stored.
+TEST_F(PsVarTest, AnInvalidValueLeftByAHandlerIsBad) {
+  x_->OnChanging = [](vcl::TObject*, TPsVarPropType, PsVariant& value, TPsVarQuality&,
+                      TPsVarChangingResponse&) {
+    if (value.AsInt32() == 5)
+      value = PsBadInteger;
+  };
+  x_->SetPropValueAt(vpValue, 5, vpqGood, 44000.0);
+  EXPECT_EQ(x_->Quality(), vpqBad);
+  EXPECT_EQ(x_->TimeStamp(), 44000.0);
+  EXPECT_EQ(x_->GetPropAsInteger(vpValue), PsBadInteger);
 }
 
 TEST_F(PsVarTest, BracketsCollectChangesIntoOneAnnouncement) {
