@@ -42,6 +42,23 @@ void Load(TPsPersistentList& list, const std::string& text) {
   list.LoadFromStream(in);
 }
 
+// A writable and a read-only component property.
+class TWatchedParts : public TPsPersistent {
+ public:
+  std::string ClassName() const override { return "TWatchedParts"; }
+  static const TPsClassMeta& ClassMeta() {
+    using T = TWatchedParts;
+    static const TPsClassMeta meta =
+        TPsClassMetaBuilder<T>("TWatchedParts", &TPsPersistent::ClassMeta())
+            .Object("Variable", TTestVar::ClassMeta(), &T::Variable, &T::Variable)
+            .Object("Fixed", TTestVar::ClassMeta(), &T::Fixed)
+            .Build();
+    return meta;
+  }
+  TTestVar* Variable = nullptr;
+  TTestVar* Fixed = nullptr;
+};
+
 class PsPersistentTest : public testing::Test {
  protected:
   PsPersistentTest() {
@@ -89,6 +106,15 @@ TEST_F(PsPersistentTest, ARemovalClearsOnlyThePropertiesThatReferToIt) {
   item.Notification(level_, vcl::TOperation::opRemove);
   EXPECT_EQ(item.Variable(), nullptr);
   EXPECT_EQ(item.Partner, alarm_);
+
+  // A read-only property cannot be cleared: it is left as it is.
+  toolkit::RegisterClass(TWatchedParts::ClassMeta());
+  TWatchedParts parts;
+  parts.Variable = level_;
+  parts.Fixed = level_;
+  EXPECT_NO_THROW(parts.Notification(level_, vcl::TOperation::opRemove));
+  EXPECT_EQ(parts.Variable, nullptr);
+  EXPECT_EQ(parts.Fixed, level_);
 }
 
 TEST_F(PsPersistentTest, ANexusRelaysItsOwnersNewsAndItsOwnEnd) {
@@ -314,6 +340,25 @@ TEST_F(PsPersistentListTest, SortedListsKeepKeyOrderThroughRenames) {
   EXPECT_EQ(configs, 1);
   ExpectError<vcl::Exception>([&] { c->SetName("d"); },
                               "Update failed: Item for Key d already exists.");
+}
+
+// A sorted list moves an item to its new key only from the entry that
+// holds it: an old key that names another item's entry changes nothing.
+TEST_F(PsPersistentListTest, ASortedKeyMovesOnlyFromTheEntryThatHoldsTheItem) {
+  TNamedList sorted(true);
+  Load(sorted, "Name;Value\r\na;1\r\nb;2\r\n");
+  TNamedItem* a = sorted.Named(0);
+  TNamedItem* b = sorted.Named(1);
+  b->OnConfigChanged = nullptr;  // the list does not hear of the rename
+  b->SetName("c");
+  sorted.UpdateKeyValue(b, "a");
+  EXPECT_EQ(sorted.Count(), 2);
+  EXPECT_EQ(sorted.Items(sorted.IndexOfKey("a")), a);
+  EXPECT_EQ(sorted.Items(sorted.IndexOfKey("b")), b);
+  EXPECT_EQ(sorted.IndexOfKey("c"), -1);
+  sorted.UpdateKeyValue(b, "b");
+  EXPECT_EQ(sorted.Items(sorted.IndexOfKey("c")), b);
+  EXPECT_EQ(sorted.IndexOfKey("b"), -1);
 }
 
 TEST_F(PsPersistentListTest, RemovalsReachItemsForDerivedComponentClassesToo) {

@@ -57,6 +57,25 @@ class TFixedParts : public TPsPersistent {
   TDataObject* Data = nullptr;
 };
 
+// An unsigned 32-bit property, whose range (0..4294967295) reads as
+// MinValue > MaxValue, and a subrange 0..255.
+class TCounts : public TPsPersistent {
+ public:
+  std::string ClassName() const override { return "TCounts"; }
+  static const TPsClassMeta& ClassMeta() {
+    using T = TCounts;
+    static const toolkit::TPsTypeInfo cardinal{"Cardinal", toolkit::tkInteger, 0, -1, {}, nullptr};
+    static const toolkit::TPsTypeInfo byte{"Byte", toolkit::tkInteger, 0, 255, {}, nullptr};
+    static const TPsClassMeta meta = TPsClassMetaBuilder<T>("TCounts", &TPsPersistent::ClassMeta())
+                                         .Integer("Total", &T::Total, &T::Total, cardinal)
+                                         .Integer("Small", &T::Small, &T::Small, byte)
+                                         .Build();
+    return meta;
+  }
+  uint32_t Total = 0;
+  int32_t Small = 0;
+};
+
 class PsRTTITest : public testing::Test {
  protected:
   PsRTTITest() {
@@ -79,6 +98,7 @@ class PsRTTITest : public testing::Test {
     RegisterTestClasses();
     toolkit::RegisterClass(TPartComponent::ClassMeta());
     toolkit::RegisterClass(TFixedParts::ClassMeta());
+    toolkit::RegisterClass(TCounts::ClassMeta());
     return true;
   }();
   vcl::ScopedFormatSettings settings_{vcl::TFormatSettings{}};
@@ -111,13 +131,37 @@ TEST_F(PsRTTITest, ListsTheListedKindsInDeclarationOrder) {
   EXPECT_EQ(dynamic_cast<toolkit::TPsComponentRTTIProp*>(&Prop("Data")), nullptr);
 
   TPsClassProperties pair(&TPairItem::ClassMeta());
-  ExpectError<EPsRTTIException>([&] { pair.Items(5); },
-                                "TPsClassProperties: Invalid property index 5 (valid: 0-1");
+  EXPECT_EQ(pair.Items(1)->Name(), "VarProp");
+  for (int index : {2, 5}) {
+    ExpectError<EPsRTTIException>(
+        [&] { pair.Items(index); },
+        vcl::Format("TPsClassProperties: Invalid property index %d (valid: 0-1", index));
+  }
   ExpectError<EPsRTTIException>([&] { pair.Items(-1); },
                                 "TPsClassProperties: Invalid property index -1 (valid: 0-1");
   EXPECT_THROW(TPsClassProperties(nullptr), vcl::EAssertionFailed);
   vcl::TComponent unregistered(nullptr);
   EXPECT_THROW(TPsInstanceProperties{&unregistered}, vcl::EAssertionFailed);
+}
+
+// A subrange refuses what lies outside it; an unsigned 32-bit property
+// takes every 32-bit value.
+TEST_F(PsRTTITest, OrdinalWritesKeepToTheirRangeButUnsignedOnesTakeAll) {
+  TCounts counts;
+  TPsInstanceProperties props(&counts);
+  TPsRTTIProp& total = *props.Props(props.IndexOf("Total"));
+  TPsRTTIProp& small = *props.Props(props.IndexOf("Small"));
+  total.SetAsString("-1");
+  EXPECT_EQ(counts.Total, 0xFFFFFFFFu);
+  total.SetAsVariant(PsVariant(INT32_MIN));
+  EXPECT_EQ(counts.Total, 0x80000000u);
+  small.SetAsString("255");
+  for (const char* outside : {"256", "-1"}) {
+    ExpectError<EPsRTTIException>(
+        [&] { small.SetAsString(outside); },
+        vcl::Format("Property \"Small\": Value %s out of range (0..255)", outside));
+  }
+  EXPECT_EQ(counts.Small, 255);
 }
 
 TEST_F(PsRTTITest, EnumerationsTakeNamesAndNumbersWithinTheirRange) {

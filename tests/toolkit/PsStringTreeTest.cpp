@@ -248,6 +248,19 @@ TEST(PsStringTreeTest, QueriesOfChildren) {
   EXPECT_EQ(tree.LastChild(-1, 0), 5);
   EXPECT_EQ(tree.LastChild(2, -1), -2);
   EXPECT_THROW(tree.GetNodeName(6), vcl::EStringListError);
+
+  // Children are found by their exact name (item IDs count case); the
+  // last child at a depth is the last node not deeper than it.
+  TPsStringTree cased;
+  // k > [a > b > c], A
+  Load(cased, "k\nk/a\nk/a/b\nk/a/b/c\nk/A\n");
+  EXPECT_EQ(cased.IndexOfChild(0, "A"), 4);
+  EXPECT_EQ(cased.IndexOfChild(0, "a"), 1);
+  EXPECT_EQ(cased.IndexOfChild(1, "B"), -1);
+  EXPECT_EQ(cased.LastChild(1, 0), 2);
+  EXPECT_EQ(cased.LastChild(1, 1), 3);
+  EXPECT_EQ(cased.LastChild(1, -1), 3);
+  EXPECT_EQ(cased.LastChild(0, 1), 4);
   EXPECT_THROW(tree.GetObj(-1), vcl::EStringListError);
 
   vcl::TStringList list;

@@ -79,8 +79,21 @@ TEST_F(PsVarLinkTest, AWriterDoesNotHearItsOwnWrites) {
   TPsVarLink other;
   Record(other, "other");
   other.SetVariable(x_);
+  // Nor is it asked to vet them.
+  const auto vet = [this](const std::string& name) {
+    return [this, name](vcl::TObject*, PsVariant&, TPsVarQuality&, TPsVarChangingResponse&) {
+      log_.push_back(name + " vets");
+    };
+  };
+  link_.OnChanging = vet("link");
+  other.OnChanging = vet("other");
   log_.clear();
   link_.SetValue(5);
+  EXPECT_EQ(log_, (Log{"other vets", "other change"}));
+  link_.OnChanging = nullptr;
+  other.OnChanging = nullptr;
+  log_.clear();
+  link_.SetValue(55);
   EXPECT_EQ(log_, Log{"other change"});
   link_.SetAsDataType("6", vdtOleStr, false, true);
   EXPECT_EQ(x_->Value(), 6);
