@@ -548,6 +548,7 @@ TEST_F(PsVarTest, AChangeRejectedAfterItsStoreIsUndone) {
       {"description", x_, vpDescription, "old", "new"},
       {"bits", bits, vpValue, 5, PsVariant::ArrayOf({true, false, false, true})},
   };
+  Announcements heard;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     c.variable->SetPropValueAt(c.prop, c.before, vpqGood, 44000.0);
@@ -555,7 +556,7 @@ TEST_F(PsVarTest, AChangeRejectedAfterItsStoreIsUndone) {
     const std::string statistics = real->GetPropAsString(vpMean) + " " +
                                    std::to_string(real->StatsCount()) + " " +
                                    std::to_string(real->GetPropTimeStamp(vpMean));
-    Announcements heard;
+    heard.sets.clear();
     heard.Listen(*c.variable);
     int asked = 0;
     c.variable->OnChanging = [&](vcl::TObject*, TPsVarPropType, PsVariant&, TPsVarQuality&,
