@@ -242,7 +242,10 @@ struct TPsVarSnapshot {
 // has stored before its last vetting rejects it is undone with it.
 class TPsVarFieldKeeper {
  public:
-  explicit TPsVarFieldKeeper(std::recursive_mutex& leafLock) : leafLock_(leafLock) {}
+  // Room for the fields of every kind at once.
+  explicit TPsVarFieldKeeper(std::recursive_mutex& leafLock) : leafLock_(leafLock) {
+    fields_.reserve(24);
+  }
   // `field` goes back to its present value, under the leaf lock.
   template <class T>
   void Keep(T& field) {
