@@ -1,5 +1,5 @@
 // The local zone's rules on POSIX, found as the C library finds them: TZ
-// unset or empty: the zone file /etc/localtime; TZ ":name": the zone file
+// unset: the zone file /etc/localtime; TZ empty: UTC; TZ ":name": the zone file
 // `name`; any other TZ: the zone file of that name when there is one
 // ("EST5EDT", "Europe/Berlin"), else TZ as a rule, whose daylight time
 // without transitions ("CET-1CEST") takes those of the zone file
@@ -31,9 +31,9 @@ constexpr const char* kSystemZoneFolder = "/usr/share/zoneinfo";
 constexpr const char* kDefaultRulesName = "posixrules";
 constexpr const char* kUsTransitions = ",M3.2.0,M11.1.0";
 
-std::string Environment(const char* name) {
+std::optional<std::string> Environment(const char* name) {
   const char* value = std::getenv(name);
-  return value ? value : "";
+  return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
 // What tells a zone file from its next version.
@@ -72,13 +72,16 @@ std::optional<std::string> ZoneFileRule(const std::string& path) {
 // it was before it was read.
 class ZoneLookup {
  public:
-  ZoneLookup(std::string tz, std::string tzdir) : tz_(std::move(tz)), tzdir_(std::move(tzdir)) {}
+  ZoneLookup(std::optional<std::string> tz, std::optional<std::string> tzdir)
+      : tz_(std::move(tz)), tzdir_(std::move(tzdir)) {}
 
   TimeZoneRules Find() {
-    if (tz_.empty())
+    if (!tz_)
       return RulesOfFile(kLocalZoneFile).value_or(TimeZoneRules{});
-    const bool fileOnly = tz_[0] == ':';
-    const std::string name = fileOnly ? tz_.substr(1) : tz_;
+    if (tz_->empty())
+      return {};
+    const bool fileOnly = (*tz_)[0] == ':';
+    const std::string name = fileOnly ? tz_->substr(1) : *tz_;
     if (!name.empty()) {
       if (std::optional<TimeZoneRules> rules = RulesOfFile(ZonePath(name)))
         return *rules;
@@ -113,7 +116,7 @@ class ZoneLookup {
   std::string ZonePath(const std::string& name) const {
     if (name[0] == '/')
       return name;
-    return (tzdir_.empty() ? std::string(kSystemZoneFolder) : tzdir_) + "/" + name;
+    return (tzdir_ && !tzdir_->empty() ? *tzdir_ : std::string(kSystemZoneFolder)) + "/" + name;
   }
 
   std::optional<std::string> FileRule(const std::string& path) {
@@ -138,8 +141,8 @@ class ZoneLookup {
     return kUsTransitions;
   }
 
-  std::string tz_;
-  std::string tzdir_;
+  std::optional<std::string> tz_;
+  std::optional<std::string> tzdir_;
   std::vector<std::pair<std::string, FileStamp>> files_;
 };
 

@@ -90,6 +90,7 @@ TEST_F(LocalZoneTest, ANameIsItsZoneFileAndARuleWithoutTransitionsTakesTheDefaul
       {"CET-1CEST", -60, true, 3, 2},
       {"Nowhere/Zone", 0, false, 0, 0},
       {":JST-9", 0, false, 0, 0},
+      {"", 0, false, 0, 0},  // set but empty: UTC
   };
   for (const Case& c : cases) {
     const korva_test::ScopedVariable tz("TZ", c.tz);
