@@ -46,8 +46,10 @@ class Files {
   // readers see the old or the new content, never a part. On Windows an
   // existing file is replaced so that it keeps its security and attributes,
   // and where its folder takes no new file (a user granted Modify on the file
-  // alone) the file is rewritten where it is. False when anything fails; the
-  // old file is then unchanged, and LastError tells why.
+  // alone) the file is rewritten where it is. A symbolic link stays: the
+  // file it leads to is replaced (or created). Anything but a regular file
+  // (a folder, device, pipe or socket) is refused. False when anything
+  // fails; the old file is then unchanged, and LastError tells why.
   virtual bool ReplaceAll(const std::string& path, const std::string& bytes) = 0;
   // Why this thread's last ReplaceAll failed.
   virtual FileError LastError() = 0;

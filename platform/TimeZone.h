@@ -1,8 +1,8 @@
 // The local time zone's rules in the shape the Windows time-zone
 // information has: biases in minutes (UTC = local time + bias) and the two
-// yearly transitions. Windows asks the system; POSIX reads a TZ rule
-// ("CET-1CEST,M3.5.0,M10.5.0/3") from TZ, else from the last line of
-// /etc/localtime; with none, UTC.
+// yearly transitions. Windows asks the system; POSIX finds the zone as the C
+// library does, from TZ, TZDIR and the zone files (whose last line holds a
+// TZ rule, "CET-1CEST,M3.5.0,M10.5.0/3"); with none, UTC.
 #pragma once
 
 #include <cstdint>
@@ -41,7 +41,8 @@ struct TimeZoneRules {
 // or none, mean no daylight saving. Nothing for a text that is no rule.
 std::optional<TimeZoneRules> ParseTzRule(std::string_view rule);
 
-// The rules in force on this machine.
+// The rules in force on this machine now: asked for at every call (POSIX
+// reads the zone again when TZ, TZDIR or a zone file it read changed).
 TimeZoneRules LocalTimeZone();
 
 }  // namespace platform

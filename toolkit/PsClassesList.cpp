@@ -1,8 +1,13 @@
 // TPsPersistentList: keyed items of one class, stored as CSV.
 #include <algorithm>
 #include <exception>
+#include <iterator>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "platform/Files.h"
+#include "platform/Services.h"
 #include "platform/Text.h"
 #include "toolkit/Debugs.h"
 #include "toolkit/PsClasses.h"
@@ -323,7 +328,8 @@ void TPsPersistentList::RenderLines(vcl::TStringList& lines) {
 
 void TPsPersistentList::LoadFromStream(std::istream& stream) {
   vcl::TStringList lines;
-  lines.LoadFromStream(stream);
+  CSVRows(std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()),
+          Delimiter, lines);
   LoadLines(lines);
 }
 
@@ -334,8 +340,11 @@ void TPsPersistentList::SaveToStream(std::ostream& stream) {
 }
 
 void TPsPersistentList::LoadFromFile(const std::string& fileName) {
+  const std::optional<std::string> bytes = platform::files().ReadAll(fileName);
+  if (!bytes)
+    throw vcl::EFOpenError(vcl::Format("Cannot open file \"%s\"", fileName));
   vcl::TStringList lines;
-  lines.LoadFromFile(fileName);
+  CSVRows(*bytes, Delimiter, lines);
   LoadLines(lines);
 }
 

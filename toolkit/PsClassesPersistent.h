@@ -190,10 +190,9 @@ class TPsPersistentList : public vcl::TPersistent {
   void Assign(const vcl::TPersistent* source) override;
 
   // CSV: the header row, then a row per item, each ended by CR LF. A load
-  // reads CR LF, LF or CR; its first row, without double quotes, must be
-  // the header exactly (EPsRTTIException "The stream does not include
-  // compatible data. Expected first row: %s"). A load that fails for any
-  // reason leaves the list as it was.
+  // reads CR LF, LF or CR, except inside a quoted field; its first row, without double quotes, must
+  // be the header exactly (EPsRTTIException "The stream does not include compatible data. Expected
+  // first row: %s"). A load that fails for any reason leaves the list as it was.
   virtual void LoadFromStream(std::istream& stream);
   virtual void SaveToStream(std::ostream& stream);
   virtual void LoadFromFile(const std::string& fileName);

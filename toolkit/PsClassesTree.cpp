@@ -511,7 +511,10 @@ void TPsStringTree::AssignToStrings(vcl::TStringList* strings, bool fullPath, in
   try {
     strings->Clear();
     const int start = std::max(0, startIndex);
-    const int base = GetLevel(start);
+    // From the first node on it is the whole tree with paths from the top
+    // level, also when the first node stands deeper: a lower node after it
+    // is no end, and the path's missing names are filled in below.
+    const int base = start == 0 ? 0 : GetLevel(start);
     const int64_t deepest = depth < 0 ? INT64_MAX : static_cast<int64_t>(base) + depth;
     TPsStringList pathStack;
     PrepareSequence(pathStack);
@@ -546,7 +549,8 @@ void TPsStringTree::AssignToTree(TPsStringTree* tree, int startIndex,
   std::vector<PlannedLine> copies;
   if (!nodes_.empty() && startIndex < Count()) {
     const int start = std::max(0, startIndex);
-    const int base = GetLevel(start);
+    // The whole tree keeps its levels, whatever the first node's.
+    const int base = startIndex < 0 ? 0 : GetLevel(start);
     const int childLevel = GetLevel(startIndex) + 1;
     const int64_t deepest = depth < 0 ? INT64_MAX : static_cast<int64_t>(childLevel) + depth;
     for (int i = start; i < Count() && (i == start || GetLevel(i) >= childLevel); ++i) {

@@ -184,10 +184,11 @@ class TPsStringTree : public vcl::TPersistent {
   // line leaves the tree as it was). Else the source assigns itself.
   void Assign(const vcl::TPersistent* source) override;
   // Clears `strings` and adds one line per node of the subtree from
-  // `startIndex` (and the nodes after it at its level), each of a type in
-  // `nodeTypes`, at most `depth` levels down (negative: any), as its path
-  // relative to `startIndex`'s level (`fullPath`) or its name; with its
-  // data object.
+  // `startIndex` (and the nodes after it at its level; from 0 or below: the
+  // whole tree, relative to level 0), each of a type in `nodeTypes`, at
+  // most `depth` levels down (negative: any), as its path relative to
+  // `startIndex`'s level (`fullPath`; names missing between levels are the
+  // node's own) or its name; with its data object.
   void AssignToStrings(vcl::TStringList* strings, bool fullPath, int startIndex,
                        TPsStringTreeNodeTypes nodeTypes, int depth) const;
   // Clears `tree` and copies the node at `startIndex` (-1: the whole tree)

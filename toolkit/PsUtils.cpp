@@ -59,9 +59,10 @@ uint64_t PsGetTickCount64() {
     const uint32_t tick = InstalledClock().TickCount();
     const auto last = static_cast<uint32_t>(state);
     uint64_t wraps = state >> 32;
+    // The tick is read after the state it is compared with, so a tick below
+    // the last one seen is a wrap, however little it dropped: a caller that
+    // lost the race to another reads the tick again.
     if (tick < last) {
-      if (last - tick < 0x80000000u)
-        return wraps << 32 | tick;
       if (wraps == 0xFFFFFFFFu)
         throw vcl::EIntOverflow("Integer overflow");
       ++wraps;

@@ -19,9 +19,9 @@ namespace toolkit {
 
 // Milliseconds since the system started: the clock's 32-bit tick as the low
 // half and the count of its wraps as the high half. A wrap is seen when the
-// tick falls by 2^31 or more since the last call; a smaller fall is a read
-// that another thread overtook, not a wrap. Safe for concurrent callers; a
-// wrap is counted once. EIntOverflow when the wrap count would overflow.
+// tick is lower than at the last call, so it must be called at least once in
+// every 49.7 days. Safe for concurrent callers; a wrap is counted once.
+// EIntOverflow when the wrap count would overflow.
 uint64_t PsGetTickCount64();
 // Forgets the ticks seen (last tick 0, no wraps): the toolkit's start does it.
 void ResetTickState();

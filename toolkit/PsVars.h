@@ -11,6 +11,9 @@
 // they are copied or written, never while a handler runs.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -233,6 +236,36 @@ struct TPsVarSnapshot {
   PsVariant Value;
   TPsVarQuality Quality = vpqBad;
   vcl::TDateTime Timestamp = 0;
+};
+
+// Copies of a variable's stored fields, put back on demand: what a change
+// has stored before its last vetting rejects it is undone with it.
+class TPsVarFieldKeeper {
+ public:
+  // Room for the fields of every kind at once.
+  explicit TPsVarFieldKeeper(std::recursive_mutex& leafLock) : leafLock_(leafLock) {
+    fields_.reserve(24);
+  }
+  // `field` goes back to its present value, under the leaf lock.
+  template <class T>
+  void Keep(T& field) {
+    fields_.push_back([&field, copy = field]() mutable { field = std::move(copy); });
+  }
+  template <class T, size_t N>
+  void Keep(T (&field)[N]) {
+    std::array<T, N> copy;
+    std::copy(std::begin(field), std::end(field), copy.begin());
+    fields_.push_back([&field, copy] { std::copy(copy.begin(), copy.end(), field); });
+  }
+  // Runs after the fields are back, outside the lock: for what calls out.
+  void Then(std::function<void()> undo) { afterwards_.push_back(std::move(undo)); }
+  // Everything back, the last kept first.
+  void Restore();
+
+ private:
+  std::recursive_mutex& leafLock_;
+  std::vector<std::function<void()>> fields_;
+  std::vector<std::function<void()>> afterwards_;
 };
 
 class TPsVar : public vcl::TComponent {
@@ -473,6 +506,9 @@ class TPsVar : public vcl::TComponent {
   virtual void DoRangeChange();
   virtual void InternalInvalidateProp(TPsVarPropType prop);
   void InternalInvalidateProps(TPsVarPropTypes props);
+  // Keeps every field that a store of SetPropValueAt may change (kinds add
+  // theirs to the inherited ones).
+  virtual void KeepFields(TPsVarFieldKeeper& keeper);
 
   // The leaf lock: held by writers of stored values (with the UpdateProp
   // that stamps them) and by snapshot readers.
@@ -534,6 +570,13 @@ class TPsVar : public vcl::TComponent {
                             const std::string& cause) const;
   // EndUpdate on an error path: its own error goes to DebugException.
   void CloseUpdateQuietly();
+  // Restore on an error path: its own error goes to DebugException.
+  static void RestoreQuietly(TPsVarFieldKeeper& kept);
+  // EndUpdateProp; when the last vetting rejects, `kept` is put back first.
+  void FinishUpdateProp(TPsVarPropType prop, TPsVarQuality quality, vcl::TDateTime timestamp,
+                        TPsVarFieldKeeper* kept);
+  // A handler or slot may be asked, and so may reject.
+  bool MayVet() const;
 
   std::string alarmHelp_;
   TPsVarAlarmMode alarmMode_ = amOff;

@@ -108,6 +108,11 @@ void TPsBool::DoChange(TPsVarPropTypes props) {
     edge(this);
 }
 
+void TPsBool::KeepFields(TPsVarFieldKeeper& keeper) {
+  TPsVar::KeepFields(keeper);
+  keeper.Keep(value_);
+}
+
 TPsVarAlarmState TPsBool::DoGetAlarmStateForValue(const PsVariant& value) const {
   return GetVarPropValueAsBool(vpValue, value) ? alarmStateTrue_ : alarmStateFalse_;
 }
@@ -222,6 +227,11 @@ void TPsString::SetPropValueGood(TPsVarPropType prop, const PsVariant& value) {
   }
 }
 
+void TPsString::KeepFields(TPsVarFieldKeeper& keeper) {
+  TPsVar::KeepFields(keeper);
+  keeper.Keep(value_);
+}
+
 // ---- TPsCustomInteger ---------------------------------------------------------------
 
 TPsCustomInteger::TPsCustomInteger(vcl::TComponent* owner, std::string className)
@@ -231,6 +241,11 @@ const TPsClassMeta& TPsCustomInteger::ClassMeta() {
   static const TPsClassMeta meta =
       TPsClassMetaBuilder<TPsCustomInteger>("TPsCustomInteger", &TPsVar::ClassMeta()).Build();
   return meta;
+}
+
+void TPsCustomInteger::KeepFields(TPsVarFieldKeeper& keeper) {
+  TPsVar::KeepFields(keeper);
+  keeper.Keep(value_);
 }
 
 void TPsCustomInteger::SetValue(int32_t value) {
@@ -342,6 +357,11 @@ void TPsInteger::SetPropValueGood(TPsVarPropType prop, const PsVariant& value) {
     SetEngUnit(value.AsText());
   else
     TPsCustomInteger::SetPropValueGood(prop, value);
+}
+
+void TPsInteger::KeepFields(TPsVarFieldKeeper& keeper) {
+  TPsCustomInteger::KeepFields(keeper);
+  keeper.Keep(engUnit_);
 }
 
 }  // namespace toolkit

@@ -52,6 +52,7 @@ class TPsBool : public TPsVar {
 
  protected:
   void DoChange(TPsVarPropTypes props) override;
+  void KeepFields(TPsVarFieldKeeper& keeper) override;
   TPsVarAlarmState DoGetAlarmStateForValue(const PsVariant& value) const override;
 
  private:
@@ -83,6 +84,9 @@ class TPsString : public TPsVar {
   // its text; any other value its text, untrimmed.
   void SetPropValueGood(TPsVarPropType prop, const PsVariant& value) override;
 
+ protected:
+  void KeepFields(TPsVarFieldKeeper& keeper) override;
+
  private:
   std::string value_;
 };
@@ -112,6 +116,7 @@ class TPsCustomInteger : public TPsVar {
 
  protected:
   TPsCustomInteger(vcl::TComponent* owner, std::string className);
+  void KeepFields(TPsVarFieldKeeper& keeper) override;
 
  private:
   int32_t value_ = PsBadInteger;
@@ -131,6 +136,9 @@ class TPsInteger : public TPsCustomInteger {
   bool IsPropSupported(TPsVarPropType prop) const override;
   PsVariant GetPropValueGood(TPsVarPropType prop) const override;
   void SetPropValueGood(TPsVarPropType prop, const PsVariant& value) override;
+
+ protected:
+  void KeepFields(TPsVarFieldKeeper& keeper) override;
 
  private:
   std::string engUnit_;

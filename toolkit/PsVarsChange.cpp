@@ -2,6 +2,7 @@
 // quality and a timestamp, announcing; the update brackets; the setters of
 // the texts and of the configuration.
 #include <exception>
+#include <optional>
 
 #include "toolkit/Debugs.h"
 #include "toolkit/PsVars.h"
@@ -205,6 +206,12 @@ void TPsVar::SetPropValueAt(TPsVarPropType prop, const PsVariant& value, TPsVarQ
       (quality == vpqBad || VariantsEqual(GetPropValueGood(prop), candidate, false)))
     return;
 
+  // The last vetting comes after the store: what it rejects goes back.
+  std::optional<TPsVarFieldKeeper> kept;
+  if (MayVet()) {
+    kept.emplace(propLock_);
+    KeepFields(*kept);
+  }
   BeginUpdateProp(prop);
   if (quality_[prop] != quality || !PropHasValue(prop))
     UpdateProp(prop, quality, timestamp);
@@ -225,7 +232,34 @@ void TPsVar::SetPropValueAt(TPsVarPropType prop, const PsVariant& value, TPsVarQ
       quality = vpqBad;
     }
   }
-  EndUpdateProp(prop, quality, timestamp);
+  FinishUpdateProp(prop, quality, timestamp, kept ? &*kept : nullptr);
+}
+
+bool TPsVar::MayVet() const {
+  return Active() && (OnChanging || signal_->SlotCount() > 0);
+}
+
+void TPsVar::KeepFields(TPsVarFieldKeeper& keeper) {
+  keeper.Keep(alarmHelp_);
+  keeper.Keep(alarmState_);
+  keeper.Keep(alarmText_);
+  keeper.Keep(caption_);
+  keeper.Keep(description_);
+  keeper.Keep(quality_);
+  keeper.Keep(timestamp_);
+  keeper.Keep(changedProps_);
+}
+
+void TPsVarFieldKeeper::Restore() {
+  {
+    const std::lock_guard lock(leafLock_);
+    for (auto field = fields_.rbegin(); field != fields_.rend(); ++field)
+      (*field)();
+  }
+  for (auto undo = afterwards_.rbegin(); undo != afterwards_.rend(); ++undo)
+    (*undo)();
+  fields_.clear();
+  afterwards_.clear();
 }
 
 void TPsVar::Undefine(TPsVarPropType prop, vcl::TDateTime timestamp) {
@@ -288,6 +322,15 @@ void TPsVar::EndUpdate() {
     Changed();
 }
 
+void TPsVar::RestoreQuietly(TPsVarFieldKeeper& kept) {
+  try {
+    kept.Restore();
+  } catch (const std::exception& error) {
+    DebugException(error);
+  } catch (...) {
+  }
+}
+
 void TPsVar::CloseUpdateQuietly() {
   try {
     EndUpdate();
@@ -303,6 +346,11 @@ void TPsVar::BeginUpdateProp(TPsVarPropType prop) {
 }
 
 void TPsVar::EndUpdateProp(TPsVarPropType prop, TPsVarQuality quality, vcl::TDateTime timestamp) {
+  FinishUpdateProp(prop, quality, timestamp, nullptr);
+}
+
+void TPsVar::FinishUpdateProp(TPsVarPropType prop, TPsVarQuality quality, vcl::TDateTime timestamp,
+                              TPsVarFieldKeeper* kept) {
   if (propUpdateCount_[prop] > 0)
     --propUpdateCount_[prop];
   try {
@@ -312,6 +360,9 @@ void TPsVar::EndUpdateProp(TPsVarPropType prop, TPsVarQuality quality, vcl::TDat
       UpdateProp(prop, quality, timestamp);
     }
   } catch (...) {
+    // Nothing of a rejected change stays, nor is announced.
+    if (kept)
+      RestoreQuietly(*kept);
     CloseUpdateQuietly();
     throw;
   }

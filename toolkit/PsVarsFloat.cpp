@@ -248,7 +248,7 @@ void TPsCustomFloat::CheckStats(const char* quantity) const {
 
 double TPsCustomFloat::GetMean() const {
   CheckStats("Mean");
-  return count_ >= 1 ? mean_ : PsBadDouble;
+  return count_ >= 1 && std::isfinite(mean_) ? mean_ : PsBadDouble;
 }
 
 double TPsCustomFloat::GetStdDev() const {
@@ -257,7 +257,17 @@ double TPsCustomFloat::GetStdDev() const {
     return PsBadDouble;
   // Rounding may leave the sum a hair below 0.
   const double variance = squaredDeviations_ / (count_ - 1);
+  if (!std::isfinite(variance))
+    return PsBadDouble;
   return variance > 0 ? std::sqrt(variance) : 0.0;
+}
+
+void TPsCustomFloat::StampMeanAndStdDev(vcl::TDateTime stamp) {
+  // Samples near the double's limits can leave the sums beyond it: such a
+  // mean or deviation is no value.
+  UpdateProp(vpMean, std::isfinite(mean_) ? vpqGood : vpqBad, stamp);
+  if (count_ > 1)
+    UpdateProp(vpStdDev, std::isfinite(squaredDeviations_) ? vpqGood : vpqBad, stamp);
 }
 
 double TPsCustomFloat::GetMin() const {
@@ -287,9 +297,7 @@ void TPsCustomFloat::AddToStats(double sample) {
   const double delta = sample - mean_;
   mean_ += delta / count_;
   squaredDeviations_ += delta * (sample - mean_);
-  UpdateProp(vpMean, vpqGood, stamp);
-  if (count_ > 1)
-    UpdateProp(vpStdDev, vpqGood, stamp);
+  StampMeanAndStdDev(stamp);
   if (PropQuality(vpMin) == vpqBad || sample < min_) {
     min_ = sample;
     UpdateProp(vpMin, vpqGood, stamp);
@@ -314,20 +322,21 @@ void TPsCustomFloat::RemoveFromStats(double sample) {
     } else {
       // Welford's step backwards.
       const double remainingMean = (count_ * mean_ - sample) / (count_ - 1);
-      squaredDeviations_ =
-          std::max(0.0, squaredDeviations_ - (sample - remainingMean) * (sample - mean_));
+      const double remaining = squaredDeviations_ - (sample - remainingMean) * (sample - mean_);
+      // Rounding may leave it a hair below 0; a sum beyond the range stays.
+      squaredDeviations_ = std::isfinite(remaining) ? std::max(0.0, remaining) : remaining;
       mean_ = remainingMean;
       --count_;
-      UpdateProp(vpMean, vpqGood, stamp);
       if (count_ == 1) {
         squaredDeviations_ = 0;
+        UpdateProp(vpMean, std::isfinite(mean_) ? vpqGood : vpqBad, stamp);
         UpdateProp(vpStdDev, vpqBad, stamp);
         min_ = max_ = mean_;
-        UpdateProp(vpMin, vpqGood, stamp);
-        UpdateProp(vpMax, vpqGood, stamp);
+        UpdateProp(vpMin, PropQuality(vpMean), stamp);
+        UpdateProp(vpMax, PropQuality(vpMean), stamp);
       } else {
+        StampMeanAndStdDev(stamp);
         // The extreme that went is no longer sure to be one.
-        UpdateProp(vpStdDev, vpqGood, stamp);
         if (sample == min_)
           UpdateProp(vpMin, vpqUncertain, stamp);
         if (sample == max_)
@@ -449,6 +458,22 @@ void TPsCustomFloat::InternalInvalidateProp(TPsVarPropType prop) {
   TPsVar::InternalInvalidateProp(prop);
   if ((prop == vpValue || prop == vpSetpoint) && PropHasValue(vpDiff))
     TPsVar::InternalInvalidateProp(vpDiff);
+}
+
+void TPsCustomFloat::KeepFields(TPsVarFieldKeeper& keeper) {
+  TPsVar::KeepFields(keeper);
+  keeper.Keep(alarmHigh_);
+  keeper.Keep(alarmLow_);
+  keeper.Keep(engUnit_);
+  keeper.Keep(setpoint_);
+  keeper.Keep(warnHigh_);
+  keeper.Keep(warnLow_);
+  keeper.Keep(max_);
+  keeper.Keep(min_);
+  keeper.Keep(mean_);
+  keeper.Keep(squaredDeviations_);
+  keeper.Keep(count_);
+  keeper.Keep(value_);
 }
 
 // ---- TPsFloat -----------------------------------------------------------------------

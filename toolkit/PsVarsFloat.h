@@ -108,6 +108,7 @@ class TPsCustomFloat : public TPsVar {
   // A pair of limits with one side undefined limits on the other side alone.
   TPsVarAlarmState DoGetAlarmStateForValue(const PsVariant& value) const override;
   void InternalInvalidateProp(TPsVarPropType prop) override;
+  void KeepFields(TPsVarFieldKeeper& keeper) override;
 
  private:
   // A limit or the setpoint, vetted as a float.
@@ -118,6 +119,8 @@ class TPsCustomFloat : public TPsVar {
   void CheckStats(const char* quantity) const;
   // The four statistics with `quality` and `timestamp`.
   void StampStats(TPsVarQuality quality, vcl::TDateTime timestamp);
+  // The mean, and with two samples or more the deviation: good while finite.
+  void StampMeanAndStdDev(vcl::TDateTime stamp);
 
   double alarmHigh_ = 0;
   double alarmLow_ = 0;

@@ -60,7 +60,7 @@ void TPsVarLink::SetVariable(TPsVar* variable) {
   if (variable == variable_)
     return;
   TPsVar* old = variable_;
-  variable_ = nullptr;
+  BlankVariable();
   if (old && old->ChangeSignal()) {
     retargeting_ = true;
     slot_->Disconnect(old->ChangeSignal());
@@ -68,7 +68,10 @@ void TPsVarLink::SetVariable(TPsVar* variable) {
   }
   if (variable && variable->ChangeSignal())
     slot_->Connect(variable->ChangeSignal());
-  variable_ = variable;
+  {
+    const std::lock_guard lock(variableLock_);
+    variable_ = variable;
+  }
   ConfigChanged();
 }
 
@@ -147,6 +150,9 @@ PsVariant TPsVarLink::GetAsDataType(TPsVarDataType dataType, bool asArray) const
 }
 
 TPsVarSnapshot TPsVarLink::GetSnapshot(TPsVarDataType dataType, bool asArray) const {
+  // Held to the end of the conversion: the variable is not left, nor
+  // freed, before the read is over.
+  const std::lock_guard lock(variableLock_);
   RequireVariable();
   TPsVarSnapshot snapshot = variable_->GetPropSnapshot(varProp_);
   snapshot.Value =
@@ -221,9 +227,14 @@ void TPsVarLink::VarConfigChange(TPsVar* /*sender*/) {
 void TPsVarLink::SlotDisconnect(TPsSignal* /*signal*/) {
   if (retargeting_)
     return;
-  variable_ = nullptr;
+  BlankVariable();
   ConfigChanged();
   VarDestroy();
+}
+
+void TPsVarLink::BlankVariable() {
+  const std::lock_guard lock(variableLock_);
+  variable_ = nullptr;
 }
 
 void TPsVarLink::VarDestroy() {

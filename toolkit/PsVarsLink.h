@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "toolkit/PsClasses.h"
@@ -65,7 +66,8 @@ class TPsVarLink : public TPsPersistent {
   PsVariant GetAsDataType(TPsVarDataType dataType, bool asArray) const;
   // What GetAsDataType gives, with the quality and timestamp it was read
   // with: one snapshot under the variable's leaf lock, converted after it.
-  // For other threads than the main one.
+  // For other threads than the main one, also while the main thread moves
+  // the link to another variable or frees its variable.
   TPsVarSnapshot GetSnapshot(TPsVarDataType dataType, bool asArray) const;
 
   // Writes through the locked link (not heard back); errors of the
@@ -106,11 +108,17 @@ class TPsVarLink : public TPsPersistent {
     TPsVarLink& link_;
   };
   void SlotDisconnect(TPsSignal* signal);
+  // Waits for a snapshot read of another thread to end.
+  void BlankVariable();
   void RequireVariable() const;
 
   int lockCount_ = 0;
   std::unique_ptr<TPsVarChangeSlot> slot_;
   TPsVar* variable_ = nullptr;
+  // Held by snapshot reads, and by the main thread while it changes
+  // variable_: never while the link connects, disconnects or calls out, so
+  // the only lock taken under it is the variable's leaf lock.
+  mutable std::mutex variableLock_;
   TPsVarPropType varProp_ = vpValue;
   // Set while SetVariable leaves the old variable: that is no destruction.
   bool retargeting_ = false;

@@ -741,7 +741,9 @@ std::string TPsBitSet::GetVarPropValueAsString(TPsVarPropType prop, const PsVari
   const auto lock = LockProps();
   const uint32_t shown = bits & MaskLocked();
   const std::string prefix = GetDefaultItemName();
-  for (int32_t bit = 0; bit < kMaxBits; ++bit) {
+  // A strict set's items may stand at BitCount or above: their bits count
+  // in the number, but the text names the bits in use alone.
+  for (int32_t bit = 0; bit < std::min(bitCount_, kMaxBits); ++bit) {
     if ((shown & BitMask(bit)) == 0)
       continue;
     if (const TPsStateEntry* entry = TableEntry(bit))
@@ -765,6 +767,11 @@ TPsVarAlarmState TPsBitSet::DoGetAlarmStateForValue(const PsVariant& value) cons
       state = asWarning;
   }
   return state;
+}
+
+void TPsBitSet::KeepFields(TPsVarFieldKeeper& keeper) {
+  TPsCustomState::KeepFields(keeper);
+  keeper.Then([this, count = BitCount()] { SetBitCount(count); });
 }
 
 // ---- Registration ----------------------------------------------------------------------

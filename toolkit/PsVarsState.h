@@ -300,6 +300,8 @@ class TPsBitSet : public TPsCustomState {
  protected:
   // asAlarm when a set bit's item has it, else asWarning when one has that.
   TPsVarAlarmState DoGetAlarmStateForValue(const PsVariant& value) const override;
+  // An array's store sets BitCount: it goes back through its setter.
+  void KeepFields(TPsVarFieldKeeper& keeper) override;
 
  private:
   // The value's low 32 bits, as stored.

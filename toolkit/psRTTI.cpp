@@ -417,8 +417,11 @@ void TPsBooleanRTTIProp::SetAsVariant(const PsVariant& value) {
 std::string TPsCharRTTIProp::GetAsString() const {
   // A control character would break the line it stands in (a CSV row), and
   // a wide character beyond one byte has no one-byte text: both give their
-  // code, which SetAsString reads back as a number.
+  // code, which SetAsString reads back as a number. Codes below 10 take two
+  // digits: one digit would read back as that digit's character.
   const int32_t code = OrdValue();
+  if (code < 10)
+    return "0" + vcl::IntToStr(code);
   if (code < 32 || code > 255)
     return vcl::IntToStr(code);
   return std::string(1, static_cast<char>(code));
@@ -461,6 +464,7 @@ void TPsClassRTTIProp::CannotTake(const std::string& text) const {
 }
 
 void TPsClassRTTIProp::SetAsString(const std::string& value) {
+  CheckWrite();
   if (!value.empty() && value != "(none)")
     CannotTake(value);
   Clear();
@@ -471,12 +475,14 @@ PsVariant TPsClassRTTIProp::GetAsVariant() const {
 }
 
 void TPsClassRTTIProp::SetAsVariant(const PsVariant& value) {
+  CheckWrite();
   if (VarHasValue(value))
     CannotTake(VariantToText(value, false));
   Clear();
 }
 
 void TPsClassRTTIProp::SetOrdValue(int32_t value) {
+  CheckWrite();
   if (value != 0)
     CannotTake(vcl::IntToStr(value));
   Clear();
@@ -489,6 +495,8 @@ std::string TPsComponentRTTIProp::ObjectText(const vcl::TObject* object) const {
 }
 
 void TPsComponentRTTIProp::SetAsString(const std::string& value) {
+  // Read-only is the answer, whatever the path finds.
+  CheckWrite();
   if (value.empty() || value == "(none)") {
     Clear();
     return;
@@ -675,11 +683,29 @@ std::string TPsInstanceProperties::GetPropertyText(int index) const {
 }
 
 std::string TPsInstanceProperties::GetValuesText() const {
-  TPsStringList values;
-  values.SetDelimiter(Delimiter());
-  for (int i = 0; i < Count(); ++i)
-    values.Add(Props(i)->GetAsString());
-  return values.GetDelimitedText();
+  constexpr char kQuote = '"';
+  const char delimiter = Delimiter();
+  if (Count() == 1 && Props(0)->GetAsString().empty())
+    return std::string(2, kQuote);
+  std::string line;
+  for (int i = 0; i < Count(); ++i) {
+    if (i > 0)
+      line += delimiter;
+    const std::string value = Props(i)->GetAsString();
+    // A line break is quoted too: CSVRows keeps it in its field.
+    if (value.find_first_of(std::string{delimiter, kQuote, '\r', '\n'}) == std::string::npos) {
+      line += value;
+      continue;
+    }
+    line += kQuote;
+    for (char c : value) {
+      if (c == kQuote)
+        line += kQuote;
+      line += c;
+    }
+    line += kQuote;
+  }
+  return line;
 }
 
 void TPsInstanceProperties::SetValuesText(const std::string& line) {
@@ -711,6 +737,51 @@ void CSVToObject(const std::string& line, vcl::TObject* object, char delimiter) 
   if (delimiter != '\0')
     props.SetDelimiter(delimiter);
   props.SetValuesText(line);
+}
+
+void CSVRows(const std::string& text, char delimiter, vcl::TStringList& rows) {
+  constexpr char kQuote = '"';
+  if (delimiter == '\0')
+    delimiter = vcl::FormatSettings().ListSeparator;
+  rows.BeginUpdate();
+  try {
+    rows.Clear();
+    // As the delimited text reads a row: a field that begins with a double
+    // quote (at the row's start, after a delimiter or after a closing
+    // quote) runs to the next single double quote.
+    std::string row;
+    bool quoted = false;
+    bool fieldStart = true;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i];
+      if (quoted) {
+        if (c == kQuote && i + 1 < text.size() && text[i + 1] == kQuote) {
+          row += kQuote;
+          ++i;
+        } else if (c == kQuote) {
+          quoted = false;
+          fieldStart = true;
+        }
+        row += c;
+      } else if (c == '\r' || c == '\n') {
+        rows.Add(row);
+        row.clear();
+        fieldStart = true;
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+          ++i;
+      } else {
+        quoted = fieldStart && c == kQuote;
+        fieldStart = c == delimiter;
+        row += c;
+      }
+    }
+    if (!row.empty())
+      rows.Add(row);
+  } catch (...) {
+    rows.EndUpdate();
+    throw;
+  }
+  rows.EndUpdate();
 }
 
 // ---------------------------------------------------------------- Application registry

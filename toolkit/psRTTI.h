@@ -474,7 +474,7 @@ class TPsCharRTTIProp : public TPsOrdRTTIProp {
  public:
   using TPsOrdRTTIProp::TPsOrdRTTIProp;
   // The one character; a control character and a wide character beyond
-  // one byte give their code in decimal.
+  // one byte give their code in decimal, at least two digits.
   std::string GetAsString() const override;
   // One character: its code; otherwise a number.
   void SetAsString(const std::string& value) override;
@@ -615,7 +615,8 @@ class TPsInstanceProperties : public TPsClassProperties {
   TPsRTTIProp* Props(int index) const { return static_cast<TPsRTTIProp*>(Items(index)); }
   // "%s=%s": the name and the value's text.
   std::string GetPropertyText(int index) const override;
-  // Every value's text as one delimited line (double quotes, Delimiter).
+  // Every value's text as one delimited line (double quotes, Delimiter; a
+  // value with a line break is quoted as well).
   std::string GetValuesText() const;
   // Splits the line and sets property i to value i, in order; a missing
   // value raises the string list's index error, the ones before it set.
@@ -633,8 +634,12 @@ class TPsInstanceProperties : public TPsClassProperties {
 
 // A delimiter of #0 keeps the locale's list separator.
 std::string CSVHeader(const TPsClassMeta* itemClass, char delimiter);
+// A field holding the delimiter, a double quote or a line break is quoted.
 std::string ObjectToCSV(vcl::TObject* object, char delimiter);
 void CSVToObject(const std::string& line, vcl::TObject* object, char delimiter);
+// Replaces `rows` by the rows of a CSV text: CR LF, LF or CR end a row,
+// except inside a quoted field, which keeps its line breaks.
+void CSVRows(const std::string& text, char delimiter, vcl::TStringList& rows);
 
 // ---- Application registry -------------------------------------------------------
 

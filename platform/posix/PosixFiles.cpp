@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -141,10 +142,32 @@ class TemporarySibling {
 thread_local FileError lastError;
 
 // Records why a replacement failed; always false.
-bool Failed(int code) {
-  lastError =
-      FileError{static_cast<uint32_t>(code), code == EBUSY || code == EAGAIN, std::strerror(code)};
+bool Failed(int code, const char* reason = nullptr) {
+  lastError = FileError{static_cast<uint32_t>(code), code == EBUSY || code == EAGAIN,
+                        reason ? reason : std::strerror(code)};
   return false;
+}
+
+// The name `path` comes to after its symbolic links (a chain of them too,
+// each relative to its own folder): what opening it would write to. A link
+// that names nothing gives the name it names. Nothing for a loop.
+std::optional<std::string> FollowLinks(std::string path) {
+  constexpr int kMaxLinks = 40;  // as the kernel allows
+  for (int hop = 0; hop <= kMaxLinks; ++hop) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+      return path;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+    if (length <= 0)
+      return path;
+    target.resize(static_cast<size_t>(length));
+    const size_t slash = path.find_last_of('/');
+    if (target.front() != '/' && slash != std::string::npos)
+      target = path.substr(0, slash + 1) + target;
+    path = std::move(target);
+  }
+  return std::nullopt;
 }
 
 class PosixFiles final : public Files {
@@ -161,9 +184,21 @@ class PosixFiles final : public Files {
   }
 
   bool ReplaceAll(const std::string& path, const std::string& bytes) override {
-    const std::string target = Resolve(path);
+    // A link stays and its file is replaced; a device, pipe or socket is no
+    // file to put another in place of.
+    const std::optional<std::string> followed = FollowLinks(Resolve(path));
+    if (!followed)
+      return Failed(ELOOP);
+    const std::string& target = *followed;
     struct stat st;
-    const mode_t mode = stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    mode_t mode = 0644;
+    if (stat(target.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode))
+        return Failed(EISDIR);
+      if (!S_ISREG(st.st_mode))
+        return Failed(EINVAL, "Not a regular file");
+      mode = st.st_mode & 07777;
+    }
     TemporarySibling temp(target);
     if (temp.fd() < 0)
       return Failed(errno);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <string>
 
 #include "platform/Services.h"
@@ -60,6 +61,61 @@ bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Records a refusal of ours; always false.
+bool Refused(const char* reason) {
+  lastError = FileError{ERROR_INVALID_NAME, false, reason};
+  return false;
+}
+
+// A DOS device (CON, PRN, AUX, NUL, COM1-9, LPT1-9, whatever the extension)
+// or a name in the device namespace: opening it reaches the device itself,
+// a serial port perhaps, so it is told by its name alone.
+bool IsDeviceName(const std::string& path) {
+  if (path.rfind("\\\\.\\", 0) == 0 || path.rfind("//./", 0) == 0)
+    return true;
+  const size_t folder = path.find_last_of("\\/:");
+  std::string name = path.substr(folder == std::string::npos ? 0 : folder + 1);
+  name = name.substr(0, name.find('.'));
+  while (!name.empty() && name.back() == ' ')
+    name.pop_back();
+  for (char& c : name)
+    c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  if (name == "CON" || name == "PRN" || name == "AUX" || name == "NUL")
+    return true;
+  return name.size() == 4 && (name.rfind("COM", 0) == 0 || name.rfind("LPT", 0) == 0) &&
+         name[3] >= '1' && name[3] <= '9';
+}
+
+// The file a symbolic link (a reparse point) leads to, or the path itself
+// for anything else; nothing when the link leads nowhere.
+std::optional<std::string> FollowLink(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return path;
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return std::nullopt;
+  std::string target(MAX_PATH, '\0');
+  DWORD length = GetFinalPathNameByHandleA(file, target.data(), static_cast<DWORD>(target.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length >= target.size()) {
+    target.resize(length + 1);
+    length = GetFinalPathNameByHandleA(file, target.data(), static_cast<DWORD>(target.size()),
+                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  }
+  CloseHandle(file);
+  if (length == 0 || length >= target.size())
+    return std::nullopt;
+  target.resize(length);
+  // "\\?\UNC\server\share" and "\\?\C:\..." back to their plain forms.
+  if (target.rfind("\\\\?\\UNC\\", 0) == 0)
+    return "\\\\" + target.substr(8);
+  if (target.rfind("\\\\?\\", 0) == 0)
+    return target.substr(4);
+  return target;
+}
+
 // A name beside `path` that no other writer, of this process or another, uses.
 std::string UniqueSibling(const std::string& path, const char* extension) {
   static std::atomic<unsigned> counter{0};
@@ -109,37 +165,13 @@ class Win32Files final : public Files {
   }
 
   bool ReplaceAll(const std::string& path, const std::string& bytes) override {
-    const bool exists = Exists(path);
-    const std::string temp = UniqueSibling(path, ".tmp");
-    HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      // The folder takes no new file, but the file itself may be changed (a
-      // user granted Modify on it alone): it is rewritten where it is.
-      if (error == ERROR_ACCESS_DENIED && exists)
-        return RewriteInPlace(path, bytes);
-      return Failed(error);
-    }
-    bool ok = WriteAllTo(file, bytes) && FlushFileBuffers(file);
-    DWORD error = ok ? 0 : GetLastError();
-    if (!CloseHandle(file) && ok) {
-      ok = false;
-      error = GetLastError();
-    }
-    if (!ok) {
-      DeleteFileA(temp.c_str());
-      return Failed(error);
-    }
-    if (!exists) {
-      error = calls_.Move(temp, path);
-      if (error != 0) {
-        DeleteFileA(temp.c_str());
-        return Failed(error);
-      }
-      return true;
-    }
-    return PutInPlace(path, temp);
+    // A device is never written; a link stays and its file is replaced.
+    if (IsDeviceName(path))
+      return Refused("Not a regular file");
+    const std::optional<std::string> followed = FollowLink(path);
+    if (!followed)
+      return Failed(GetLastError());
+    return ReplaceFileAt(*followed, bytes);
   }
 
   FileError LastError() override { return lastError; }
@@ -231,6 +263,42 @@ class Win32Files final : public Files {
   }
 
  private:
+  // Replaces the file at `path`, a regular file or none, through a sibling
+  // temporary file.
+  bool ReplaceFileAt(const std::string& path, const std::string& bytes) {
+    const bool exists = Exists(path);
+    const std::string temp = UniqueSibling(path, ".tmp");
+    HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      // The folder takes no new file, but the file itself may be changed (a
+      // user granted Modify on it alone): it is rewritten where it is.
+      if (error == ERROR_ACCESS_DENIED && exists)
+        return RewriteInPlace(path, bytes);
+      return Failed(error);
+    }
+    bool ok = WriteAllTo(file, bytes) && FlushFileBuffers(file);
+    DWORD error = ok ? 0 : GetLastError();
+    if (!CloseHandle(file) && ok) {
+      ok = false;
+      error = GetLastError();
+    }
+    if (!ok) {
+      DeleteFileA(temp.c_str());
+      return Failed(error);
+    }
+    if (!exists) {
+      error = calls_.Move(temp, path);
+      if (error != 0) {
+        DeleteFileA(temp.c_str());
+        return Failed(error);
+      }
+      return true;
+    }
+    return PutInPlace(path, temp);
+  }
+
   // ReplaceFile keeps the replaced file's security, attributes and streams,
   // which a renamed temporary file would lose. It is given a backup name:
   // without one, a failure may leave the old file under a name nobody knows

@@ -17,6 +17,10 @@
 #include <windows.h>
 #include <sddl.h>
 // clang-format on
+#else
+#include <sys/stat.h>
+
+#include <cerrno>
 #endif
 
 namespace {
@@ -65,6 +69,28 @@ TEST_F(FilesTest, AReplacementHeldUpByAnotherProgramSaysSoAndLeavesNoTemporaryFi
   ASSERT_TRUE(files.ReplaceAll(Path("s.ini"), "new"));
   EXPECT_EQ(files.ReadAll(Path("s.ini")), "new");
 }
+
+// A device is known by its name and never opened; a link stays and the
+// file it leads to takes the bytes.
+TEST_F(FilesTest, ReplaceAllWritesNoDeviceAndWritesWhereALinkLeads) {
+  for (const std::string& name : {std::string("nul"), Path("NUL.log"), std::string("CON"),
+                                  std::string("\\\\.\\pipe\\korva-none")}) {
+    EXPECT_FALSE(files.ReplaceAll(name, "x")) << name;
+    EXPECT_EQ(files.LastError().reason, "Not a regular file") << name;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 0);
+
+  korva_test::TestFolder outside;
+  const fs::path target = outside.path() / "target.log";
+  std::ofstream(target) << "old";
+  std::error_code linked;
+  fs::create_symlink(target, Path("link.log"), linked);
+  if (linked)
+    GTEST_SKIP() << "no symbolic links here: " << linked.message();
+  ASSERT_TRUE(files.ReplaceAll(Path("link.log"), "new")) << files.LastError().reason;
+  EXPECT_TRUE(fs::is_symlink(Path("link.log")));
+  EXPECT_EQ(korva_test::TestFolder::Get(target.string()), "new");
+}
 #else
 TEST_F(FilesTest, ReplaceAllNeverWritesThroughALinkPlantedBesideItsTargetAndKeepsItsMode) {
   korva_test::TestFolder outside;
@@ -84,6 +110,44 @@ TEST_F(FilesTest, ReplaceAllNeverWritesThroughALinkPlantedBesideItsTargetAndKeep
   fs::create_directories(dir_ / "taken" / "inside");
   EXPECT_FALSE(files.ReplaceAll((dir_ / "taken").string(), "x"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);
+}
+
+// A link stays a link and its file takes the bytes, through a chain of
+// links too, relative or absolute, and a link to nothing makes that file;
+// what is no regular file is never replaced.
+TEST_F(FilesTest, ReplaceAllWritesWhereALinkLeadsAndOnlyOverRegularFiles) {
+  korva_test::TestFolder outside;
+  const fs::path target = outside.path() / "target.log";
+  std::ofstream(target) << "old";
+  fs::permissions(target, fs::perms(0640));
+  fs::create_symlink(target, Path("direct.log"));
+  fs::create_symlink("direct.log", Path("chain.log"));
+  for (const char* name : {"direct.log", "chain.log"}) {
+    ASSERT_TRUE(files.ReplaceAll(Path(name), name)) << name;
+    EXPECT_TRUE(fs::is_symlink(Path(name))) << name;
+    EXPECT_EQ(korva_test::TestFolder::Get(target.string()), name);
+    EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));
+  }
+  fs::create_symlink(outside.path() / "new.log", Path("dangling.log"));
+  ASSERT_TRUE(files.ReplaceAll(Path("dangling.log"), "made"));
+  EXPECT_TRUE(fs::is_symlink(Path("dangling.log")));
+  EXPECT_EQ(korva_test::TestFolder::Get((outside.path() / "new.log").string()), "made");
+
+  fs::create_symlink("loop.log", Path("loop.log"));
+  EXPECT_FALSE(files.ReplaceAll(Path("loop.log"), "x"));
+  EXPECT_EQ(files.LastError().code, static_cast<uint32_t>(ELOOP));
+  EXPECT_TRUE(fs::is_symlink(Path("loop.log")));
+
+  ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0600), 0);
+  fs::create_symlink(Path("pipe"), Path("to-pipe.log"));
+  for (const char* name : {"pipe", "to-pipe.log"}) {
+    EXPECT_FALSE(files.ReplaceAll(Path(name), "x")) << name;
+    EXPECT_EQ(files.LastError().reason, "Not a regular file");
+  }
+  EXPECT_TRUE(fs::is_fifo(Path("pipe")));
+  EXPECT_TRUE(fs::is_symlink(Path("to-pipe.log")));
+  for (const auto& entry : fs::directory_iterator(dir_))
+    EXPECT_EQ(entry.path().filename().string().find(".korva-"), std::string::npos);
 }
 #endif
 

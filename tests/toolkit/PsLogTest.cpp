@@ -2,6 +2,11 @@
 // and where a bare file name goes.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -93,6 +98,28 @@ TEST_F(PsLogTest, EachLineRewritesTheFileAndTellsTheListener) {
   EXPECT_EQ(Lines(log_), (V{"15:03 C", "15:03 E"}));
   EXPECT_EQ(told.back(), "15:03 E");
 }
+
+#ifndef _WIN32
+// A log named by a link writes the file the link leads to, and the link
+// stays; a pipe is left as it is (and no line waits for a reader).
+TEST_F(PsLogTest, ALinkedLogWritesItsTargetAndAPipeIsLeftAlone) {
+  korva_test::TestFolder folder;
+  korva_test::TestFolder elsewhere;
+  const std::string target = elsewhere.File("opc.log");
+  std::filesystem::create_symlink(target, folder.File("opc.log"));
+  log_.SetFileName(folder.File("opc.log"));
+  log_.AddLine("A");
+  log_.AddLine("B");
+  EXPECT_TRUE(std::filesystem::is_symlink(folder.File("opc.log")));
+  EXPECT_EQ(korva_test::TestFolder::Get(target), "15:03 A\r\n15:03 B\r\n");
+
+  ASSERT_EQ(mkfifo(folder.File("pipe").c_str(), 0600), 0);
+  log_.SetFileName(folder.File("pipe"));
+  EXPECT_EQ(log_.AddLine("C"), "15:03 C");
+  EXPECT_TRUE(std::filesystem::is_fifo(folder.File("pipe")));
+  EXPECT_EQ(Lines(log_).back(), "15:03 C");
+}
+#endif
 
 TEST_F(PsLogTest, ABareFileNameGoesToTheProgramsFolder) {
   const std::string program = platform::files().ExecutablePath();

@@ -45,6 +45,23 @@ void Load(TPsPersistentList& list, const std::string& text) {
   list.LoadFromStream(in);
 }
 
+// A writable and a read-only component property.
+class TWatchedParts : public TPsPersistent {
+ public:
+  std::string ClassName() const override { return "TWatchedParts"; }
+  static const TPsClassMeta& ClassMeta() {
+    using T = TWatchedParts;
+    static const TPsClassMeta meta =
+        TPsClassMetaBuilder<T>("TWatchedParts", &TPsPersistent::ClassMeta())
+            .Object("Variable", TTestVar::ClassMeta(), &T::Variable, &T::Variable)
+            .Object("Fixed", TTestVar::ClassMeta(), &T::Fixed)
+            .Build();
+    return meta;
+  }
+  TTestVar* Variable = nullptr;
+  TTestVar* Fixed = nullptr;
+};
+
 class PsPersistentTest : public testing::Test {
  protected:
   PsPersistentTest() {
@@ -92,6 +109,15 @@ TEST_F(PsPersistentTest, ARemovalClearsOnlyThePropertiesThatReferToIt) {
   item.Notification(level_, vcl::TOperation::opRemove);
   EXPECT_EQ(item.Variable(), nullptr);
   EXPECT_EQ(item.Partner, alarm_);
+
+  // A read-only property cannot be cleared: it is left as it is.
+  toolkit::RegisterClass(TWatchedParts::ClassMeta());
+  TWatchedParts parts;
+  parts.Variable = level_;
+  parts.Fixed = level_;
+  EXPECT_NO_THROW(parts.Notification(level_, vcl::TOperation::opRemove));
+  EXPECT_EQ(parts.Variable, nullptr);
+  EXPECT_EQ(parts.Fixed, level_);
 }
 
 TEST_F(PsPersistentTest, ANexusRelaysItsOwnersNewsAndItsOwnEnd) {
@@ -159,6 +185,62 @@ TEST_F(PsPersistentListTest, FilesHoldTheSameRows) {
   EXPECT_EQ(Saved(back), Saved(list_));
   EXPECT_THROW(back.LoadFromFile(folder.File("missing.csv")), vcl::EFOpenError);
   EXPECT_EQ(back.Count(), 1);
+}
+
+// Texts with line breaks, quotes and the delimiter, and control characters,
+// come back from the stream and the file as they were saved.
+TEST_F(PsPersistentListTest, RowsWithLineBreaksLoadBackTheSameItems) {
+  TPsPersistentList rows(nullptr, &TRowItem::ClassMeta(), true);
+  const V texts = {"one\r\ntwo", "lf\nonly", "cr\ronly", "\"quoted\"\r\n;", "\n", "plain"};
+  for (const std::string& text : texts) {
+    auto* item = static_cast<TRowItem*>(rows.Add());
+    item->Text = text;
+    item->Letter = '\t';
+  }
+  std::ostringstream out;
+  rows.SaveToStream(out);
+  EXPECT_NE(out.str().find(";\"one\r\ntwo\";"), std::string::npos) << out.str();
+  const auto expectSameItems = [&](const TPsPersistentList& back) {
+    ASSERT_EQ(back.Count(), static_cast<int>(texts.size()));
+    for (int i = 0; i < back.Count(); ++i) {
+      EXPECT_EQ(static_cast<TRowItem*>(back.Items(i))->Text, texts[static_cast<size_t>(i)]);
+      EXPECT_EQ(static_cast<TRowItem*>(back.Items(i))->Letter, '\t');
+    }
+  };
+  TPsPersistentList back(nullptr, &TRowItem::ClassMeta(), true);
+  Load(back, out.str());
+  expectSameItems(back);
+  korva_test::TestFolder folder;
+  rows.SaveToFile(folder.File("rows.csv"));
+  TPsPersistentList fromFile(nullptr, &TRowItem::ClassMeta(), true);
+  fromFile.LoadFromFile(folder.File("rows.csv"));
+  expectSameItems(fromFile);
+}
+
+// A line break ends a row but inside a quoted field: one that begins with a
+// double quote, as the delimited text reads it.
+TEST(CSVRowsTest, LineBreaksEndRowsOutsideQuotedFields) {
+  const std::pair<std::string, V> cases[] = {
+      {"", {}},
+      {"\r\n", {""}},
+      {"a\r\nb\nc\rd", {"a", "b", "c", "d"}},
+      {"\"x\r\ny\";z\nw", {"\"x\r\ny\";z", "w"}},
+      {"ab\"c\nd", {"ab\"c", "d"}},
+      {"\"a\"\"\nb\"\n", {"\"a\"\"\nb\""}},
+      {"\"a\"\"b\nc\"", {"\"a\"\"b\nc\""}},
+      {"\"a\"\n\"b\"", {"\"a\"", "\"b\""}},
+      {"x;\"y\nz\"\r\n", {"x;\"y\nz\""}},
+      {"\"open\nto the end", {"\"open\nto the end"}},
+  };
+  for (const auto& [text, expected] : cases) {
+    vcl::TStringList rows;
+    rows.Add("before");
+    toolkit::CSVRows(text, ';', rows);
+    V got;
+    for (int i = 0; i < rows.Count(); ++i)
+      got.push_back(rows.Strings(i));
+    EXPECT_EQ(got, expected) << text;
+  }
 }
 
 TEST_F(PsPersistentListTest, AFailedLoadLeavesTheListAsItWas) {
@@ -281,6 +363,25 @@ TEST_F(PsPersistentListTest, SortedListsKeepKeyOrderThroughRenames) {
   EXPECT_EQ(configs, 1);
   ExpectError<vcl::Exception>([&] { c->SetName("d"); },
                               "Update failed: Item for Key d already exists.");
+}
+
+// A sorted list moves an item to its new key only from the entry that
+// holds it: an old key that names another item's entry changes nothing.
+TEST_F(PsPersistentListTest, ASortedKeyMovesOnlyFromTheEntryThatHoldsTheItem) {
+  TNamedList sorted(true);
+  Load(sorted, "Name;Value\r\na;1\r\nb;2\r\n");
+  TNamedItem* a = sorted.Named(0);
+  TNamedItem* b = sorted.Named(1);
+  b->OnConfigChanged = nullptr;  // the list does not hear of the rename
+  b->SetName("c");
+  sorted.UpdateKeyValue(b, "a");
+  EXPECT_EQ(sorted.Count(), 2);
+  EXPECT_EQ(sorted.Items(sorted.IndexOfKey("a")), a);
+  EXPECT_EQ(sorted.Items(sorted.IndexOfKey("b")), b);
+  EXPECT_EQ(sorted.IndexOfKey("c"), -1);
+  sorted.UpdateKeyValue(b, "b");
+  EXPECT_EQ(sorted.Items(sorted.IndexOfKey("c")), b);
+  EXPECT_EQ(sorted.IndexOfKey("b"), -1);
 }
 
 TEST_F(PsPersistentListTest, RemovalsReachItemsForDerivedComponentClassesToo) {

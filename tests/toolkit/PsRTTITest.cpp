@@ -40,6 +40,42 @@ class TPartComponent : public vcl::TComponent {
   TTestVar* Partner = nullptr;
 };
 
+// Object properties without a write operation: a component and a plain one.
+class TFixedParts : public TPsPersistent {
+ public:
+  std::string ClassName() const override { return "TFixedParts"; }
+  static const TPsClassMeta& ClassMeta() {
+    using T = TFixedParts;
+    static const TPsClassMeta meta =
+        TPsClassMetaBuilder<T>("TFixedParts", &TPsPersistent::ClassMeta())
+            .Object("Variable", TTestVar::ClassMeta(), &T::Variable)
+            .Object("Data", TDataObject::ClassMeta(), &T::Data)
+            .Build();
+    return meta;
+  }
+  TTestVar* Variable = nullptr;
+  TDataObject* Data = nullptr;
+};
+
+// An unsigned 32-bit property, whose range (0..4294967295) reads as
+// MinValue > MaxValue, and a subrange 0..255.
+class TCounts : public TPsPersistent {
+ public:
+  std::string ClassName() const override { return "TCounts"; }
+  static const TPsClassMeta& ClassMeta() {
+    using T = TCounts;
+    static const toolkit::TPsTypeInfo cardinal{"Cardinal", toolkit::tkInteger, 0, -1, {}, nullptr};
+    static const toolkit::TPsTypeInfo byte{"Byte", toolkit::tkInteger, 0, 255, {}, nullptr};
+    static const TPsClassMeta meta = TPsClassMetaBuilder<T>("TCounts", &TPsPersistent::ClassMeta())
+                                         .Integer("Total", &T::Total, &T::Total, cardinal)
+                                         .Integer("Small", &T::Small, &T::Small, byte)
+                                         .Build();
+    return meta;
+  }
+  uint32_t Total = 0;
+  int32_t Small = 0;
+};
+
 class PsRTTITest : public testing::Test {
  protected:
   PsRTTITest() {
@@ -61,6 +97,8 @@ class PsRTTITest : public testing::Test {
   const bool registered_ = [] {
     RegisterTestClasses();
     toolkit::RegisterClass(TPartComponent::ClassMeta());
+    toolkit::RegisterClass(TFixedParts::ClassMeta());
+    toolkit::RegisterClass(TCounts::ClassMeta());
     return true;
   }();
   vcl::ScopedFormatSettings settings_{vcl::TFormatSettings{}};
@@ -93,13 +131,37 @@ TEST_F(PsRTTITest, ListsTheListedKindsInDeclarationOrder) {
   EXPECT_EQ(dynamic_cast<toolkit::TPsComponentRTTIProp*>(&Prop("Data")), nullptr);
 
   TPsClassProperties pair(&TPairItem::ClassMeta());
-  ExpectError<EPsRTTIException>([&] { pair.Items(5); },
-                                "TPsClassProperties: Invalid property index 5 (valid: 0-1");
+  EXPECT_EQ(pair.Items(1)->Name(), "VarProp");
+  for (int index : {2, 5}) {
+    ExpectError<EPsRTTIException>(
+        [&] { pair.Items(index); },
+        vcl::Format("TPsClassProperties: Invalid property index %d (valid: 0-1", index));
+  }
   ExpectError<EPsRTTIException>([&] { pair.Items(-1); },
                                 "TPsClassProperties: Invalid property index -1 (valid: 0-1");
   EXPECT_THROW(TPsClassProperties(nullptr), vcl::EAssertionFailed);
   vcl::TComponent unregistered(nullptr);
   EXPECT_THROW(TPsInstanceProperties{&unregistered}, vcl::EAssertionFailed);
+}
+
+// A subrange refuses what lies outside it; an unsigned 32-bit property
+// takes every 32-bit value.
+TEST_F(PsRTTITest, OrdinalWritesKeepToTheirRangeButUnsignedOnesTakeAll) {
+  TCounts counts;
+  TPsInstanceProperties props(&counts);
+  TPsRTTIProp& total = *props.Props(props.IndexOf("Total"));
+  TPsRTTIProp& small = *props.Props(props.IndexOf("Small"));
+  total.SetAsString("-1");
+  EXPECT_EQ(counts.Total, 0xFFFFFFFFu);
+  total.SetAsVariant(PsVariant(INT32_MIN));
+  EXPECT_EQ(counts.Total, 0x80000000u);
+  small.SetAsString("255");
+  for (const char* outside : {"256", "-1"}) {
+    ExpectError<EPsRTTIException>(
+        [&] { small.SetAsString(outside); },
+        vcl::Format("Property \"Small\": Value %s out of range (0..255)", outside));
+  }
+  EXPECT_EQ(counts.Small, 255);
 }
 
 TEST_F(PsRTTITest, EnumerationsTakeNamesAndNumbersWithinTheirRange) {
@@ -167,6 +229,16 @@ TEST_F(PsRTTITest, BooleansCharactersAndNumbers) {
   // A control character reads as its code: it cannot stand in a CSV row.
   letter.SetAsString("13");
   EXPECT_EQ(letter.GetAsString(), "13");
+  letter.SetAsString("\t");
+  EXPECT_EQ(letter.GetAsString(), "09");
+  // Every code comes back from its text: a tab is no '9'.
+  for (int32_t code = 0; code <= 255; ++code) {
+    letter.SetAsVariant(PsVariant(code));
+    const std::string text = letter.GetAsString();
+    letter.SetAsVariant(PsVariant(0x20));
+    letter.SetAsString(text);
+    EXPECT_EQ(letter.GetAsVariant().AsInt32(), code) << text;
+  }
   // A wide character beyond one byte reads and writes as its code.
   Prop("Wide").SetAsString("9786");
   EXPECT_EQ(item_.Wide, 9786);
@@ -280,6 +352,32 @@ TEST_F(PsRTTITest, ComponentsByPathAndObjectsByIdentity) {
   EXPECT_EQ(item_.Data, &data);
   Prop("Data").SetAsString("");
   EXPECT_EQ(item_.Data, nullptr);
+}
+
+// A write to a read-only object property fails as read-only before any
+// path is looked up or any object or number is looked at.
+TEST_F(PsRTTITest, ReadOnlyObjectPropertiesRefuseWritesBeforeLookingAnythingUp) {
+  TFixedParts fixed;
+  TDataObject data;
+  fixed.Variable = level_;
+  fixed.Data = &data;
+  TPsInstanceProperties props(&fixed);
+  for (const std::string name : {"Variable", "Data"}) {
+    TPsRTTIProp& prop = *props.Props(props.IndexOf(name));
+    const std::vector<std::function<void()>> writes = {
+        [&] { prop.SetAsString("Form1.Level"); },
+        [&] { prop.SetAsString("Form1.Nothing"); },
+        [&] { prop.SetAsString(""); },
+        [&] { prop.SetAsString("(none)"); },
+        [&] { prop.SetAsVariant(PsVariant(5)); },
+        [&] { prop.SetAsVariant(PsVariant()); },
+        [&] { prop.SetAsString(prop.GetAsString()); },
+        [&] { prop.Clear(); }};
+    for (const auto& write : writes)
+      ExpectError<EPsRTTIReadOnlyError>(write, name + " is ReadOnly");
+  }
+  EXPECT_EQ(fixed.Variable, level_);
+  EXPECT_EQ(fixed.Data, &data);
 }
 
 TEST_F(PsRTTITest, ReadOnlyPropertiesReadButRefuseEveryWrite) {

@@ -211,6 +211,29 @@ TEST(PsStringTreeTest, SavedTextGivesBackNamesLevelsAndParents) {
   EXPECT_THROW(tree.SaveToFile(folder.File("missing/tree.txt")), vcl::EFCreateError);
 }
 
+// Whatever level the first node has, and however far levels step, the text
+// and the copies give back the same names and levels.
+TEST(PsStringTreeTest, TreesThatStartDeeperSaveAndCopyWhole) {
+  TPsStringTree tree;
+  tree.AddObject("x", 1, nullptr);
+  tree.AddObject("y", 0, nullptr);
+  tree.AddObject("z", 2, nullptr);
+  tree.AddObject("w", 0, nullptr);
+  const Shapes shape{{"x", 1, -1}, {"y", 0, -1}, {"z", 2, 1}, {"w", 0, -1}};
+  ASSERT_EQ(ShapeOf(tree), shape);
+  EXPECT_EQ(Save(tree), "x/x\r\ny\r\ny/z/z\r\nw\r\n");
+  TPsStringTree back;
+  Load(back, Save(tree));
+  EXPECT_EQ(ShapeOf(back), shape);
+  TPsStringTree copy;
+  copy.Assign(&tree);
+  EXPECT_EQ(ShapeOf(copy), shape);
+  vcl::TStringList list;
+  list.Assign(&tree);
+  copy.Assign(&list);
+  EXPECT_EQ(ShapeOf(copy), shape);
+}
+
 TEST(PsStringTreeTest, AddObjectWithPathReusesParentsButNotTheLastName) {
   TPsStringTree tree;
   vcl::TObject first, second;
@@ -241,6 +264,19 @@ TEST(PsStringTreeTest, QueriesOfChildren) {
   EXPECT_EQ(tree.LastChild(-1, 0), 5);
   EXPECT_EQ(tree.LastChild(2, -1), -2);
   EXPECT_THROW(tree.GetNodeName(6), vcl::EStringListError);
+
+  // Children are found by their exact name (item IDs count case); the
+  // last child at a depth is the last node not deeper than it.
+  TPsStringTree cased;
+  // k > [a > b > c], A
+  Load(cased, "k\nk/a\nk/a/b\nk/a/b/c\nk/A\n");
+  EXPECT_EQ(cased.IndexOfChild(0, "A"), 4);
+  EXPECT_EQ(cased.IndexOfChild(0, "a"), 1);
+  EXPECT_EQ(cased.IndexOfChild(1, "B"), -1);
+  EXPECT_EQ(cased.LastChild(1, 0), 2);
+  EXPECT_EQ(cased.LastChild(1, 1), 3);
+  EXPECT_EQ(cased.LastChild(1, -1), 3);
+  EXPECT_EQ(cased.LastChild(0, 1), 4);
   EXPECT_THROW(tree.GetObj(-1), vcl::EStringListError);
 
   vcl::TStringList list;

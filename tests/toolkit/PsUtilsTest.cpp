@@ -31,7 +31,7 @@ class ManualClockTest : public testing::Test {
 
 using TickTest = ManualClockTest;
 
-TEST_F(TickTest, WrapsOfTheThirtyTwoBitTickAreCountedAndStaleReadsAreNot) {
+TEST_F(TickTest, EveryDropOfTheThirtyTwoBitTickIsAWrap) {
   const struct {
     uint32_t tick;
     uint64_t expected;
@@ -39,10 +39,13 @@ TEST_F(TickTest, WrapsOfTheThirtyTwoBitTickAreCountedAndStaleReadsAreNot) {
       {4294967000u, 4294967000u},
       {4294967290u, 4294967290u},
       {5, kWrap + 5},
-      {3, kWrap + 3},  // a read overtaken by a later one: no wrap
       {10, kWrap + 10},
       {0x80000100u, kWrap + 0x80000100u},
       {0x100, 2 * kWrap + 0x100},
+      {0x60000000u, 2 * kWrap + 0x60000000u},
+      // Less than half the range lower (one call in 31 days): a wrap too.
+      {0x10000000u, 3 * kWrap + 0x10000000u},
+      {0x10000000u, 3 * kWrap + 0x10000000u},
   };
   for (const auto& step : steps) {
     clock_.SetTick(step.tick);

@@ -79,8 +79,21 @@ TEST_F(PsVarLinkTest, AWriterDoesNotHearItsOwnWrites) {
   TPsVarLink other;
   Record(other, "other");
   other.SetVariable(x_);
+  // Nor is it asked to vet them.
+  const auto vet = [this](const std::string& name) {
+    return [this, name](vcl::TObject*, PsVariant&, TPsVarQuality&, TPsVarChangingResponse&) {
+      log_.push_back(name + " vets");
+    };
+  };
+  link_.OnChanging = vet("link");
+  other.OnChanging = vet("other");
   log_.clear();
   link_.SetValue(5);
+  EXPECT_EQ(log_, (Log{"other vets", "other change"}));
+  link_.OnChanging = nullptr;
+  other.OnChanging = nullptr;
+  log_.clear();
+  link_.SetValue(55);
   EXPECT_EQ(log_, Log{"other change"});
   link_.SetAsDataType("6", vdtOleStr, false, true);
   EXPECT_EQ(x_->Value(), 6);
@@ -224,6 +237,48 @@ TEST_F(PsVarLinkTest, SnapshotsOnAnotherThreadSeeWholeWrites) {
   reader.join();
   EXPECT_EQ(failure, "");
   EXPECT_GT(good, 0);
+}
+
+// While the main thread moves the link from variable to variable and frees
+// them, a reader on another thread gets whole snapshots or "Variable not
+// assigned.", never one of a freed variable.
+TEST_F(PsVarLinkTest, SnapshotsSurviveRetargetingAndFreeing) {
+  TPsVarLink link;
+  std::atomic<bool> done = false;
+  std::atomic<int> reads = 0;
+  std::string failure;
+  std::thread reader([&] {
+    while (!done) {
+      try {
+        const TPsVarSnapshot snapshot = link.GetSnapshot(vdtOleStr, false);
+        if (snapshot.Quality == vpqGood && snapshot.Value.AsText() != "7") {
+          failure = snapshot.Value.AsText();
+          return;
+        }
+      } catch (const EPsException& error) {
+        if (std::string(error.what()) != "Variable not assigned.") {
+          failure = error.what();
+          return;
+        }
+      }
+      ++reads;
+    }
+  });
+  constexpr int kRounds = 2000;
+  for (int round = 0; round < kRounds || reads < 100; ++round) {
+    auto* first = Make<TPsString>("");
+    auto* second = Make<TPsString>("");
+    first->SetValue("7");
+    second->SetValue("7");
+    link.SetVariable(first);
+    link.SetVariable(second);
+    vcl::Free(first);
+    vcl::Free(second);
+    ASSERT_EQ(link.Variable(), nullptr);
+  }
+  done = true;
+  reader.join();
+  EXPECT_EQ(failure, "");
 }
 
 }  // namespace

@@ -67,6 +67,49 @@ TEST_F(PsFloatTest, StatisticsOfSamples) {
   EXPECT_EQ(Make<TPsFloat>("PsG")->GetPropAsFloat(vpMean), PsBadDouble);
 }
 
+// Samples near the double's limits whose sums leave its range give a mean
+// or deviation that is no value: bad, and read as the marker, never good.
+TEST_F(PsFloatTest, StatisticsBeyondTheDoublesRangeAreNeverGood) {
+  constexpr double kMax = std::numeric_limits<double>::max();
+  struct Case {
+    std::vector<double> samples;
+    bool goodMean, goodStdDev;
+  } cases[] = {
+      {{1e308, -1e308}, false, false},
+      {{-1e308, 1e308, 1}, false, false},
+      {{1e200, -1e200}, true, false},
+      {{kMax, kMax}, true, true},
+  };
+  for (const Case& c : cases) {
+    auto* f = Make<TPsFloat>("");
+    f->SetStatsMode(smSimple);
+    for (double sample : c.samples)
+      f->SetValue(sample);
+    const std::string row = std::to_string(c.samples[0]);
+    EXPECT_EQ(f->PropQuality(vpMean), c.goodMean ? vpqGood : vpqBad) << row;
+    EXPECT_EQ(f->PropQuality(vpStdDev), c.goodStdDev ? vpqGood : vpqBad) << row;
+    EXPECT_TRUE(std::isfinite(f->GetMean())) << row;
+    EXPECT_TRUE(std::isfinite(f->GetStdDev())) << row;
+    if (!c.goodMean) {
+      EXPECT_EQ(f->GetMean(), PsBadDouble) << row;
+    }
+    if (!c.goodStdDev) {
+      EXPECT_EQ(f->GetStdDev(), PsBadDouble) << row;
+    }
+  }
+  // Taking a sample back out does not make such a mean good either.
+  f_->SetStatsMode(smSimple);
+  f_->SetValue(-1e308);
+  f_->SetValue(1e308);
+  f_->SetValue(2);
+  f_->RemoveFromStats(2);
+  EXPECT_EQ(f_->PropQuality(vpMean), vpqBad);
+  EXPECT_EQ(f_->PropQuality(vpStdDev), vpqBad);
+  f_->RemoveFromStats(1e308);
+  EXPECT_EQ(f_->PropQuality(vpMean), vpqBad);
+  EXPECT_EQ(f_->PropQuality(vpMin), vpqBad);
+}
+
 TEST_F(PsFloatTest, AnInvalidSampleMarksOnlyFreshStatistics) {
   // As a variable loaded with its mode: the statistics were never stamped.
   f_->BeginLoading();

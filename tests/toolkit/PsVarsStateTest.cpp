@@ -185,6 +185,8 @@ TEST_F(PsStateTest, BitSetTexts) {
                              "Value 16 out of range Variable=Form1.PsBits, VarProp=Value");
   bits->SetValue(5);
   EXPECT_EQ(bits->GetPropAsString(vpValue), "Bit0;Bit2");
+  // Bits at BitCount and above are no part of the text.
+  EXPECT_EQ(bits->GetVarPropValueAsString(vpValue, PsVariant(int32_t{0x35})), "Bit0;Bit2");
   EXPECT_EQ(bits->GetPropDataType(vpValue), vdtLongWord);
   EXPECT_EQ(bits->GetPropValue(vpValue).VarType(), varLongWord);
 
@@ -226,6 +228,13 @@ TEST_F(PsStateTest, StrictBitSets) {
   EXPECT_EQ(bits->GetPropAsString(vpValue), "Bit0;Bit1;Bit2");
   EXPECT_EQ(bits->GetPropAsLongWord(vpValue), 7u);
   EXPECT_THROW(bits->SetPropAsStringGood(vpValue, "Bit3"), vcl::EStringListError);
+  // An item moved to BitCount keeps its bit in the number, but the text
+  // names bits below BitCount only.
+  bits->States()->GetItems(2)->SetBitNr(3);
+  EXPECT_EQ(bits->BitCount(), 3);
+  bits->SetValue(0b1011);
+  EXPECT_EQ(bits->GetPropAsLongWord(vpValue), 0b1011u);
+  EXPECT_EQ(bits->GetPropAsString(vpValue), "Bit0;Bit1");
   // The mask is the items' bits; fewer bits delete the last items.
   bits->States()->GetItems(2)->SetBitNr(9);
   EXPECT_EQ(bits->GetBitMask(), 0x203u);

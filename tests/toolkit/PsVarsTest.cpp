@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
@@ -11,6 +12,9 @@
 #include "ExpectError.h"
 #include "PsVarsTestSupport.h"
 #include "toolkit/Debugs.h"
+#include "toolkit/PsVarList.h"
+#include "toolkit/PsVarsDateTime.h"
+#include "toolkit/PsVarsState.h"
 
 namespace {
 
@@ -115,15 +119,17 @@ TEST_F(PsVarTest, NumbersAreUniqueAndCaptionsFollowNames) {
   auto* b = Make<TPsBool>("PsB");
   EXPECT_EQ(b->ID(), a->ID() + 1);
   EXPECT_EQ(TPsVar::LastID(), b->ID());
-  a->SetID(1000);
-  EXPECT_EQ(Make<TPsBool>("PsC")->ID(), 1001);
+  // A number above any given so far, whatever other tests made.
+  const int32_t above = TPsVar::LastID() + 1000;
+  a->SetID(above);
+  EXPECT_EQ(Make<TPsBool>("PsC")->ID(), above + 1);
 
   // One taken over by an owner that already holds its number is renumbered.
   vcl::TComponent other(nullptr);
   auto* d = new TPsBool(&other);
   d->SetID(b->ID());
   form_->InsertComponent(d);
-  EXPECT_EQ(d->ID(), 1003);
+  EXPECT_EQ(d->ID(), above + 3);
 
   // Variables read from a stream keep the numbers stored with them.
   form_->BeginLoading();
@@ -216,6 +222,72 @@ TEST_F(PsVarTest, ChangingHandlersVetEveryChange) {
   ExpectError<EPsVarChangeReject>(
       [&] { x_->SetValue(5); },
       "VarProp change rejected: PsX[Value] Value:5  Quality:Good; EConvertError: boom");
+}
+
+// A variable just made, or just loaded, has collected nothing: its first
+// announcement lists only what changed (a variable list that follows the
+// form hears a new variable from its start).
+TEST_F(PsVarTest, AFreshVariablesFirstAnnouncementListsOnlyWhatChanged) {
+  TPsVarList list;
+  list.Attach(form_);
+  std::vector<TPsVarPropTypes> heard;
+  list.ChangeSlot().OnVarChange = [&](TPsVar*, TPsVarPropTypes props) { heard.push_back(props); };
+  const std::vector<std::function<TPsVar*()>> kinds = {
+      [&] { return Make<TPsBool>("PsBool"); },     [&] { return Make<TPsInteger>("PsInteger"); },
+      [&] { return Make<TPsString>("PsString"); }, [&] { return Make<TPsFloat>("PsFloat"); },
+      [&] { return Make<TPsDateTime>("PsDate"); }, [&] { return Make<TPsState>("PsState"); },
+      [&] { return Make<TPsBitSet>("PsBits"); }};
+  for (const auto& make : kinds) {
+    heard.clear();
+    TPsVar* variable = make();
+    // The name is the caption's first value.
+    EXPECT_EQ(heard, std::vector<TPsVarPropTypes>{{vpCaption}}) << variable->ClassName();
+  }
+  auto* loaded = Make<TPsFloat>("PsLoaded");
+  heard.clear();
+  loaded->BeginLoading();
+  loaded->EndLoading();
+  EXPECT_TRUE(heard.empty());
+  loaded->SetDescription("first");
+  EXPECT_EQ(heard, std::vector<TPsVarPropTypes>{{vpDescription}});
+}
+
+// What follows a change: OnValueChange for the value alone, and the alarm
+// state stamped with the newest of the value and the limits it came from.
+TEST_F(PsVarTest, WhatFollowsAChangeOfTheValueOrALimit) {
+  int valueChanges = 0;
+  x_->OnValueChange = [&](vcl::TObject*) { ++valueChanges; };
+  x_->SetDescription("not the value");
+  x_->SetAlarmMode(amAlarms);
+  EXPECT_EQ(valueChanges, 0);
+  x_->SetValue(1);
+  EXPECT_EQ(valueChanges, 1);
+
+  auto* f = Make<TPsFloat>("PsLevel");
+  f->SetAlarmMode(amAlarms);
+  f->SetValue(15);
+  EXPECT_EQ(f->GetPropAsInteger(vpAlarmState), asNormal);
+  EXPECT_EQ(f->GetPropTimeStamp(vpAlarmState), kNow);
+  clock_.SetNow(kNow + 1);
+  f->SetAlarmLow(10);
+  clock_.SetNow(kNow + 2);
+  f->SetAlarmHigh(12);
+  EXPECT_EQ(f->GetPropAsInteger(vpAlarmState), asAlarm);
+  EXPECT_EQ(f->GetPropTimeStamp(vpAlarmState), kNow + 2);
+}
+
+// The handlers may leave an invalid value that they left good: the second
+// validity test makes it bad before anything is stored.
+TEST_F(PsVarTest, AnInvalidValueLeftByAHandlerIsBad) {
+  x_->OnChanging = [](vcl::TObject*, TPsVarPropType, PsVariant& value, TPsVarQuality&,
+                      TPsVarChangingResponse&) {
+    if (value.AsInt32() == 5)
+      value = PsBadInteger;
+  };
+  x_->SetPropValueAt(vpValue, 5, vpqGood, 44000.0);
+  EXPECT_EQ(x_->Quality(), vpqBad);
+  EXPECT_EQ(x_->TimeStamp(), 44000.0);
+  EXPECT_EQ(x_->GetPropAsInteger(vpValue), PsBadInteger);
 }
 
 TEST_F(PsVarTest, BracketsCollectChangesIntoOneAnnouncement) {
@@ -452,6 +524,66 @@ TEST_F(PsVarTest, BracketsCloseOnEveryPath) {
   EXPECT_EQ(x_->UpdateCount(), 0);
   x_->SetAlarmText("later");
   EXPECT_FALSE(heard.sets.empty());
+}
+
+// A change that the last vetting (after the store) rejects leaves nothing
+// behind: value, quality, timestamp, what the value fed (statistics, the bit
+// count) and the announcements are those from before.
+TEST_F(PsVarTest, AChangeRejectedAfterItsStoreIsUndone) {
+  struct Case {
+    const char* name;
+    TPsVar* variable;
+    TPsVarPropType prop;
+    PsVariant before;
+    PsVariant after;
+  };
+  auto* real = Make<TPsFloat>("PsReal");
+  real->SetStatsMode(smSimple);
+  auto* bits = Make<TPsBitSet>("PsBits");
+  const std::vector<Case> cases = {
+      {"integer", x_, vpValue, 3, 4},
+      {"float", real, vpValue, 1.5, 2.5},
+      {"unit", real, vpEngUnit, "V", "mV"},
+      {"text", Make<TPsString>("PsText"), vpValue, "a", "b"},
+      {"description", x_, vpDescription, "old", "new"},
+      {"bits", bits, vpValue, 5, PsVariant::ArrayOf({true, false, false, true})},
+  };
+  Announcements heard;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.variable->SetPropValueAt(c.prop, c.before, vpqGood, 44000.0);
+    const PsVariant stored = c.variable->GetPropValue(c.prop);
+    const std::string statistics = real->GetPropAsString(vpMean) + " " +
+                                   std::to_string(real->StatsCount()) + " " +
+                                   std::to_string(real->GetPropTimeStamp(vpMean));
+    heard.sets.clear();
+    heard.Listen(*c.variable);
+    int asked = 0;
+    c.variable->OnChanging = [&](vcl::TObject*, TPsVarPropType, PsVariant&, TPsVarQuality&,
+                                 TPsVarChangingResponse& response) {
+      if (++asked == 2)
+        response = crReject;
+    };
+    EXPECT_THROW(c.variable->SetPropValueAt(c.prop, c.after, vpqUncertain, 44001.0),
+                 EPsVarChangeReject);
+    EXPECT_EQ(asked, 2);
+    EXPECT_TRUE(VariantsEqual(c.variable->GetPropValue(c.prop), stored, true));
+    EXPECT_EQ(c.variable->PropQuality(c.prop), vpqGood);
+    EXPECT_EQ(c.variable->GetPropTimeStamp(c.prop), 44000.0);
+    EXPECT_TRUE(heard.sets.empty());
+    EXPECT_TRUE(c.variable->ChangedProps().Empty());
+    EXPECT_EQ(c.variable->UpdateCount(), 0);
+    EXPECT_EQ(real->GetPropAsString(vpMean) + " " + std::to_string(real->StatsCount()) + " " +
+                  std::to_string(real->GetPropTimeStamp(vpMean)),
+              statistics);
+    EXPECT_EQ(bits->BitCount(), 32);
+    // Later changes go through and are announced.
+    c.variable->OnChanging = nullptr;
+    c.variable->SetPropValueAt(c.prop, c.after, vpqUncertain, 44002.0);
+    EXPECT_EQ(c.variable->PropQuality(c.prop), vpqUncertain);
+    EXPECT_EQ(heard.sets.size(), 1u);
+  }
+  EXPECT_EQ(bits->BitCount(), 4);
 }
 
 TEST_F(PsVarTest, AssignCopiesWhatTheTargetCanTake) {

@@ -1,6 +1,7 @@
 // What the toolkit's hot routines cost: splitting and joining a delimited
 // line of about 1 MB with 100,000 values (some quoted), the 64-bit tick on
-// one thread, and comparing two equal arrays of 10,000 doubles.
+// one thread, a local time, and comparing two equal arrays of 10,000
+// doubles.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -49,6 +50,14 @@ void BM_TickCount64(benchmark::State& state) {
     benchmark::DoNotOptimize(toolkit::PsGetTickCount64());
 }
 BENCHMARK(BM_TickCount64);
+
+// The local time of a moment with the zone asked for at each call.
+void BM_UTCToLocalTime(benchmark::State& state) {
+  double utc = 45383.5;
+  for (auto _ : state)
+    benchmark::DoNotOptimize(toolkit::UTCToLocalTime(utc += 0.001));
+}
+BENCHMARK(BM_UTCToLocalTime);
 
 // Two arrays with buffers of their own.
 toolkit::PsVariant Doubles() {

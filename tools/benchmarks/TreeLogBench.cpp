@@ -1,8 +1,10 @@
 // What the OPC server's address space and log cost: finding a node by path
 // in a tree of 10,000 nodes, the first time (the path index is built) and
-// after, and writing a line to a log without a file.
+// after, and writing a line to a log without a file and with one.
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
+#include <random>
 #include <string>
 
 #include "toolkit/PsClasses.h"
@@ -53,5 +55,31 @@ void BM_LogAddLine(benchmark::State& state) {
     benchmark::DoNotOptimize(log.AddLine(message));
 }
 BENCHMARK(BM_LogAddLine);
+
+// A line into a log that mirrors its 100 lines to a file, named directly
+// (arg 0) or through a symbolic link to it (arg 1): the whole file is
+// replaced each time, where the link leads.
+void BM_LogAddLineToFile(benchmark::State& state) {
+  namespace fs = std::filesystem;
+  const fs::path folder =
+      fs::temp_directory_path() / ("korva-log-bench-" + std::to_string(std::random_device{}()));
+  fs::create_directories(folder);
+  fs::path name = folder / "opc.log";
+  if (state.range(0) == 1) {
+    fs::create_symlink(name, folder / "link.log");
+    name = folder / "link.log";
+  }
+  {
+    toolkit::TPsLog log;
+    log.Active = true;
+    log.SetFileName(name.string());
+    const std::string message = "IOPCItemMgt.AddItems(1 Items [Korva/Status]): Result=$0";
+    for (auto _ : state)
+      benchmark::DoNotOptimize(log.AddLine(message));
+  }
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+}
+BENCHMARK(BM_LogAddLineToFile)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
