@@ -77,11 +77,13 @@ TOPCProvider::TOPCProvider(vcl::TComponent* owner, TPsOPCProvider* server)
   TimerScan = new vcl::TTimer(this);
   TimerScan->SetName("TimerScan");
   TimerScan->SetInterval(100);
-  // The scan rides along with any wake the main thread has anyway, such as
-  // the link's blocks about every 100 ms, from 1 ms after its last tick was
-  // due. It never comes late, so a change still reaches the variables, with
-  // its time stamp, within 100 ms, and it comes no more often than before.
+  // The monitor's state changes only in the main thread's work: the scan
+  // needs no wake of its own while there was none since the last scan, and
+  // rides along with the work that comes (the link's blocks, about every
+  // 100 ms). A change reaches the variables, with its time stamp, at once
+  // or within 100 ms; an unchanged value keeps its time stamp.
   TimerScan->SetTolerance(99);
+  TimerScan->SetRestsWhileIdle(true);
   TimerScan->SetOnTimer([this](vcl::TObject* sender) { TimerScanTimer(sender); });
 
   OnCreate = [this](vcl::TObject* sender) { FormCreate(sender); };

@@ -39,7 +39,8 @@ void EventLoop::Post(Task task) {
 
 namespace {
 
-// A tick may come early by less than its interval: never twice in one.
+// A tick may come early by less than its interval: never twice in one
+// millisecond.
 uint32_t Tolerance(uint32_t intervalMs, uint32_t toleranceMs) {
   return intervalMs > 0 ? std::min(toleranceMs, intervalMs - 1) : 0;
 }
@@ -57,6 +58,13 @@ EventLoop::TimerId EventLoop::SetTimer(uint32_t intervalMs, Task onTick, uint32_
 void EventLoop::SetTimerTolerance(TimerId id, uint32_t toleranceMs) {
   if (auto it = timers_.find(id); it != timers_.end())
     it->second.tolerance = Tolerance(it->second.interval, toleranceMs);
+}
+
+void EventLoop::SetTimerRestsWhileIdle(TimerId id, bool rests) {
+  if (auto it = timers_.find(id); it != timers_.end()) {
+    it->second.restsWhileIdle = rests;
+    TellWaiterNextDeadline();
+  }
 }
 
 void EventLoop::KillTimer(TimerId id) {
@@ -92,6 +100,8 @@ bool EventLoop::RunPostedTasks() {
     }
     task();
   }
+  if (count > 0)
+    ++work_;
   return count > 0;
 }
 
@@ -109,9 +119,9 @@ void EventLoop::FireDueTimers() {
     if (it == timers_.end() || it->second.due != when || it->second.interval == 0 ||
         it->second.running)
       continue;
-    const uint64_t firing = NowMs();
-    // Early: the rhythm stays; on time or late: a full interval from now.
-    it->second.due = (when > firing ? when : firing) + it->second.interval;
+    // Early, on time or late: the next is due a full interval from now, so
+    // that no two ticks are ever more than an interval apart.
+    it->second.due = NowMs() + it->second.interval;
     it->second.running = true;
     Task onTick = it->second.onTick;  // the handler may kill the timer it runs in
     struct Returned {
@@ -123,6 +133,9 @@ void EventLoop::FireDueTimers() {
       }
     } returned{timers_, id};
     onTick();
+    ++work_;
+    if (auto ticked = timers_.find(id); ticked != timers_.end())
+      ticked->second.workAtTick = work_;
   }
   TellWaiterNextDeadline();
 }
@@ -134,6 +147,8 @@ void EventLoop::ProcessMessages() {
 }
 
 void EventLoop::RunOwnWork() {
+  // Native input may have been handled before: it counts as work.
+  ++work_;
   RunPostedTasks();
   FireDueTimers();
 }
@@ -142,7 +157,7 @@ std::optional<uint64_t> EventLoop::NextTimerDue() const {
   std::optional<uint64_t> next;
   for (const auto& [id, timer] : timers_) {
     // A running timer is due again only once its handler returns.
-    if (timer.interval == 0 || timer.running)
+    if (timer.interval == 0 || timer.running || Resting(timer))
       continue;
     if (!next || timer.due < *next)
       next = timer.due;

@@ -55,14 +55,20 @@ class EventLoop {
   // box is on the screen) does not fire again until the handler returns.
   //
   // With a tolerance, a tick may also come up to toleranceMs (at most the
-  // interval less 1) before it is due, in a wake the loop has anyway for
-  // posted work, another timer or native input, so that it needs no wake of
-  // its own. It never comes later than it would without one, and an early
-  // tick keeps the timer's rhythm: the next is due an interval after the
-  // early one was.
+  // interval less 1) before it is due, in a wake the loop has anyway for posted
+  // work, another timer or native input, so that it needs no wake of its
+  // own. It never comes later than it would without one, and the next is
+  // due an interval after it: ticks come between interval - tolerance and
+  // interval apart.
   TimerId SetTimer(uint32_t intervalMs, Task onTick, uint32_t toleranceMs = 0);
   // From the timer's next tick on; the tick stays due when it was.
   void SetTimerTolerance(TimerId id, uint32_t toleranceMs);
+  // A timer that rests while idle needs no wake of its own while the loop
+  // has done nothing since its last tick (no posted task, no other timer, no
+  // native input): for a timer that only passes on what such work changes,
+  // whose tick would find nothing new. Once other work comes, its tick is
+  // due when it was, at once where that has passed.
+  void SetTimerRestsWhileIdle(TimerId id, bool rests);
   void KillTimer(TimerId id);
 
   // Handles what is pending now (posted tasks first, then due timers) and returns.
@@ -105,9 +111,15 @@ class EventLoop {
     Task onTick;
     uint32_t tolerance = 0;
     bool running = false;
+    bool restsWhileIdle = false;
+    // The loop's work count after this timer's last tick.
+    uint64_t workAtTick = ~uint64_t{0};
   };
 
   bool RunPostedTasks();
+  bool Resting(const Timer& timer) const {
+    return timer.restsWhileIdle && timer.workAtTick == work_;
+  }
   void FireDueTimers();
   std::optional<uint64_t> NextTimerDue() const;
   void TellWaiterNextDeadline();
@@ -120,6 +132,8 @@ class EventLoop {
   // A post has woken the loop since it last took the posted tasks.
   bool wokenForPosted_ = false;
   std::map<TimerId, Timer> timers_;
+  // Counts the rounds of work done: native input, posted tasks, timer ticks.
+  uint64_t work_ = 0;
   TimerId nextTimerId_ = 1;
   bool terminated_ = false;
   std::optional<uint64_t> toldDeadline_;

@@ -59,6 +59,12 @@ void TTimer::SetTolerance(uint32_t tolerance) {
     loop_->SetTimerTolerance(timerId_, tolerance_);
 }
 
+void TTimer::SetRestsWhileIdle(bool rests) {
+  restsWhileIdle_ = rests;
+  if (timerId_ != 0 && loop_ == &platform::MainLoop())
+    loop_->SetTimerRestsWhileIdle(timerId_, restsWhileIdle_);
+}
+
 void TTimer::Stop() {
   if (timerId_ != 0 && loop_ == &platform::MainLoop())
     loop_->KillTimer(timerId_);
@@ -81,6 +87,8 @@ void TTimer::UpdateTimer() {
         });
       },
       tolerance_);
+  if (restsWhileIdle_)
+    loop_->SetTimerRestsWhileIdle(timerId_, true);
 }
 
 TRadioGroup::TRadioGroup(TComponent* owner) : TWinControl(owner, "TRadioGroup") {

@@ -63,6 +63,11 @@ class TTimer : public TComponent {
   // millisecond; a new tolerance does not restart a running timer.
   uint32_t Tolerance() const { return tolerance_; }
   void SetTolerance(uint32_t tolerance);
+  // Whether the timer needs no wake of its own while the loop has done
+  // nothing else since its last tick (platform::EventLoop::
+  // SetTimerRestsWhileIdle); false, the default, for a timer that keeps time.
+  bool RestsWhileIdle() const { return restsWhileIdle_; }
+  void SetRestsWhileIdle(bool rests);
 
   // Whether a platform timer is set now.
   bool Running() const { return timerId_ != 0; }
@@ -74,6 +79,7 @@ class TTimer : public TComponent {
   bool enabled_ = true;
   uint32_t interval_ = 1000;
   uint32_t tolerance_ = 0;
+  bool restsWhileIdle_ = false;
   TNotifyEvent onTimer_;
   platform::EventLoop* loop_ = nullptr;
   platform::EventLoop::TimerId timerId_ = 0;

@@ -128,7 +128,9 @@ TEST_F(EventLoopTest, MissedTicksCoalesceAfterABlockedLoop) {
 
 // A 100 ms timer with a tolerance rides along with the loop's other wakes
 // when they come within the tolerance before its tick, never later than its
-// tick, and keeps its rhythm.
+// tick, and the next is due a full interval after whichever tick came. One
+// that rests while idle has no wake of its own after a tick until other work
+// came.
 TEST_F(EventLoopTest, ATimerWithAToleranceTicksEarlyInWakesTheLoopHasAnyway) {
   struct Step {
     uint64_t at;           // ms after the start
@@ -139,16 +141,21 @@ TEST_F(EventLoopTest, ATimerWithAToleranceTicksEarlyInWakesTheLoopHasAnyway) {
     uint32_t tolerance;
     std::vector<Step> steps;
     std::vector<uint64_t> ticks;
+    bool restsWhileIdle = false;
   };
   const Case cases[] = {
       {"none", 0, {{50}, {80}, {175}, {300}}, {100, 200, 300}},
       {"30 ms",
        30,
        {{50}, {80}, {175}, {260}, {400}},
-       // 50 and 260 are too early; the tick at 80 keeps the next due at 200.
-       {80, 175, 300, 400}},
-      {"up to the interval less 1", 500, {{1}, {2}, {101}, {250}}, {1, 101, 250}},
-      {"after a late tick", 30, {{250, true}, {251}, {330}, {450}}, {250, 330, 450}},
+       // 50 is too early; after the tick at 260 no wake comes before 360.
+       {80, 175, 260, 360}},
+      {"up to the interval less 1", 500, {{1}, {2}, {101}, {250}}, {1, 2, 101, 201, 250}},
+      {"after a late tick", 30, {{250, true}, {251}, {330}, {450}}, {250, 330, 430}},
+      // After its tick at 100 nothing else runs until 430: no wake of its own
+      // at 200, the tick comes with the work at 430, and the next is due at
+      // 530 since a step's start is work too.
+      {"resting while idle", 0, {{430}, {600}}, {100, 430, 530}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -156,6 +163,7 @@ TEST_F(EventLoopTest, ATimerWithAToleranceTicksEarlyInWakesTheLoopHasAnyway) {
     const uint64_t start = loop().NowMs();
     const auto id = loop().SetTimer(
         100, [&] { ticks.push_back(loop().NowMs() - start); }, c.tolerance);
+    loop().SetTimerRestsWhileIdle(id, c.restsWhileIdle);
     for (const Step& step : c.steps) {
       if (step.blocked)
         loop().Sleep(static_cast<uint32_t>(start + step.at - loop().NowMs()));

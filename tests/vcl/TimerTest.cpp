@@ -53,6 +53,7 @@ TEST_F(TimerTest, EnablingAndIntervalsFollowTheClassLibrarysRules) {
   const Act off = [](TTimer& t) { t.SetEnabled(false); };
   const auto every = [](uint32_t ms) { return Act([ms](TTimer& t) { t.SetInterval(ms); }); };
   const auto tolerate = [](uint32_t ms) { return Act([ms](TTimer& t) { t.SetTolerance(ms); }); };
+  const Act rest = [](TTimer& t) { t.SetRestsWhileIdle(true); };
   // The loop wakes for something else.
   const Act wake = [](TTimer&) {};
   struct Case {
@@ -87,7 +88,12 @@ TEST_F(TimerTest, EnablingAndIntervalsFollowTheClassLibrarysRules) {
        1000,
        {{0, tolerate(300)}, {100, on}, {800, wake}},
        1900,
-       {800, 1900}},
+       {800, 1800}},
+      {"resting while idle, it ticks with other work, and so after a restart",
+       100,
+       {{0, rest}, {0, on}, {450, wake}, {470, every(200)}},
+       900,
+       {100, 450, 670, 900}},
       {"interval 0 never fires, a later interval starts it, 0 stops it",
        0,
        {{0, on}, {100000, every(100)}, {100250, every(0)}},
