@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/Services.h"
+#include "platform/win32/Win32ErrorText.h"
 
 namespace platform {
 namespace win32 {
@@ -28,20 +29,14 @@ thread_local FileError lastError;
 // Records why a replacement failed; always false. A sharing or lock
 // violation passes when the other program lets go of the file; so does a
 // refused access, which virus scanners and indexers cause on a file just
-// written, and a replacement that could not be moved in place.
+// written, and a replacement that could not be moved in place. The system's
+// text goes into a sentence of ours, in parentheses: without its period.
 bool Failed(DWORD code) {
-  char text[256] = {};
-  DWORD length =
-      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                     MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
-  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                        text[length - 1] == ' ' || text[length - 1] == '.'))
-    --length;
   const bool transient = code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION ||
                          code == ERROR_ACCESS_DENIED || code == ERROR_UNABLE_TO_REMOVE_REPLACED ||
                          code == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
                          code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
-  lastError = FileError{code, transient, std::string(text, length)};
+  lastError = FileError{code, transient, ErrorText(code, FinalPeriod::Drop)};
   return false;
 }
 
