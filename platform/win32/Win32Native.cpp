@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/Files.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Native.h"
 #include "platform/Services.h"
@@ -25,16 +26,6 @@ LoadFailure FailureOf(DWORD error) {
     default:
       return LoadFailure::Other;
   }
-}
-
-std::string FolderOf(const std::string& path) {
-  return path.substr(0, path.find_last_of("\\/") + 1);
-}
-
-std::string ProgramFolder() {
-  char path[MAX_PATH + 1] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return FolderOf(std::string(path, length));
 }
 
 std::string SystemFolder() {
