@@ -13,6 +13,7 @@
 
 #include "platform/Services.h"
 #include "platform/win32/Win32ErrorText.h"
+#include "platform/win32/Win32FileTime.h"
 
 namespace platform {
 namespace win32 {
@@ -239,14 +240,7 @@ class Win32Files final : public Files {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
       return std::nullopt;
-    // FILETIME counts 100 ns steps from 1601; the system clock counts from 1970.
-    const uint64_t ticks =
-        (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
-    constexpr uint64_t kFrom1601To1970 = 116444736000000000ULL;
-    using namespace std::chrono;
-    const auto sinceEpoch = duration<int64_t, std::ratio<1, 10'000'000>>(
-        static_cast<int64_t>(ticks) - static_cast<int64_t>(kFrom1601To1970));
-    return system_clock::time_point(duration_cast<system_clock::duration>(sinceEpoch));
+    return FromFileTime(data.ftLastWriteTime);
   }
 
   std::string Resolve(const std::string& path) override { return path; }
