@@ -7,6 +7,7 @@
 #include "platform/Files.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Native.h"
+#include "platform/Process.h"
 #include "platform/Services.h"
 #include "platform/Sound.h"
 
@@ -28,12 +29,6 @@ LoadFailure FailureOf(DWORD error) {
   }
 }
 
-std::string SystemFolder() {
-  char path[MAX_PATH + 1] = {};
-  const UINT length = GetSystemDirectoryA(path, MAX_PATH);
-  return std::string(path, length) + "\\";
-}
-
 }  // namespace
 
 void* OpenLibrary(const std::string& name, LoadFailure& failure) {
@@ -46,7 +41,7 @@ void* OpenLibrary(const std::string& name, LoadFailure& failure) {
     library = LoadLibraryExA(name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     // A system without the safe search: the same two folders by full path.
     if (!library && GetLastError() == ERROR_INVALID_PARAMETER) {
-      for (const std::string& folder : {ProgramFolder(), SystemFolder()}) {
+      for (const std::string& folder : {ProgramFolder(), SystemDirectory() + "\\"}) {
         library = LoadLibraryExA((folder + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         if (library || GetLastError() != ERROR_MOD_NOT_FOUND)
           break;
