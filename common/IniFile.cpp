@@ -256,7 +256,7 @@ Utf16Text DecodeUtf16(std::string_view file) {
                                         static_cast<unsigned char>(file[i + 1]) << 8);
   }
   if (file.size() % 2 != 0)
-    text.oddByte = file.substr(file.size() - 1);
+    text.oddByte.assign(1, file.back());
   return text;
 }
 

@@ -72,12 +72,6 @@ bool EndsWithBakInAnyCase(const std::string& path) {
          (last[2] == 'K' || last[2] == 'k');
 }
 
-std::string ProgramFolder() {
-  const std::string program = platform::files().ExecutablePath();
-  const size_t slash = program.find_last_of("\\/");
-  return slash == std::string::npos ? std::string() : program.substr(0, slash + 1);
-}
-
 vcl::TStatusPanel* FirstStatusPanel() {
   if (!frmKorvamon || !frmKorvamon->StatBar || frmKorvamon->StatBar->Panels().Count() == 0)
     return nullptr;
@@ -100,7 +94,7 @@ std::string HistoryStartText(int32_t serialPort) {
 }
 
 std::string LogFilePath() {
-  return Settings::Current().LogFilePath(ProgramFolder());
+  return Settings::Current().LogFilePath(platform::ProgramFolder());
 }
 
 std::string LogBackupPath(const std::string& logPath) {

@@ -64,11 +64,6 @@ constexpr const char* kFtdiWrongArchitecture =
     "(32-bit instead of 64-bit, or the other way round).\r\n\r\n"
     "Please install the driver that matches korvamon.\r\n\r\n"
     "Finally restart application.";
-std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 void ShowError(const std::string& text) {
   platform::messageBoxes().Show(text, vcl::Application().Title(),
                                 platform::kMbOk | platform::kMbIconError);
@@ -198,7 +193,7 @@ void TfrmKorvamon::FormCreate(vcl::TObject*) {
   SetHeight(kHeightCollapsed);
   edRead->Clear();
   AddTrayIcon();
-  AppDir = DirectoryOf(platform::files().ExecutablePath());
+  AppDir = platform::ProgramFolder();
   PrepareShutdown();
   UsbShutdownSent = false;
 

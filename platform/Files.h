@@ -88,4 +88,10 @@ class Files {
   virtual std::string ExecutablePath() = 0;
 };
 
+// The folder of the running program, as the installed Files report its path,
+// with its closing separator (a backslash or a slash, as the path has it);
+// empty when the path names no folder. The program's own files (settings,
+// languages, logs) lie there.
+std::string ProgramFolder();
+
 }  // namespace platform

@@ -93,8 +93,9 @@ inline Processes& processes() {
   return installed ? *installed : NativeProcesses();
 }
 
-// The folder of the system's own programs (Windows: GetSystemDirectoryA;
-// POSIX: "/usr/bin").
+// The folder of the system's own programs and libraries, without a closing
+// separator (Windows: GetSystemDirectoryA, empty when unknown; POSIX:
+// "/usr/bin").
 std::string SystemDirectory();
 
 // A start as ShellExecute takes it.

@@ -18,12 +18,6 @@ constexpr const char* kFolderCharacters = "\\:";
 constexpr const char* kFolderCharacters = "\\:/";
 #endif
 
-std::string ProgramFolder() {
-  const std::string program = platform::files().ExecutablePath();
-  const size_t separator = program.find_last_of("\\/");
-  return separator == std::string::npos ? std::string() : program.substr(0, separator + 1);
-}
-
 }  // namespace
 
 // ---- TPsLogBuffer ----------------------------------------------------------------
@@ -98,7 +92,7 @@ void TPsLog::SetFileName(const std::string& fileName) {
   if (fileName == fileName_)
     return;
   if (!fileName.empty() && fileName.find_first_of(kFolderCharacters) == std::string::npos)
-    fileName_ = ProgramFolder() + fileName;
+    fileName_ = platform::ProgramFolder() + fileName;
   else
     fileName_ = fileName;
 }

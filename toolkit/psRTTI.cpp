@@ -421,7 +421,7 @@ std::string TPsCharRTTIProp::GetAsString() const {
   // digits: one digit would read back as that digit's character.
   const int32_t code = OrdValue();
   if (code < 10)
-    return "0" + vcl::IntToStr(code);
+    return std::string("0").append(vcl::IntToStr(code));
   if (code < 32 || code > 255)
     return vcl::IntToStr(code);
   return std::string(1, static_cast<char>(code));
@@ -455,7 +455,7 @@ void TPsClassRTTIProp::SetObj(vcl::TObject* object) {
 }
 
 std::string TPsClassRTTIProp::ObjectText(const vcl::TObject* object) const {
-  return "$" + IdentityText(object);
+  return std::string("$").append(IdentityText(object));
 }
 
 void TPsClassRTTIProp::CannotTake(const std::string& text) const {

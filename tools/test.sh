@@ -16,6 +16,11 @@ cmake --build "$root/build" -j "$jobs"
 cmake --build "$root/build" --target format-check
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 
+# The Release build, as someone building korvamon to install it builds it
+# (g++ -O3): it only has to compile, without a warning.
+cmake -S "$root" -B "$root/build-release" -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$root/build-release" -j "$jobs"
+
 # The native tests once more, built by clang with the address and undefined
 # behaviour sanitizers: the first finding fails the test that made it.
 cmake -S "$root" -B "$root/build-asan" -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Debug \

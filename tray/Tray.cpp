@@ -7,7 +7,6 @@
 #include "common/LangTable.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
-#include "platform/Services.h"
 #include "platform/System.h"
 #include "tray/Globfunc.h"
 #include "vcl/Backend.h"
@@ -21,11 +20,6 @@ namespace {
 std::ostream*& Echo() {
   static std::ostream* echo = platform::DefaultEcho();
   return echo;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 }  // namespace
@@ -105,7 +99,7 @@ void TKorvaTray::FormCreate(vcl::TObject*) {
   SetWidth(0);
   SetHeight(0);
   AddTrayIcon();
-  ProgramDir = DirectoryOf(platform::files().ExecutablePath());
+  ProgramDir = platform::ProgramFolder();
   IniFileName = ProgramDir + kSettingsFileName;
   LanguageCode = TrayLanguageCode(common::IniFile(IniFileName).ReadString("CHECK", "LANGUAGE", ""));
   LanguageDllName = common::LanguageLibraryPath(LanguageCode);

@@ -16,12 +16,6 @@
 namespace platform {
 namespace {
 
-std::string ProgramFolder() {
-  const std::string exe = files().ExecutablePath();
-  const size_t slash = exe.find_last_of('/');
-  return slash == std::string::npos ? std::string(".") : exe.substr(0, slash);
-}
-
 bool IsAbsolute(const std::string& path) {
   return !path.empty() && (path[0] == '/' || path[0] == '\\');
 }
@@ -31,7 +25,7 @@ class PosixLanguages final : public LanguageSource {
   Handle Load(const std::string& path) override {
     if (path.empty())
       return nullptr;
-    const std::string full = IsAbsolute(path) ? path : ProgramFolder() + "/" + path;
+    const std::string full = IsAbsolute(path) ? path : ProgramFolder() + path;
     const std::optional<std::string> script = files().ReadAll(full);
     if (!script)
       return nullptr;

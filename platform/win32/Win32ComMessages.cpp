@@ -1,19 +1,12 @@
 // The system's message texts for result codes.
 #include "platform/com/Com.h"
+#include "platform/win32/Win32ErrorText.h"
 
 namespace platform::com {
 
 std::string SystemMessageText(HRESULT code) {
-  WCHAR text[1024] = {};
-  const DWORD length =
-      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                     static_cast<DWORD>(code), 0, text, sizeof text / sizeof text[0], nullptr);
-  WideView view(reinterpret_cast<const OLECHAR*>(text), length);
-  while (!view.empty() && view.front() <= u' ')
-    view.remove_prefix(1);
-  while (!view.empty() && view.back() <= u' ')
-    view.remove_suffix(1);
-  return WideToUtf8(view);
+  const std::u16string text = win32::ErrorTextUtf16(static_cast<uint32_t>(code));
+  return WideToUtf8(WideView(reinterpret_cast<const OLECHAR*>(text.data()), text.size()));
 }
 
 }  // namespace platform::com

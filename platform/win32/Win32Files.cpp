@@ -12,6 +12,8 @@
 #include <string>
 
 #include "platform/Services.h"
+#include "platform/win32/Win32ErrorText.h"
+#include "platform/win32/Win32FileTime.h"
 
 namespace platform {
 namespace win32 {
@@ -28,20 +30,14 @@ thread_local FileError lastError;
 // Records why a replacement failed; always false. A sharing or lock
 // violation passes when the other program lets go of the file; so does a
 // refused access, which virus scanners and indexers cause on a file just
-// written, and a replacement that could not be moved in place.
+// written, and a replacement that could not be moved in place. The system's
+// text goes into a sentence of ours, in parentheses: without its period.
 bool Failed(DWORD code) {
-  char text[256] = {};
-  DWORD length =
-      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                     MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
-  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                        text[length - 1] == ' ' || text[length - 1] == '.'))
-    --length;
   const bool transient = code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION ||
                          code == ERROR_ACCESS_DENIED || code == ERROR_UNABLE_TO_REMOVE_REPLACED ||
                          code == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
                          code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
-  lastError = FileError{code, transient, std::string(text, length)};
+  lastError = FileError{code, transient, ErrorText(code, FinalPeriod::Drop)};
   return false;
 }
 
@@ -244,14 +240,7 @@ class Win32Files final : public Files {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
       return std::nullopt;
-    // FILETIME counts 100 ns steps from 1601; the system clock counts from 1970.
-    const uint64_t ticks =
-        (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
-    constexpr uint64_t kFrom1601To1970 = 116444736000000000ULL;
-    using namespace std::chrono;
-    const auto sinceEpoch = duration<int64_t, std::ratio<1, 10'000'000>>(
-        static_cast<int64_t>(ticks) - static_cast<int64_t>(kFrom1601To1970));
-    return system_clock::time_point(duration_cast<system_clock::duration>(sinceEpoch));
+    return FromFileTime(data.ftLastWriteTime);
   }
 
   std::string Resolve(const std::string& path) override { return path; }

@@ -21,18 +21,12 @@ bool IsAbsolute(const std::string& path) {
   return path.size() >= 2 && path[1] == ':';
 }
 
-std::string ProgramFolder() {
-  const std::string exe = files().ExecutablePath();
-  const size_t slash = exe.find_last_of("\\/");
-  return slash == std::string::npos ? std::string(".") : exe.substr(0, slash);
-}
-
 class Win32Languages final : public LanguageSource {
  public:
   Handle Load(const std::string& path) override {
     if (path.empty())
       return nullptr;
-    const std::string full = IsAbsolute(path) ? path : ProgramFolder() + "\\" + path;
+    const std::string full = IsAbsolute(path) ? path : ProgramFolder() + path;
     return LoadLibraryExA(full.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   }
 

@@ -4,8 +4,10 @@
 
 #include <string>
 
+#include "platform/Files.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Native.h"
+#include "platform/Process.h"
 #include "platform/Services.h"
 #include "platform/Sound.h"
 
@@ -27,22 +29,6 @@ LoadFailure FailureOf(DWORD error) {
   }
 }
 
-std::string FolderOf(const std::string& path) {
-  return path.substr(0, path.find_last_of("\\/") + 1);
-}
-
-std::string ProgramFolder() {
-  char path[MAX_PATH + 1] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return FolderOf(std::string(path, length));
-}
-
-std::string SystemFolder() {
-  char path[MAX_PATH + 1] = {};
-  const UINT length = GetSystemDirectoryA(path, MAX_PATH);
-  return std::string(path, length) + "\\";
-}
-
 }  // namespace
 
 void* OpenLibrary(const std::string& name, LoadFailure& failure) {
@@ -55,7 +41,7 @@ void* OpenLibrary(const std::string& name, LoadFailure& failure) {
     library = LoadLibraryExA(name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     // A system without the safe search: the same two folders by full path.
     if (!library && GetLastError() == ERROR_INVALID_PARAMETER) {
-      for (const std::string& folder : {ProgramFolder(), SystemFolder()}) {
+      for (const std::string& folder : {ProgramFolder(), SystemDirectory() + "\\"}) {
         library = LoadLibraryExA((folder + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         if (library || GetLastError() != ERROR_MOD_NOT_FOUND)
           break;

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/Process.h"
 #include "platform/win32/SystemCalls.h"
 
 namespace platform::win32 {
@@ -14,11 +15,8 @@ void Bind(HMODULE library, Function& function, const char* name) {
 
 // The library's full path in the system's folder; empty when that is unknown.
 std::string SystemLibrary(const char* name) {
-  char folder[MAX_PATH + 1] = {};
-  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-  if (length == 0 || length > MAX_PATH)
-    return {};
-  return std::string(folder, length) + "\\" + name;
+  const std::string folder = SystemDirectory();
+  return folder.empty() ? folder : folder + "\\" + name;
 }
 
 }  // namespace

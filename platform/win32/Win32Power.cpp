@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/Power.h"
+#include "platform/win32/Win32ErrorText.h"
 #include "platform/win32/Win32Pdh.h"
 
 namespace platform {
@@ -18,17 +19,9 @@ namespace {
 constexpr const char* kCounterPath = "\\Prozessor(0)\\Prozessorzeit (%)";
 constexpr DWORD kLoadIntervalMs = 300;
 
+// The history names the code beside the system's text.
 std::string SystemErrorText(DWORD code) {
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string message = length ? std::string(text, length) : std::string();
-  if (text)
-    LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
-    message.pop_back();
-  return message + " (" + std::to_string(code) + ")";
+  return win32::ErrorText(code) + " (" + std::to_string(code) + ")";
 }
 
 class Token {

@@ -14,6 +14,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/win32/Win32ErrorText.h"
+
 namespace platform {
 namespace {
 
@@ -303,16 +305,10 @@ class Win32SerialPorts final : public SerialPorts {
   }
 
   std::string ErrorText(uint32_t code) override {
-    char text[256] = {};
-    const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                       MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
-    std::string message(text, length);
-    // The system ends its messages with a line break; the text goes into one-line fields.
-    while (!message.empty() &&
-           (message.back() == '\r' || message.back() == '\n' || message.back() == ' '))
-      message.pop_back();
-    return message;
+    std::string text = win32::ErrorText(code);
+    if (text.size() > 255)
+      text.resize(255);
+    return text;
   }
 };
 

@@ -7,6 +7,7 @@
 #include "platform/System.h"
 #include "platform/TerminationRequest.h"
 #include "platform/Text.h"
+#include "platform/win32/Win32FileTime.h"
 
 namespace platform {
 namespace {
@@ -17,25 +18,6 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     return FALSE;
   PostTerminationRequest();
   return TRUE;
-}
-
-// FILETIME counts 100 ns ticks from 1601-01-01; the system converts times up
-// to the year 30827.
-using FileTicks = std::chrono::duration<int64_t, std::ratio<1, 10'000'000>>;
-constexpr int64_t kEpochOffsetSeconds = 11'644'473'600;  // 1601-01-01 to 1970-01-01
-constexpr int64_t kLastSecond = 910'000'000'000;
-
-std::optional<FILETIME> ToFileTime(std::chrono::system_clock::time_point when) {
-  using namespace std::chrono;
-  const auto sinceEpoch = when.time_since_epoch();
-  const auto whole = floor<seconds>(sinceEpoch);
-  if (whole.count() < -kEpochOffsetSeconds || whole.count() > kLastSecond - kEpochOffsetSeconds)
-    return std::nullopt;
-  const int64_t sinceOrigin = whole.count() + kEpochOffsetSeconds;
-  const uint64_t ticks =
-      static_cast<uint64_t>(sinceOrigin) * 10'000'000 +
-      static_cast<uint64_t>(duration_cast<FileTicks>(sinceEpoch - whole).count());
-  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
 std::string LocaleText(LCTYPE type) {
@@ -173,7 +155,7 @@ std::string NarrowFromUtf8(std::string_view utf8) {
 }
 
 std::string FormatShortDate(std::chrono::system_clock::time_point when) {
-  const std::optional<FILETIME> utcFile = ToFileTime(when);
+  const std::optional<FILETIME> utcFile = win32::ToFileTime(when);
   SYSTEMTIME utc{}, local{};
   if (!utcFile || !FileTimeToSystemTime(&*utcFile, &utc) ||
       !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))

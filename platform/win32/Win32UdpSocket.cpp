@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include "platform/UdpSocket.h"
+#include "platform/win32/Win32ErrorText.h"
 
 namespace platform {
 namespace {
@@ -149,15 +150,10 @@ std::unique_ptr<UdpSocket> BindUdpSocket(int32_t port, uint32_t& error) {
 }
 
 std::string SocketErrorText(uint32_t code) {
-  char text[256] = {};
-  DWORD length =
-      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                     MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
-  while (length > 0 && static_cast<unsigned char>(text[length - 1]) <= ' ')
-    --length;
-  if (length == 0)
+  std::string text = win32::ErrorText(code);
+  if (text.empty())
     return "Winsock error " + std::to_string(code);
-  return std::string(text, length);
+  return text;
 }
 
 }  // namespace platform

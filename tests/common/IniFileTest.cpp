@@ -214,7 +214,8 @@ TEST_F(IniFileTest, ConcurrentReadersAndWritersNeverSeeATornFile) {
     writers.emplace_back([&, w] {
       for (int round = 0; round < kRounds; ++round) {
         try {
-          ini_.WriteString("S", "K" + std::to_string(w), std::string(600, char('a' + round % 26)));
+          ini_.WriteString("S", std::string("K").append(std::to_string(w)),
+                           std::string(600, char('a' + round % 26)));
         } catch (const EIniFileException&) {
           ++failed;
         }
@@ -224,7 +225,8 @@ TEST_F(IniFileTest, ConcurrentReadersAndWritersNeverSeeATornFile) {
   for (int r = 0; r < 3; ++r) {
     readers.emplace_back([&, r] {
       for (int i = r; writing; ++i) {
-        const std::string v = ini_.ReadString("S", "K" + std::to_string(i % kWriters), "");
+        const std::string v =
+            ini_.ReadString("S", std::string("K").append(std::to_string(i % kWriters)), "");
         if (!v.empty() && (v.size() != 600 || v.find_first_not_of(v[0]) != v.npos))
           ++torn;
       }

@@ -140,7 +140,8 @@ class IniWindowsAgreementTest : public testing::Test {
  protected:
   // A file name of its own for every file, so no cached copy can answer.
   std::string Place(const std::optional<std::string>& content) {
-    const std::string path = folder_.File("f" + std::to_string(++files_) + ".INI");
+    const std::string path =
+        folder_.File(std::string("f").append(std::to_string(++files_)).append(".INI"));
     if (content)
       TestFolder::Put(path, *content);
     return path;

@@ -28,8 +28,8 @@ TEST(FrameParserTest, TheLengthFollowsWhereTheNextFrameStarts) {
                         {Repeat(kCharge, 3), 28, kCharge},
                         {Repeat(kLong, 2), 42, kLong},
                         // A block cut anywhere in the stream starts at the next frame.
-                        {"C_OK\r\n" + Repeat(kCharge, 3), 28, kCharge},
-                        {"\n" + Repeat(kLong, 2), 42, kLong}}) {
+                        {std::string("C_OK\r\n").append(Repeat(kCharge, 3)), 28, kCharge},
+                        {std::string("\n").append(Repeat(kLong, 2)), 42, kLong}}) {
     SCOPED_TRACE(c.text);
     const FoundFrame found = FindFrame(c.text);
     ASSERT_TRUE(found.valid);

@@ -26,7 +26,8 @@ class TestLanguage final : public platform::LanguageSource {
   Handle Load(const std::string&) override { return loadable ? this : nullptr; }
   int LoadString(Handle, uint32_t id, char* buffer, int bufferSize) override {
     const auto found = texts_.find(id);
-    const std::string text = found != texts_.end() ? found->second : "T" + std::to_string(id);
+    const std::string text =
+        found != texts_.end() ? found->second : std::string("T").append(std::to_string(id));
     if (bufferSize <= 0)
       return 0;
     const int n = std::min(static_cast<int>(text.size()), bufferSize - 1);

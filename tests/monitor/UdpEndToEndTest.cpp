@@ -152,8 +152,9 @@ TEST_F(UdpEndToEndTest, AListenerFollowsTheModuleToBatteryAndTheCloseCommandEnds
 
 TEST_F(UdpEndToEndTest, KorvamonExeConfirmsAListenerAndSendsItsClosingLinesWhenClosed) {
   Given("[CHECK]\r\nLanguage=E\r\nHistoryPath=" + log_ + "\r\n");
-  std::string command = "\"" + (folder_.path() / kProgram).string() + "\" " + std::to_string(rx_) +
-                        " " + std::to_string(listener_.port());
+  std::string command = "\"";
+  command.append((folder_.path() / kProgram).string()).append("\" ");
+  command.append(std::to_string(rx_)).append(" ").append(std::to_string(listener_.port()));
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};

@@ -25,14 +25,12 @@ class StreamBuilder {
     Value(VT_BSTR, 0);
     const uint32_t bytes = static_cast<uint32_t>(std::char_traits<char16_t>::length(text) * 2);
     Put(bytes);
-    bytes_.insert(bytes_.end(), reinterpret_cast<const uint8_t*>(text),
-                  reinterpret_cast<const uint8_t*>(text) + bytes + 2);
+    Append(text, bytes + 2);
   }
   size_t Size() const { return bytes_.size(); }
   template <class T>
   void Put(const T& value) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&value);
-    bytes_.insert(bytes_.end(), bytes, bytes + sizeof value);
+    Append(&value, sizeof value);
   }
   template <class T>
   void PutAt(size_t offset, const T& value) {
@@ -41,6 +39,12 @@ class StreamBuilder {
   std::vector<uint8_t>& Bytes() { return bytes_; }
 
  private:
+  void Append(const void* data, size_t size) {
+    const size_t at = bytes_.size();
+    bytes_.resize(at + size);
+    std::memcpy(bytes_.data() + at, data, size);
+  }
+
   std::vector<uint8_t> bytes_;
 };
 

@@ -107,7 +107,7 @@ TEST_F(PsOPCGroupTest, AnUnnamedGroupTakesTheFirstFreeLetterFromItsCountThenANum
   // With 61 groups the letter is '~', the last one that is text.
   std::vector<std::string> many;
   for (int i = 0; i < 61; ++i)
-    many.push_back("N" + std::to_string(i));
+    many.push_back(std::string("N").append(std::to_string(i)));
   std::vector<std::string> tooMany = many;
   tooMany.push_back("Group1");
   const struct {

@@ -61,7 +61,9 @@ class PsOPCItemTest : public korva_test::OPCGroupTest {
     for (int64_t i = 0; i < value.ElementCount(); ++i) {
       const toolkit::PsVariant element = value.ElementAt(i);
       elementType = element.VarType();
-      text += (i ? "|" : "") + element.AsText();
+      if (i)
+        text += '|';
+      text += element.AsText();
     }
     return text;
   }

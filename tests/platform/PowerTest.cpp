@@ -63,7 +63,8 @@ TEST(PowerTest, ATokenWithoutTheShutdownPrivilegeIsToldFromOneThatHasIt) {
     EXPECT_EQ(platform::NativePower().EnableShutdownPrivilege(error), c.expected);
     EXPECT_EQ(error.rfind(c.said, 0), 0u) << error;
     if (c.error != ERROR_SUCCESS) {
-      EXPECT_NE(error.find("(" + std::to_string(c.error) + ")"), std::string::npos) << error;
+      const std::string code = std::string("(").append(std::to_string(c.error)).append(")");
+      EXPECT_NE(error.find(code), std::string::npos) << error;
     }
   }
 }

@@ -63,7 +63,7 @@ class InstalledService {
     if (!manager_)
       return;
     Remove(OpenServiceA(manager_.get(), tray::kServiceName, SERVICE_ALL_ACCESS));
-    const std::string command = "\"" + ServiceProgram() + "\"";
+    const std::string command = std::string("\"").append(ServiceProgram()).append("\"");
     service_.Reset(CreateServiceA(manager_.get(), tray::kServiceName, tray::kServiceName,
                                   SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                                   SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, command.c_str(),

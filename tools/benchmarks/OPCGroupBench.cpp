@@ -56,7 +56,7 @@ class Space {
     for (int i = 0; i < count; ++i) {
       auto* variable =
           variables_.emplace_back(std::make_unique<toolkit::TPsInteger>(nullptr)).get();
-      variable->SetName("V" + std::to_string(i));
+      variable->SetName(std::string("V").append(std::to_string(i)));
       variable->SetValue(i);
       space.AddChildObject(root, variable->Name(), variable);
       ids_.push_back(platform::com::Utf8ToWide("Korva/" + variable->Name()));
