@@ -358,7 +358,8 @@ HRESULT TPsOPCProviderItem::GetItemState(OPCITEMSTATE& state, OPCDATASOURCE sour
 
 HRESULT TPsOPCProviderItem::SetValue(const VARIANT& value) {
   try {
-    const std::lock_guard lock(lock_);
+    // Not under the item lock: the variable tells its other items of the
+    // write, and each takes its own lock.
     const VARTYPE type = GetDataType();
     // Written without the link's lock: the item hears its own write and
     // holds the new value at once.

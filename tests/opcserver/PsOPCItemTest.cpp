@@ -448,9 +448,7 @@ TEST_F(PsOPCItemTest, AttributesDescribeRangesAndStates) {
 
 // Rights follow the variable as it is configured: an item made while its
 // variable is read-only takes writes once it is not, and an inactive item
-// finds the rights anew when it is active again. (Writes go through one of
-// the two items only: a commit holds its item while the variable tells the
-// other one.)
+// finds the rights anew when it is active again.
 TEST_F(PsOPCItemTest, AnItemsAccessRightsFollowItsVariable) {
   const auto rights = [this] {
     HRESULT result = E_FAIL;
@@ -482,6 +480,20 @@ TEST_F(PsOPCItemTest, AnItemsAccessRightsFollowItsVariable) {
   ASSERT_EQ(group->SetActiveState(1, handles, TRUE, &errors), S_OK);
   CoTaskMemFree(errors);
   EXPECT_EQ(rights(), (std::vector<DWORD>{kReadWrite, kReadWrite}));
+}
+
+// Writes in turn through two items of one variable: each item holds what
+// the other wrote, and no item holds its lock while the variable tells the
+// other one (ThreadSanitizer would see the two locks taken in both orders).
+TEST_F(PsOPCItemTest, WritesInTurnThroughTwoItemsOfOneVariableReachBoth) {
+  const OPCHANDLE items[] = {AddItem(group.Get(), "Test/Setpoint"),
+                             AddItem(group.Get(), "Test/Setpoint")};
+  for (const int32_t value : {7, 8, 9}) {
+    EXPECT_EQ(Write(group.Get(), {items[value % 2]}, {Int(value)}), std::vector<HRESULT>{S_OK});
+    EXPECT_EQ(setpoint->Value(), value);
+    for (const korva_test::ReadValue& read : Read(group.Get(), OPC_DS_CACHE, {items[0], items[1]}))
+      EXPECT_EQ(read.value, std::to_string(value));
+  }
 }
 
 TEST_F(PsOPCItemTest, TheEnumeratorStaysWithinItsItemsAndKeepsItsGroup) {
