@@ -482,6 +482,38 @@ TEST_F(PsOPCItemTest, AnItemsAccessRightsFollowItsVariable) {
   EXPECT_EQ(rights(), (std::vector<DWORD>{kReadWrite, kReadWrite}));
 }
 
+// The main thread switches a variable's read-only flag while another
+// thread reads the rights it gives: an item's, found anew each time the
+// item is switched on, and the access rights property's.
+TEST_F(PsOPCItemTest, RightsAreReadWhileTheMainThreadSwitchesReadOnly) {
+  OPCHANDLE item = AddItem(group.Get(), "Test/Setpoint");
+  const ComPtr<IOPCItemProperties> properties = client.As<IOPCItemProperties>();
+  const platform::com::WideString id = korva_test::Wide("Test/Setpoint");
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    for (int i = 0; i < 300; ++i) {
+      HRESULT* errors = nullptr;
+      group->SetActiveState(1, &item, i % 2, &errors);
+      CoTaskMemFree(errors);
+      DWORD rightsProperty = 5;
+      VARIANT* values = nullptr;
+      ASSERT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(id.c_str()), 1, &rightsProperty,
+                                              &values, &errors),
+                S_OK);
+      EXPECT_TRUE(values[0].lVal == OPC_READABLE ||
+                  values[0].lVal == (OPC_READABLE | OPC_WRITEABLE));
+      CoTaskMemFree(values);
+      CoTaskMemFree(errors);
+    }
+    done = true;
+  });
+  for (int i = 0; !done; ++i) {
+    setpoint->SetReadOnly(i % 2 == 0);
+    loop().ProcessMessages();
+  }
+  reader.join();
+}
+
 // Writes in turn through two items of one variable: each item holds what
 // the other wrote, and no item holds its lock while the variable tells the
 // other one (ThreadSanitizer would see the two locks taken in both orders).
