@@ -10,7 +10,10 @@
 // rights and the link. Lock order: the group's lock before the item's; the
 // item calls back into its group (OnChange) only after leaving its own lock.
 // Items are freed on the main thread (the server's message 1025), where their
-// variables announce their changes.
+// variables announce their changes and may be freed: what other threads need
+// of the variable they read under the link's lock (a snapshot, or
+// ReadVariable), and no item holds its own lock while it writes to the
+// variable, whose change other items hear under theirs.
 #pragma once
 
 #include <atomic>
@@ -103,6 +106,8 @@ class TPsOPCProviderItem : public TPsOPCCustomItem {
   TPsOPCProviderGroup* Group() const;
   // Cleared when the item leaves its group.
   void SetGroup(TPsOPCProviderGroup* group);
+  // On the main thread: other threads read the variable through the link's
+  // ReadVariable, as the item itself does.
   toolkit::TPsVar* Variable() const { return link_->Variable(); }
   toolkit::TPsVarPropType VarProp() const { return link_->VarProp(); }
 

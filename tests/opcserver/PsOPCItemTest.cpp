@@ -2,6 +2,8 @@
 // writes committed on the main thread, attributes and the item enumerator;
 // hostile counts and pointers; reads and item changes on several threads.
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <thread>
 
 #include "OPCGroupTestSupport.h"
@@ -511,6 +513,80 @@ TEST_F(PsOPCItemTest, RightsAreReadWhileTheMainThreadSwitchesReadOnly) {
     setpoint->SetReadOnly(i % 2 == 0);
     loop().ProcessMessages();
   }
+  reader.join();
+}
+
+// The main thread frees the variable of an item while another thread reads
+// the item: from the device, its attributes, its rights and type found anew
+// as it is switched off and on, and from the cache. Round by round the free
+// falls on each of these steps in turn.
+TEST_F(PsOPCItemTest, ItemsAreReadWhileTheMainThreadFreesTheirVariables) {
+  opcserver::TPsOPCProviderAddressSpace& space = server().AddressSpace();
+  const int root = space.IndexOfItemID("Test");
+  ASSERT_GE(root, 0);
+  const std::vector<std::function<void(OPCHANDLE)>> steps = {
+      [&](OPCHANDLE item) { Read(group.Get(), OPC_DS_DEVICE, {item}); },
+      [&](OPCHANDLE) {
+        HRESULT result = S_OK;
+        Next(Enumerate().Get(), 10, &result);
+      },
+      [&](OPCHANDLE item) {
+        for (const BOOL active : {FALSE, TRUE}) {
+          HRESULT* errors = nullptr;
+          group->SetActiveState(1, &item, active, &errors);
+          CoTaskMemFree(errors);
+        }
+      },
+      [&](OPCHANDLE item) { Read(group.Get(), OPC_DS_CACHE, {item}); },
+  };
+  // The item asked for and the reader's place: the item it reads and the
+  // step it is at. Relaxed: the hand-over must not order the reads before
+  // the frees.
+  constexpr auto kRelaxed = std::memory_order_relaxed;
+  const auto at = [&](OPCHANDLE item, size_t step) { return uint64_t{item} * 8 + step; };
+  const size_t done = steps.size();
+  std::atomic<OPCHANDLE> asked{0};
+  std::atomic<uint64_t> place{0};
+  std::thread reader([&] {
+    for (OPCHANDLE last = 0;;) {
+      const OPCHANDLE item = asked.load(kRelaxed);
+      if (item == last) {
+        std::this_thread::yield();
+        continue;
+      }
+      if (item == kUnknown)
+        return;
+      last = item;
+      for (size_t step = 0; step < steps.size(); ++step) {
+        place.store(at(item, step), kRelaxed);
+        steps[step](item);
+      }
+      place.store(at(item, done), kRelaxed);
+    }
+  });
+  // Places only grow: items get ever larger handles.
+  const auto awaitReader = [&](uint64_t reached) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (place.load(kRelaxed) < reached && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::yield();
+    EXPECT_GE(place.load(kRelaxed), reached);
+  };
+  for (size_t round = 0; round < 200; ++round) {
+    auto* variable = Make<toolkit::TPsFloat>("Gone");
+    variable->SetRangeMax(30);
+    variable->SetRangeMode(toolkit::rmException);
+    variable->SetValue(static_cast<double>(round % 30));
+    space.AddVariable(root, variable);
+    const OPCHANDLE item = AddItem(group.Get(), "Test/Gone");
+    asked.store(item, kRelaxed);
+    awaitReader(at(item, round % steps.size()));
+    vcl::Free(variable);
+    awaitReader(at(item, done));
+    HRESULT result = S_OK;
+    EXPECT_EQ(Errors(&IOPCItemMgt::RemoveItems, {item}, &result), std::vector<HRESULT>{S_OK});
+    Run();
+  }
+  asked.store(kUnknown, kRelaxed);
   reader.join();
 }
 
