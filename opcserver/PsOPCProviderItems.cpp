@@ -446,9 +446,10 @@ void TPsOPCProviderItem::Change() {
 }
 
 HRESULT TPsOPCProviderItem::GetItemState(OPCITEMSTATE& state, OPCDATASOURCE source) {
-  const std::lock_guard lock(lock_);
+  // Before the lock: the refresh tells the group, whose lock comes first.
   if (source == OPC_DS_DEVICE)
     SetItemState();
+  const std::lock_guard lock(lock_);
   state.hClient = state_.hClient;
   state.ftTimeStamp = state_.ftTimeStamp;
   state.wQuality = state_.wQuality;

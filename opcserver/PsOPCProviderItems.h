@@ -149,8 +149,9 @@ class TPsOPCProviderItem : public TPsOPCCustomItem {
   void GetEUInfo(VARIANT& info) const;
 
   // The state copied into `state` (whose value must be empty) as the source
-  // sees it: OPC_DS_DEVICE refreshes it first; OPC_DS_CACHE reports an
-  // inactive item or group as out of service, now. Its result is Error.
+  // sees it: OPC_DS_DEVICE refreshes it first (SetItemState, outside the
+  // item lock); OPC_DS_CACHE reports an inactive item or group as out of
+  // service, now. Its result is Error.
   HRESULT GetItemState(OPCITEMSTATE& state, OPCDATASOURCE source);
   // Refreshes the state from the variable, then Change.
   void SetItemState();

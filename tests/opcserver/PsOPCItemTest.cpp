@@ -604,6 +604,22 @@ TEST_F(PsOPCItemTest, WritesInTurnThroughTwoItemsOfOneVariableReachBoth) {
   }
 }
 
+// A device read tells the group of the refreshed item after the item's
+// lock is given back: asked outside the group's lock too, the item takes
+// no lock of its group while it holds its own (ThreadSanitizer would see
+// the two taken in both orders).
+TEST_F(PsOPCItemTest, ADeviceReadTellsTheGroupAfterLeavingTheItemLock) {
+  auto& impl = *static_cast<opcserver::TPsOPCProviderGroup*>(group.Get());
+  const OPCHANDLE handle = AddItem(group.Get(), "Test/Setpoint");
+  OPCITEMSTATE state{};
+  VariantInit(&state.vDataValue);
+  setpoint->SetValue(42);
+  EXPECT_EQ(impl.FindItem(handle)->GetItemState(state, OPC_DS_DEVICE), S_OK);
+  EXPECT_EQ(state.vDataValue.lVal, 42);
+  VariantClear(&state.vDataValue);
+  EXPECT_EQ(Read(group.Get(), OPC_DS_CACHE, {handle})[0].value, "42");
+}
+
 TEST_F(PsOPCItemTest, TheEnumeratorStaysWithinItsItemsAndKeepsItsGroup) {
   AddItem(group.Get(), "Test/Setpoint");
   AddItem(group.Get(), "Korva/BAT");
