@@ -186,13 +186,20 @@ TEST_F(PsConnectorsTest, LinksOutliveTheListsThatBoundThem) {
   EXPECT_EQ(made->Variable(), nullptr);
   EXPECT_EQ(heard, (std::vector<std::string>{"shared", "shared", "owning"}));
 
-  // Let go by Delete, a link is no longer the list's to hear.
+  // Let go by Delete, or as its variable goes, a link is no longer the
+  // list's to hear.
   TPsVarLinkList kept(nullptr, &TPsVarLink::ClassMeta(), false);
+  kept.DeleteOnVariableDestroy = true;
   kept.OnLinkChange = [&](vcl::TObject*, TPsVarLink*) { heard.push_back("kept"); };
   made.reset(AddLink(kept, variables[2]));
+  const std::unique_ptr<TPsVarLink> other(AddLink(kept, variables[0]));
   kept.Delete(0);
   variables[2]->SetValue(3);
-  EXPECT_EQ(heard.back(), "owning");
+  vcl::FreeObject(variables[0]);
+  EXPECT_EQ(kept.Count(), 0);
+  other->SetVariable(variables[2]);
+  variables[2]->SetValue(4);
+  EXPECT_EQ(heard.size(), 3u);
 }
 
 TEST_F(PsConnectorsTest, TheListIsMadeByItsName) {
