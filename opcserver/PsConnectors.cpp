@@ -13,6 +13,30 @@ namespace {
 using toolkit::TPsVarLink;
 using toolkit::TPsVarQuality;
 
+// A handler a list sets on a link, which the list knows again as its own.
+template <class... Args>
+struct Bound {
+  const TPsVarLinkList* List;
+  std::function<void(Args...)> Call;
+  void operator()(Args... args) const { Call(args...); }
+};
+using BoundNotify = Bound<vcl::TObject*>;
+using BoundChanging =
+    Bound<vcl::TObject*, toolkit::PsVariant&, TPsVarQuality&, toolkit::TPsVarChangingResponse&>;
+
+template <class Handler, class Event>
+bool IsBoundBy(const Event& event, const TPsVarLinkList* list) {
+  const Handler* bound = event.template target<Handler>();
+  return bound && bound->List == list;
+}
+
+// `event` := `before` when it is still `list`'s.
+template <class Handler, class Event>
+void GiveBack(Event& event, Event& before, const TPsVarLinkList* list) {
+  if (IsBoundBy<Handler>(event, list))
+    event = std::move(before);
+}
+
 // `count` moved by `step`; a count leaving the integer range is an error.
 void Move(int32_t& count, int step) {
   const int64_t moved = int64_t{count} + step;
@@ -35,6 +59,9 @@ TPsVarLinkList::~TPsVarLinkList() {
   } catch (...) {
     // A handler's error does not keep the list alive.
   }
+  // What a failed Clear left listed is let go all the same.
+  for (int i = 0; i < Count(); ++i)
+    Unbind(GetLinks(i));
 }
 
 const toolkit::TPsClassMeta& TPsVarLinkList::ClassMeta() {
@@ -104,8 +131,21 @@ void TPsVarLinkList::UpdateStatistics() {
 }
 
 void TPsVarLinkList::ItemInit(toolkit::TPsPersistent* item) {
-  LinkInit(static_cast<TPsVarLink*>(item));
-  toolkit::TPsPersistentList::ItemInit(item);
+  auto* link = static_cast<TPsVarLink*>(item);
+  // Bound again: what it had before this list is kept from the first time.
+  if (!Binds(link)) {
+    bindings_.insert_or_assign(link, TBinding{link->OnChange, link->OnChanging, link->OnVarDestroy,
+                                              link->OnConfigChanged});
+  }
+  try {
+    LinkInit(link);
+    toolkit::TPsPersistentList::ItemInit(item);
+    // The base's binding, as one this list knows again.
+    link->OnConfigChanged = BoundNotify{this, [this, link](vcl::TObject*) { ItemConfig(link); }};
+  } catch (...) {
+    Unbind(link);
+    throw;
+  }
 }
 
 void TPsVarLinkList::ItemConfig(toolkit::TPsPersistent* item) {
@@ -114,20 +154,46 @@ void TPsVarLinkList::ItemConfig(toolkit::TPsPersistent* item) {
 }
 
 void TPsVarLinkList::ItemFinish(toolkit::TPsPersistent* item) {
-  LinkFinish(static_cast<TPsVarLink*>(item));
-  toolkit::TPsPersistentList::ItemFinish(item);
+  auto* link = static_cast<TPsVarLink*>(item);
+  try {
+    LinkFinish(link);
+    toolkit::TPsPersistentList::ItemFinish(item);
+  } catch (...) {
+    Unbind(link);
+    throw;
+  }
+  Unbind(link);
+}
+
+bool TPsVarLinkList::Binds(const TPsVarLink* link) const {
+  return IsBoundBy<BoundNotify>(link->OnChange, this);
+}
+
+void TPsVarLinkList::Unbind(TPsVarLink* link) {
+  const auto found = bindings_.find(link);
+  if (found == bindings_.end())
+    return;
+  TBinding before = std::move(found->second);
+  bindings_.erase(found);
+  // A handler that another list (or the link's user) set since stays.
+  GiveBack<BoundNotify>(link->OnChange, before.OnChange, this);
+  GiveBack<BoundChanging>(link->OnChanging, before.OnChanging, this);
+  GiveBack<BoundNotify>(link->OnVarDestroy, before.OnVarDestroy, this);
+  GiveBack<BoundNotify>(link->OnConfigChanged, before.OnConfigChanged, this);
 }
 
 void TPsVarLinkList::LinkInit(TPsVarLink* link) {
-  link->OnChange = [this, link](vcl::TObject*) { LinkChange(link); };
-  link->OnChanging = [this, link](vcl::TObject*, toolkit::PsVariant& value, TPsVarQuality& quality,
-                                  toolkit::TPsVarChangingResponse& response) {
-    bool cancel = response == toolkit::crReject;
-    LinkChanging(link, value, cancel, quality);
-    if (cancel)
-      response = toolkit::crReject;
-  };
-  link->OnVarDestroy = [this, link](vcl::TObject*) { LinkVariableDestroy(link); };
+  link->OnChange = BoundNotify{this, [this, link](vcl::TObject*) { LinkChange(link); }};
+  link->OnChanging = BoundChanging{
+      this, [this, link](vcl::TObject*, toolkit::PsVariant& value, TPsVarQuality& quality,
+                         toolkit::TPsVarChangingResponse& response) {
+        bool cancel = response == toolkit::crReject;
+        LinkChanging(link, value, cancel, quality);
+        if (cancel)
+          response = toolkit::crReject;
+      }};
+  link->OnVarDestroy =
+      BoundNotify{this, [this, link](vcl::TObject*) { LinkVariableDestroy(link); }};
   InvalidateStatistics();
   if (OnLinkInit)
     OnLinkInit(this, link);

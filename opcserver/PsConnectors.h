@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <unordered_map>
 
 #include "toolkit/PsClassesPersistent.h"
 #include "toolkit/PsVarsLink.h"
@@ -25,7 +26,8 @@ class TPsVarLinkList : public toolkit::TPsPersistentList {
       vcl::TObject* owner,
       const toolkit::TPsClassMeta* itemClass = &toolkit::TPsVarLink::ClassMeta(),
       bool ownsItems = true);
-  // Its own items cleared here, while its ItemFinish is still reachable.
+  // Its own items cleared here, while its ItemFinish is still reachable;
+  // every link it let go has the handlers back that it had before.
   ~TPsVarLinkList() override;
   std::string ClassName() const override { return "TPsVarLinkList"; }
   static const toolkit::TPsClassMeta& ClassMeta();
@@ -57,8 +59,13 @@ class TPsVarLinkList : public toolkit::TPsPersistentList {
   TPsVarLinkEvent OnLinkFinish;
   TPsVarLinkEvent OnLinkInit;
 
+  // Binds the link to this list (LinkInit, the configuration handler),
+  // keeping the handlers it replaces.
   void ItemInit(toolkit::TPsPersistent* item) override;
   void ItemConfig(toolkit::TPsPersistent* item) override;
+  // LinkFinish; then each handler of the link that is still this list's is
+  // given back what it was before ItemInit: a link outlives a list that
+  // does not own it, and another list may have bound it first.
   void ItemFinish(toolkit::TPsPersistent* item) override;
 
  protected:
@@ -77,6 +84,19 @@ class TPsVarLinkList : public toolkit::TPsPersistentList {
   // AddLink at a place.
   toolkit::TPsVarLink* InsertLink(int index, toolkit::TPsVarLink* link);
 
+  // A link's handlers from before this list bound it.
+  struct TBinding {
+    vcl::TNotifyEvent OnChange;
+    toolkit::TPsVarLinkChangingEvent OnChanging;
+    vcl::TNotifyEvent OnVarDestroy;
+    vcl::TNotifyEvent OnConfigChanged;
+  };
+  // The link's change handler is this list's.
+  bool Binds(const toolkit::TPsVarLink* link) const;
+  void Unbind(toolkit::TPsVarLink* link);
+
+  // By link, for the links this list bound and has not let go.
+  std::unordered_map<const toolkit::TPsVarLink*, TBinding> bindings_;
   int32_t goodCount_ = -1;
   int32_t uncertainCount_ = 0;
 };

@@ -207,7 +207,9 @@ class TPsOPCProvider : public vcl::TObject {
                           toolkit::TPsVarPropType& varProp);
   // OPC_READABLE, and OPC_WRITEABLE for the value of a writable variable
   // and its limits and set point, unless the server is ReadOnly; then
-  // OnGetAccessRights.
+  // OnGetAccessRights. Any thread: an item asks under its link's lock,
+  // which keeps the variable, so OnGetAccessRights reads the component and
+  // takes no lock.
   DWORD GetComponentAccessRights(vcl::TComponent* component, toolkit::TPsVarPropType varProp);
   // The variant type of the property of a variable (with VT_ARRAY for an
   // array), VT_EMPTY for other components; then OnGetItemDataType.

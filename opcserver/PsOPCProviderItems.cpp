@@ -1,5 +1,8 @@
 #include "opcserver/PsOPCProviderItems.h"
 
+#include <string>
+#include <vector>
+
 #include "opcserver/PsOPC.h"
 #include "opcserver/PsOPCProvider.h"
 #include "opcserver/PsOPCProviderGroups.h"
@@ -44,6 +47,92 @@ void VariantArray(VARIANT& target, LONG count, Fill&& fill) {
   }
   target.vt = VT_ARRAY | VT_VARIANT;
   target.parray = owner.release();
+}
+
+// The item state as the variable gives it, read under the link's lock and
+// applied after it.
+struct StateRead {
+  bool Linked = false;
+  // The value in the item's type; with an error, only the time stamp.
+  toolkit::TPsVarSnapshot Snapshot;
+  HRESULT Error = S_OK;
+};
+
+StateRead ReadState(const toolkit::TPsVarLink& link, TPsVarDataType dataType, bool asArray) {
+  return link.ReadVariable([&](const toolkit::TPsVar* variable, toolkit::TPsVarPropType prop) {
+    StateRead read;
+    read.Linked = variable != nullptr;
+    if (!variable)
+      return read;
+    try {
+      read.Snapshot = toolkit::TPsVarLink::SnapshotAs(*variable, prop, dataType, asArray);
+    } catch (const std::exception& error) {
+      read.Error = ExceptionToResult(error);
+      read.Snapshot = toolkit::TPsVarSnapshot{};
+      try {
+        read.Snapshot.Timestamp = variable->GetPropSnapshot(prop).Timestamp;
+      } catch (const std::exception&) {
+        // No time stamp either: the error stands.
+      }
+    }
+    return read;
+  });
+}
+
+// What an item's attributes tell of its variable's range or states, read
+// as one under the link's lock.
+struct EUDescription {
+  OPCEUTYPE Type = OPC_NOENUM;
+  // OPC_ANALOG: RangeMin and RangeMax, doubles for a float, 32-bit integers
+  // for an integer.
+  std::vector<PsVariant> Range;
+  // OPC_ENUMERATED: the state texts in list order.
+  std::vector<std::string> States;
+};
+
+EUDescription DescribeEU(const toolkit::TPsVarLink& link) {
+  return link.ReadVariable([](const toolkit::TPsVar* variable, toolkit::TPsVarPropType) {
+    EUDescription eu;
+    if (const auto* state = dynamic_cast<const toolkit::TPsCustomState*>(variable)) {
+      eu.Type = OPC_ENUMERATED;
+      eu.States = state->StateNames();
+    } else if (variable && variable->RangeMode() != toolkit::rmNone) {
+      if (const auto* number = dynamic_cast<const toolkit::TPsCustomFloat*>(variable))
+        eu.Range = {PsVariant(number->RangeMin()), PsVariant(number->RangeMax())};
+      else if (const auto* integer = dynamic_cast<const toolkit::TPsInteger*>(variable))
+        eu.Range = {PsVariant(integer->GetRangeMin()), PsVariant(integer->GetRangeMax())};
+      if (!eu.Range.empty())
+        eu.Type = OPC_ANALOG;
+    }
+    return eu;
+  });
+}
+
+// The EU info of `eu` into `info` (empty).
+void FillEUInfo(const EUDescription& eu, VARIANT& info) {
+  switch (eu.Type) {
+    case OPC_ANALOG:
+      VariantArray(info, static_cast<LONG>(eu.Range.size()), [&](LONG i, VARIANT& element) {
+        PsVariantToVariant(eu.Range[static_cast<size_t>(i)], element);
+      });
+      break;
+    case OPC_ENUMERATED: {
+      SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(eu.States.size()));
+      if (!array)
+        throw vcl::EOutOfMemory("Out of memory");
+      platform::com::SafeArrayPtr owner(array);
+      for (LONG i = 0; i < static_cast<LONG>(eu.States.size()); ++i) {
+        platform::com::OleVariant text;
+        PsVariantToVariant(PsVariant(eu.States[static_cast<size_t>(i)]), *text);
+        OleCheck(SafeArrayPutElement(array, &i, text.Get()->bstrVal));
+      }
+      info.vt = VT_ARRAY | VT_BSTR;
+      info.parray = owner.release();
+      break;
+    }
+    default:
+      break;
+  }
 }
 
 }  // namespace
@@ -242,16 +331,29 @@ OPCITEMDEF TPsOPCProviderItem::GetOPCItemDef(const platform::com::WideString& it
 
 void TPsOPCProviderItem::UpdateAccessRights() {
   const std::lock_guard lock(lock_);
-  if (itemID_.empty() || !link_->Variable())
+  if (itemID_.empty())
     return;
-  if (TPsOPCProvider* server = Server())
-    accessRights_ = server->GetComponentAccessRights(link_->Variable(), link_->VarProp()) & 127;
+  TPsOPCProvider* server = Server();
+  if (!server)
+    return;
+  // The server's rule reads the variable: the link keeps it meanwhile.
+  link_->ReadVariable([&](toolkit::TPsVar* variable, toolkit::TPsVarPropType prop) {
+    if (variable)
+      accessRights_ = server->GetComponentAccessRights(variable, prop) & 127;
+  });
 }
 
 VARTYPE TPsOPCProviderItem::GetCanonicalDataType() {
   const std::lock_guard lock(lock_);
-  if (canonicalDataType_ == VT_EMPTY && link_->Variable())
-    canonicalDataType_ = toolkit::PsVarDataTypeToVarType(link_->GetDataType(), link_->GetIsArray());
+  if (canonicalDataType_ == VT_EMPTY) {
+    canonicalDataType_ = link_->ReadVariable(
+        [](const toolkit::TPsVar* variable, toolkit::TPsVarPropType prop) -> VARTYPE {
+          if (!variable)
+            return VT_EMPTY;
+          return toolkit::PsVarDataTypeToVarType(variable->GetPropDataType(prop),
+                                                 variable->PropIsArray(prop));
+        });
+  }
   return canonicalDataType_;
 }
 
@@ -306,22 +408,26 @@ void TPsOPCProviderItem::SetItemStateValue(WORD quality, const PsVariant& value,
 void TPsOPCProviderItem::SetItemState() {
   {
     const std::lock_guard lock(lock_);
-    toolkit::TPsVar* variable = link_ ? link_->Variable() : nullptr;
-    if (!variable) {
+    const VARTYPE type = GetDataType();
+    // Read as one: the main thread may free the variable meanwhile.
+    const StateRead read = ReadState(*link_, DataTypeOf(type), IsArrayType(type));
+    if (!read.Linked) {
       VariantClear(&state_.vDataValue);
       state_ = OPCITEMSTATE{};
       VariantInit(&state_.vDataValue);
     } else {
-      const VARTYPE type = GetDataType();
-      try {
-        const toolkit::TPsVarSnapshot snapshot =
-            link_->GetSnapshot(DataTypeOf(type), IsArrayType(type));
-        SetItemStateValue(PsVarQualityToOPCQuality(snapshot.Quality), snapshot.Value, S_OK,
-                          snapshot.Timestamp);
-      } catch (const std::exception& error) {
+      HRESULT error = read.Error;
+      if (error == S_OK) {
         try {
-          SetItemStateValue(0, PsVariant(), ExceptionToResult(error),
-                            variable->GetPropSnapshot(link_->VarProp()).Timestamp);
+          SetItemStateValue(PsVarQualityToOPCQuality(read.Snapshot.Quality), read.Snapshot.Value,
+                            S_OK, read.Snapshot.Timestamp);
+        } catch (const std::exception& failure) {
+          error = ExceptionToResult(failure);
+        }
+      }
+      if (error != S_OK) {
+        try {
+          SetItemStateValue(0, PsVariant(), error, read.Snapshot.Timestamp);
         } catch (const std::exception& again) {
           // A time stamp beyond file times: the state keeps the error.
           error_ = ExceptionToResult(again);
@@ -340,9 +446,10 @@ void TPsOPCProviderItem::Change() {
 }
 
 HRESULT TPsOPCProviderItem::GetItemState(OPCITEMSTATE& state, OPCDATASOURCE source) {
-  const std::lock_guard lock(lock_);
+  // Before the lock: the refresh tells the group, whose lock comes first.
   if (source == OPC_DS_DEVICE)
     SetItemState();
+  const std::lock_guard lock(lock_);
   state.hClient = state_.hClient;
   state.ftTimeStamp = state_.ftTimeStamp;
   state.wQuality = state_.wQuality;
@@ -358,7 +465,8 @@ HRESULT TPsOPCProviderItem::GetItemState(OPCITEMSTATE& state, OPCDATASOURCE sour
 
 HRESULT TPsOPCProviderItem::SetValue(const VARIANT& value) {
   try {
-    const std::lock_guard lock(lock_);
+    // Not under the item lock: the variable tells its other items of the
+    // write, and each takes its own lock.
     const VARTYPE type = GetDataType();
     // Written without the link's lock: the item hears its own write and
     // holds the new value at once.
@@ -378,53 +486,13 @@ void TPsOPCProviderItem::GetItemResult(OPCITEMRESULT& result) {
 
 OPCEUTYPE TPsOPCProviderItem::GetEUType() const {
   const std::lock_guard lock(lock_);
-  toolkit::TPsVar* variable = link_->Variable();
-  if (dynamic_cast<toolkit::TPsCustomState*>(variable))
-    return OPC_ENUMERATED;
-  const bool ranged = dynamic_cast<toolkit::TPsCustomFloat*>(variable) ||
-                      dynamic_cast<toolkit::TPsInteger*>(variable);
-  return ranged && variable->RangeMode() != toolkit::rmNone ? OPC_ANALOG : OPC_NOENUM;
+  return DescribeEU(*link_).Type;
 }
 
 void TPsOPCProviderItem::GetEUInfo(VARIANT& info) const {
   const std::lock_guard lock(lock_);
   VariantClear(&info);
-  toolkit::TPsVar* variable = link_->Variable();
-  switch (GetEUType()) {
-    case OPC_ANALOG:
-      if (auto* number = dynamic_cast<toolkit::TPsCustomFloat*>(variable)) {
-        const double bounds[2] = {number->RangeMin(), number->RangeMax()};
-        VariantArray(info, 2, [&](LONG i, VARIANT& element) {
-          element.vt = VT_R8;
-          element.dblVal = bounds[i];
-        });
-      } else if (auto* integer = dynamic_cast<toolkit::TPsInteger*>(variable)) {
-        const int32_t bounds[2] = {integer->GetRangeMin(), integer->GetRangeMax()};
-        VariantArray(info, 2, [&](LONG i, VARIANT& element) {
-          element.vt = VT_I4;
-          element.lVal = bounds[i];
-        });
-      }
-      break;
-    case OPC_ENUMERATED: {
-      const std::vector<std::string> names =
-          static_cast<toolkit::TPsCustomState*>(variable)->StateNames();
-      SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(names.size()));
-      if (!array)
-        throw vcl::EOutOfMemory("Out of memory");
-      platform::com::SafeArrayPtr owner(array);
-      for (LONG i = 0; i < static_cast<LONG>(names.size()); ++i) {
-        platform::com::OleVariant text;
-        PsVariantToVariant(PsVariant(names[static_cast<size_t>(i)]), *text);
-        OleCheck(SafeArrayPutElement(array, &i, text.Get()->bstrVal));
-      }
-      info.vt = VT_ARRAY | VT_BSTR;
-      info.parray = owner.release();
-      break;
-    }
-    default:
-      break;
-  }
+  FillEUInfo(DescribeEU(*link_), info);
 }
 
 void TPsOPCProviderItem::GetItemAttributes(OPCITEMATTRIBUTES& attributes) {
@@ -442,8 +510,10 @@ void TPsOPCProviderItem::GetItemAttributes(OPCITEMATTRIBUTES& attributes) {
     attributes.dwBlobSize = blobSize_;
     attributes.vtRequestedDataType = requestedDataType_;
     attributes.vtCanonicalDataType = GetCanonicalDataType();
-    attributes.dwEUType = GetEUType();
-    GetEUInfo(attributes.vEUInfo);
+    // Type and info of one read.
+    const EUDescription eu = DescribeEU(*link_);
+    attributes.dwEUType = eu.Type;
+    FillEUInfo(eu, attributes.vEUInfo);
   } catch (...) {
     CoTaskMemFree(attributes.szItemID);
     attributes.szItemID = nullptr;

@@ -10,7 +10,10 @@
 // rights and the link. Lock order: the group's lock before the item's; the
 // item calls back into its group (OnChange) only after leaving its own lock.
 // Items are freed on the main thread (the server's message 1025), where their
-// variables announce their changes.
+// variables announce their changes and may be freed: what other threads need
+// of the variable they read under the link's lock (a snapshot, or
+// ReadVariable), and no item holds its own lock while it writes to the
+// variable, whose change other items hear under theirs.
 #pragma once
 
 #include <atomic>
@@ -103,6 +106,8 @@ class TPsOPCProviderItem : public TPsOPCCustomItem {
   TPsOPCProviderGroup* Group() const;
   // Cleared when the item leaves its group.
   void SetGroup(TPsOPCProviderGroup* group);
+  // On the main thread: other threads read the variable through the link's
+  // ReadVariable, as the item itself does.
   toolkit::TPsVar* Variable() const { return link_->Variable(); }
   toolkit::TPsVarPropType VarProp() const { return link_->VarProp(); }
 
@@ -144,8 +149,9 @@ class TPsOPCProviderItem : public TPsOPCCustomItem {
   void GetEUInfo(VARIANT& info) const;
 
   // The state copied into `state` (whose value must be empty) as the source
-  // sees it: OPC_DS_DEVICE refreshes it first; OPC_DS_CACHE reports an
-  // inactive item or group as out of service, now. Its result is Error.
+  // sees it: OPC_DS_DEVICE refreshes it first (SetItemState, outside the
+  // item lock); OPC_DS_CACHE reports an inactive item or group as out of
+  // service, now. Its result is Error.
   HRESULT GetItemState(OPCITEMSTATE& state, OPCDATASOURCE source);
   // Refreshes the state from the variable, then Change.
   void SetItemState();

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -289,6 +290,7 @@ class TPsVar : public vcl::TComponent {
   void SetID(int32_t value);
   // A new number, unless the owner is being loaded.
   void InitID();
+  // Any thread: OPC items read it for their access rights.
   bool ReadOnly() const { return readOnly_; }
   void SetReadOnly(bool value);
   TPsVarRangeMode RangeMode() const { return rangeMode_; }
@@ -590,7 +592,7 @@ class TPsVar : public vcl::TComponent {
   TPsVarQuality quality_[PsVarPropTypeCount] = {};
   vcl::TDateTime timestamp_[PsVarPropTypeCount] = {};
   TPsVarRangeMode rangeMode_ = rmNone;
-  bool readOnly_ = false;
+  std::atomic<bool> readOnly_{false};
   TPsVarPropTypes changedProps_;
   int updateCount_ = 0;
   uint8_t propUpdateCount_[PsVarPropTypeCount] = {};

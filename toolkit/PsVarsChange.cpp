@@ -543,9 +543,8 @@ void TPsVar::SetDisplayFormat(const std::string& value) {
 }
 
 void TPsVar::SetReadOnly(bool value) {
-  if (value == readOnly_)
+  if (readOnly_.exchange(value) == value)
     return;
-  readOnly_ = value;
   ConfigChanged();
 }
 

@@ -154,10 +154,15 @@ TPsVarSnapshot TPsVarLink::GetSnapshot(TPsVarDataType dataType, bool asArray) co
   // freed, before the read is over.
   const std::lock_guard lock(variableLock_);
   RequireVariable();
-  TPsVarSnapshot snapshot = variable_->GetPropSnapshot(varProp_);
+  return SnapshotAs(*variable_, varProp_, dataType, asArray);
+}
+
+TPsVarSnapshot TPsVarLink::SnapshotAs(const TPsVar& variable, TPsVarPropType prop,
+                                      TPsVarDataType dataType, bool asArray) {
+  TPsVarSnapshot snapshot = variable.GetPropSnapshot(prop);
   snapshot.Value =
-      asArray ? variable_->ConvertPropArray(varProp_, snapshot.Quality, snapshot.Value, dataType)
-              : variable_->ConvertPropValue(varProp_, snapshot.Quality, snapshot.Value, dataType);
+      asArray ? variable.ConvertPropArray(prop, snapshot.Quality, snapshot.Value, dataType)
+              : variable.ConvertPropValue(prop, snapshot.Quality, snapshot.Value, dataType);
   return snapshot;
 }
 

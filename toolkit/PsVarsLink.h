@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "toolkit/PsClasses.h"
 #include "toolkit/PsVars.h"
@@ -69,6 +70,19 @@ class TPsVarLink : public TPsPersistent {
   // For other threads than the main one, also while the main thread moves
   // the link to another variable or frees its variable.
   TPsVarSnapshot GetSnapshot(TPsVarDataType dataType, bool asArray) const;
+  // What GetSnapshot gives of `variable`'s property.
+  static TPsVarSnapshot SnapshotAs(const TPsVar& variable, TPsVarPropType prop,
+                                   TPsVarDataType dataType, bool asArray);
+  // Runs `read` with the variable (null without one) and the kind, under
+  // the lock that GetSnapshot holds: the main thread neither leaves nor
+  // frees the variable meanwhile. For other threads than the main one, to
+  // read what a snapshot does not hold; `read` reads the variable and takes
+  // no lock but its leaf lock. Its result.
+  template <class Read>
+  decltype(auto) ReadVariable(Read&& read) const {
+    const std::lock_guard lock(variableLock_);
+    return std::forward<Read>(read)(variable_, varProp_);
+  }
 
   // Writes through the locked link (not heard back); errors of the
   // variable pass on, the link unlocked.
@@ -115,9 +129,9 @@ class TPsVarLink : public TPsPersistent {
   int lockCount_ = 0;
   std::unique_ptr<TPsVarChangeSlot> slot_;
   TPsVar* variable_ = nullptr;
-  // Held by snapshot reads, and by the main thread while it changes
-  // variable_: never while the link connects, disconnects or calls out, so
-  // the only lock taken under it is the variable's leaf lock.
+  // Held by snapshot reads and ReadVariable, and by the main thread while
+  // it changes variable_: never while the link connects, disconnects or
+  // calls out, so the only lock taken under it is the variable's leaf lock.
   mutable std::mutex variableLock_;
   TPsVarPropType varProp_ = vpValue;
   // Set while SetVariable leaves the old variable: that is no destruction.

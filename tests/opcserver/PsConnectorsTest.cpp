@@ -160,6 +160,48 @@ TEST_F(PsConnectorsTest, EventsSwitchesAndVariablesThatGo) {
   EXPECT_EQ(list.GetLinks(0)->Variable(), nullptr);
 }
 
+// A list gives a link back the handlers it had when it lets the link go or
+// is freed: links that a shared list made outlive it without calling into
+// it, and the owning list of a link that a shared list bound hears it again.
+TEST_F(PsConnectorsTest, LinksOutliveTheListsThatBoundThem) {
+  std::vector<std::string> heard;
+  TPsVarLinkList owning(nullptr);
+  owning.OnLinkChange = [&](vcl::TObject*, TPsVarLink*) { heard.push_back("owning"); };
+  TPsVarLink* owned = AddLink(owning, variables[0]);
+  std::unique_ptr<TPsVarLink> made;
+  {
+    TPsVarLinkList shared(nullptr, &TPsVarLink::ClassMeta(), false);
+    shared.OnLinkChange = [&](vcl::TObject*, TPsVarLink*) { heard.push_back("shared"); };
+    made.reset(AddLink(shared, variables[1]));
+    shared.AddLink(owned);
+    shared.ItemInit(owned);
+    shared.ItemInit(owned);  // bound twice, given back once
+    variables[0]->SetValue(1);
+    variables[1]->SetValue(1);
+  }
+  variables[0]->SetValue(2);
+  variables[1]->SetValue(2);
+  made->SetVarProp(toolkit::vpCaption);
+  vcl::FreeObject(variables[1]);
+  EXPECT_EQ(made->Variable(), nullptr);
+  EXPECT_EQ(heard, (std::vector<std::string>{"shared", "shared", "owning"}));
+
+  // Let go by Delete, or as its variable goes, a link is no longer the
+  // list's to hear.
+  TPsVarLinkList kept(nullptr, &TPsVarLink::ClassMeta(), false);
+  kept.DeleteOnVariableDestroy = true;
+  kept.OnLinkChange = [&](vcl::TObject*, TPsVarLink*) { heard.push_back("kept"); };
+  made.reset(AddLink(kept, variables[2]));
+  const std::unique_ptr<TPsVarLink> other(AddLink(kept, variables[0]));
+  kept.Delete(0);
+  variables[2]->SetValue(3);
+  vcl::FreeObject(variables[0]);
+  EXPECT_EQ(kept.Count(), 0);
+  other->SetVariable(variables[2]);
+  variables[2]->SetValue(4);
+  EXPECT_EQ(heard.size(), 3u);
+}
+
 TEST_F(PsConnectorsTest, TheListIsMadeByItsName) {
   opcserver::RegisterConnectorClasses();
   const toolkit::TPsClassMeta* meta = toolkit::FindClass("TPsVarLinkList");

@@ -2,6 +2,8 @@
 // writes committed on the main thread, attributes and the item enumerator;
 // hostile counts and pointers; reads and item changes on several threads.
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <thread>
 
 #include "OPCGroupTestSupport.h"
@@ -450,9 +452,7 @@ TEST_F(PsOPCItemTest, AttributesDescribeRangesAndStates) {
 
 // Rights follow the variable as it is configured: an item made while its
 // variable is read-only takes writes once it is not, and an inactive item
-// finds the rights anew when it is active again. (Writes go through one of
-// the two items only: a commit holds its item while the variable tells the
-// other one.)
+// finds the rights anew when it is active again.
 TEST_F(PsOPCItemTest, AnItemsAccessRightsFollowItsVariable) {
   const auto rights = [this] {
     HRESULT result = E_FAIL;
@@ -484,6 +484,142 @@ TEST_F(PsOPCItemTest, AnItemsAccessRightsFollowItsVariable) {
   ASSERT_EQ(group->SetActiveState(1, handles, TRUE, &errors), S_OK);
   CoTaskMemFree(errors);
   EXPECT_EQ(rights(), (std::vector<DWORD>{kReadWrite, kReadWrite}));
+}
+
+// The main thread switches a variable's read-only flag while another
+// thread reads the rights it gives: an item's, found anew each time the
+// item is switched on, and the access rights property's.
+TEST_F(PsOPCItemTest, RightsAreReadWhileTheMainThreadSwitchesReadOnly) {
+  OPCHANDLE item = AddItem(group.Get(), "Test/Setpoint");
+  const ComPtr<IOPCItemProperties> properties = client.As<IOPCItemProperties>();
+  const platform::com::WideString id = korva_test::Wide("Test/Setpoint");
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    for (int i = 0; i < 300; ++i) {
+      HRESULT* errors = nullptr;
+      group->SetActiveState(1, &item, i % 2, &errors);
+      CoTaskMemFree(errors);
+      DWORD rightsProperty = 5;
+      VARIANT* values = nullptr;
+      ASSERT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(id.c_str()), 1, &rightsProperty,
+                                              &values, &errors),
+                S_OK);
+      EXPECT_TRUE(values[0].lVal == OPC_READABLE ||
+                  values[0].lVal == (OPC_READABLE | OPC_WRITEABLE));
+      CoTaskMemFree(values);
+      CoTaskMemFree(errors);
+    }
+    done = true;
+  });
+  for (int i = 0; !done; ++i) {
+    setpoint->SetReadOnly(i % 2 == 0);
+    loop().ProcessMessages();
+  }
+  reader.join();
+}
+
+// The main thread frees the variable of an item while another thread reads
+// the item: from the device, its attributes, its rights and type found anew
+// as it is switched off and on, and from the cache. Round by round the free
+// falls on each of these steps in turn.
+TEST_F(PsOPCItemTest, ItemsAreReadWhileTheMainThreadFreesTheirVariables) {
+  opcserver::TPsOPCProviderAddressSpace& space = server().AddressSpace();
+  const int root = space.IndexOfItemID("Test");
+  ASSERT_GE(root, 0);
+  const std::vector<std::function<void(OPCHANDLE)>> steps = {
+      [&](OPCHANDLE item) { Read(group.Get(), OPC_DS_DEVICE, {item}); },
+      [&](OPCHANDLE) {
+        HRESULT result = S_OK;
+        Next(Enumerate().Get(), 10, &result);
+      },
+      [&](OPCHANDLE item) {
+        for (const BOOL active : {FALSE, TRUE}) {
+          HRESULT* errors = nullptr;
+          group->SetActiveState(1, &item, active, &errors);
+          CoTaskMemFree(errors);
+        }
+      },
+      [&](OPCHANDLE item) { Read(group.Get(), OPC_DS_CACHE, {item}); },
+  };
+  // The item asked for and the reader's place: the item it reads and the
+  // step it is at. Relaxed: the hand-over must not order the reads before
+  // the frees.
+  constexpr auto kRelaxed = std::memory_order_relaxed;
+  const auto at = [&](OPCHANDLE item, size_t step) { return uint64_t{item} * 8 + step; };
+  const size_t done = steps.size();
+  std::atomic<OPCHANDLE> asked{0};
+  std::atomic<uint64_t> place{0};
+  std::thread reader([&] {
+    for (OPCHANDLE last = 0;;) {
+      const OPCHANDLE item = asked.load(kRelaxed);
+      if (item == last) {
+        std::this_thread::yield();
+        continue;
+      }
+      if (item == kUnknown)
+        return;
+      last = item;
+      for (size_t step = 0; step < steps.size(); ++step) {
+        place.store(at(item, step), kRelaxed);
+        steps[step](item);
+      }
+      place.store(at(item, done), kRelaxed);
+    }
+  });
+  // Places only grow: items get ever larger handles.
+  const auto awaitReader = [&](uint64_t reached) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (place.load(kRelaxed) < reached && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::yield();
+    EXPECT_GE(place.load(kRelaxed), reached);
+  };
+  for (size_t round = 0; round < 200; ++round) {
+    auto* variable = Make<toolkit::TPsFloat>("Gone");
+    variable->SetRangeMax(30);
+    variable->SetRangeMode(toolkit::rmException);
+    variable->SetValue(static_cast<double>(round % 30));
+    space.AddVariable(root, variable);
+    const OPCHANDLE item = AddItem(group.Get(), "Test/Gone");
+    asked.store(item, kRelaxed);
+    awaitReader(at(item, round % steps.size()));
+    vcl::Free(variable);
+    awaitReader(at(item, done));
+    HRESULT result = S_OK;
+    EXPECT_EQ(Errors(&IOPCItemMgt::RemoveItems, {item}, &result), std::vector<HRESULT>{S_OK});
+    Run();
+  }
+  asked.store(kUnknown, kRelaxed);
+  reader.join();
+}
+
+// Writes in turn through two items of one variable: each item holds what
+// the other wrote, and no item holds its lock while the variable tells the
+// other one (ThreadSanitizer would see the two locks taken in both orders).
+TEST_F(PsOPCItemTest, WritesInTurnThroughTwoItemsOfOneVariableReachBoth) {
+  const OPCHANDLE items[] = {AddItem(group.Get(), "Test/Setpoint"),
+                             AddItem(group.Get(), "Test/Setpoint")};
+  for (const int32_t value : {7, 8, 9}) {
+    EXPECT_EQ(Write(group.Get(), {items[value % 2]}, {Int(value)}), std::vector<HRESULT>{S_OK});
+    EXPECT_EQ(setpoint->Value(), value);
+    for (const korva_test::ReadValue& read : Read(group.Get(), OPC_DS_CACHE, {items[0], items[1]}))
+      EXPECT_EQ(read.value, std::to_string(value));
+  }
+}
+
+// A device read tells the group of the refreshed item after the item's
+// lock is given back: asked outside the group's lock too, the item takes
+// no lock of its group while it holds its own (ThreadSanitizer would see
+// the two taken in both orders).
+TEST_F(PsOPCItemTest, ADeviceReadTellsTheGroupAfterLeavingTheItemLock) {
+  auto& impl = *static_cast<opcserver::TPsOPCProviderGroup*>(group.Get());
+  const OPCHANDLE handle = AddItem(group.Get(), "Test/Setpoint");
+  OPCITEMSTATE state{};
+  VariantInit(&state.vDataValue);
+  setpoint->SetValue(42);
+  EXPECT_EQ(impl.FindItem(handle)->GetItemState(state, OPC_DS_DEVICE), S_OK);
+  EXPECT_EQ(state.vDataValue.lVal, 42);
+  VariantClear(&state.vDataValue);
+  EXPECT_EQ(Read(group.Get(), OPC_DS_CACHE, {handle})[0].value, "42");
 }
 
 TEST_F(PsOPCItemTest, TheEnumeratorStaysWithinItsItemsAndKeepsItsGroup) {
