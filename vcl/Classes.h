@@ -64,9 +64,6 @@ using TNotifyEvent = std::function<void(TObject* sender)>;
 
 enum class TOperation { opInsert, opRemove };
 
-// ASCII case-insensitive equality, as component names compare.
-bool SameText(const std::string& a, const std::string& b);
-
 class TComponent : public TPersistent {
  public:
   explicit TComponent(TComponent* owner, std::string className = "TComponent");

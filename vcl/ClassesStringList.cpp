@@ -11,10 +11,6 @@
 namespace vcl {
 namespace {
 
-unsigned char LowerAscii(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
 // Characters that make a comma-text line quoted, and that separate values
 // outside quotes when reading one (NUL included: it is data only in quotes).
 bool IsCommaBlank(char c) {
@@ -163,8 +159,8 @@ int TStringList::CompareStrings(const std::string& a, const std::string& b) cons
     return a.compare(b);
   const size_t common = std::min(a.size(), b.size());
   for (size_t i = 0; i < common; ++i) {
-    const unsigned char x = LowerAscii(static_cast<unsigned char>(a[i]));
-    const unsigned char y = LowerAscii(static_cast<unsigned char>(b[i]));
+    const auto x = static_cast<unsigned char>(LowerCase(a[i]));
+    const auto y = static_cast<unsigned char>(LowerCase(b[i]));
     if (x != y)
       return x < y ? -1 : 1;
   }
