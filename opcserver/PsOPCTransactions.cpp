@@ -257,20 +257,6 @@ std::string TPsOPCTransaction::AsString(bool withEntries) const {
   return text;
 }
 
-std::string TPsOPCTransaction::ServerHandleText() const {
-  std::string text;
-  for (int32_t i = 0; i < count_; ++i)
-    text += (i ? "," : "") + vcl::Format("%d", serverHandles_[i]);
-  return text;
-}
-
-std::string TPsOPCTransaction::ErrorText() const {
-  std::string text;
-  for (int32_t i = 0; i < count_; ++i)
-    text += (i ? "," : "") + vcl::Format("$%x", errors_[i]);
-  return text;
-}
-
 // ---- TPsOPCReadTransaction -------------------------------------------------------
 
 void TPsOPCReadTransaction::Alloc(int32_t capacity) {

@@ -94,10 +94,6 @@ class TPsOPCTransaction : public vcl::TObject {
   // "Transaction ID=%d Group=%s Kind=%s ItemCount=%d Result=$%x (%s)", and
   // with `withEntries` one line per entry.
   std::string AsString(bool withEntries) const;
-  // The server and client handles joined by commas, and the results as
-  // "$%x" joined by commas: the parts of the group's log lines.
-  std::string ServerHandleText() const;
-  std::string ErrorText() const;
 
  protected:
   // Resizes every array to `capacity`, keeping what fits.
