@@ -61,9 +61,6 @@ class TPsOPCTransaction : public vcl::TObject {
   // Every used entry's server handle -1, its value and result cleared;
   // Count and Result 0.
   void Clear();
-  // The first `count` results by position (growing as needed); whether
-  // none is a failure.
-  bool SetErrorList(const HRESULT* errors, int64_t count);
 
   // Entries by position; ERangeError outside 0..Count-1.
   OPCHANDLE ClientHandle(int32_t index) const;
