@@ -9,10 +9,12 @@
 // subclass part of BeforeDestruction, so code frees components with Free.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vcl/SysUtils.h"
@@ -178,6 +180,42 @@ struct FreeDeleter {
 template <class T>
 using Owned = std::unique_ptr<T, FreeDeleter>;
 
+// Keeps an update of a list (anything with BeginUpdate and EndUpdate: a
+// string list, a string tree, a variable) open for a scope, so that what the
+// scope changes is announced once. End closes it, and an error of its change
+// handlers goes on to the caller. A scope left without End closes it on the
+// way out, where it may not raise: an error under way goes on, and one of the
+// closing goes to `onCloseError` where there is one.
+template <class List>
+class TUpdateScope {
+ public:
+  using TCloseErrorEvent = void (*)(const std::exception& error);
+
+  explicit TUpdateScope(List& list, TCloseErrorEvent onCloseError = nullptr)
+      : list_(&list), onCloseError_(onCloseError) {
+    list.BeginUpdate();
+  }
+  ~TUpdateScope() {
+    if (!list_)
+      return;
+    try {
+      list_->EndUpdate();
+    } catch (const std::exception& error) {
+      if (onCloseError_)
+        onCloseError_(error);
+    } catch (...) {
+    }
+  }
+  TUpdateScope(const TUpdateScope&) = delete;
+  TUpdateScope& operator=(const TUpdateScope&) = delete;
+
+  void End() { std::exchange(list_, nullptr)->EndUpdate(); }
+
+ private:
+  List* list_;
+  TCloseErrorEvent onCloseError_;
+};
+
 enum TDuplicates { dupIgnore, dupAccept, dupError };
 
 // An ordered list of 8-bit texts, each with an object it does not own. A
@@ -279,9 +317,6 @@ class TStringList : public TPersistent {
   };
   void CheckIndex(int index, int count) const;
   void CheckUnsorted() const;
-  // Runs `change` inside one update, closed on every path.
-  template <class Change>
-  void Updating(Change&& change);
 
   std::vector<Item> items_;
   bool sorted_ = false;
