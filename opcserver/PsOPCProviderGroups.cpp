@@ -812,15 +812,15 @@ HRESULT TPsOPCProviderGroup::AcceptWrite(TPsOPCProviderItem* item, const VARIANT
   return S_OK;
 }
 
+vcl::TWindowHandle TPsOPCProviderGroup::ServerWindow() {
+  const GroupLock lock(*this);
+  TPsOPCProviderClient* client = Client();
+  TPsOPCProvider* server = client ? client->Provider() : nullptr;
+  return server ? server->Window() : 0;
+}
+
 bool TPsOPCProviderGroup::SynchronizeTransaction(TPsOPCProviderWriteTransaction& transaction) {
-  vcl::TWindowHandle window = 0;
-  {
-    const GroupLock lock(*this);
-    TPsOPCProviderClient* client = Client();
-    TPsOPCProvider* server = client ? client->Provider() : nullptr;
-    if (server)
-      window = server->Window();
-  }
+  const vcl::TWindowHandle window = ServerWindow();
   if (!window)
     return false;
   // Outside the group lock: the main thread takes it to find the items.
