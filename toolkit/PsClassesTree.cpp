@@ -87,18 +87,20 @@ void TPsStringTree::Changing() {
 }
 
 void TPsStringTree::SetPathSeparator(char separator) {
-  TPsStringList probe;
-  ConfigureList(probe, separator, quoteChar_);
-  if (separator != pathSeparator_)
-    pathIndexValid_ = false;
-  pathSeparator_ = separator;
+  SetPathDelimiters(separator, quoteChar_);
 }
 
 void TPsStringTree::SetQuoteChar(char quoteChar) {
+  SetPathDelimiters(pathSeparator_, quoteChar);
+}
+
+void TPsStringTree::SetPathDelimiters(char separator, char quoteChar) {
+  // A list takes the pair first, and refuses one it could not split back.
   TPsStringList probe;
-  ConfigureList(probe, pathSeparator_, quoteChar);
-  if (quoteChar != quoteChar_)
+  ConfigureList(probe, separator, quoteChar);
+  if (separator != pathSeparator_ || quoteChar != quoteChar_)
     pathIndexValid_ = false;
+  pathSeparator_ = separator;
   quoteChar_ = quoteChar;
 }
 

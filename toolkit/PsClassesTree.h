@@ -240,6 +240,9 @@ class TPsStringTree : public vcl::TPersistent {
   // them; the owned data objects wait in `orphans_`.
   void DoDelete(int index, int count);
   void FreeOrphans();
+  // The path separator and quote character, refused as the setters say; a
+  // change rebuilds the path index.
+  void SetPathDelimiters(char separator, char quoteChar);
   // One OnChanging before the outermost update and one OnChange after it
   // (vcl::TUpdateScope).
   void BeginUpdate();
