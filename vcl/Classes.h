@@ -1,6 +1,7 @@
 // The root of the class library: objects, persistent objects that copy
 // themselves into each other, components with an owner and a name, owned
-// components freed with their owner, notifications, and the string list.
+// components freed with their owner, notifications, the string list, and the
+// scope that holds a list's update open.
 //
 // Freeing: a component is freed with vcl::Free (or through its owner, or an
 // Owned<> pointer). Free first runs BeforeDestruction while the object is
