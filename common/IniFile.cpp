@@ -9,6 +9,7 @@
 #include "platform/Files.h"
 #include "platform/Services.h"
 #include "platform/Text.h"
+#include "vcl/SysUtils.h"
 
 namespace common {
 namespace {
@@ -35,15 +36,11 @@ struct Ini {
     return text;
   }
 
-  static Char UpperAscii(Char c) {
-    return (c >= Char('a') && c <= Char('z')) ? static_cast<Char>(c - Char('a') + Char('A')) : c;
-  }
-
   static bool SameName(View a, View b) {
     if (a.size() != b.size())
       return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-      if (UpperAscii(a[i]) != UpperAscii(b[i]))
+      if (vcl::UpperCase(a[i]) != vcl::UpperCase(b[i]))
         return false;
     }
     return true;

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "platform/Services.h"
+#include "vcl/SysUtils.h"
 
 namespace common {
 namespace {
@@ -29,9 +30,7 @@ const LanguageEntry* EntryOf(uint8_t code) {
 uint8_t LanguageCodeFromSetting(std::string_view value) {
   if (value.empty())
     return 0;
-  char first = value.front();
-  if (first >= 'a' && first <= 'z')
-    first = static_cast<char>(first - 'a' + 'A');
+  const char first = vcl::UpperCase(value.front());
   for (size_t i = 0; i < kLanguages.size(); ++i) {
     if (kLanguages[i].letter == first)
       return static_cast<uint8_t>(i + 1);

@@ -9,6 +9,7 @@
 #include "platform/Files.h"
 #include "platform/Services.h"
 #include "platform/Sound.h"
+#include "vcl/SysUtils.h"
 
 namespace monitor {
 namespace {
@@ -131,11 +132,7 @@ std::optional<std::string> ProgramFileName(std::string_view commandLine) {
     commandLine.remove_prefix(1);
   while (!commandLine.empty() && IsBlankOrControl(commandLine.back()))
     commandLine.remove_suffix(1);
-  std::string upper(commandLine);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z')
-      c = static_cast<char>(c - 'a' + 'A');
-  }
+  const std::string upper = vcl::UpperCase(commandLine);
   static constexpr std::array<std::string_view, 7> kExtensions = {".EXE", ".COM", ".BAT", ".PIF",
                                                                   ".HLP", ".VBS", ".JS"};
   // An extension counts only where the file name ends: at the end of the

@@ -13,7 +13,6 @@
 #include "monitor/ReactionSwitches.h"
 #include "monitor/Settings.h"
 #include "monitor/main.h"
-#include "platform/EventLoop.h"
 #include "platform/Power.h"
 #include "platform/PulseClock.h"
 
@@ -44,13 +43,6 @@ std::string LoadLine(double load) {
 }
 
 }  // namespace
-
-void PostToMainWindow(vcl::TWindowHandle window, std::function<void(TfrmKorvamon&)> work) {
-  platform::MainLoop().Post([window, work = std::move(work)] {
-    if (auto* main = dynamic_cast<TfrmKorvamon*>(vcl::FindForm(window)))
-      work(*main);
-  });
-}
 
 void TfrmKorvamon::TimerShutDownTimer(vcl::TObject*) {
   TimerShutDown->SetEnabled(false);

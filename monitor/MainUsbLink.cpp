@@ -22,8 +22,6 @@ constexpr const char* kUsbName = "USB";
 constexpr const char* kModuleWord = "KORVA";
 // CloseUsbLink lets the polling thread finish its cycle first.
 constexpr uint16_t kCloseWaitMs = 500;
-// The USB link is given up at the watchdog's fourth retry.
-constexpr int kRetriesGivenUp = 3;
 
 // The shutdown command: its timeouts, and how long it waits for a frame
 // between two bytes.
@@ -80,7 +78,7 @@ void TfrmKorvamon::OpenUsbLink() {
     platform::sound().MessageBeep(0);
     panel.SetText(GetLangString(56) + name + GetLangString(58) + " " + GetLangString(64) +
                   FtStatusName(FtStatus));
-    if (!UsbOpenErrorLogged && UsbRetries > kRetriesGivenUp) {
+    if (!UsbOpenErrorLogged && UsbRetries >= kUsbRetriesLost) {
       LogHistory(panel.Text());
       UsbOpenErrorLogged = true;
     }
@@ -108,7 +106,7 @@ void TfrmKorvamon::CloseUsbLink() {
   FtClose();
   FtStatus = FT_DEVICE_NOT_OPENED;
   FtHandle = nullptr;
-  if (UsbRetries > kRetriesGivenUp) {
+  if (UsbRetries >= kUsbRetriesLost) {
     lblDevice->SetCaption("");
     DeviceName.clear();
     vcl::TStatusPanel& panel = StatBar->Panels()[0];

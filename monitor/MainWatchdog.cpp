@@ -22,8 +22,6 @@ constexpr int kTickUsbRetry = 6;
 constexpr int kTickReopen = 9;
 constexpr int kTickSilence = 9;  // above it
 constexpr int kTickAfterSilence = 5;
-// The USB link is given up at its fourth retry.
-constexpr int kUsbRetriesLost = 4;
 // The retry count wraps to a value past the loss long before it could overflow.
 constexpr int kUsbRetriesWrapAbove = 1000;
 constexpr int kUsbRetriesWrapped = 10;

@@ -14,6 +14,7 @@
 #include "platform/MessageBoxes.h"
 #include "platform/Services.h"
 #include "vcl/Forms.h"
+#include "vcl/SysUtils.h"
 
 namespace monitor {
 namespace {
@@ -98,13 +99,8 @@ std::optional<ProgramCall> SplitCommandLine(std::string_view commandLine) {
   // The program file is the start of the upper-cased, trimmed command line.
   const std::string_view line = Trimmed(commandLine);
   std::string parameters;
-  if (line.size() > program->size() + 1) {
-    parameters = std::string(Trimmed(line.substr(program->size() + 1)));
-    for (char& c : parameters) {
-      if (c >= 'a' && c <= 'z')
-        c = static_cast<char>(c - 'a' + 'A');
-    }
-  }
+  if (line.size() > program->size() + 1)
+    parameters = vcl::UpperCase(Trimmed(line.substr(program->size() + 1)));
   const size_t folderEnd = program->find_last_of("\\/:");
   const size_t nameStart = folderEnd == std::string::npos ? 0 : folderEnd + 1;
   return ProgramCall{program->substr(nameStart), program->substr(0, nameStart), parameters};

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "monitor/Globfunc.h"
+#include "vcl/SysUtils.h"
 
 namespace monitor {
 namespace {
@@ -68,10 +69,6 @@ const auto& Row(const Table& table, Enum value) {
   return table.at(static_cast<std::size_t>(value));
 }
 
-char UpperAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 }  // namespace
 
 uint32_t DelayPairMs(int64_t minutes, int64_t seconds) {
@@ -118,9 +115,7 @@ std::string Settings::Language() const {
 }
 
 GuardLanguage Settings::InstanceQuestionLanguage() const {
-  std::string language = Language();
-  for (char& c : language)
-    c = UpperAscii(c);
+  const std::string language = vcl::UpperCase(Language());
   if (language == "G")
     return GuardLanguage::German;
   if (language == "F")

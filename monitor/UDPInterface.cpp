@@ -11,6 +11,7 @@
 #include "platform/WallClock.h"
 #include "vcl/Forms.h"
 #include "vcl/Params.h"
+#include "vcl/SysUtils.h"
 
 namespace monitor {
 
@@ -29,13 +30,8 @@ constexpr std::string_view kTraceStop = "USV_TRACE_STOP";
 // The command text of a datagram: bounded by the buffer, ended by the first
 // zero byte, ASCII letters upper-cased.
 std::string CommandText(const std::string& data) {
-  std::string text = data.substr(0, kUdpBufferSize);
-  text.resize(std::min(text.size(), text.find('\0')));
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z')
-      c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
+  const std::string_view text = std::string_view(data).substr(0, kUdpBufferSize);
+  return vcl::UpperCase(text.substr(0, text.find('\0')));
 }
 
 void ReportInStatusBar(const std::string& text) {

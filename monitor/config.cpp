@@ -413,42 +413,44 @@ void EnableAll(const std::vector<vcl::TControl*>& controls, bool enabled) {
 
 }  // namespace
 
+// What the write protection locks and its release unlocks alike; the
+// release leaves the repeat row, the shutdown boxes and the protection's own
+// box to their own rules, and the lock leaves the file button alone.
+std::vector<vcl::TControl*> TfrmConfig::LockedControls() const {
+  return {cboxCOM,
+          edDC_LOW,
+          edAlarm,
+          edNoConnect,
+          edAkku,
+          edOver85,
+          edUnder85,
+          btnDC_LOW,
+          btnAlarm,
+          btnNoConnect,
+          btnAkku,
+          btnOver85,
+          btnUnder85,
+          btnTestlauf,
+          btnTestlaufAlarm,
+          btnTestlaufNOC,
+          btnTestlaufAKKU,
+          btnTestlaufOver85,
+          btnTestlaufUnder85,
+          cbDC_LOWStart,
+          cbAlarmStart,
+          cbNoConnectStart,
+          cbAkkuStart,
+          cbOver85start,
+          cbUnder85start,
+          cbDC_LOShutDown,
+          cbMusic,
+          edHistpath,
+          Ok};
+}
+
 void TfrmConfig::LockControls() {
-  EnableAll({cboxCOM,
-             edDC_LOW,
-             edAlarm,
-             edNoConnect,
-             edAkku,
-             edOver85,
-             edUnder85,
-             btnDC_LOW,
-             btnAlarm,
-             btnNoConnect,
-             btnAkku,
-             btnOver85,
-             btnUnder85,
-             btnTestlauf,
-             btnTestlaufAlarm,
-             btnTestlaufNOC,
-             btnTestlaufAKKU,
-             btnTestlaufOver85,
-             btnTestlaufUnder85,
-             cbDC_LOWStart,
-             cbAlarmStart,
-             cbNoConnectStart,
-             cbAkkuStart,
-             cbOver85start,
-             cbUnder85start,
-             cbDC_LOShutDown,
-             cbShutdown,
-             edSDRepeat,
-             udSDRepeat,
-             cbMusic,
-             cbWriteProtect,
-             edHistpath,
-             chkWinShutdown,
-             Ok},
-            false);
+  EnableAll(LockedControls(), false);
+  EnableAll({cbShutdown, edSDRepeat, udSDRepeat, cbWriteProtect, chkWinShutdown}, false);
   for (vcl::TComponent* component : [this] {
          std::vector<vcl::TComponent*> all;
          for (int i = 0; i < ComponentCount(); ++i)
@@ -469,37 +471,8 @@ void TfrmConfig::LockControls() {
 }
 
 void TfrmConfig::UnlockControls() {
-  EnableAll({cboxCOM,
-             edDC_LOW,
-             edAlarm,
-             edNoConnect,
-             edAkku,
-             edOver85,
-             edUnder85,
-             btnDC_LOW,
-             btnAlarm,
-             btnNoConnect,
-             btnAkku,
-             btnOver85,
-             btnUnder85,
-             btnHistpath,
-             btnTestlauf,
-             btnTestlaufAlarm,
-             btnTestlaufNOC,
-             btnTestlaufAKKU,
-             btnTestlaufOver85,
-             btnTestlaufUnder85,
-             cbDC_LOWStart,
-             cbAlarmStart,
-             cbNoConnectStart,
-             cbAkkuStart,
-             cbOver85start,
-             cbUnder85start,
-             cbDC_LOShutDown,
-             cbMusic,
-             Ok,
-             edHistpath},
-            true);
+  EnableAll(LockedControls(), true);
+  btnHistpath->SetEnabled(true);
   // Delay fields and arrows, but not the repeat row, which keeps its own rule.
   EnableAll({edStartMin,   udStartMin,   edStartSec,   udStartSec,  edSDMin,     udMin,
              edSDSec,      udSec,        edAlarmMin,   udAlarmMin,  edAlarmSec,  udAlarmSec,

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "monitor/Settings.h"
 #include "vcl/Buttons.h"
@@ -198,6 +199,7 @@ class TfrmConfig : public vcl::TForm {
   // the file refuses it (then no key is written).
   void SaveSettings();
   void ApplyLanguage();
+  std::vector<vcl::TControl*> LockedControls() const;
   void LockControls();
   void UnlockControls();
   // The chosen file's full name, or nothing when the user cancelled.

@@ -1,6 +1,5 @@
 #include "monitor/lang.h"
 
-#include <cctype>
 #include <iterator>
 #include <mutex>
 #include <optional>
@@ -8,6 +7,7 @@
 #include "monitor/Globfunc.h"
 #include "platform/Services.h"
 #include "platform/System.h"
+#include "vcl/SysUtils.h"
 
 namespace monitor {
 namespace {
@@ -74,9 +74,7 @@ TfrmLanguage::TfrmLanguage(vcl::TComponent* owner) : vcl::TForm(owner, "TfrmLang
 }
 
 uint8_t LanguageCodeFromLocale(std::string_view locale) {
-  std::string language(locale.substr(0, locale.find_first_of("_.@")));
-  for (char& c : language)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string language = vcl::LowerCase(locale.substr(0, locale.find_first_of("_.@")));
   constexpr std::string_view kLanguages[] = {"de", "en", "fr", "it"};
   for (size_t i = 0; i < std::size(kLanguages); ++i) {
     if (language == kLanguages[i])

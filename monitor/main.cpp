@@ -136,6 +136,13 @@ void ShowRunningInstance() {
 
 // ---------------------------------------------------------------- the window
 
+void PostToMainWindow(vcl::TWindowHandle window, std::function<void(TfrmKorvamon&)> work) {
+  platform::MainLoop().Post([window, work = std::move(work)] {
+    if (auto* main = dynamic_cast<TfrmKorvamon*>(vcl::FindForm(window)))
+      work(*main);
+  });
+}
+
 TfrmKorvamon::TfrmKorvamon(vcl::TComponent* owner) : vcl::TForm(owner, "TfrmKorvamon") {
   BuildLayout();
   BuildMenu();

@@ -208,7 +208,11 @@ class TfrmKorvamon : public vcl::TForm {
   // Watchdog ticks since the port last announced a frame's line feed; from
   // the second on, the watchdog reads the queue itself.
   int TicksWithoutEventChar = 0;
+  // The watchdog's retries of the USB link since the last valid frame. At the
+  // kUsbRetriesLost-th the link is lost; from then on a failed open goes to
+  // the history and a closing shows the device gone.
   int UsbRetries = 0;
+  static constexpr int kUsbRetriesLost = 4;
   bool UsbOpenErrorLogged = false;
   // Set by the USB polling thread when a block holds a frame, so the shutdown
   // command sees the module's replies while it waits on the main thread.

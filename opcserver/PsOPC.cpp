@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "toolkit/Debugs.h"
 #include "toolkit/PsStrings.h"
@@ -79,6 +80,19 @@ std::string SubstatusString(SubstatusText text) {
   return Text(toolkit::sPsOPCSubstatusFirst + text);
 }
 
+// Appended piece by piece: g++'s -Wrestrict at -O3 takes a literal + a
+// temporary for an overlapping copy.
+template <class T>
+std::string JoinedByCommas(const T* values, size_t count, std::string_view format) {
+  std::string text;
+  for (size_t i = 0; values && i < count; ++i) {
+    if (i > 0)
+      text += ',';
+    text.append(vcl::Format(format, values[i]));
+  }
+  return text;
+}
+
 }  // namespace
 
 std::string GetReason(HRESULT code) {
@@ -89,6 +103,14 @@ std::string GetReason(HRESULT code) {
 std::string GetDetails(HRESULT code) {
   const CodeText* entry = FindCode(code);
   return entry ? entry->details : "No more info available.";
+}
+
+std::string HandleListText(const OPCHANDLE* handles, size_t count) {
+  return JoinedByCommas(handles, count, "%d");
+}
+
+std::string ErrorListText(const HRESULT* errors, size_t count) {
+  return JoinedByCommas(errors, count, "$%x");
 }
 
 EPsOPCError::EPsOPCError(HRESULT errorCode, const std::string& reason, const std::string& method,

@@ -6,6 +6,7 @@
 // COM's.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -26,6 +27,12 @@ namespace opcserver {
 std::string GetReason(HRESULT code);
 // The long text of a code; "No more info available." for codes without one.
 std::string GetDetails(HRESULT code);
+
+// The lists of a call's log line, joined by commas: handles in decimal
+// ("110,111"), result codes in hexadecimal ("$0,$C0040006"). Empty for no
+// array.
+std::string HandleListText(const OPCHANDLE* handles, size_t count);
+std::string ErrorListText(const HRESULT* errors, size_t count);
 
 // --- Exceptions -------------------------------------------------------------------
 

@@ -74,18 +74,10 @@ const char* AnswerKindName(TPsOPCAnswerKind kind) {
 }
 
 std::string DispatchLogLine(const TPsOPCAnswer& answer) {
-  std::string handles;
-  std::string errors;
-  for (DWORD i = 0; i < answer.count; ++i) {
-    if (i > 0) {
-      handles += ',';
-      errors += ',';
-    }
-    handles += std::to_string(answer.serverHandles[i]);
-    errors += vcl::Format("$%x", answer.errors[i]);
-  }
   return vcl::Format("Transaction ID=%d Kind=%s (Handles:[%s], Errors[%s])", answer.transactionID,
-                     AnswerKindName(answer.kind), handles, errors);
+                     AnswerKindName(answer.kind),
+                     HandleListText(answer.serverHandles, answer.count),
+                     ErrorListText(answer.errors, answer.count));
 }
 
 HRESULT DispatchToOPCDataCallback(IOPCDataCallback* callback, const TPsOPCAnswer& answer) {

@@ -5,19 +5,12 @@
 #include "opcserver/PsOPC.h"
 #include "opcserver/PsOPCProviderClients.h"
 #include "toolkit/Debugs.h"
+#include "vcl/SysUtils.h"
 
 namespace opcserver {
 namespace {
 
 using platform::com::WideToUtf8;
-
-// Lower case for the letters A to Z only.
-std::string LowerAscii(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 [[noreturn]] void NotAValidPosition() {
   throw EPsOPCProviderError("Not a valid position.", E_INVALIDARG);
@@ -169,14 +162,14 @@ HRESULT TPsOPCProviderClientAddressSpace::BrowseOPCItemIDs(OPCBROWSETYPE dwBrows
         names.push_back(GetNodeName(node));
       }
     }
-    const std::string filter = LowerAscii(WideToUtf8(szFilterCriteria));
+    const std::string filter = vcl::LowerCase(WideToUtf8(szFilterCriteria));
     if (!filter.empty()) {
       std::string pattern;
       for (char c : filter)
         if (c != '[' && c != ']')
           pattern += c;
-      std::erase_if(names,
-                    [&](const std::string& name) { return !IsMatch(LowerAscii(name), pattern); });
+      std::erase_if(
+          names, [&](const std::string& name) { return !IsMatch(vcl::LowerCase(name), pattern); });
     }
     if (dwAccessRightsFilter == OPC_WRITEABLE || vtDataTypeFilter != VT_EMPTY) {
       TPsOPCProvider& server = call.Required();

@@ -28,20 +28,6 @@ bool BadCount(DWORD count) {
   return count == 0 || count > static_cast<DWORD>(TPsOPCAlloc::MaxListCount);
 }
 
-std::string HandleList(const OPCHANDLE* handles, DWORD count) {
-  std::string text;
-  for (DWORD i = 0; handles && i < count; ++i)
-    text += (i ? "," : "") + vcl::Format("%d", handles[i]);
-  return text;
-}
-
-std::string ErrorList(const HRESULT* errors, DWORD count) {
-  std::string text;
-  for (DWORD i = 0; errors && i < count; ++i)
-    text += (i ? "," : "") + vcl::Format("$%x", errors[i]);
-  return text;
-}
-
 }  // namespace
 
 // ---- Life -------------------------------------------------------------------------
@@ -314,8 +300,8 @@ void TPsOPCProviderGroup::DoRequest(const std::string& name, const HRESULT* erro
                                     const OPCHANDLE* handles, DWORD count, HRESULT result) {
   if (OnRequest)
     OnRequest(this, name, errors, handles, count);
-  Log("%s (Handles:[%s], Errors:[%s]) Result=$%x", name, HandleList(handles, count),
-      ErrorList(errors, count), result);
+  Log("%s (Handles:[%s], Errors:[%s]) Result=$%x", name, HandleListText(handles, count),
+      ErrorListText(errors, count), result);
 }
 
 HRESULT TPsOPCProviderGroup::ForEachItem(DWORD count, const OPCHANDLE* serverHandles,
@@ -488,7 +474,7 @@ HRESULT TPsOPCProviderGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRE
         },
         ppErrors);
     Log("IOPCItemMgt.RemoveItems(%d Items [%s]): Result=$%x", dwCount,
-        HandleList(BadCount(dwCount) ? nullptr : phServer, dwCount), result);
+        HandleListText(BadCount(dwCount) ? nullptr : phServer, dwCount), result);
     return result;
   });
 }
@@ -826,15 +812,15 @@ HRESULT TPsOPCProviderGroup::AcceptWrite(TPsOPCProviderItem* item, const VARIANT
   return S_OK;
 }
 
+vcl::TWindowHandle TPsOPCProviderGroup::ServerWindow() {
+  const GroupLock lock(*this);
+  TPsOPCProviderClient* client = Client();
+  TPsOPCProvider* server = client ? client->Provider() : nullptr;
+  return server ? server->Window() : 0;
+}
+
 bool TPsOPCProviderGroup::SynchronizeTransaction(TPsOPCProviderWriteTransaction& transaction) {
-  vcl::TWindowHandle window = 0;
-  {
-    const GroupLock lock(*this);
-    TPsOPCProviderClient* client = Client();
-    TPsOPCProvider* server = client ? client->Provider() : nullptr;
-    if (server)
-      window = server->Window();
-  }
+  const vcl::TWindowHandle window = ServerWindow();
   if (!window)
     return false;
   // Outside the group lock: the main thread takes it to find the items.

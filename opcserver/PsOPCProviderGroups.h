@@ -28,6 +28,7 @@
 #include "opcserver/PsOPCCallbackThreads.h"
 #include "opcserver/PsOPCProviderItemList.h"
 #include "opcserver/PsOPCTransactions.h"
+#include "vcl/Messages.h"
 #include "vcl/SysUtils.h"
 
 namespace opcserver {
@@ -216,6 +217,9 @@ class TPsOPCProviderGroup
   void FinishGroup();
   void Clear();
 
+  // The window of the group's server, where writes are committed; 0 without
+  // a client or a server. Takes the group lock.
+  vcl::TWindowHandle ServerWindow();
   // Carries a write to the main thread and waits for it; false when it was
   // not committed there.
   bool SynchronizeTransaction(TPsOPCProviderWriteTransaction& transaction);

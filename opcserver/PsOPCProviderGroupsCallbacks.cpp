@@ -322,14 +322,7 @@ HRESULT TPsOPCProviderGroup::WriteAsync(DWORD count, const OPCHANDLE* serverHand
 
 bool TPsOPCProviderGroup::PostTransaction(
     std::unique_ptr<TPsOPCProviderWriteTransaction>& transaction) {
-  vcl::TWindowHandle window = 0;
-  {
-    const GroupLock lock(*this);
-    TPsOPCProviderClient* client = Client();
-    TPsOPCProvider* server = client ? client->Provider() : nullptr;
-    if (server)
-      window = server->Window();
-  }
+  const vcl::TWindowHandle window = ServerWindow();
   // The message holds the group and owns the transaction until handled.
   AddRef();
   if (window && vcl::PostMessage(window, kCommitMessage, reinterpret_cast<uintptr_t>(this),

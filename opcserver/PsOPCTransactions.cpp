@@ -126,17 +126,6 @@ void TPsOPCTransaction::Clear() {
   index_.clear();
 }
 
-bool TPsOPCTransaction::SetErrorList(const HRESULT* errors, int64_t count) {
-  if (count > Capacity())
-    SetCapacity(count);
-  bool allOK = true;
-  for (int64_t i = 0; i < count; ++i) {
-    errors_[i] = errors[i];
-    allOK = allOK && SUCCEEDED(errors[i]);
-  }
-  return allOK;
-}
-
 void TPsOPCTransaction::CheckIndex(int32_t index) const {
   if (index < 0 || index >= count_)
     throw vcl::ERangeError(vcl::Format("Transaction index %d out of range", index));
@@ -254,20 +243,6 @@ std::string TPsOPCTransaction::AsString(bool withEntries) const {
   if (withEntries)
     for (int32_t i = 0; i < count_; ++i)
       text += "\r\n" + EntryText(i);
-  return text;
-}
-
-std::string TPsOPCTransaction::ServerHandleText() const {
-  std::string text;
-  for (int32_t i = 0; i < count_; ++i)
-    text += (i ? "," : "") + vcl::Format("%d", serverHandles_[i]);
-  return text;
-}
-
-std::string TPsOPCTransaction::ErrorText() const {
-  std::string text;
-  for (int32_t i = 0; i < count_; ++i)
-    text += (i ? "," : "") + vcl::Format("$%x", errors_[i]);
   return text;
 }
 

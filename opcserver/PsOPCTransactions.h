@@ -61,9 +61,6 @@ class TPsOPCTransaction : public vcl::TObject {
   // Every used entry's server handle -1, its value and result cleared;
   // Count and Result 0.
   void Clear();
-  // The first `count` results by position (growing as needed); whether
-  // none is a failure.
-  bool SetErrorList(const HRESULT* errors, int64_t count);
 
   // Entries by position; ERangeError outside 0..Count-1.
   OPCHANDLE ClientHandle(int32_t index) const;
@@ -94,10 +91,6 @@ class TPsOPCTransaction : public vcl::TObject {
   // "Transaction ID=%d Group=%s Kind=%s ItemCount=%d Result=$%x (%s)", and
   // with `withEntries` one line per entry.
   std::string AsString(bool withEntries) const;
-  // The server and client handles joined by commas, and the results as
-  // "$%x" joined by commas: the parts of the group's log lines.
-  std::string ServerHandleText() const;
-  std::string ErrorText() const;
 
  protected:
   // Resizes every array to `capacity`, keeping what fits.

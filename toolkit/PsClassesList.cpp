@@ -14,27 +14,6 @@
 #include "toolkit/psRTTI.h"
 
 namespace toolkit {
-namespace {
-
-// Closes an update of the key list on every path.
-class KeyListUpdate {
- public:
-  explicit KeyListUpdate(vcl::TStringList& keys) : keys_(keys) { keys_.BeginUpdate(); }
-  ~KeyListUpdate() {
-    try {
-      keys_.EndUpdate();
-    } catch (const std::exception& error) {
-      DebugException(error);
-    }
-  }
-  KeyListUpdate(const KeyListUpdate&) = delete;
-  KeyListUpdate& operator=(const KeyListUpdate&) = delete;
-
- private:
-  vcl::TStringList& keys_;
-};
-
-}  // namespace
 
 // ---- TPsKeyList ------------------------------------------------------------------
 
@@ -194,7 +173,8 @@ void TPsPersistentList::Delete(int index) {
 }
 
 void TPsPersistentList::Clear() {
-  KeyListUpdate update(keys_);
+  // Closed on every path; a change handler's error goes to the debug output.
+  const vcl::TUpdateScope update(keys_, DebugException);
   while (Count() > 0)
     Delete(0);
 }
@@ -255,20 +235,15 @@ void TPsPersistentList::AssignTo(vcl::TPersistent* dest) const {
     vcl::TPersistent::AssignTo(dest);
     return;
   }
-  strings->BeginUpdate();
-  try {
-    strings->Clear();
-    for (int i = 0; i < Count(); ++i)
-      strings->AddObject(ObjectToCSV(Items(i), Delimiter), Items(i));
-  } catch (...) {
-    strings->EndUpdate();
-    throw;
-  }
-  strings->EndUpdate();
+  vcl::TUpdateScope update(*strings);
+  strings->Clear();
+  for (int i = 0; i < Count(); ++i)
+    strings->AddObject(ObjectToCSV(Items(i), Delimiter), Items(i));
+  update.End();
 }
 
 void TPsPersistentList::ReplaceItems(const std::function<void()>& fill) {
-  KeyListUpdate update(keys_);
+  const vcl::TUpdateScope update(keys_, DebugException);
   std::vector<std::pair<std::string, TPsPersistent*>> old;
   for (int i = 0; i < Count(); ++i)
     old.emplace_back(keys_.Strings(i), Items(i));

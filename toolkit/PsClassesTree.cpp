@@ -60,8 +60,7 @@ TPsStringTree::~TPsStringTree() {
   TPsStringTree::Clear();
 }
 
-template <class Change>
-void TPsStringTree::Updating(Change&& change) {
+void TPsStringTree::BeginUpdate() {
   if (updateCount_++ == 0) {
     try {
       Changing();
@@ -70,13 +69,9 @@ void TPsStringTree::Updating(Change&& change) {
       throw;
     }
   }
-  try {
-    change();
-  } catch (...) {
-    if (--updateCount_ == 0)
-      Changed();
-    throw;
-  }
+}
+
+void TPsStringTree::EndUpdate() {
   if (--updateCount_ == 0)
     Changed();
 }
@@ -92,18 +87,20 @@ void TPsStringTree::Changing() {
 }
 
 void TPsStringTree::SetPathSeparator(char separator) {
-  TPsStringList probe;
-  ConfigureList(probe, separator, quoteChar_);
-  if (separator != pathSeparator_)
-    pathIndexValid_ = false;
-  pathSeparator_ = separator;
+  SetPathDelimiters(separator, quoteChar_);
 }
 
 void TPsStringTree::SetQuoteChar(char quoteChar) {
+  SetPathDelimiters(pathSeparator_, quoteChar);
+}
+
+void TPsStringTree::SetPathDelimiters(char separator, char quoteChar) {
+  // A list takes the pair first, and refuses one it could not split back.
   TPsStringList probe;
-  ConfigureList(probe, pathSeparator_, quoteChar);
-  if (quoteChar != quoteChar_)
+  ConfigureList(probe, separator, quoteChar);
+  if (separator != pathSeparator_ || quoteChar != quoteChar_)
     pathIndexValid_ = false;
+  pathSeparator_ = separator;
   quoteChar_ = quoteChar;
 }
 
@@ -252,10 +249,10 @@ void TPsStringTree::GetPathSequence(vcl::TStringList& sequence, int index) const
   std::vector<int> chain;
   for (int node = index; node >= 0; node = nodes_[static_cast<size_t>(node)].node->ParentID)
     chain.push_back(node);
-  sequence.BeginUpdate();
+  vcl::TUpdateScope update(sequence);
   for (auto node = chain.rbegin(); node != chain.rend(); ++node)
     sequence.Add(nodes_[static_cast<size_t>(*node)].name);
-  sequence.EndUpdate();
+  update.End();
 }
 
 std::string TPsStringTree::GetPathText(int index) const {
@@ -321,21 +318,21 @@ int TPsStringTree::InsertObject(int index, const std::string& name, vcl::TObject
   std::unique_ptr<TPsStringTreeNode> node = GetTreeNodeClass()(this, FindParent(index, level));
   node->Level = level;
   node->DataObject = object;
-  Updating([&] {
-    nodes_.insert(nodes_.begin() + index, Entry{name, std::move(node)});
-    // Parents behind the new node move up by one; the nodes that follow it
-    // deeper than it and had their parent before it are now its children.
-    bool below = true;
-    for (size_t i = static_cast<size_t>(index) + 1; i < nodes_.size(); ++i) {
-      TPsStringTreeNode& next = *nodes_[i].node;
-      below = below && next.Level > level;
-      if (next.ParentID >= index)
-        ++next.ParentID;
-      else if (below)
-        next.ParentID = index;
-    }
-    pathIndexValid_ = false;
-  });
+  vcl::TUpdateScope update(*this);
+  nodes_.insert(nodes_.begin() + index, Entry{name, std::move(node)});
+  // Parents behind the new node move up by one; the nodes that follow it
+  // deeper than it and had their parent before it are now its children.
+  bool below = true;
+  for (size_t i = static_cast<size_t>(index) + 1; i < nodes_.size(); ++i) {
+    TPsStringTreeNode& next = *nodes_[i].node;
+    below = below && next.Level > level;
+    if (next.ParentID >= index)
+      ++next.ParentID;
+    else if (below)
+      next.ParentID = index;
+  }
+  pathIndexValid_ = false;
+  update.End();
   return index;
 }
 
@@ -443,10 +440,10 @@ void TPsStringTree::FreeOrphans() {
 void TPsStringTree::Delete(int index) {
   DebugScope scope("TPsStringTree.Delete", this);
   CheckIndex(index, Count());
-  Updating([&] {
-    DoDelete(index, 1);
-    FreeOrphans();
-  });
+  vcl::TUpdateScope update(*this);
+  DoDelete(index, 1);
+  FreeOrphans();
+  update.End();
 }
 
 void TPsStringTree::DeleteSubTree(int index, bool childrenOnly) {
@@ -463,18 +460,18 @@ void TPsStringTree::DeleteSubTree(int index, bool childrenOnly) {
   int end = start + 1;
   while (end < Count() && GetLevel(end) > level)
     ++end;
-  Updating([&] {
-    DoDelete(start, end - start);
-    FreeOrphans();
-  });
+  vcl::TUpdateScope update(*this);
+  DoDelete(start, end - start);
+  FreeOrphans();
+  update.End();
 }
 
 void TPsStringTree::Clear() {
   DebugScope scope("TPsStringTree.Clear", this);
-  Updating([&] {
-    DoDelete(0, Count());
-    FreeOrphans();
-  });
+  vcl::TUpdateScope update(*this);
+  DoDelete(0, Count());
+  FreeOrphans();
+  update.End();
 }
 
 // ---- Copies ----------------------------------------------------------------------
@@ -507,38 +504,33 @@ void TPsStringTree::AssignToStrings(vcl::TStringList* strings, bool fullPath, in
                                     TPsStringTreeNodeTypes nodeTypes, int depth) const {
   if (!strings)
     throw vcl::EAssertionFailed("TPsStringTree.AssignToStrings: Strings must be assigned!");
-  strings->BeginUpdate();
-  try {
-    strings->Clear();
-    const int start = std::max(0, startIndex);
-    // From the first node on it is the whole tree with paths from the top
-    // level, also when the first node stands deeper: a lower node after it
-    // is no end, and the path's missing names are filled in below.
-    const int base = start == 0 ? 0 : GetLevel(start);
-    const int64_t deepest = depth < 0 ? INT64_MAX : static_cast<int64_t>(base) + depth;
-    TPsStringList pathStack;
-    PrepareSequence(pathStack);
-    for (int i = start; i < Count() && GetLevel(i) >= base; ++i) {
-      const Entry& entry = nodes_[static_cast<size_t>(i)];
-      if (entry.node->Level > deepest)
-        continue;
-      const TPsStringTreeNodeType type = HasChildren(i) ? tnBranch : tnLeaf;
-      if (fullPath && (type == tnBranch || nodeTypes.Contains(tnLeaf))) {
-        const int relative = entry.node->Level - base;
-        while (pathStack.Count() > relative)
-          pathStack.Delete(pathStack.Count() - 1);
-        while (pathStack.Count() <= relative)
-          pathStack.Add(entry.name);
-      }
-      if (nodeTypes.Contains(type))
-        strings->AddObject(fullPath ? pathStack.GetDelimitedText() : entry.name,
-                           entry.node->DataObject);
+  vcl::TUpdateScope update(*strings);
+  strings->Clear();
+  const int start = std::max(0, startIndex);
+  // From the first node on it is the whole tree with paths from the top
+  // level, also when the first node stands deeper: a lower node after it
+  // is no end, and the path's missing names are filled in below.
+  const int base = start == 0 ? 0 : GetLevel(start);
+  const int64_t deepest = depth < 0 ? INT64_MAX : static_cast<int64_t>(base) + depth;
+  TPsStringList pathStack;
+  PrepareSequence(pathStack);
+  for (int i = start; i < Count() && GetLevel(i) >= base; ++i) {
+    const Entry& entry = nodes_[static_cast<size_t>(i)];
+    if (entry.node->Level > deepest)
+      continue;
+    const TPsStringTreeNodeType type = HasChildren(i) ? tnBranch : tnLeaf;
+    if (fullPath && (type == tnBranch || nodeTypes.Contains(tnLeaf))) {
+      const int relative = entry.node->Level - base;
+      while (pathStack.Count() > relative)
+        pathStack.Delete(pathStack.Count() - 1);
+      while (pathStack.Count() <= relative)
+        pathStack.Add(entry.name);
     }
-  } catch (...) {
-    strings->EndUpdate();
-    throw;
+    if (nodeTypes.Contains(type))
+      strings->AddObject(fullPath ? pathStack.GetDelimitedText() : entry.name,
+                         entry.node->DataObject);
   }
-  strings->EndUpdate();
+  update.End();
 }
 
 void TPsStringTree::AssignToTree(TPsStringTree* tree, int startIndex,

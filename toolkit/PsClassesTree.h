@@ -240,9 +240,15 @@ class TPsStringTree : public vcl::TPersistent {
   // them; the owned data objects wait in `orphans_`.
   void DoDelete(int index, int count);
   void FreeOrphans();
-  // Runs `change` between one OnChanging and one OnChange.
-  template <class Change>
-  void Updating(Change&& change);
+  // The path separator and quote character, refused as the setters say; a
+  // change rebuilds the path index.
+  void SetPathDelimiters(char separator, char quoteChar);
+  // One OnChanging before the outermost update and one OnChange after it
+  // (vcl::TUpdateScope).
+  void BeginUpdate();
+  void EndUpdate();
+  template <class>
+  friend class vcl::TUpdateScope;
   void PrepareSequence(vcl::TStringList& list) const;
   std::vector<PlannedLine> PlanLines(const vcl::TStringList& strings, bool withPath) const;
   void AddPlanned(const std::vector<PlannedLine>& lines, bool withPath);

@@ -99,17 +99,6 @@ int64_t CurrencyToInteger(int64_t scaled) {
   return whole;
 }
 
-bool SameTextAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i]))
-      return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 struct PsVariant::ArrayData {
@@ -459,9 +448,9 @@ double PsVariant::AsDouble() const {
 
 bool PsVariant::AsBool() const {
   if (IsTextType(type_)) {
-    if (SameTextAscii(text_, "True"))
+    if (vcl::SameText(text_, "True"))
       return true;
-    if (SameTextAscii(text_, "False"))
+    if (vcl::SameText(text_, "False"))
       return false;
     double number = 0;
     if (!vcl::TryStrToFloat(text_, number))
@@ -618,8 +607,8 @@ bool PsVariant::Equals(const PsVariant& other) const {
     const PsVariant& number = text ? other : *this;
     const std::string& words = text ? text_ : other.text_;
     if (number.type_ == varBoolean) {
-      if (SameTextAscii(words, "True") || SameTextAscii(words, "False"))
-        return SameTextAscii(words, "True") == (number.int_ != 0);
+      if (vcl::SameText(words, "True") || vcl::SameText(words, "False"))
+        return vcl::SameText(words, "True") == (number.int_ != 0);
     }
     double value = 0;
     return vcl::TryStrToFloat(words, value) && value == number.AsDouble();

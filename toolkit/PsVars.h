@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "toolkit/Debugs.h"
 #include "toolkit/PsClasses.h"
 #include "toolkit/PsSignals.h"
 #include "toolkit/PsUtils.h"
@@ -521,14 +522,9 @@ class TPsVar : public vcl::TComponent {
   // bracket (announcing what was applied) and passes on.
   template <class Body>
   void WithUpdate(Body&& body) {
-    BeginUpdate();
-    try {
-      body();
-    } catch (...) {
-      CloseUpdateQuietly();
-      throw;
-    }
-    EndUpdate();
+    vcl::TUpdateScope update(*this, DebugException);
+    body();
+    update.End();
   }
   // The last step of every setter: `store` writes the value, and the
   // property takes `quality` and the current time, under the leaf lock

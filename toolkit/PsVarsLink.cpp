@@ -3,24 +3,13 @@
 
 #include "toolkit/PsVars.h"
 #include "toolkit/psRTTI.h"
+#include "vcl/SysUtils.h"
 
 namespace toolkit {
 namespace {
 
 int Sign(int value) {
   return (value > 0) - (value < 0);
-}
-
-// Byte order of the ASCII upper-case forms.
-int CompareText(const std::string& a, const std::string& b) {
-  const auto upper = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; };
-  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
-    const int difference =
-        upper(static_cast<unsigned char>(a[i])) - upper(static_cast<unsigned char>(b[i]));
-    if (difference != 0)
-      return difference;
-  }
-  return Sign(static_cast<int>(a.size() > b.size()) - static_cast<int>(a.size() < b.size()));
 }
 
 }  // namespace
@@ -269,7 +258,8 @@ int TPsVarLink::Compare(const TPsPersistent* other, vcl::TStringList* difference
     return 1;
   const int byKind = Sign(static_cast<int>(varProp_) - static_cast<int>(link->varProp_));
   if (variable_ != link->variable_) {
-    const int byPath = Sign(CompareText(ComponentPath(variable_), ComponentPath(link->variable_)));
+    const int byPath =
+        Sign(vcl::CompareText(ComponentPath(variable_), ComponentPath(link->variable_)));
     if (byPath != 0)
       return byPath;
     return byKind != 0 ? byKind : 1;

@@ -19,6 +19,14 @@ uint32_t BitMask(int32_t bitNr) {
   return 1u << static_cast<unsigned>(bitNr);
 }
 
+// A bit set has at most 32 bits, with one item each; `count` bits would be
+// too many (a count in 64 bits: an array's length is checked before it is
+// narrowed).
+void CheckBitCount(int64_t count) {
+  if (count > kMaxBits)
+    throw EPsException("Max BitCount is 32");
+}
+
 }  // namespace
 
 // ---- Items ---------------------------------------------------------------------------
@@ -252,11 +260,12 @@ int TPsBitItemList::IndexOfBitNr(int32_t bitNr) const {
 int32_t TPsBitItemList::NextValue(int32_t last) const {
   if (last < kMaxBits - 1)
     return last + 1;
-  for (int32_t bit = 0; bit < kMaxBits; ++bit) {
-    if (IndexOfBitNr(bit) < 0)
-      return bit;
-  }
-  throw EPsException("Max BitCount is 32");
+  // The lowest free bit; with none, the new item would be bit 32.
+  int32_t bit = 0;
+  while (bit < kMaxBits && IndexOfBitNr(bit) >= 0)
+    ++bit;
+  CheckBitCount(bit + 1);
+  return bit;
 }
 
 // ---- TPsCustomState ------------------------------------------------------------------------
@@ -509,8 +518,7 @@ int32_t TPsBitSet::BitCount() const {
 }
 
 void TPsBitSet::SetBitCount(int32_t count) {
-  if (count > kMaxBits)
-    throw EPsException("Max BitCount is 32");
+  CheckBitCount(count);
   if (count < 0)
     throw EPsRangeError(vcl::Format("BitCount %d is below 0", count));
   {
@@ -558,8 +566,6 @@ uint32_t TPsBitSet::MaskLocked() const {
 
 void TPsBitSet::InitStates() {
   const int32_t target = BitCount();
-  if (target > kMaxBits)
-    throw EPsException("Max BitCount is 32");
   TPsBitItemList* list = States();
   const HeldAnnouncements held(*this);
   while (list->Count() < target) {
@@ -663,8 +669,7 @@ void TPsBitSet::SetPropValueGood(TPsVarPropType prop, const PsVariant& value) {
     const int64_t length = VarArrayLength(value);
     if (length < 1)
       return;
-    if (length > kMaxBits)
-      throw EPsException("Max BitCount is 32");
+    CheckBitCount(length);
     WithUpdate([&] {
       SetBitCount(static_cast<int32_t>(length));
       uint32_t bits = 0;

@@ -389,16 +389,11 @@ void TPsEnumRTTIProp::SetAsString(const std::string& value) {
 }
 
 void TPsEnumRTTIProp::GetValues(vcl::TStringList& strings) const {
-  strings.BeginUpdate();
-  try {
-    strings.Clear();
-    for (const std::string& name : names_)
-      strings.Add(name);
-  } catch (...) {
-    strings.EndUpdate();
-    throw;
-  }
-  strings.EndUpdate();
+  vcl::TUpdateScope update(strings);
+  strings.Clear();
+  for (const std::string& name : names_)
+    strings.Add(name);
+  update.End();
 }
 
 PsVariant TPsBooleanRTTIProp::GetAsVariant() const {
@@ -743,45 +738,40 @@ void CSVRows(const std::string& text, char delimiter, vcl::TStringList& rows) {
   constexpr char kQuote = '"';
   if (delimiter == '\0')
     delimiter = vcl::FormatSettings().ListSeparator;
-  rows.BeginUpdate();
-  try {
-    rows.Clear();
-    // As the delimited text reads a row: a field that begins with a double
-    // quote (at the row's start, after a delimiter or after a closing
-    // quote) runs to the next single double quote.
-    std::string row;
-    bool quoted = false;
-    bool fieldStart = true;
-    for (size_t i = 0; i < text.size(); ++i) {
-      const char c = text[i];
-      if (quoted) {
-        if (c == kQuote && i + 1 < text.size() && text[i + 1] == kQuote) {
-          row += kQuote;
-          ++i;
-        } else if (c == kQuote) {
-          quoted = false;
-          fieldStart = true;
-        }
-        row += c;
-      } else if (c == '\r' || c == '\n') {
-        rows.Add(row);
-        row.clear();
+  vcl::TUpdateScope update(rows);
+  rows.Clear();
+  // As the delimited text reads a row: a field that begins with a double
+  // quote (at the row's start, after a delimiter or after a closing
+  // quote) runs to the next single double quote.
+  std::string row;
+  bool quoted = false;
+  bool fieldStart = true;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == kQuote && i + 1 < text.size() && text[i + 1] == kQuote) {
+        row += kQuote;
+        ++i;
+      } else if (c == kQuote) {
+        quoted = false;
         fieldStart = true;
-        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-          ++i;
-      } else {
-        quoted = fieldStart && c == kQuote;
-        fieldStart = c == delimiter;
-        row += c;
       }
-    }
-    if (!row.empty())
+      row += c;
+    } else if (c == '\r' || c == '\n') {
       rows.Add(row);
-  } catch (...) {
-    rows.EndUpdate();
-    throw;
+      row.clear();
+      fieldStart = true;
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+        ++i;
+    } else {
+      quoted = fieldStart && c == kQuote;
+      fieldStart = c == delimiter;
+      row += c;
+    }
   }
-  rows.EndUpdate();
+  if (!row.empty())
+    rows.Add(row);
+  update.End();
 }
 
 // ---------------------------------------------------------------- Application registry

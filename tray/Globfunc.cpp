@@ -5,29 +5,18 @@
 
 #include "platform/Process.h"
 #include "platform/ServiceManager.h"
+#include "vcl/SysUtils.h"
 
 namespace tray {
-namespace {
-
-std::string UpperAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z')
-      c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
-}  // namespace
 
 bool IsProcessRunning(const std::string& fileName) {
   const std::optional<std::vector<platform::RunningProcess>> processes =
       platform::processes().RunningProcesses();
   if (!processes)
     return false;
-  const std::string wanted = UpperAscii(fileName);
   for (const platform::RunningProcess& process : *processes) {
     for (const std::string& name : process.names) {
-      if (UpperAscii(name) == wanted)
+      if (vcl::SameText(name, fileName))
         return true;
     }
   }

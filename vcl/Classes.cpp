@@ -8,10 +8,6 @@
 namespace vcl {
 namespace {
 
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool IsIdentifier(const std::string& name) {
   if (name.empty())
     return false;
@@ -61,16 +57,6 @@ void TPersistent::AssignTo(TPersistent* dest) const {
 void TPersistent::AssignError(const TPersistent* source) const {
   throw EConvertError(
       Format("Cannot assign a %s to a %s", source ? source->ClassName() : "nil", ClassName()));
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i]))
-      return false;
-  }
-  return true;
 }
 
 TComponent::TComponent(TComponent* owner, std::string className)

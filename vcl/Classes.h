@@ -1,6 +1,7 @@
 // The root of the class library: objects, persistent objects that copy
 // themselves into each other, components with an owner and a name, owned
-// components freed with their owner, notifications, and the string list.
+// components freed with their owner, notifications, the string list, and the
+// scope that holds a list's update open.
 //
 // Freeing: a component is freed with vcl::Free (or through its owner, or an
 // Owned<> pointer). Free first runs BeforeDestruction while the object is
@@ -9,10 +10,12 @@
 // subclass part of BeforeDestruction, so code frees components with Free.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vcl/SysUtils.h"
@@ -63,9 +66,6 @@ struct TRect {
 using TNotifyEvent = std::function<void(TObject* sender)>;
 
 enum class TOperation { opInsert, opRemove };
-
-// ASCII case-insensitive equality, as component names compare.
-bool SameText(const std::string& a, const std::string& b);
 
 class TComponent : public TPersistent {
  public:
@@ -181,6 +181,42 @@ struct FreeDeleter {
 template <class T>
 using Owned = std::unique_ptr<T, FreeDeleter>;
 
+// Keeps an update of a list (anything with BeginUpdate and EndUpdate: a
+// string list, a string tree, a variable) open for a scope, so that what the
+// scope changes is announced once. End closes it, and an error of its change
+// handlers goes on to the caller. A scope left without End closes it on the
+// way out, where it may not raise: an error under way goes on, and one of the
+// closing goes to `onCloseError` where there is one.
+template <class List>
+class TUpdateScope {
+ public:
+  using TCloseErrorEvent = void (*)(const std::exception& error);
+
+  explicit TUpdateScope(List& list, TCloseErrorEvent onCloseError = nullptr)
+      : list_(&list), onCloseError_(onCloseError) {
+    list.BeginUpdate();
+  }
+  ~TUpdateScope() {
+    if (!list_)
+      return;
+    try {
+      list_->EndUpdate();
+    } catch (const std::exception& error) {
+      if (onCloseError_)
+        onCloseError_(error);
+    } catch (...) {
+    }
+  }
+  TUpdateScope(const TUpdateScope&) = delete;
+  TUpdateScope& operator=(const TUpdateScope&) = delete;
+
+  void End() { std::exchange(list_, nullptr)->EndUpdate(); }
+
+ private:
+  List* list_;
+  TCloseErrorEvent onCloseError_;
+};
+
 enum TDuplicates { dupIgnore, dupAccept, dupError };
 
 // An ordered list of 8-bit texts, each with an object it does not own. A
@@ -282,9 +318,6 @@ class TStringList : public TPersistent {
   };
   void CheckIndex(int index, int count) const;
   void CheckUnsorted() const;
-  // Runs `change` inside one update, closed on every path.
-  template <class Change>
-  void Updating(Change&& change);
 
   std::vector<Item> items_;
   bool sorted_ = false;

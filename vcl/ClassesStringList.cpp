@@ -11,10 +11,6 @@
 namespace vcl {
 namespace {
 
-unsigned char LowerAscii(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
 // Characters that make a comma-text line quoted, and that separate values
 // outside quotes when reading one (NUL included: it is data only in quotes).
 bool IsCommaBlank(char c) {
@@ -42,18 +38,6 @@ std::string ExtractQuoted(const std::string& text, size_t& i, char quote) {
 }
 
 }  // namespace
-
-template <class Change>
-void TStringList::Updating(Change&& change) {
-  BeginUpdate();
-  try {
-    change();
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
-}
 
 void TStringList::CheckIndex(int index, int count) const {
   if (index < 0 || index >= count)
@@ -138,10 +122,10 @@ void TStringList::Exchange(int index1, int index2) {
 void TStringList::AddStrings(const TStringList& strings) {
   // A copy: the source may be this list.
   const std::vector<Item> source = strings.items_;
-  Updating([&] {
-    for (const Item& item : source)
-      AddObject(item.text, item.object);
-  });
+  TUpdateScope update(*this);
+  for (const Item& item : source)
+    AddObject(item.text, item.object);
+  update.End();
 }
 
 void TStringList::Assign(const TPersistent* source) {
@@ -152,10 +136,10 @@ void TStringList::Assign(const TPersistent* source) {
   }
   if (strings == this)
     return;
-  Updating([&] {
-    Clear();
-    AddStrings(*strings);
-  });
+  TUpdateScope update(*this);
+  Clear();
+  AddStrings(*strings);
+  update.End();
 }
 
 int TStringList::CompareStrings(const std::string& a, const std::string& b) const {
@@ -163,8 +147,8 @@ int TStringList::CompareStrings(const std::string& a, const std::string& b) cons
     return a.compare(b);
   const size_t common = std::min(a.size(), b.size());
   for (size_t i = 0; i < common; ++i) {
-    const unsigned char x = LowerAscii(static_cast<unsigned char>(a[i]));
-    const unsigned char y = LowerAscii(static_cast<unsigned char>(b[i]));
+    const auto x = static_cast<unsigned char>(LowerCase(a[i]));
+    const auto y = static_cast<unsigned char>(LowerCase(b[i]));
     if (x != y)
       return x < y ? -1 : 1;
   }
@@ -277,16 +261,16 @@ std::string TStringList::Text() const {
 }
 
 void TStringList::SetText(const std::string& text) {
-  Updating([&] {
-    Clear();
-    size_t start = 0;
-    while (start < text.size()) {
-      const size_t end = std::min(text.find_first_of("\r\n", start), text.size());
-      AddObject(text.substr(start, end - start), nullptr);
-      const bool crLf = end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n';
-      start = end + (crLf ? 2 : 1);
-    }
-  });
+  TUpdateScope update(*this);
+  Clear();
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = std::min(text.find_first_of("\r\n", start), text.size());
+    AddObject(text.substr(start, end - start), nullptr);
+    const bool crLf = end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n';
+    start = end + (crLf ? 2 : 1);
+  }
+  update.End();
 }
 
 std::string TStringList::CommaText() const {
@@ -334,31 +318,31 @@ std::string TStringList::GetDelimited(char delimiter, char quote, bool blanksSep
 void TStringList::SetDelimited(const std::string& text, char delimiter, char quote,
                                bool blanksSeparate) {
   const auto blank = [&](size_t i) { return blanksSeparate && IsCommaBlank(text[i]); };
-  Updating([&] {
-    Clear();
-    size_t i = 0;
+  TUpdateScope update(*this);
+  Clear();
+  size_t i = 0;
+  while (i < text.size() && blank(i))
+    ++i;
+  while (i < text.size()) {
+    if (quote && text[i] == quote) {
+      AddObject(ExtractQuoted(text, i, quote), nullptr);
+    } else {
+      const size_t start = i;
+      while (i < text.size() && text[i] != delimiter && !blank(i))
+        ++i;
+      AddObject(text.substr(start, i - start), nullptr);
+    }
     while (i < text.size() && blank(i))
       ++i;
-    while (i < text.size()) {
-      if (quote && text[i] == quote) {
-        AddObject(ExtractQuoted(text, i, quote), nullptr);
-      } else {
-        const size_t start = i;
-        while (i < text.size() && text[i] != delimiter && !blank(i))
-          ++i;
-        AddObject(text.substr(start, i - start), nullptr);
-      }
-      while (i < text.size() && blank(i))
+    if (i < text.size() && text[i] == delimiter) {
+      if (i + 1 == text.size())
+        AddObject("", nullptr);
+      do {
         ++i;
-      if (i < text.size() && text[i] == delimiter) {
-        if (i + 1 == text.size())
-          AddObject("", nullptr);
-        do {
-          ++i;
-        } while (i < text.size() && blank(i));
-      }
+      } while (i < text.size() && blank(i));
     }
-  });
+  }
+  update.End();
 }
 
 void TStringList::LoadFromStream(std::istream& stream) {

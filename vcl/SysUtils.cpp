@@ -1,4 +1,4 @@
-// Format settings, and integers and floats as texts.
+// Letter case, format settings, and integers and floats as texts.
 #include "vcl/SysUtils.h"
 
 #include <algorithm>
@@ -79,6 +79,34 @@ bool ParseInteger(std::string_view text, int bits, int64_t& value) {
 }
 
 }  // namespace
+
+std::string UpperCase(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper)
+    c = UpperCase(c);
+  return upper;
+}
+
+std::string LowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    c = LowerCase(c);
+  return lower;
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && CompareText(a, b) == 0;
+}
+
+int CompareText(std::string_view a, std::string_view b) {
+  const auto upper = [](char c) { return static_cast<unsigned char>(UpperCase(c)); };
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    const int difference = upper(a[i]) - upper(b[i]);
+    if (difference != 0)
+      return difference;
+  }
+  return (a.size() > b.size()) - (a.size() < b.size());
+}
 
 TFormatSettings& FormatSettings() {
   static TFormatSettings settings = FromLocale();

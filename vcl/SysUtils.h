@@ -1,5 +1,5 @@
-// The class library's system utilities: the exception tree, Format, number
-// and date texts, TDateTime, and the format settings they read.
+// The class library's system utilities: the exception tree, letter case,
+// Format, number and date texts, TDateTime, and the format settings they read.
 //
 // TDateTime is a double of days since 30 December 1899, the time of day as
 // the fraction. For a negative value the integer part is the day and the
@@ -56,6 +56,26 @@ VCL_DECLARE_EXCEPTION(EInvalidOperation, Exception);
 VCL_DECLARE_EXCEPTION(EStreamError, Exception);
 VCL_DECLARE_EXCEPTION(EFOpenError, EStreamError);
 VCL_DECLARE_EXCEPTION(EFCreateError, EStreamError);
+
+// Letter case. Text is bytes of the narrow encoding, so only the ASCII
+// letters change case; every other byte (or UTF-16 unit) stays as it is,
+// whatever the locale.
+template <class Char>
+requires(std::is_same_v<Char, char> || std::is_same_v<Char, char16_t>) constexpr Char
+    UpperCase(Char c) {
+  return c >= Char('a') && c <= Char('z') ? static_cast<Char>(c - Char('a') + Char('A')) : c;
+}
+template <class Char>
+requires(std::is_same_v<Char, char> || std::is_same_v<Char, char16_t>) constexpr Char
+    LowerCase(Char c) {
+  return c >= Char('A') && c <= Char('Z') ? static_cast<Char>(c - Char('A') + Char('a')) : c;
+}
+std::string UpperCase(std::string_view text);
+std::string LowerCase(std::string_view text);
+// Equal but for the case of ASCII letters.
+bool SameText(std::string_view a, std::string_view b);
+// The byte order of the texts' upper-case forms: negative, 0 or positive.
+int CompareText(std::string_view a, std::string_view b);
 
 // The separators and formats that number and date texts use. One set for the
 // process, read from the user's locale at first use; tests swap it with

@@ -70,10 +70,6 @@ void AppendNumber(std::string& out, int value, int digits) {
   out += text;
 }
 
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Reads 1 to `maxDigits` decimal digits.
 bool ReadNumber(std::string_view text, size_t& i, int maxDigits, int& value,
                 int* digits = nullptr) {
@@ -98,7 +94,7 @@ struct DateOrder {
 DateOrder ShortDateOrder() {
   std::string letters;
   for (char c : FormatSettings().ShortDateFormat) {
-    c = Lower(c);
+    c = LowerCase(c);
     if ((c == 'd' || c == 'm' || c == 'y') && letters.find(c) == std::string::npos)
       letters += c;
   }
@@ -225,9 +221,9 @@ std::string FormatDateTime(std::string_view format, TDateTime value) {
       i = end == format.size() ? end : end + 1;
       continue;
     }
-    const char letter = Lower(c);
+    const char letter = LowerCase(c);
     size_t run = 1;
-    while (i + run < format.size() && Lower(format[i + run]) == letter)
+    while (i + run < format.size() && LowerCase(format[i + run]) == letter)
       ++run;
     switch (letter) {
       case 'y':

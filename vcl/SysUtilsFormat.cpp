@@ -202,9 +202,7 @@ std::string FormatList(std::string_view format, const FormatArg* args, size_t co
     }
     if (i == format.size() || next == count)
       BadFormat(format);
-    char type = format[i];
-    if (type >= 'A' && type <= 'Z')
-      type = static_cast<char>(type - 'A' + 'a');
+    const char type = LowerCase(format[i]);
     const std::string piece = Convert(format, type, precision, args[next++]);
     const size_t pad = width > 0 && piece.size() < static_cast<size_t>(width)
                            ? static_cast<size_t>(width) - piece.size()

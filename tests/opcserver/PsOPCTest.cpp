@@ -38,6 +38,19 @@ TEST(PsOPCTest, CodesHaveTheirShortAndLongTexts) {
   EXPECT_GT(static_cast<unsigned char>(failed.back()), ' ');
 }
 
+// Handles are unsigned, codes in two's complement; a call without its
+// array logs none.
+TEST(PsOPCTest, HandlesAndCodesAreListedForLogLines) {
+  const OPCHANDLE handles[] = {7, 0xFFFFFFFF};
+  const HRESULT errors[] = {S_OK, OPC_E_BADRIGHTS};
+  EXPECT_EQ(opcserver::HandleListText(handles, 2), "7,4294967295");
+  EXPECT_EQ(opcserver::HandleListText(handles, 1), "7");
+  EXPECT_EQ(opcserver::HandleListText(handles, 0), "");
+  EXPECT_EQ(opcserver::HandleListText(nullptr, 2), "");
+  EXPECT_EQ(opcserver::ErrorListText(errors, 2), "$0,$C0040006");
+  EXPECT_EQ(opcserver::ErrorListText(nullptr, 2), "");
+}
+
 TEST(PsOPCTest, EveryExceptionGivesItsResultCode) {
   struct Case {
     const char* what;

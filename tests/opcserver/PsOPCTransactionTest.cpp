@@ -12,6 +12,16 @@ using opcserver::TPsOPCProviderTransaction;
 using opcserver::TPsOPCProviderWriteTransaction;
 using opcserver::TPsOPCTransaction;
 
+// The lists of the transaction's entries as a log line shows them.
+std::string ServerHandles(TPsOPCTransaction& transaction) {
+  return opcserver::HandleListText(transaction.ServerHandles(),
+                                   static_cast<size_t>(transaction.Count()));
+}
+
+std::string Errors(TPsOPCTransaction& transaction) {
+  return opcserver::ErrorListText(transaction.Errors(), static_cast<size_t>(transaction.Count()));
+}
+
 TEST(PsOPCTransactionTest, IdsAndSizesOutsideTheirRangeAreRefused) {
   EXPECT_THROW(TPsOPCTransaction(-1, opcserver::tkRead), vcl::ERangeError);
   EXPECT_THROW(TPsOPCTransaction(4294967296LL, opcserver::tkRead), vcl::ERangeError);
@@ -73,20 +83,20 @@ TEST(PsOPCTransactionTest, TakingAnItemOutMovesTheLastEntryIntoItsPlace) {
   }
   transaction.SetError(2, OPC_E_BADRIGHTS);
   EXPECT_EQ(transaction.MasterError(), S_FALSE);
-  EXPECT_EQ(transaction.ServerHandleText(), "110,111,112");
-  EXPECT_EQ(transaction.ErrorText(), "$0,$0,$C0040006");
+  EXPECT_EQ(ServerHandles(transaction), "110,111,112");
+  EXPECT_EQ(Errors(transaction), "$0,$0,$C0040006");
   EXPECT_EQ(transaction.AsString(false),
             "Transaction ID=5 Group= Kind=Write ItemCount=3 Result=$0 (" +
                 opcserver::GetReason(S_OK) + ")");
 
   EXPECT_TRUE(transaction.RemoveItem(items[0].get()));
-  EXPECT_EQ(transaction.ServerHandleText(), "112,111");
-  EXPECT_EQ(transaction.ErrorText(), "$C0040006,$0");
+  EXPECT_EQ(ServerHandles(transaction), "112,111");
+  EXPECT_EQ(Errors(transaction), "$C0040006,$0");
   EXPECT_EQ(transaction.ClientHandle(0), 12u);
   EXPECT_EQ(opcserver::VariantToPsVariant(transaction.Value(0)).AsText(), "12");
   EXPECT_FALSE(transaction.RemoveItem(items[0].get()));  // no entry: nothing changes
   EXPECT_TRUE(transaction.RemoveItem(items[1].get()));   // the last one
-  EXPECT_EQ(transaction.ServerHandleText(), "112");
+  EXPECT_EQ(ServerHandles(transaction), "112");
   EXPECT_FALSE(transaction.HasOKItems());
   transaction.Clear();
   EXPECT_EQ(transaction.Count(), 0);

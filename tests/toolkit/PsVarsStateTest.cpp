@@ -310,6 +310,12 @@ TEST_F(PsStateTest, BitsStayWithin32) {
   EXPECT_THROW(bits->SetRangeMax(0), EPsRangeError);
   EXPECT_EQ(std::make_pair(bits->GetRangeMin(), bits->GetRangeMax()),
             std::make_pair(INT32_MIN, INT32_MAX));
+
+  // With an item for every bit there is none left for another.
+  while (bits->States()->Count() < 32)
+    bits->States()->Add();
+  ExpectError<EPsException>([&] { bits->States()->Add(); }, "Max BitCount is 32");
+  EXPECT_EQ(bits->States()->Count(), 32);
 }
 
 TEST_F(PsStateTest, BitSetAlarmStates) {

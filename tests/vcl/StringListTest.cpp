@@ -129,6 +129,43 @@ TEST(StringListTest, AnUpdateAnnouncesItsChangesOnce) {
   EXPECT_EQ(events, (V{"changing 3", "change 0"}));
 }
 
+// An update scope closes its update on every way out: End hands a change
+// handler's error to the caller; a scope left by an error keeps that error
+// and hands the closing's to its error event.
+TEST(StringListTest, AnUpdateScopeClosesOnEveryPath) {
+  TStringList list;
+  list.SetSorted(true);
+  list.Duplicates = vcl::dupError;
+  V events;
+  list.OnChange = [&](vcl::TObject*) {
+    events.push_back("change " + std::to_string(list.Count()));
+  };
+  EXPECT_THROW(list.SetText("b\na\nb"), vcl::EStringListError);
+  EXPECT_EQ(list.UpdateCount(), 0);
+  EXPECT_EQ(events, (V{"change 2"}));
+
+  list.OnChange = [](vcl::TObject*) { throw vcl::EAbort("handler"); };
+  {
+    vcl::TUpdateScope update(list);
+    list.Add("c");
+    EXPECT_THROW(update.End(), vcl::EAbort);
+  }
+  EXPECT_EQ(list.UpdateCount(), 0);
+
+  static std::string closeError;
+  closeError.clear();
+  try {
+    vcl::TUpdateScope update(list, [](const std::exception& error) { closeError = error.what(); });
+    list.Add("d");
+    throw vcl::EConvertError("first");
+  } catch (const vcl::EConvertError& error) {
+    EXPECT_STREQ(error.what(), "first");
+  }
+  EXPECT_EQ(closeError, "handler");
+  EXPECT_EQ(list.UpdateCount(), 0);
+  EXPECT_EQ(Lines(list), (V{"a", "b", "c", "d"}));
+}
+
 TEST(StringListTest, TextSplitsAtEveryLineBreakAndKeepsNul) {
   TStringList list;
   const std::string nul("a\0b", 3);

@@ -1,4 +1,5 @@
-// Format, number texts, date-time encoding and texts, and the exception tree.
+// Letter case, Format, number texts, date-time encoding and texts, and the
+// exception tree.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,6 +17,30 @@ class SysUtilsTest : public testing::Test {
  protected:
   vcl::ScopedFormatSettings settings_{vcl::TFormatSettings{}};
 };
+
+// Only ASCII letters have a case: the bytes of "\xC3\xA4" (a UTF-8 letter)
+// and '_' stay, which also puts '_' after the letters in CompareText's order.
+TEST(LetterCaseTest, OnlyAsciiLettersChangeCase) {
+  EXPECT_EQ(vcl::UpperCase("az AZ_09 @[`{ \xC3\xA4"), "AZ AZ_09 @[`{ \xC3\xA4");
+  EXPECT_EQ(vcl::LowerCase("az AZ_09 @[`{ \xC3\x84"), "az az_09 @[`{ \xC3\x84");
+  EXPECT_EQ(vcl::UpperCase(u'q'), u'Q');
+  EXPECT_EQ(vcl::LowerCase(u'\u00C4'), u'\u00C4');
+  const struct {
+    const char* a;
+    const char* b;
+    int order;  // the sign of CompareText; SameText where it is 0
+  } cases[] = {
+      {"", "", 0},          {"Abc", "aBC", 0}, {"abc", "abd", -1}, {"ab", "abc", -1},
+      {"abc", "AB", 1},     {"_", "z", 1},     {"_", "Z", 1},      {"\xC3\xA4", "\xC3\x84", 1},
+      {"\xC3\xA4", "z", 1},
+  };
+  const auto sign = [](int value) { return (value > 0) - (value < 0); };
+  for (const auto& c : cases) {
+    EXPECT_EQ(sign(vcl::CompareText(c.a, c.b)), c.order) << c.a << " | " << c.b;
+    EXPECT_EQ(sign(vcl::CompareText(c.b, c.a)), -c.order) << c.a << " | " << c.b;
+    EXPECT_EQ(vcl::SameText(c.a, c.b), c.order == 0) << c.a << " | " << c.b;
+  }
+}
 
 TEST_F(SysUtilsTest, FormatConvertsEachKindWithWidthPrecisionAndAlignment) {
   EXPECT_EQ(Format("$%x", 0xC0040007u), "$C0040007");

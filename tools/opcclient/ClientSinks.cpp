@@ -4,6 +4,7 @@
 
 #include "Da10Stream.h"
 #include "ValueText.h"
+#include "vcl/SysUtils.h"
 
 namespace opcclient {
 
@@ -32,7 +33,7 @@ void Watch::Change(const char* via, OPCHANDLE hClient, const std::string& value,
       hClient < items_.size() ? items_[hClient] : "(client handle " + std::to_string(hClient) + ")";
   PrintLocked(std::string("change (") + via + "): " + name + " = " + value + ", " +
               QualityText(quality) + ", " + TimeText(timeStamp));
-  if (awaited_ && hClient == *awaited_ && SameText(value, awaitedValue_)) {
+  if (awaited_ && hClient == *awaited_ && vcl::SameText(value, awaitedValue_)) {
     reached_ = true;
     wake_.notify_all();
   }

@@ -1,6 +1,5 @@
 #include "ValueText.h"
 
-#include <cctype>
 #include <cstdio>
 
 #include "opcserver/OPCDA.h"
@@ -49,16 +48,6 @@ std::string QualityText(WORD quality) {
   char text[32];
   std::snprintf(text, sizeof text, "%s 0x%02X", kind, static_cast<unsigned>(quality));
   return text;
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
 }
 
 }  // namespace opcclient

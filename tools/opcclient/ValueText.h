@@ -17,7 +17,5 @@ std::string TypeText(VARTYPE type);
 std::string TimeText(const FILETIME& time);
 std::string ResultText(HRESULT result);
 std::string QualityText(WORD quality);
-// Upper and lower case of ASCII letters alike.
-bool SameText(const std::string& a, const std::string& b);
 
 }  // namespace opcclient

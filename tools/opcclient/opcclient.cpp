@@ -24,6 +24,7 @@
 #include "ClientSinks.h"
 #include "ValueText.h"
 #include "opcserver/OPCDA.h"
+#include "vcl/SysUtils.h"
 
 namespace {
 
@@ -283,7 +284,7 @@ class DataAdvise {
 
 std::optional<size_t> FindItem(const std::vector<Item>& items, const std::string& wanted) {
   for (size_t i = 0; i < items.size(); ++i)
-    if (SameText(items[i].id, wanted) || SameText(items[i].leaf, wanted))
+    if (vcl::SameText(items[i].id, wanted) || vcl::SameText(items[i].leaf, wanted))
       return i;
   return std::nullopt;
 }
