@@ -6,6 +6,7 @@
 
 #include "toolkit/Debugs.h"
 #include "toolkit/PsStrings.h"
+#include "toolkit/PsUtils.h"
 
 namespace opcserver {
 namespace {
@@ -111,6 +112,11 @@ std::string HandleListText(const OPCHANDLE* handles, size_t count) {
 
 std::string ErrorListText(const HRESULT* errors, size_t count) {
   return JoinedByCommas(errors, count, "$%x");
+}
+
+FILETIME ToFileTime(vcl::TDateTime time) {
+  const uint64_t fileTime = toolkit::DateTimeToFileTime(time);
+  return FILETIME{static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
 }
 
 EPsOPCError::EPsOPCError(HRESULT errorCode, const std::string& reason, const std::string& method,

@@ -124,6 +124,11 @@ std::string OPCQualityLimitText(WORD quality);
 // The three joined by ';': 0xD8 "Good;Local override;Not limited".
 std::string OPCQualityText(WORD quality);
 
+// --- Time stamps ------------------------------------------------------------------
+
+// A date-time as the FILETIME clients get; 0 and NaN give a zero FILETIME.
+FILETIME ToFileTime(vcl::TDateTime time);
+
 // --- Memory handed to clients ---------------------------------------------------
 
 // Blocks of the COM task allocator. Sizes and counts are checked before

@@ -26,11 +26,6 @@ LPWSTR TaskText(const std::string& text) {
   return copy;
 }
 
-FILETIME ToFileTime(vcl::TDateTime time) {
-  const uint64_t fileTime = toolkit::DateTimeToFileTime(time);
-  return FILETIME{static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
-}
-
 }  // namespace
 
 void SetStatusVersion(OPCSERVERSTATUS& status, const std::optional<std::array<uint16_t, 4>>& words,

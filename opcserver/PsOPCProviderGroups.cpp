@@ -124,8 +124,7 @@ FILETIME TPsOPCProviderGroup::ConvertTimeStamp(vcl::TDateTime utc) const {
     return FILETIME{};
   const vcl::TDateTime local =
       useLocalTime_ ? toolkit::UTCToLocalTime(utc) : utc - timeBias_ / 60.0 / 24.0;
-  const uint64_t fileTime = toolkit::DateTimeToFileTime(local);
-  return FILETIME{static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
+  return ToFileTime(local);
 }
 
 void TPsOPCProviderGroup::SetActive(bool active) {

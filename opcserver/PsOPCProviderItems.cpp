@@ -28,11 +28,6 @@ bool IsArrayType(VARTYPE type) {
   return (type & VT_ARRAY) != 0;
 }
 
-FILETIME ToFileTime(vcl::TDateTime time) {
-  const uint64_t fileTime = toolkit::DateTimeToFileTime(time);
-  return FILETIME{static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
-}
-
 // A variant array of `count` VARIANTs from index 0, filled by `fill`.
 template <class Fill>
 void VariantArray(VARIANT& target, LONG count, Fill&& fill) {
