@@ -33,16 +33,7 @@ interfaces=$(awk '
   iid != "" && $1 == "interface" { print "{" iid "} " $2; iid = "" }' "$idl")
 [ "$(wc -l <<<"$interfaces")" -ge 12 ] || fail "the IDL's interfaces were not found: $interfaces"
 
-# The data of a value below HKEY_CLASSES_ROOT (the default one without a name).
-value() {
-  local name=(/ve)
-  [ -z "${2:-}" ] || name=(/v "$2")
-  wine reg query "HKCR\\$1" "${name[@]}" 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ    //p'
-}
-
-key_exists() {
-  wine reg query "HKCR\\$1" >/dev/null 2>&1
-}
+source "$(dirname "$0")/wine_registry.sh"
 
 # Everything under a key, as the registry lists it.
 listing() {

@@ -48,16 +48,7 @@ korvamon() {
   [ ! -s "$work/stderr" ] || fail "korvamon $1 wrote: $(cat "$work/stderr")"
 }
 
-# The data of a value below HKEY_CLASSES_ROOT (the default one without a name).
-value() {
-  local name=(/ve)
-  [ -z "${2:-}" ] || name=(/v "$2")
-  wine reg query "HKCR\\$1" "${name[@]}" 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ    //p'
-}
-
-key_exists() {
-  wine reg query "HKCR\\$1" >/dev/null 2>&1
-}
+source "$(dirname "$0")/wine_registry.sh"
 
 expect() {
   local found
