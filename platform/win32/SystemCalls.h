@@ -2,8 +2,9 @@
 // not show: the shell's start (a consent prompt, a share that does not
 // answer), the file-open dialog and its apartment, the cache of shared icons,
 // the filter on messages from programs of a lower integrity level, the
-// token's privileges, where a system library is loaded from, and a port
-// claimed by one socket alone. The code makes them through this table, so
+// token's privileges, where a system library is loaded from, a port claimed
+// by one socket alone, and the replacement and move of a file, whose
+// failures leave the files in ways Wine never does. The code makes them through this table, so
 // that a test can put a stand-in in one place and see the code handle what
 // Windows would answer.
 #pragma once
@@ -27,6 +28,8 @@ struct SystemCalls {
   decltype(&::AdjustTokenPrivileges) adjustTokenPrivileges = &::AdjustTokenPrivileges;
   decltype(&::LoadLibraryExA) loadLibraryEx = &::LoadLibraryExA;
   decltype(&::setsockopt) setSocketOption = &::setsockopt;
+  decltype(&::ReplaceFileA) replaceFile = &::ReplaceFileA;
+  decltype(&::MoveFileExA) moveFileEx = &::MoveFileExA;
 };
 
 // The table the Win32 code calls through.

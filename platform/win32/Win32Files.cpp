@@ -2,15 +2,14 @@
 // then replaces the target, so a reader never sees half a file, and no
 // failure of the replacement leaves the target without one of its two
 // contents.
-#include "platform/win32/Win32Files.h"
-
-#include <windows.h>
+#include "platform/win32/SystemCalls.h"
 
 #include <algorithm>
 #include <atomic>
 #include <optional>
 #include <string>
 
+#include "platform/Files.h"
 #include "platform/Services.h"
 #include "platform/win32/Win32ErrorText.h"
 #include "platform/win32/Win32FileTime.h"
@@ -119,6 +118,23 @@ std::string UniqueSibling(const std::string& path, const char* extension) {
          std::to_string(++counter) + extension;
 }
 
+// ReplaceFileA and MoveFileExA through the system calls' table, where a test
+// can play each way their contract lets them fail: 0, or the system's error
+// code.
+DWORD Replace(const std::string& replaced, const std::string& replacement,
+              const std::string& backup) {
+  return systemCalls().replaceFile(replaced.c_str(), replacement.c_str(), backup.c_str(),
+                                   REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+             ? 0
+             : GetLastError();
+}
+// Written through, never over an existing file.
+DWORD Move(const std::string& from, const std::string& to) {
+  return systemCalls().moveFileEx(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)
+             ? 0
+             : GetLastError();
+}
+
 // How often, and how far apart, the content is moved back under the file's
 // name when a replacement left the name empty: a scanner may hold the
 // fresh file for a moment.
@@ -141,8 +157,6 @@ bool RewriteInPlace(const std::string& path, const std::string& bytes) {
 
 class Win32Files final : public Files {
  public:
-  explicit Win32Files(FileCalls& calls) : calls_(calls) {}
-
   std::optional<std::string> ReadAll(const std::string& path) override {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -278,7 +292,7 @@ class Win32Files final : public Files {
       return Failed(error);
     }
     if (!exists) {
-      error = calls_.Move(temp, path);
+      error = Move(temp, path);
       if (error != 0) {
         DeleteFileA(temp.c_str());
         return Failed(error);
@@ -296,7 +310,7 @@ class Win32Files final : public Files {
   // temporary file.
   bool PutInPlace(const std::string& path, const std::string& temp) {
     const std::string backup = UniqueSibling(path, ".bak");
-    const DWORD error = calls_.Replace(path, temp, backup);
+    const DWORD error = Replace(path, temp, backup);
     if (error == 0) {
       DeleteFileA(backup.c_str());
       return true;
@@ -317,11 +331,11 @@ class Win32Files final : public Files {
   bool Restore(const std::string& path, const std::string& temp, const std::string& backup,
                DWORD error) {
     for (int attempt = 1; attempt <= kRestoreTries; ++attempt) {
-      if (calls_.Move(temp, path) == 0) {
+      if (Move(temp, path) == 0) {
         DeleteFileA(backup.c_str());
         return true;
       }
-      if (Exists(backup) && calls_.Move(backup, path) == 0) {
+      if (Exists(backup) && Move(backup, path) == 0) {
         DeleteFileA(temp.c_str());
         return Failed(error);
       }
@@ -330,40 +344,13 @@ class Win32Files final : public Files {
     }
     return Failed(error);
   }
-
-  FileCalls& calls_;
-};
-
-class NativeCalls final : public FileCalls {
- public:
-  uint32_t Replace(const std::string& replaced, const std::string& replacement,
-                   const std::string& backup) override {
-    return ReplaceFileA(replaced.c_str(), replacement.c_str(),
-                        backup.empty() ? nullptr : backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
-                        nullptr, nullptr)
-               ? 0
-               : GetLastError();
-  }
-  uint32_t Move(const std::string& from, const std::string& to) override {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) ? 0 : GetLastError();
-  }
 };
 
 }  // namespace
-
-FileCalls& NativeFileCalls() {
-  static NativeCalls calls;
-  return calls;
-}
-
-std::unique_ptr<Files> NewWin32Files(FileCalls& calls) {
-  return std::make_unique<Win32Files>(calls);
-}
-
 }  // namespace win32
 
 Files& NativeFiles() {
-  static win32::Win32Files files(win32::NativeFileCalls());
+  static win32::Win32Files files;
   return files;
 }
 

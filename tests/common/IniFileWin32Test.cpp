@@ -6,64 +6,63 @@
 #ifdef _WIN32
 
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <filesystem>
+#include <string>
+#include <string_view>
 
 #include "TestFolder.h"
 #include "common/IniFile.h"
-#include "platform/Services.h"
-#include "platform/win32/Win32Files.h"
+#include "platform/win32/SystemCalls.h"
 
 namespace {
 
 using korva_test::TestFolder;
-using platform::win32::FileCalls;
 
 // ReplaceFileA failing `failures` times as its contract says it leaves the
 // files for `code`, on the real files, then the system's own. Moves of a
 // file whose name ends in `stuckSuffix` are refused, as where a scanner
 // holds it.
-class ContractCalls final : public FileCalls {
- public:
-  uint32_t Replace(const std::string& replaced, const std::string& replacement,
-                   const std::string& backup) override {
-    ++replaces;
-    if (failures == 0)
-      return native_.Replace(replaced, replacement, backup);
-    --failures;
-    if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT && backup.empty()) {
-      // The replaced file is gone; the replacement keeps its name.
-      DeleteFileA(replaced.c_str());
-    } else if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-      // The replaced file lives on under the backup's name, or under one
-      // that nobody was told.
-      MoveFileA(replaced.c_str(), (backup.empty() ? replaced + ".elsewhere" : backup).c_str());
-    }
-    // Every other failure leaves both files under their own names.
-    return code;
-  }
-  uint32_t Move(const std::string& from, const std::string& to) override {
-    if (!stuckSuffix.empty() && from.ends_with(stuckSuffix))
-      return ERROR_ACCESS_DENIED;
-    return native_.Move(from, to);
-  }
-
-  uint32_t code = 0;
+struct Contract {
+  DWORD code = 0;
   int failures = 0;
   int replaces = 0;
   std::string stuckSuffix;
+} contract;
 
- private:
-  FileCalls& native_ = platform::win32::NativeFileCalls();
-};
+BOOL WINAPI ReplaceAsContract(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD flags,
+                              LPVOID exclude, LPVOID reserved) {
+  ++contract.replaces;
+  if (contract.failures == 0)
+    return ReplaceFileA(replaced, replacement, backup, flags, exclude, reserved);
+  --contract.failures;
+  if (contract.code == ERROR_UNABLE_TO_MOVE_REPLACEMENT && !backup) {
+    // The replaced file is gone; the replacement keeps its name.
+    DeleteFileA(replaced);
+  } else if (contract.code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+    // The replaced file lives on under the backup's name, or under one
+    // that nobody was told.
+    MoveFileA(replaced, backup ? backup : (std::string(replaced) + ".elsewhere").c_str());
+  }
+  // Every other failure leaves both files under their own names.
+  SetLastError(contract.code);
+  return FALSE;
+}
+
+BOOL WINAPI MoveAsContract(LPCSTR from, LPCSTR to, DWORD flags) {
+  if (!contract.stuckSuffix.empty() && std::string_view(from).ends_with(contract.stuckSuffix)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return MoveFileExA(from, to, flags);
+}
 
 constexpr int kAlways = 1000;
 
 TEST(IniFileWin32Test, NoFailureOfTheReplacementLosesTheSettingsFile) {
   struct Case {
     const char* name;
-    uint32_t code;
+    DWORD code;
     int failures;
     const char* stuckSuffix;
     bool written;
@@ -92,12 +91,10 @@ TEST(IniFileWin32Test, NoFailureOfTheReplacementLosesTheSettingsFile) {
     const std::string path = folder.File("korvamon.INI");
     const std::string before = "[COM]\r\nCOMPORT=3\r\n[ACTION]\r\nShutdownSignal=1\r\n";
     TestFolder::Put(path, before);
-    ContractCalls calls;
-    calls.code = c.code;
-    calls.failures = c.failures;
-    calls.stuckSuffix = c.stuckSuffix;
-    const auto files = platform::win32::NewWin32Files(calls);
-    const platform::ScopedService<platform::Files> guard(*files);
+    contract = {c.code, c.failures, 0, c.stuckSuffix};
+    platform::win32::ScopedSystemCalls restored;
+    platform::win32::systemCalls().replaceFile = ReplaceAsContract;
+    platform::win32::systemCalls().moveFileEx = MoveAsContract;
 
     const common::IniFile ini(path);
     bool written = true;
@@ -107,7 +104,7 @@ TEST(IniFileWin32Test, NoFailureOfTheReplacementLosesTheSettingsFile) {
       written = false;
     }
     EXPECT_EQ(written, c.written);
-    EXPECT_EQ(calls.replaces, c.replaces);
+    EXPECT_EQ(contract.replaces, c.replaces);
     EXPECT_EQ(TestFolder::Get(path),
               written ? "[COM]\r\nCOMPORT=4\r\n[ACTION]\r\nShutdownSignal=1\r\n" : before);
     for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
