@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/EventLoop.h"
+#include "platform/Files.h"
 #include "platform/win32/vcl/Win32Backend.h"
 #include "tray/Tray.h"
 #include "vcl/Forms.h"
@@ -44,14 +45,6 @@ class ServiceHandle {
   SC_HANDLE handle_;
 };
 
-std::string ServiceProgram() {
-  char path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path, length);
-  folder.resize(folder.find_last_of('\\') + 1);
-  return folder + "korva_test_service.exe";
-}
-
 // "Service_Korva" as the tests' service program, installed for the test's
 // lifetime: stopped and deleted at its end, as one left by an earlier run
 // is before it is installed.
@@ -63,7 +56,8 @@ class InstalledService {
     if (!manager_)
       return;
     Remove(OpenServiceA(manager_.get(), tray::kServiceName, SERVICE_ALL_ACCESS));
-    const std::string command = std::string("\"").append(ServiceProgram()).append("\"");
+    const std::string command =
+        std::string("\"").append(platform::ProgramFolder()).append("korva_test_service.exe\"");
     service_.Reset(CreateServiceA(manager_.get(), tray::kServiceName, tray::kServiceName,
                                   SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                                   SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, command.c_str(),
