@@ -1,12 +1,12 @@
 #include "monitor/ProgramStart.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <exception>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "monitor/Globfunc.h"
 #include "monitor/lang.h"
@@ -21,62 +21,9 @@ namespace {
 
 constexpr uint32_t kTextNoProgramFile = 70;
 
-// One start in the background, shared by the thread that asks the shell and,
-// as its predecessor, by the start asked for next.
-class BackgroundStart {
- public:
-  BackgroundStart(const platform::ShellCall& call, std::function<void(int)> onResult,
-                  std::shared_ptr<BackgroundStart> previous)
-      : call_(call),
-        shell_(platform::processes()),
-        loop_(platform::MainLoop().Link()),
-        onResult_(std::move(onResult)),
-        previous_(std::move(previous)) {}
-
-  // The thread's work: the shell's answer, posted after the one before it.
-  void Run() {
-    int result = platform::kShellOutOfResources;
-    try {
-      result = shell_.ShellExecute("", call_.file, call_.parameters, call_.directory,
-                                   platform::kSwShowNormal);
-    } catch (const std::exception&) {
-      // Nothing may escape the thread; the start failed as for want of resources.
-    }
-    if (previous_)
-      previous_->WaitReported();
-    Report(result);
-  }
-
-  // Posts the result; the start asked for next may then post its own.
-  void Report(int result) {
-    previous_.reset();
-    loop_->Post([onResult = std::move(onResult_), result] { onResult(result); });
-    {
-      std::lock_guard lock(mutex_);
-      reported_ = true;
-    }
-    reportedChanged_.notify_all();
-  }
-
- private:
-  void WaitReported() {
-    std::unique_lock lock(mutex_);
-    reportedChanged_.wait(lock, [this] { return reported_; });
-  }
-
-  const platform::ShellCall call_;
-  platform::Processes& shell_;
-  const std::shared_ptr<platform::LoopLink> loop_;
-  std::function<void(int)> onResult_;
-  std::shared_ptr<BackgroundStart> previous_;
-  std::mutex mutex_;
-  std::condition_variable reportedChanged_;
-  bool reported_ = false;
-};
-
 std::atomic<int> startsUnderWay{0};
-// The start asked for last, while anything holds it. Main thread only.
-std::weak_ptr<BackgroundStart> latestStart;
+// Ready once the start asked for last has posted its result. Main thread only.
+std::shared_future<void> lastReported;
 
 bool IsBlankOrControl(char c) {
   return static_cast<unsigned char>(c) <= ' ';
@@ -144,18 +91,34 @@ uint32_t ProgramStartErrorText(int result) {
 }
 
 void StartInBackground(const platform::ShellCall& call, std::function<void(int)> onResult) {
-  auto start = std::make_shared<BackgroundStart>(call, std::move(onResult), latestStart.lock());
-  latestStart = start;
+  auto reported = std::make_shared<std::promise<void>>();
+  const std::shared_future<void> previous =
+      std::exchange(lastReported, reported->get_future().share());
+  // Posts the result; the start asked for next may then post its own.
+  auto report = [loop = platform::MainLoop().Link(), reported,
+                 onResult = std::move(onResult)](int result) mutable {
+    loop->Post([onResult = std::move(onResult), result] { onResult(result); });
+    reported->set_value();
+  };
   ++startsUnderWay;
   try {
-    std::thread([start] {
-      start->Run();
+    std::thread([call, &shell = platform::processes(), previous, report]() mutable {
+      int result = platform::kShellOutOfResources;
+      try {
+        result = shell.ShellExecute("", call.file, call.parameters, call.directory,
+                                    platform::kSwShowNormal);
+      } catch (const std::exception&) {
+        // Nothing may escape the thread; the start failed as for want of resources.
+      }
+      if (previous.valid())
+        previous.wait();
+      report(result);
       --startsUnderWay;
     }).detach();
   } catch (const std::system_error&) {
     // No thread to be had: the shell was not asked, as when it has no
     // resources. Said at once: the main thread waits for no other start.
-    start->Report(platform::kShellOutOfResources);
+    report(platform::kShellOutOfResources);
     --startsUnderWay;
   }
 }

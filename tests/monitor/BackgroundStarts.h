@@ -62,14 +62,14 @@ class HeldShell final : public platform::Processes {
   bool WaitAsked(size_t count) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, std::chrono::seconds(10),
-                             [&] { return asked_.size() >= count; });
+                             [&] { return threads_.size() >= count; });
   }
   // A start is being held up now.
   bool Holding() {
     std::lock_guard lock(mutex_);
     return holding_ > 0;
   }
-  // The threads the shell was asked on, in the order of the files asked.
+  // The threads the shell was asked on, one a file, in the order asked.
   std::vector<std::thread::id> Threads() {
     std::lock_guard lock(mutex_);
     return threads_;
@@ -78,7 +78,6 @@ class HeldShell final : public platform::Processes {
   int ShellExecute(const std::string&, const std::string& file, const std::string&,
                    const std::string&, int) override {
     std::unique_lock lock(mutex_);
-    asked_.push_back(file);
     threads_.push_back(std::this_thread::get_id());
     changed_.notify_all();
     if (held_.count(file)) {
@@ -99,7 +98,6 @@ class HeldShell final : public platform::Processes {
   std::condition_variable changed_;
   std::map<std::string, int> results_;
   std::set<std::string> held_;
-  std::vector<std::string> asked_;
   std::vector<std::thread::id> threads_;
   int holding_ = 0;
   bool released_ = false;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <initializer_list>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -124,6 +125,13 @@ class KorvamonTest : public VclTest {
     const uint64_t now = loop().NowMs();
     ASSERT_GE(start_ + ms, now);
     Advance(static_cast<uint32_t>(start_ + ms - now));
+  }
+  // The block arrives at each of these times after the start.
+  void ArriveAt(std::initializer_list<uint64_t> times, const std::string& block) {
+    for (uint64_t at : times) {
+      At(at);
+      Arrive(block);
+    }
   }
 
   monitor::TfrmKorvamon& main() {

@@ -31,13 +31,6 @@ class ProgramStartTest : public korva_test::VclTest {
   }
   ~ProgramStartTest() override { EXPECT_TRUE(korva_test::FinishProgramStarts()); }
 
-  std::vector<std::string> BoxTexts() const {
-    std::vector<std::string> texts;
-    for (const auto& box : boxes_.shown())
-      texts.push_back(box.text);
-    return texts;
-  }
-
   korva_test::TestLanguage language_;
   monitor::LanguageDll library_;
   platform::RecordingProcesses processes_;
@@ -118,7 +111,9 @@ TEST_F(ProgramStartTest, AStartTheShellHoldsUpStopsNoTimerAndLaterMessagesWaitTh
   EXPECT_TRUE(boxes_.shown().empty());
   shell.Release();
   ASSERT_TRUE(korva_test::FinishProgramStarts());
-  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"T78", "T74"}));
+  ASSERT_EQ(boxes_.shown().size(), 2u);
+  EXPECT_EQ(boxes_.shown()[0].text, "T78");
+  EXPECT_EQ(boxes_.shown()[1].text, "T74");
   for (const std::thread::id thread : shell.Threads())
     EXPECT_NE(thread, std::this_thread::get_id());
   loop().KillTimer(timer);

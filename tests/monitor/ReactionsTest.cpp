@@ -30,13 +30,6 @@ class ReactionsTest : public korva_test::KorvamonTextTest {
     EXPECT_TRUE(korva_test::FinishProgramStarts());
     return processes_.requests();
   }
-  // The block arrives at each of these times after the start.
-  void ArriveAt(std::initializer_list<uint64_t> times, const std::string& block) {
-    for (uint64_t at : times) {
-      At(at);
-      Arrive(block);
-    }
-  }
   // Past the start phase's first four ticks, in which requests are dropped.
   // With no port the link is lost at the fourth; nothing here asks for that.
   void PastTheDeafTicks() { At(4500); }

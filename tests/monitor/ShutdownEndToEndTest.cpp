@@ -42,6 +42,22 @@ class ShutdownEndToEndTest : public testing::Test {
     return std::vector<std::string>(std::find(texts.begin(), texts.end(), text), texts.end());
   }
   std::string Received() const { return TestFolder::Get(received_); }
+  // The simulator sends the battery frame of a module of this rating with
+  // this reply from now on.
+  bool SendBattery(const std::string& rating, const std::string& reply) {
+    return simulator_->Send(std::string("frame *BAT*\\r\\nBUFRD\\r\\nDC_LO\\r\\nBA<85\\r\\n")
+                                .append(rating + "\\r\\n")
+                                .append(reply + "\\r\\n"));
+  }
+  // Waits for korvamon's end, which asked for the system's shutdown, and
+  // gives its output.
+  std::string EndedByShutdown(ChildProcess& korvamon) const {
+    EXPECT_EQ(korvamon.Ended(), 0);
+    const std::string output = program_.Output("korvamon.out");
+    EXPECT_NE(output.find("korvamon: system shutdown requested (flags 5)\n"), std::string::npos)
+        << output;
+    return output;
+  }
 
   korva_test::ProgramCopy program_;
   const std::string log_ = program_.folder().File("history.log");
@@ -59,8 +75,7 @@ constexpr const char* kLost = "Connection to the UPS module lost";
 constexpr const char* kRefused = "ShutdownPulse: COM1 - module not signalled: ";
 
 TEST_F(ShutdownEndToEndTest, AnAcknowledgingModuleIsToldUntilItAnswersThenKorvamonEnds) {
-  ASSERT_TRUE(
-      simulator_->Send("frame *BAT*\\r\\nBUFRD\\r\\nDC_LO\\r\\nBA<85\\r\\nTPS40\\r\\n-----\\r\\n"));
+  ASSERT_TRUE(SendBattery("TPS40", "-----"));
   auto korvamon = program_.Run("korvamon.out");
   ASSERT_TRUE(korvamon->Started());
   ASSERT_TRUE(ChildProcess::Within(std::chrono::seconds(15), [&] {
@@ -68,12 +83,8 @@ TEST_F(ShutdownEndToEndTest, AnAcknowledgingModuleIsToldUntilItAnswersThenKorvam
   })) << program_.Output("korvamon.out");
   EXPECT_TRUE(korvamon->Running());
 
-  ASSERT_TRUE(
-      simulator_->Send("frame *BAT*\\r\\nBUFRD\\r\\nDC_LO\\r\\nBA<85\\r\\nTPS40\\r\\nSDREC\\r\\n"));
-  EXPECT_EQ(korvamon->Ended(), 0);
-  const std::string output = program_.Output("korvamon.out");
-  EXPECT_NE(output.find("korvamon: system shutdown requested (flags 5)\n"), std::string::npos)
-      << output;
+  ASSERT_TRUE(SendBattery("TPS40", "SDREC"));
+  const std::string output = EndedByShutdown(*korvamon);
   EXPECT_EQ(Received().find_first_not_of("*R37F"), std::string::npos) << Received();
   const std::vector<std::string> end = LogFrom(kClosed);
   ASSERT_GE(end.size(), 3u);
@@ -87,10 +98,7 @@ TEST_F(ShutdownEndToEndTest,
   ASSERT_TRUE(simulator_->Send("frame *BAT*\\r\\nBUFRD\\r\\nDC_LO\\r\\n"));
   auto korvamon = program_.Run("korvamon.out");
   ASSERT_TRUE(korvamon->Started());
-  EXPECT_EQ(korvamon->Ended(), 0);
-  const std::string output = program_.Output("korvamon.out");
-  EXPECT_NE(output.find("korvamon: system shutdown requested (flags 5)\n"), std::string::npos)
-      << output;
+  const std::string output = EndedByShutdown(*korvamon);
   // The pseudo-terminal has no RTS line: the first change is refused, and
   // the port stays open until the shutdown closes it.
   const std::vector<std::string> end = LogFrom(kPriority);
@@ -103,8 +111,7 @@ TEST_F(ShutdownEndToEndTest,
 }
 
 TEST_F(ShutdownEndToEndTest, AModuleThatCannotBeSignalledIsStillHeardUntilItAcknowledges) {
-  ASSERT_TRUE(
-      simulator_->Send("frame *BAT*\\r\\nBUFRD\\r\\nDC_LO\\r\\nBA<85\\r\\nRTS40\\r\\n-----\\r\\n"));
+  ASSERT_TRUE(SendBattery("RTS40", "-----"));
   auto korvamon = program_.Run("korvamon.out");
   ASSERT_TRUE(korvamon->Started());
   // Trains every two seconds, each refused by the line, none closing the port.
@@ -117,12 +124,8 @@ TEST_F(ShutdownEndToEndTest, AModuleThatCannotBeSignalledIsStillHeardUntilItAckn
       << program_.Output("korvamon.out");
   EXPECT_TRUE(korvamon->Running());
 
-  ASSERT_TRUE(
-      simulator_->Send("frame *BAT*\\r\\nBUFRD\\r\\nDC_LO\\r\\nBA<85\\r\\nRTS40\\r\\nSDREC\\r\\n"));
-  EXPECT_EQ(korvamon->Ended(), 0);
-  const std::string output = program_.Output("korvamon.out");
-  EXPECT_NE(output.find("korvamon: system shutdown requested (flags 5)\n"), std::string::npos)
-      << output;
+  ASSERT_TRUE(SendBattery("RTS40", "SDREC"));
+  const std::string output = EndedByShutdown(*korvamon);
   const std::vector<std::string> texts = LogTexts();
   EXPECT_EQ(std::find(texts.begin(), texts.end(), kLost), texts.end());
   const std::vector<std::string> end = LogFrom(kClosed);

@@ -174,10 +174,7 @@ TEST_F(WatchdogTest, AfterASilenceTheStatusWordShowsTheLastReportedStateAndChang
         "[CHECK]\r\nDC_LOW_Start=1\r\nDC_LOW_ShutDown=0\r\n[START]\r\nDC_LOW=c:\\ups\\save.exe\r\n"
         "StartMinutes=0\r\nStartSeconds=0\r\n");
     const opcserver::TOPCProvider& items = *opcserver::OPCProvider;
-    for (int second = 0; second < 5; ++second) {
-      At(second * 1000 + 500);
-      Arrive(c.before);
-    }
+    ArriveAt({500, 1500, 2500, 3500, 4500}, c.before);
     const int32_t reported = main().StatusWord;
     // Silent from 4.5 s: lost at the 8th second, unknown from the 14th.
     At(16000);
@@ -187,13 +184,9 @@ TEST_F(WatchdogTest, AfterASilenceTheStatusWordShowsTheLastReportedStateAndChang
     const size_t lines = History().size();
 
     // Back after 12 s: the word is the one last reported, before anything counts anew.
-    At(16500);
-    Arrive(c.after);
+    ArriveAt({16500}, c.after);
     EXPECT_EQ(main().StatusWord, reported);
-    for (uint64_t at : {17500u, 18500u}) {
-      At(at);
-      Arrive(c.after);
-    }
+    ArriveAt({17500, 18500}, c.after);
     At(19000);
     EXPECT_EQ(main().StatusWord, c.word);
     EXPECT_EQ(items.PsStatus->Value(), c.word);
