@@ -27,8 +27,6 @@ constexpr int kMostPulseTrains = 10;
 constexpr double kBusyLoad = 8.0;
 // The module's serial shutdown command.
 constexpr const char* kSerialShutdownCommand = "*R37F";
-// The privilege that lets the process shut the system down.
-constexpr const char* kShutdownPrivilege = "SeShutdownPrivilege";
 
 // The process's place in the shutdown order: told among the first, or the last.
 constexpr uint32_t kShutdownLevelFirst = 0x3FE;
@@ -140,7 +138,7 @@ void TfrmKorvamon::ShutdownWindows() {
     // which one is missing before that happens.
     std::string error;
     if (power.EnableShutdownPrivilege(error) != platform::Power::Privilege::Enabled)
-      LogHistory(std::string(kShutdownPrivilege) + ": " + error);
+      LogHistory(std::string(platform::Power::kShutdownPrivilege) + ": " + error);
   }
   LogHistory(GetLangString(140));
   std::string error;

@@ -39,13 +39,15 @@ class Power {
   virtual bool SetPriorityClass(uint32_t priorityClass) = 0;
   virtual uint32_t PriorityClass() = 0;
 
+  // The privilege that lets a process shut the system down, by its name.
+  static constexpr const char* kShutdownPrivilege = "SeShutdownPrivilege";
   // How asking for the shutdown privilege went.
   enum class Privilege {
     Enabled,  // the token holds it, and it is on
     NotHeld,  // the token was adjusted, but it does not hold the privilege
     Failed,   // the token could not be opened or adjusted
   };
-  // Opens the process's token, looks up "SeShutdownPrivilege" and enables it.
+  // Opens the process's token, looks up kShutdownPrivilege and enables it.
   // Unless Enabled, `error` says why, as the system does.
   virtual Privilege EnableShutdownPrivilege(std::string& error) = 0;
   // The process's place in the shutdown order (0x100..0x3FF: the higher, the

@@ -56,7 +56,7 @@ class Win32Power final : public Power {
       return Privilege::Failed;
     }
     LUID luid{};
-    if (!LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &luid)) {
+    if (!LookupPrivilegeValueA(nullptr, kShutdownPrivilege, &luid)) {
       error = "LookupPrivilegeValueA: " + SystemErrorText(GetLastError());
       return Privilege::Failed;
     }
