@@ -15,7 +15,15 @@ idl=$2
 export WINEPREFIX=$3
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES=mscoree,mshtml=
-trap 'wineserver -k 2>/dev/null || true' EXIT
+# The other program's IOPCServer made below goes on every path: left behind,
+# the later tests of the prefix would marshal IOPCServer through a proxy
+# class that nobody has.
+foreign_key=
+cleanup() {
+  [ -z "$foreign_key" ] || wine reg delete "$foreign_key" /f >/dev/null 2>&1 || true
+  wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
 
 fail() {
   echo "opc_proxy_registration_test: $*" >&2
@@ -89,6 +97,7 @@ echo "opc_proxy_registration_test: on a clean prefix all registered and all remo
 
 # Another program's proxy class for IOPCServer.
 key="HKCR\\Interface\\$server_iid"
+foreign_key=$key
 wine reg add "$key" /ve /d IOPCServer /f >/dev/null
 wine reg add "$key\\ProxyStubClsid32" /ve /d "$foreign" /f >/dev/null
 wine reg add "$key\\NumMethods" /ve /d 10 /f >/dev/null
@@ -104,4 +113,5 @@ regsvr32 /u
   fail "regsvr32 /u changed the other program's IOPCServer: $(listing "Interface\\$server_iid")"
 expect_gone "beside another program's IOPCServer, unregistered" "$server_iid"
 wine reg delete "$key" /f >/dev/null
+foreign_key=
 echo "opc_proxy_registration_test: another program's IOPCServer kept through register and unregister"
