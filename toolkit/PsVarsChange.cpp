@@ -232,7 +232,7 @@ void TPsVar::SetPropValueAt(TPsVarPropType prop, const PsVariant& value, TPsVarQ
       quality = vpqBad;
     }
   }
-  FinishUpdateProp(prop, quality, timestamp, kept ? &*kept : nullptr);
+  EndUpdateProp(prop, quality, timestamp, kept ? &*kept : nullptr);
 }
 
 bool TPsVar::MayVet() const {
@@ -345,12 +345,8 @@ void TPsVar::BeginUpdateProp(TPsVarPropType prop) {
   ++propUpdateCount_[prop];
 }
 
-void TPsVar::EndUpdateProp(TPsVarPropType prop, TPsVarQuality quality, vcl::TDateTime timestamp) {
-  FinishUpdateProp(prop, quality, timestamp, nullptr);
-}
-
-void TPsVar::FinishUpdateProp(TPsVarPropType prop, TPsVarQuality quality, vcl::TDateTime timestamp,
-                              TPsVarFieldKeeper* kept) {
+void TPsVar::EndUpdateProp(TPsVarPropType prop, TPsVarQuality quality, vcl::TDateTime timestamp,
+                           TPsVarFieldKeeper* kept) {
   if (propUpdateCount_[prop] > 0)
     --propUpdateCount_[prop];
   try {
