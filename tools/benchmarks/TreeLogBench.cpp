@@ -4,9 +4,9 @@
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
 
+#include "tests/TestFolder.h"
 #include "toolkit/PsClasses.h"
 
 namespace {
@@ -60,25 +60,18 @@ BENCHMARK(BM_LogAddLine);
 // (arg 0) or through a symbolic link to it (arg 1): the whole file is
 // replaced each time, where the link leads.
 void BM_LogAddLineToFile(benchmark::State& state) {
-  namespace fs = std::filesystem;
-  const fs::path folder =
-      fs::temp_directory_path() / ("korva-log-bench-" + std::to_string(std::random_device{}()));
-  fs::create_directories(folder);
-  fs::path name = folder / "opc.log";
+  const korva_test::TestFolder folder;
+  std::string name = folder.File("opc.log");
   if (state.range(0) == 1) {
-    fs::create_symlink(name, folder / "link.log");
-    name = folder / "link.log";
+    std::filesystem::create_symlink(name, folder.File("link.log"));
+    name = folder.File("link.log");
   }
-  {
-    toolkit::TPsLog log;
-    log.Active = true;
-    log.SetFileName(name.string());
-    const std::string message = "IOPCItemMgt.AddItems(1 Items [Korva/Status]): Result=$0";
-    for (auto _ : state)
-      benchmark::DoNotOptimize(log.AddLine(message));
-  }
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
+  toolkit::TPsLog log;
+  log.Active = true;
+  log.SetFileName(name);
+  const std::string message = "IOPCItemMgt.AddItems(1 Items [Korva/Status]): Result=$0";
+  for (auto _ : state)
+    benchmark::DoNotOptimize(log.AddLine(message));
 }
 BENCHMARK(BM_LogAddLineToFile)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
