@@ -568,10 +568,6 @@ class TPsVar : public vcl::TComponent {
                        const std::vector<int32_t>* indices) const;
   std::string RejectMessage(TPsVarPropType prop, const PsVariant& value, TPsVarQuality quality,
                             const std::string& cause) const;
-  // EndUpdate on an error path: its own error goes to DebugException.
-  void CloseUpdateQuietly();
-  // Restore on an error path: its own error goes to DebugException.
-  static void RestoreQuietly(TPsVarFieldKeeper& kept);
   // A handler or slot may be asked, and so may reject.
   bool MayVet() const;
 
