@@ -284,7 +284,9 @@ void TPsPersistentList::DropItems(const std::vector<TPsPersistent*>& items, bool
     std::rethrow_exception(first);
 }
 
-void TPsPersistentList::LoadLines(vcl::TStringList& lines) {
+void TPsPersistentList::LoadText(const std::string& text) {
+  vcl::TStringList lines;
+  CSVRows(text, Delimiter, lines);
   const std::string header = CSVHeader(itemClass_, Delimiter);
   std::string first = lines.Count() > 0 ? lines.Strings(0) : std::string();
   std::erase(first, '"');
@@ -302,10 +304,7 @@ void TPsPersistentList::RenderLines(vcl::TStringList& lines) {
 }
 
 void TPsPersistentList::LoadFromStream(std::istream& stream) {
-  vcl::TStringList lines;
-  CSVRows(std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()),
-          Delimiter, lines);
-  LoadLines(lines);
+  LoadText(std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()));
 }
 
 void TPsPersistentList::SaveToStream(std::ostream& stream) {
@@ -318,9 +317,7 @@ void TPsPersistentList::LoadFromFile(const std::string& fileName) {
   const std::optional<std::string> bytes = platform::files().ReadAll(fileName);
   if (!bytes)
     throw vcl::EFOpenError(vcl::Format("Cannot open file \"%s\"", fileName));
-  vcl::TStringList lines;
-  CSVRows(*bytes, Delimiter, lines);
-  LoadLines(lines);
+  LoadText(*bytes);
 }
 
 void TPsPersistentList::SaveToFile(const std::string& fileName) {

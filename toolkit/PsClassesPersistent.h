@@ -221,7 +221,8 @@ class TPsPersistentList : public vcl::TPersistent {
   // ItemFinish and free (when owned) for items no longer listed. Errors
   // are collected; the first is rethrown at the end unless `quiet`.
   void DropItems(const std::vector<TPsPersistent*>& items, bool quiet);
-  void LoadLines(vcl::TStringList& lines);
+  // Loads the rows of a CSV text, as LoadFromStream says.
+  void LoadText(const std::string& text);
   void RenderLines(vcl::TStringList& lines);
   void ReadItems(vcl::TReader& reader);
   void WriteItems(vcl::TWriter& writer);

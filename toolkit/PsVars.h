@@ -466,8 +466,10 @@ class TPsVar : public vcl::TComponent {
   // EPsException "<class>.EndUpdate: no matching BeginUpdate!", count 0.
   void EndUpdate();
   void BeginUpdateProp(TPsVarPropType prop);
-  // Closes both counts on every path.
-  void EndUpdateProp(TPsVarPropType prop, TPsVarQuality quality, vcl::TDateTime timestamp);
+  // Closes both counts on every path; when the last vetting rejects, `kept`
+  // (where given) is put back first.
+  void EndUpdateProp(TPsVarPropType prop, TPsVarQuality quality, vcl::TDateTime timestamp,
+                     TPsVarFieldKeeper* kept = nullptr);
   int UpdateCount() const { return updateCount_; }
   // Stores quality and timestamp (negative or NaN: 0, never set; 0: now)
   // and collects the kind for the next announcement.
@@ -566,13 +568,6 @@ class TPsVar : public vcl::TComponent {
                        const std::vector<int32_t>* indices) const;
   std::string RejectMessage(TPsVarPropType prop, const PsVariant& value, TPsVarQuality quality,
                             const std::string& cause) const;
-  // EndUpdate on an error path: its own error goes to DebugException.
-  void CloseUpdateQuietly();
-  // Restore on an error path: its own error goes to DebugException.
-  static void RestoreQuietly(TPsVarFieldKeeper& kept);
-  // EndUpdateProp; when the last vetting rejects, `kept` is put back first.
-  void FinishUpdateProp(TPsVarPropType prop, TPsVarQuality quality, vcl::TDateTime timestamp,
-                        TPsVarFieldKeeper* kept);
   // A handler or slot may be asked, and so may reject.
   bool MayVet() const;
 

@@ -11,6 +11,18 @@
 namespace toolkit {
 namespace {
 
+// Runs a step of an error path: its own error goes to DebugException, so
+// that the error under way passes on.
+template <class Step>
+void Quietly(Step&& step) {
+  try {
+    step();
+  } catch (const std::exception& error) {
+    DebugException(error);
+  } catch (...) {
+  }
+}
+
 // Changes of these kinds run the statistics hook.
 constexpr TPsVarPropTypes kStatisticsKinds = {vpValue, vpMean, vpStdDev, vpMin, vpMax};
 constexpr TPsVarPropTypes kLimits = {vpAlarmLow, vpAlarmHigh, vpWarnLow, vpWarnHigh};
@@ -232,7 +244,7 @@ void TPsVar::SetPropValueAt(TPsVarPropType prop, const PsVariant& value, TPsVarQ
       quality = vpqBad;
     }
   }
-  FinishUpdateProp(prop, quality, timestamp, kept ? &*kept : nullptr);
+  EndUpdateProp(prop, quality, timestamp, kept ? &*kept : nullptr);
 }
 
 bool TPsVar::MayVet() const {
@@ -322,35 +334,13 @@ void TPsVar::EndUpdate() {
     Changed();
 }
 
-void TPsVar::RestoreQuietly(TPsVarFieldKeeper& kept) {
-  try {
-    kept.Restore();
-  } catch (const std::exception& error) {
-    DebugException(error);
-  } catch (...) {
-  }
-}
-
-void TPsVar::CloseUpdateQuietly() {
-  try {
-    EndUpdate();
-  } catch (const std::exception& error) {
-    DebugException(error);
-  } catch (...) {
-  }
-}
-
 void TPsVar::BeginUpdateProp(TPsVarPropType prop) {
   BeginUpdate();
   ++propUpdateCount_[prop];
 }
 
-void TPsVar::EndUpdateProp(TPsVarPropType prop, TPsVarQuality quality, vcl::TDateTime timestamp) {
-  FinishUpdateProp(prop, quality, timestamp, nullptr);
-}
-
-void TPsVar::FinishUpdateProp(TPsVarPropType prop, TPsVarQuality quality, vcl::TDateTime timestamp,
-                              TPsVarFieldKeeper* kept) {
+void TPsVar::EndUpdateProp(TPsVarPropType prop, TPsVarQuality quality, vcl::TDateTime timestamp,
+                           TPsVarFieldKeeper* kept) {
   if (propUpdateCount_[prop] > 0)
     --propUpdateCount_[prop];
   try {
@@ -362,8 +352,8 @@ void TPsVar::FinishUpdateProp(TPsVarPropType prop, TPsVarQuality quality, vcl::T
   } catch (...) {
     // Nothing of a rejected change stays, nor is announced.
     if (kept)
-      RestoreQuietly(*kept);
-    CloseUpdateQuietly();
+      Quietly([kept] { kept->Restore(); });
+    Quietly([this] { EndUpdate(); });
     throw;
   }
   EndUpdate();

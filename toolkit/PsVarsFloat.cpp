@@ -329,7 +329,7 @@ void TPsCustomFloat::RemoveFromStats(double sample) {
       --count_;
       if (count_ == 1) {
         squaredDeviations_ = 0;
-        UpdateProp(vpMean, std::isfinite(mean_) ? vpqGood : vpqBad, stamp);
+        StampMeanAndStdDev(stamp);  // the mean alone, of one sample
         UpdateProp(vpStdDev, vpqBad, stamp);
         min_ = max_ = mean_;
         UpdateProp(vpMin, PropQuality(vpMean), stamp);

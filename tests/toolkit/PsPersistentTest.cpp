@@ -45,23 +45,6 @@ void Load(TPsPersistentList& list, const std::string& text) {
   list.LoadFromStream(in);
 }
 
-// A writable and a read-only component property.
-class TWatchedParts : public TPsPersistent {
- public:
-  std::string ClassName() const override { return "TWatchedParts"; }
-  static const TPsClassMeta& ClassMeta() {
-    using T = TWatchedParts;
-    static const TPsClassMeta meta =
-        TPsClassMetaBuilder<T>("TWatchedParts", &TPsPersistent::ClassMeta())
-            .Object("Variable", TTestVar::ClassMeta(), &T::Variable, &T::Variable)
-            .Object("Fixed", TTestVar::ClassMeta(), &T::Fixed)
-            .Build();
-    return meta;
-  }
-  TTestVar* Variable = nullptr;
-  TTestVar* Fixed = nullptr;
-};
-
 class PsPersistentTest : public testing::Test {
  protected:
   PsPersistentTest() {
@@ -111,8 +94,7 @@ TEST_F(PsPersistentTest, ARemovalClearsOnlyThePropertiesThatReferToIt) {
   EXPECT_EQ(item.Partner, alarm_);
 
   // A read-only property cannot be cleared: it is left as it is.
-  toolkit::RegisterClass(TWatchedParts::ClassMeta());
-  TWatchedParts parts;
+  TFixedParts parts;
   parts.Variable = level_;
   parts.Fixed = level_;
   EXPECT_NO_THROW(parts.Notification(level_, vcl::TOperation::opRemove));

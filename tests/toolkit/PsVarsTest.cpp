@@ -548,14 +548,16 @@ TEST_F(PsVarTest, AChangeRejectedAfterItsStoreIsUndone) {
       {"description", x_, vpDescription, "old", "new"},
       {"bits", bits, vpValue, 5, PsVariant::ArrayOf({true, false, false, true})},
   };
+  const auto statistics = [real] {
+    return real->GetPropAsString(vpMean) + " " + std::to_string(real->StatsCount()) + " " +
+           std::to_string(real->GetPropTimeStamp(vpMean));
+  };
   Announcements heard;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     c.variable->SetPropValueAt(c.prop, c.before, vpqGood, 44000.0);
     const PsVariant stored = c.variable->GetPropValue(c.prop);
-    const std::string statistics = real->GetPropAsString(vpMean) + " " +
-                                   std::to_string(real->StatsCount()) + " " +
-                                   std::to_string(real->GetPropTimeStamp(vpMean));
+    const std::string statisticsBefore = statistics();
     heard.sets.clear();
     heard.Listen(*c.variable);
     int asked = 0;
@@ -573,9 +575,7 @@ TEST_F(PsVarTest, AChangeRejectedAfterItsStoreIsUndone) {
     EXPECT_TRUE(heard.sets.empty());
     EXPECT_TRUE(c.variable->ChangedProps().Empty());
     EXPECT_EQ(c.variable->UpdateCount(), 0);
-    EXPECT_EQ(real->GetPropAsString(vpMean) + " " + std::to_string(real->StatsCount()) + " " +
-                  std::to_string(real->GetPropTimeStamp(vpMean)),
-              statistics);
+    EXPECT_EQ(statistics(), statisticsBefore);
     EXPECT_EQ(bits->BitCount(), 32);
     // Later changes go through and are announced.
     c.variable->OnChanging = nullptr;

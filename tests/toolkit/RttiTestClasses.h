@@ -194,6 +194,26 @@ class TPairItem : public TPsPersistent {
   TVarProp VarProp = vpValue;
 };
 
+// Component properties with a write operation and without, and a plain
+// object one without.
+class TFixedParts : public TPsPersistent {
+ public:
+  std::string ClassName() const override { return "TFixedParts"; }
+  static const TPsClassMeta& ClassMeta() {
+    using T = TFixedParts;
+    static const TPsClassMeta meta =
+        TPsClassMetaBuilder<T>("TFixedParts", &TPsPersistent::ClassMeta())
+            .Object("Variable", TTestVar::ClassMeta(), &T::Variable, &T::Variable)
+            .Object("Fixed", TTestVar::ClassMeta(), &T::Fixed)
+            .Object("Data", TDataObject::ClassMeta(), &T::Data)
+            .Build();
+    return meta;
+  }
+  TTestVar* Variable = nullptr;
+  TTestVar* Fixed = nullptr;
+  TDataObject* Data = nullptr;
+};
+
 // An item keyed by its name: a text and a number.
 class TNamedItem : public TPsPersistent {
  public:
@@ -245,6 +265,7 @@ inline void RegisterTestClasses() {
   toolkit::RegisterClass(TDataObject::ClassMeta());
   toolkit::RegisterClass(TKindsItem::ClassMeta());
   toolkit::RegisterClass(TPairItem::ClassMeta());
+  toolkit::RegisterClass(TFixedParts::ClassMeta());
   toolkit::RegisterClass(TRowItem::ClassMeta());
   toolkit::RegisterClass(TNamedItem::ClassMeta());
 }
