@@ -189,11 +189,9 @@ void BM_GroupRemoveHalf(benchmark::State& state) {
     state.PauseTiming();
     std::vector<OPCHANDLE> handles = space.AddAll();
     std::vector<OPCHANDLE> half;
-    for (size_t i = 0; i < handles.size(); i += 2)
-      half.push_back(handles[i]);
     std::vector<OPCHANDLE> rest;
-    for (size_t i = 1; i < handles.size(); i += 2)
-      rest.push_back(handles[i]);
+    for (size_t i = 0; i < handles.size(); ++i)
+      (i % 2 ? rest : half).push_back(handles[i]);
     state.ResumeTiming();
     space.RemoveAll(half);
     state.PauseTiming();
