@@ -392,7 +392,6 @@ void TPsOPCProviderGroup::RemoveItemAsync(TPsOPCProviderItem* item) {
 }
 
 void TPsOPCProviderGroup::ReleaseItem(TPsOPCProviderItem* item, bool listed) {
-  const GroupLock lock(*this);
   item->SetActive(false);
   // Its pending change goes with it, whatever client handle it has.
   if (listed && dataChangeTransaction_)

@@ -255,6 +255,7 @@ class TPsOPCProviderGroup
   void RemoveItemAsync(TPsOPCProviderItem* item);
   // An item taken out of the list (or never in it): inactive, out of the
   // pending data change when it was listed, and freed on the main thread.
+  // Under the group lock, which the caller took to take the item out.
   void ReleaseItem(TPsOPCProviderItem* item, bool listed);
   // SetClientHandles' step: the item's pending change, if any, moves to its
   // new handle.

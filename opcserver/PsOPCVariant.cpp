@@ -2,6 +2,7 @@
 // both builds. A value is read from or written to the address where COM
 // keeps it: a variant's data, the target of a reference, or one element of
 // a safe array, so scalars, references and elements share one path.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -129,14 +130,8 @@ PsVariant FromVariant(const VARIANT& source, int depth) {
   return ValueAt(type, source.byref, depth);
 }
 
-PsVariant FromSafeArray(VARTYPE type, SAFEARRAY* array, int depth) {
-  if (!array || SafeArrayGetDim(array) == 0)
-    throw vcl::EVariantError("Variant array without an array");
-  const uint16_t elementType = ToolkitType(type);
-  const size_t size = ValueSize(type);
-  // An array whose elements are not what its type says would be read past its end.
-  if (SafeArrayGetElemsize(array) != size)
-    throw vcl::EVariantError("Variant array of the wrong element size");
+// The bounds of each of an array's dimensions, the first one first.
+std::vector<toolkit::PsVarArrayBound> Bounds(SAFEARRAY* array) {
   std::vector<toolkit::PsVarArrayBound> bounds;
   for (UINT d = 1; d <= SafeArrayGetDim(array); ++d) {
     LONG low = 0;
@@ -145,7 +140,18 @@ PsVariant FromSafeArray(VARTYPE type, SAFEARRAY* array, int depth) {
     SafeArrayGetUBound(array, d, &high);
     bounds.push_back({static_cast<int32_t>(low), static_cast<int32_t>(high)});
   }
-  PsVariant result = PsVariant::Array(bounds, elementType);
+  return bounds;
+}
+
+PsVariant FromSafeArray(VARTYPE type, SAFEARRAY* array, int depth) {
+  if (!array || SafeArrayGetDim(array) == 0)
+    throw vcl::EVariantError("Variant array without an array");
+  const uint16_t elementType = ToolkitType(type);
+  const size_t size = ValueSize(type);
+  // An array whose elements are not what its type says would be read past its end.
+  if (SafeArrayGetElemsize(array) != size)
+    throw vcl::EVariantError("Variant array of the wrong element size");
+  PsVariant result = PsVariant::Array(Bounds(array), elementType);
   const ArrayAccess access(array);
   IndexWalk walk(result);
   for (int64_t i = 0, n = result.ElementCount(); i < n; ++i, walk.Next())
@@ -298,13 +304,8 @@ bool IsOwnValue(const VARIANT& value, int depth) {
   if (depth > kMaxDepth || !array || SafeArrayGetElemsize(array) != sizeof(VARIANT))
     return false;
   uint64_t count = 1;
-  for (UINT d = 1; d <= SafeArrayGetDim(array); ++d) {
-    LONG low = 0;
-    LONG high = 0;
-    SafeArrayGetLBound(array, d, &low);
-    SafeArrayGetUBound(array, d, &high);
-    count *= high < low ? 0 : static_cast<uint64_t>(int64_t{high} - low + 1);
-  }
+  for (const toolkit::PsVarArrayBound& bound : Bounds(array))
+    count *= static_cast<uint64_t>(std::max<int64_t>(bound.Length(), 0));
   const ArrayAccess access(array);
   const auto* elements = reinterpret_cast<const VARIANT*>(access.Data());
   for (uint64_t i = 0; i < count; ++i)

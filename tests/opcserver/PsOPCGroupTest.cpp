@@ -36,22 +36,6 @@ class PsOPCGroupTest : public korva_test::OPCGroupTest {
     BOOL on = TRUE;
     State(group)->SetState(nullptr, nullptr, &on, nullptr, nullptr, nullptr, nullptr);
   }
-  // The server handle of a group's first item.
-  static OPCHANDLE FirstHandle(IOPCItemMgt* group) {
-    ComPtr<IEnumOPCItemAttributes> items;
-    group->CreateEnumerator(IID_IEnumOPCItemAttributes,
-                            reinterpret_cast<LPUNKNOWN*>(items.Receive()));
-    OPCITEMATTRIBUTES* attributes = nullptr;
-    ULONG fetched = 0;
-    items->Next(1, &attributes, &fetched);
-    const OPCHANDLE handle = fetched ? attributes[0].hServer : 0;
-    for (ULONG i = 0; i < fetched; ++i) {
-      CoTaskMemFree(attributes[i].szItemID);
-      VariantClear(&attributes[i].vEUInfo);
-    }
-    CoTaskMemFree(attributes);
-    return handle;
-  }
 };
 
 TEST_F(PsOPCGroupTest, NamesAreUniquePerClientAndUnnamedGroupsGetTheNextFreeOne) {
@@ -320,7 +304,9 @@ TEST_F(PsOPCGroupTest, AClonesTimeStampsAreTheOriginals) {
     SetActive(clone.Get());
     const auto time = Read(original.Get(), OPC_DS_CACHE, {item})[0].time;
     EXPECT_NEAR(time, korva_test::kGroupTestNow + 120 + (bias ? -0.5 : 2.0) / 24, 1e-6);
-    EXPECT_EQ(Read(clone.Get(), OPC_DS_CACHE, {FirstHandle(clone.Get())})[0].time, time);
+    const OPCHANDLE cloned =
+        static_cast<opcserver::TPsOPCProviderGroup*>(clone.Get())->GetItems(0)->ServerHandle();
+    EXPECT_EQ(Read(clone.Get(), OPC_DS_CACHE, {cloned})[0].time, time);
     EXPECT_EQ(GetState(clone.Get()).bias, GetState(original.Get()).bias);
   }
 }

@@ -186,7 +186,7 @@ TEST_F(PsOPCItemPropertiesTest, FloatsAndStatesOfferTheirOwnRows) {
   space.AddVariable(korva, volts, "Volts");
   space.AddVariable(korva, mode, "Mode");
   space.AddVariable(korva, none, "None");
-  server().AddressSpace().SetPropertyLeaves(true);
+  space.SetPropertyLeaves(true);
 
   EXPECT_EQ(Offers("Korva/Volts").ids,
             (std::vector<DWORD>{1, 2, 3, 4, 5, 6, 100, 101, 102, 103, 104, 105, 108, 300, 301, 307,

@@ -31,6 +31,12 @@ class PsOPCItemTest : public korva_test::OPCGroupTest {
     CoTaskMemFree(errors);
     return list;
   }
+  HRESULT SetActive(OPCHANDLE handle, BOOL active) {
+    HRESULT* errors = nullptr;
+    const HRESULT result = group->SetActiveState(1, &handle, active, &errors);
+    CoTaskMemFree(errors);
+    return result;
+  }
   HRESULT SetDatatype(OPCHANDLE handle, VARTYPE type, HRESULT* error) {
     HRESULT* errors = nullptr;
     const HRESULT result = group->SetDatatypes(1, &handle, &type, &errors);
@@ -475,14 +481,10 @@ TEST_F(PsOPCItemTest, AnItemsAccessRightsFollowItsVariable) {
   EXPECT_EQ(rights(), (std::vector<DWORD>{OPC_READABLE, OPC_READABLE}));
   EXPECT_EQ(Write(group.Get(), {second}, {Int(8)}), std::vector<HRESULT>{OPC_E_BADRIGHTS});
 
-  OPCHANDLE handles[] = {second};
-  HRESULT* errors = nullptr;
-  ASSERT_EQ(group->SetActiveState(1, handles, FALSE, &errors), S_OK);
-  CoTaskMemFree(errors);
+  ASSERT_EQ(SetActive(second, FALSE), S_OK);
   setpoint->SetReadOnly(false);  // unheard by the inactive item
   EXPECT_EQ(rights(), (std::vector<DWORD>{kReadWrite, OPC_READABLE}));
-  ASSERT_EQ(group->SetActiveState(1, handles, TRUE, &errors), S_OK);
-  CoTaskMemFree(errors);
+  ASSERT_EQ(SetActive(second, TRUE), S_OK);
   EXPECT_EQ(rights(), (std::vector<DWORD>{kReadWrite, kReadWrite}));
 }
 
@@ -490,17 +492,16 @@ TEST_F(PsOPCItemTest, AnItemsAccessRightsFollowItsVariable) {
 // thread reads the rights it gives: an item's, found anew each time the
 // item is switched on, and the access rights property's.
 TEST_F(PsOPCItemTest, RightsAreReadWhileTheMainThreadSwitchesReadOnly) {
-  OPCHANDLE item = AddItem(group.Get(), "Test/Setpoint");
+  const OPCHANDLE item = AddItem(group.Get(), "Test/Setpoint");
   const ComPtr<IOPCItemProperties> properties = client.As<IOPCItemProperties>();
   const platform::com::WideString id = korva_test::Wide("Test/Setpoint");
   std::atomic<bool> done{false};
   std::thread reader([&] {
     for (int i = 0; i < 300; ++i) {
-      HRESULT* errors = nullptr;
-      group->SetActiveState(1, &item, i % 2, &errors);
-      CoTaskMemFree(errors);
+      SetActive(item, i % 2);
       DWORD rightsProperty = 5;
       VARIANT* values = nullptr;
+      HRESULT* errors = nullptr;
       ASSERT_EQ(properties->GetItemProperties(const_cast<LPWSTR>(id.c_str()), 1, &rightsProperty,
                                               &values, &errors),
                 S_OK);
@@ -533,11 +534,8 @@ TEST_F(PsOPCItemTest, ItemsAreReadWhileTheMainThreadFreesTheirVariables) {
         Next(Enumerate().Get(), 10, &result);
       },
       [&](OPCHANDLE item) {
-        for (const BOOL active : {FALSE, TRUE}) {
-          HRESULT* errors = nullptr;
-          group->SetActiveState(1, &item, active, &errors);
-          CoTaskMemFree(errors);
-        }
+        for (const BOOL active : {FALSE, TRUE})
+          SetActive(item, active);
       },
       [&](OPCHANDLE item) { Read(group.Get(), OPC_DS_CACHE, {item}); },
   };

@@ -268,9 +268,8 @@ void Items(IOPCItemMgt* group, Input& input) {
   for (const OPCDATASOURCE source : {OPC_DS_CACHE, OPC_DS_DEVICE}) {
     OPCITEMSTATE* states = nullptr;
     HRESULT* readErrors = nullptr;
-    if (SUCCEEDED(io->Read(source, 1, &handle, &states, &readErrors)))
-      VariantClear(&states[0].vDataValue);
-    CoTaskMemFree(states);
+    io->Read(source, 1, &handle, &states, &readErrors);
+    opcserver::TPsOPCAlloc::FreeItemStateList(states, 1);
     CoTaskMemFree(readErrors);
   }
   HRESULT* removed = nullptr;
